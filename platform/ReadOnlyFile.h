@@ -1,0 +1,34 @@
+#pragma once
+// An archive file opened for reading only. Positioned reads (pread) keep no shared file offset,
+// so one open file can serve several threads.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace sorvel {
+
+class ReadOnlyFile {
+ public:
+  ReadOnlyFile() = default;
+  ~ReadOnlyFile();
+  ReadOnlyFile(ReadOnlyFile&& other) noexcept;
+  ReadOnlyFile& operator=(ReadOnlyFile&& other) noexcept;
+  ReadOnlyFile(const ReadOnlyFile&) = delete;
+  ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
+
+  // False when the file cannot be opened for reading; errno tells why.
+  bool open(const std::string& path);
+  void close();
+  bool isOpen() const { return fd_ >= 0; }
+
+  // Reads up to `length` bytes at `offset`; fewer only at the end of the file or on an error.
+  std::size_t readAt(std::uint64_t offset, std::uint8_t* dst, std::size_t length) const;
+
+  std::optional<std::uint64_t> size() const;
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace sorvel

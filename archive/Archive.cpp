@@ -1,0 +1,68 @@
+#include "archive/Archive.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "archive/ArchiveHeader.h"
+#include "archive/ByteOrder.h"
+#include "crypto/KeyBlock.h"
+#include "crypto/PasswordCheck.h"
+
+namespace sorvel {
+
+Archive::Archive(std::size_t blockCacheCapacity) : container_(blockCacheCapacity) {}
+
+Archive::~Archive() = default;
+
+bool Archive::checkPassword(const std::string& archivePath, const Bytes& passwordBytes) {
+  return sorvel::checkPassword(archivePath, passwordBytes, container_.keyBlockCipher, container_.dataCipher);
+}
+
+bool Archive::refuseOpen(std::uint32_t error) {
+  container_.closeFile();
+  if (error != kErrorSuccess) lastError_ = error;
+  return false;
+}
+
+bool Archive::open(const std::string& archivePath) {
+  lastError_ = kErrorSuccess;
+  // Read-only: nothing is ever written to the archive, and a read-only archive must extract.
+  if (!container_.openFile(archivePath)) return false;
+
+  container_.resetCopies();
+  container_.markHeaderStale();
+  std::array<std::uint8_t, kHeaderSize> headerBytes{};
+  container_.readHeader(headerBytes.data());
+  const ArchiveHeader header = ArchiveHeader::parse(headerBytes.data());
+  if (header.headerSignature != kHeaderSignature) return refuseOpen(kErrorSuccess);
+
+  KeyRecord record;
+  if (container_.loadKeyBlock()) record = KeyRecord::parse(container_.keyBlock().data());
+  const std::uint16_t endSignature = loadU16(container_.keyBlock().data() + kKeyBlockEndSignatureOffset);
+  if (record.keyRecordSignature != kKeyRecordSignature || endSignature != kKeyBlockEndSignature) {
+    return refuseOpen(kErrorSuccess);
+  }
+
+  // A table that the file cannot hold is refused rather than allocated.
+  const std::uint64_t count = record.chainEntryCount;
+  const std::uint64_t size = container_.fileSize();
+  if (size < kChainTableOffset || 4 * count > size - kChainTableOffset) return refuseOpen(kErrorHeaderRefused);
+  // With a password every data block goes through the data cipher: one that does not exist
+  // would leave every block unreadable.
+  if (!container_.dataCipher.key().empty() && !isKnownCipher(container_.dataCipher.type())) {
+    return refuseOpen(kErrorHeaderRefused);
+  }
+
+  container_.resizeChainTable(record.chainEntryCount);
+  container_.markTableStale();
+  container_.loadChainTable();
+
+  const bool headerValid = header.magicMatches() && header.lastBlock >= kFirstDataBlock && header.paramWord <= 256 &&
+                           container_.chainEntry(kRootDirectoryBlock) != kFreeBlock;
+  if (!headerValid) return refuseOpen(kErrorHeaderRefused);
+
+  rebuildTree();
+  return true;
+}
+
+}  // namespace sorvel

@@ -1,0 +1,57 @@
+#include "archive/ChainReader.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace sorvel {
+
+ChainReader::ChainReader(ContainerFile& container, std::uint32_t firstBlock, std::uint64_t wanted)
+    : container_(container) {
+  container_.chainExtents(firstBlock, extents_);
+  limit_ = std::min(wanted, capacityOf(extents_));
+}
+
+ChainReader::~ChainReader() { secureWipe(tail_); }
+
+std::size_t ChainReader::read(std::uint8_t* dst, std::size_t maxBytes) {
+  while (!failed_ && delivered_ < limit_ && maxBytes > 0) {
+    if (extentIndex_ >= extents_.size()) break;
+    const Extent& extent = extents_[extentIndex_];
+    const std::uint64_t blocksLeft = extent.blockCount() - blockInExtent_;
+    if (blocksLeft == 0) {
+      ++extentIndex_;
+      blockInExtent_ = 0;
+      continue;
+    }
+    const auto block = static_cast<std::uint32_t>(extent.first + blockInExtent_);
+    const std::uint64_t remaining = limit_ - delivered_;
+
+    if (remaining >= kBlockSize && maxBytes >= kBlockSize) {
+      // Whole blocks straight into the caller's buffer, as many as are consecutive.
+      const std::uint64_t count = std::min({blocksLeft, remaining / kBlockSize, std::uint64_t{maxBytes / kBlockSize}});
+      if (!container_.readBlocksUncached(block, static_cast<std::uint32_t>(count), dst)) {
+        failed_ = true;
+        return 0;
+      }
+      blockInExtent_ += count;
+      delivered_ += count * kBlockSize;
+      return static_cast<std::size_t>(count * kBlockSize);
+    }
+
+    // The last block, of which less than all is wanted.
+    if (maxBytes < remaining) return 0;  // a buffer smaller than a block: refused, not split
+    tail_.resize(kBlockSize);
+    if (!container_.readBlocksUncached(block, 1, tail_.data())) {
+      failed_ = true;
+      return 0;
+    }
+    const auto n = static_cast<std::size_t>(remaining);
+    std::memcpy(dst, tail_.data(), n);
+    ++blockInExtent_;
+    delivered_ += n;
+    return n;
+  }
+  return 0;
+}
+
+}  // namespace sorvel

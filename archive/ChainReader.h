@@ -1,0 +1,41 @@
+#pragma once
+// Reads a stored object's bytes in order, a run of blocks at a time, without holding the whole
+// object: file content of any size streams through a small buffer. Content blocks are read once,
+// so they bypass the block cache and leave the directories in it.
+#include <cstdint>
+
+#include "archive/ContainerFile.h"
+
+namespace sorvel {
+
+class ChainReader {
+ public:
+  // The first `wanted` bytes of the chain that starts at `firstBlock`.
+  ChainReader(ContainerFile& container, std::uint32_t firstBlock, std::uint64_t wanted);
+  ~ChainReader();
+  ChainReader(const ChainReader&) = delete;
+  ChainReader& operator=(const ChainReader&) = delete;
+
+  // What the chain's blocks can deliver of the wanted bytes: less than wanted for a chain that
+  // is too short, 0 for one that is free or broken.
+  std::uint64_t expected() const { return limit_; }
+  std::uint64_t delivered() const { return delivered_; }
+  // True once a block failed to read: the bytes delivered are then all there is.
+  bool failed() const { return failed_; }
+
+  // The next bytes, at most `maxBytes`, which must hold at least one block or all that remains;
+  // 0 at the end or after a failure.
+  std::size_t read(std::uint8_t* dst, std::size_t maxBytes);
+
+ private:
+  ContainerFile& container_;
+  ExtentList extents_;
+  std::size_t extentIndex_ = 0;
+  std::uint64_t blockInExtent_ = 0;
+  std::uint64_t limit_ = 0;
+  std::uint64_t delivered_ = 0;
+  bool failed_ = false;
+  Bytes tail_;  // the last, partly wanted block
+};
+
+}  // namespace sorvel

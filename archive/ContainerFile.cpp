@@ -1,0 +1,197 @@
+#include "archive/ContainerFile.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "archive/ByteOrder.h"
+
+namespace sorvel {
+
+ContainerFile::ContainerFile(std::size_t cacheCapacity) : cache_(cacheCapacity) {}
+
+ContainerFile::~ContainerFile() {
+  secureWipe(keyBlock_.data(), keyBlock_.size());
+}
+
+bool ContainerFile::openFile(const std::string& path) {
+  if (!file_.open(path)) return false;
+  fileSize_ = file_.size().value_or(0);
+  return true;
+}
+
+void ContainerFile::closeFile() {
+  file_.close();
+  fileSize_ = 0;
+}
+
+void ContainerFile::resetCopies() {
+  header_.fill(0);
+  secureWipe(keyBlock_.data(), keyBlock_.size());
+}
+
+bool ContainerFile::readHeader(std::uint8_t* out) {
+  if (headerStale_ && isOpen()) {
+    file_.readAt(0, header_.data(), header_.size());
+    headerStale_ = false;
+  }
+  std::memcpy(out, header_.data(), header_.size());
+  return true;
+}
+
+bool ContainerFile::loadKeyBlock() {
+  if (!isOpen()) return true;
+  std::array<std::uint8_t, kKeyBlockSize> stored{};
+  file_.readAt(kKeyBlockOffset, stored.data(), stored.size());
+  auto plain = keyBlockCipher.decrypt(stored.data(), stored.size(), 0);
+  if (!plain) return false;
+  std::memcpy(keyBlock_.data(), plain->data(), keyBlock_.size());
+  secureWipe(*plain);
+  return true;
+}
+
+void ContainerFile::resizeChainTable(std::uint32_t count) {
+  chainTable_.resize(count, kFreeBlock);
+  visitedBy_.clear();
+}
+
+void ContainerFile::loadChainTable() {
+  if (!isOpen()) return;
+  // The table is read straight into its own storage, then decoded entry by entry in place.
+  auto* bytes = reinterpret_cast<std::uint8_t*>(chainTable_.data());
+  const std::size_t length = chainTable_.size() * 4;
+  const std::size_t got = file_.readAt(kChainTableOffset, bytes, length);
+  std::memset(bytes + got, 0, length - got);
+  for (std::size_t i = 0; i < chainTable_.size(); ++i) chainTable_[i] = loadU32(bytes + 4 * i);
+  tableStale_ = false;
+}
+
+std::uint64_t ContainerFile::chainExtents(std::uint32_t firstBlock, ExtentList& out) {
+  out.clear();
+  if (tableStale_) loadChainTable();
+  const std::size_t tableSize = chainTable_.size();
+  if (firstBlock >= tableSize || chainTable_[firstBlock] == kFreeBlock) return 0;
+
+  if (visitedBy_.size() != tableSize) {
+    visitedBy_.assign(tableSize, 0);
+    walkNumber_ = 0;
+  }
+  if (++walkNumber_ == 0) {
+    std::fill(visitedBy_.begin(), visitedBy_.end(), 0);
+    walkNumber_ = 1;
+  }
+
+  auto runBytes = [](const Extent& run) { return (std::uint64_t{run.last} - run.first + 1) * kBlockSize; };
+  std::uint32_t cur = firstBlock;
+  std::uint64_t prev = 0;
+  Extent run{};
+  std::uint64_t total = 0;
+  for (;;) {
+    if (visitedBy_[cur] == walkNumber_) {  // the chain loops
+      out.clear();
+      return 0;
+    }
+    visitedBy_[cur] = walkNumber_;
+    if (cur == prev + 1) {
+      run.last = cur;
+    } else {
+      if (run.first != 0) {
+        out.push_back(run);
+        total += runBytes(run);
+      }
+      run = Extent{cur, cur};
+    }
+    const std::uint32_t next = chainTable_[cur];
+    if (next == kEndOfChain) {
+      out.push_back(run);
+      return total + runBytes(run);
+    }
+    prev = cur;
+    cur = next;
+    if (cur >= tableSize) {  // names a block the table does not have
+      out.clear();
+      return 0;
+    }
+    if (chainTable_[cur] == kFreeBlock) return total;
+  }
+}
+
+std::uint64_t ContainerFile::readExtents(const ExtentList& extents, std::uint8_t* dst, std::uint64_t wanted) {
+  const std::uint64_t capacity = capacityOf(extents);
+  if (capacity == 0) return 0;
+  const std::uint64_t want = (wanted == 0 || wanted > capacity) ? capacity : wanted;
+  std::uint64_t copied = 0;
+  for (const Extent& e : extents) {
+    for (std::uint64_t i = 0; i < e.blockCount() && copied < want; ++i) {
+      const auto block = static_cast<std::uint32_t>(e.first + i);
+      const std::uint64_t n = std::min<std::uint64_t>(kBlockSize, want - copied);
+      if (n == kBlockSize) {
+        if (!readBlock(block, dst + copied)) return copied;
+      } else {
+        const BlockCache::Block* data = cachedBlock(block);
+        if (data == nullptr) return copied;
+        std::memcpy(dst + copied, data->data(), n);
+      }
+      copied += n;
+    }
+  }
+  return copied;
+}
+
+bool ContainerFile::readRange(std::uint64_t offset, std::uint8_t* dst, std::uint64_t length) {
+  if (length == 0) return true;
+  if (offset < dataStart()) return false;
+  const std::uint64_t relative = offset - dataStart();
+  std::uint64_t done = 0;
+  while (done < length) {
+    const std::uint64_t index = (relative + done) / kBlockSize;
+    const std::uint64_t within = (relative + done) % kBlockSize;
+    if (index + kFirstDataBlock > UINT32_MAX) return false;
+    const BlockCache::Block* data = cachedBlock(static_cast<std::uint32_t>(index + kFirstDataBlock));
+    if (data == nullptr) return false;
+    const std::uint64_t n = std::min(kBlockSize - within, length - done);
+    std::memcpy(dst + done, data->data() + within, n);
+    done += n;
+  }
+  return true;
+}
+
+bool ContainerFile::readBlock(std::uint32_t block, std::uint8_t* dst) {
+  const BlockCache::Block* data = cachedBlock(block);
+  if (data == nullptr) return false;
+  std::memcpy(dst, data->data(), kBlockSize);
+  return true;
+}
+
+const BlockCache::Block* ContainerFile::cachedBlock(std::uint32_t block) {
+  if (const BlockCache::Block* hit = cache_.find(block)) return hit;
+  if (!loadBlock(block)) return nullptr;
+  return cache_.find(block);
+}
+
+bool ContainerFile::loadBlock(std::uint32_t block) {
+  if (!isOpen() || block < kFirstDataBlock) return false;
+  std::array<std::uint8_t, kBlockSize> stored{};
+  file_.readAt(blockOffset(block), stored.data(), stored.size());
+  BlockCache::Block& slot = cache_.insert(block);
+  ++blockDecryptions_;
+  if (!dataCipher.decryptInto(stored.data(), slot.data(), kBlockSize, block)) {
+    cache_.remove(block);
+    return false;
+  }
+  return true;
+}
+
+bool ContainerFile::readBlocksUncached(std::uint32_t first, std::uint32_t count, std::uint8_t* dst) const {
+  if (!isOpen() || first < kFirstDataBlock || std::uint64_t{first} + count - 1 > UINT32_MAX) return false;
+  const std::uint64_t length = std::uint64_t{count} * kBlockSize;
+  Bytes stored(length);
+  const std::size_t got = file_.readAt(blockOffset(first), stored.data(), length);
+  std::memset(stored.data() + got, 0, length - got);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::uint64_t at = std::uint64_t{i} * kBlockSize;
+    if (!dataCipher.decryptInto(stored.data() + at, dst + at, kBlockSize, first + i)) return false;
+  }
+  return true;
+}
+
+}  // namespace sorvel

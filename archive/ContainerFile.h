@@ -1,0 +1,100 @@
+#pragma once
+// The open archive file seen as numbered, separately encrypted 16 KiB data blocks that a table
+// of block numbers links into chains. Owns the copies of header, key block and chain table, the
+// block cache and the two cipher contexts.
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "archive/BlockCache.h"
+#include "archive/Extent.h"
+#include "crypto/CipherContext.h"
+#include "platform/ReadOnlyFile.h"
+
+namespace sorvel {
+
+inline constexpr std::size_t kHeaderSize = 768;
+inline constexpr std::uint64_t kKeyBlockOffset = 768;
+inline constexpr std::size_t kKeyBlockSize = 256;
+inline constexpr std::uint64_t kChainTableOffset = 1024;
+
+// Chain table entries: 0 marks a free block, 1 the last block of a chain, anything else the next.
+inline constexpr std::uint32_t kFreeBlock = 0;
+inline constexpr std::uint32_t kEndOfChain = 1;
+
+class ContainerFile {
+ public:
+  explicit ContainerFile(std::size_t cacheCapacity = BlockCache::kDefaultCapacity);
+  ~ContainerFile();
+  ContainerFile(const ContainerFile&) = delete;
+  ContainerFile& operator=(const ContainerFile&) = delete;
+
+  CipherContext keyBlockCipher;
+  CipherContext dataCipher;
+
+  bool openFile(const std::string& path);
+  void closeFile();
+  bool isOpen() const { return file_.isOpen(); }
+  std::uint64_t fileSize() const { return fileSize_; }
+
+  // Metadata, loaded once when the archive is opened.
+  void resetCopies();
+  void markHeaderStale() { headerStale_ = true; }
+  bool readHeader(std::uint8_t* out);  // kHeaderSize bytes; always true
+  bool loadKeyBlock();
+  const std::array<std::uint8_t, kKeyBlockSize>& keyBlock() const { return keyBlock_; }
+  void resizeChainTable(std::uint32_t count);
+  void markTableStale() { tableStale_ = true; }
+  void loadChainTable();
+  std::size_t chainTableSize() const { return chainTable_.size(); }
+  std::uint32_t chainEntry(std::uint32_t block) const { return block < chainTable_.size() ? chainTable_[block] : 0; }
+  std::uint64_t dataStart() const { return kChainTableOffset + 4 * static_cast<std::uint64_t>(chainTable_.size()); }
+  std::uint64_t blockOffset(std::uint32_t block) const {
+    return dataStart() + (static_cast<std::uint64_t>(block) - kFirstDataBlock) * kBlockSize;
+  }
+
+  // The runs of the chain that starts at `firstBlock`, and their bytes. A chain that starts on a
+  // free block gives nothing; one that reaches a free entry keeps only the runs closed before it.
+  // A chain that names a block outside the table or comes back to a block it has passed is
+  // broken: nothing, capacity 0.
+  std::uint64_t chainExtents(std::uint32_t firstBlock, ExtentList& out);
+
+  // Copies the first bytes of the chain, at most `wanted` (0: all the extents hold). Stops at the
+  // first block that cannot be read, so what comes back is always the chain's true prefix.
+  // Returns the count copied, 0 when nothing could be read.
+  std::uint64_t readExtents(const ExtentList& extents, std::uint8_t* dst, std::uint64_t wanted);
+
+  // `length` bytes of the data area starting at file offset `offset` (>= dataStart()).
+  bool readRange(std::uint64_t offset, std::uint8_t* dst, std::uint64_t length);
+  // One decrypted block, through the cache.
+  bool readBlock(std::uint32_t block, std::uint8_t* dst);
+  // A decrypted block as held by the cache (valid until the next cache operation), or null.
+  const BlockCache::Block* cachedBlock(std::uint32_t block);
+  bool loadBlock(std::uint32_t block);
+  void evictBlock() { cache_.evictLeastRecentlyUsed(); }
+
+  // Reads and decrypts `count` consecutive blocks from `first` into `dst`, bypassing the cache:
+  // content read once has no business evicting directories. Bytes past the end of the file are
+  // zeros before decryption.
+  bool readBlocksUncached(std::uint32_t first, std::uint32_t count, std::uint8_t* dst) const;
+
+  const BlockCache& cache() const { return cache_; }
+  std::uint64_t blockDecryptions() const { return blockDecryptions_; }
+
+ private:
+  ReadOnlyFile file_;
+  std::uint64_t fileSize_ = 0;
+  std::array<std::uint8_t, kHeaderSize> header_{};
+  bool headerStale_ = false;
+  std::array<std::uint8_t, kKeyBlockSize> keyBlock_{};
+  std::vector<std::uint32_t> chainTable_;
+  bool tableStale_ = false;
+  // Per block, the walk that last passed it: finds loops without clearing a table per walk.
+  std::vector<std::uint32_t> visitedBy_;
+  std::uint32_t walkNumber_ = 0;
+  BlockCache cache_;
+  std::uint64_t blockDecryptions_ = 0;
+};
+
+}  // namespace sorvel

@@ -1,0 +1,69 @@
+#include "tree/NameRules.h"
+
+namespace sorvel {
+namespace {
+
+char16_t foldAscii(char16_t unit) {
+  return (unit >= u'A' && unit <= u'Z') ? static_cast<char16_t>(unit + 0x20) : unit;
+}
+
+}  // namespace
+
+int compareNames(std::u16string_view a, std::u16string_view b) {
+  const std::size_t common = a.size() < b.size() ? a.size() : b.size();
+  for (std::size_t i = 0; i < common; ++i) {
+    const char16_t x = foldAscii(a[i]);
+    const char16_t y = foldAscii(b[i]);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  if (a.size() == b.size()) return 0;
+  return a.size() < b.size() ? -1 : 1;
+}
+
+std::vector<std::u16string> splitPath(std::u16string_view path) {
+  std::vector<std::u16string> parts;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find(u'\\', start);
+    if (end == std::u16string_view::npos) end = path.size();
+    if (end > start) parts.emplace_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return parts;
+}
+
+bool isSeparator(char16_t unit) { return unit == u'\\' || unit == u'/'; }
+
+std::u16string stripTrailingSeparators(std::u16string_view s) {
+  if (s.empty()) return {};
+  std::size_t end = s.size();
+  while (end > 0 && isSeparator(s[end - 1])) --end;
+  if (end == 0) return std::u16string(s.substr(0, 1));
+  return std::u16string(s.substr(0, end));
+}
+
+std::u16string folderPrefix(std::u16string_view s) {
+  std::size_t end = s.size();
+  while (end > 0 && isSeparator(s[end - 1])) --end;
+  std::u16string prefix(s.substr(0, end));
+  prefix.push_back(u'\\');
+  return prefix;
+}
+
+std::u16string parentPath(std::u16string_view s) {
+  for (std::size_t i = s.size(); i > 0; --i) {
+    if (isSeparator(s[i - 1])) return std::u16string(s.substr(0, i));
+  }
+  return {};
+}
+
+std::u16string leafName(std::u16string_view s) {
+  for (std::size_t i = s.size(); i > 0; --i) {
+    if (isSeparator(s[i - 1])) return std::u16string(s.substr(i));
+  }
+  return std::u16string(s);
+}
+
+bool isRootPath(std::u16string_view s) { return s.size() == 1 && s[0] == u'\\'; }
+
+}  // namespace sorvel

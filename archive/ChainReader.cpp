@@ -11,7 +11,17 @@ ChainReader::ChainReader(ContainerFile& container, std::uint32_t firstBlock, std
   limit_ = std::min(wanted, capacityOf(extents_));
 }
 
-ChainReader::~ChainReader() { secureWipe(tail_); }
+ChainReader::~ChainReader() {
+  secureWipe(tail_);
+  secureWipe(buffer_);
+}
+
+ContentSource::Piece ChainReader::next() {
+  constexpr std::size_t kPieceSize = 64 * kBlockSize;
+  if (buffer_.empty()) buffer_.resize(kPieceSize);
+  const std::size_t n = read(buffer_.data(), buffer_.size());
+  return {buffer_.data(), n};
+}
 
 std::size_t ChainReader::read(std::uint8_t* dst, std::size_t maxBytes) {
   while (!failed_ && delivered_ < limit_ && maxBytes > 0) {

@@ -5,27 +5,30 @@
 #include <cstdint>
 
 #include "archive/ContainerFile.h"
+#include "archive/ContentSource.h"
 
 namespace sorvel {
 
-class ChainReader {
+class ChainReader final : public ContentSource {
  public:
   // The first `wanted` bytes of the chain that starts at `firstBlock`.
   ChainReader(ContainerFile& container, std::uint32_t firstBlock, std::uint64_t wanted);
-  ~ChainReader();
+  ~ChainReader() override;
   ChainReader(const ChainReader&) = delete;
   ChainReader& operator=(const ChainReader&) = delete;
 
   // What the chain's blocks can deliver of the wanted bytes: less than wanted for a chain that
   // is too short, 0 for one that is free or broken.
-  std::uint64_t expected() const { return limit_; }
-  std::uint64_t delivered() const { return delivered_; }
+  std::uint64_t expected() const override { return limit_; }
+  std::uint64_t delivered() const override { return delivered_; }
   // True once a block failed to read: the bytes delivered are then all there is.
   bool failed() const { return failed_; }
 
   // The next bytes, at most `maxBytes`, which must hold at least one block or all that remains;
   // 0 at the end or after a failure.
   std::size_t read(std::uint8_t* dst, std::size_t maxBytes);
+  // The next piece through a buffer of the reader's own.
+  Piece next() override;
 
  private:
   ContainerFile& container_;
@@ -35,7 +38,8 @@ class ChainReader {
   std::uint64_t limit_ = 0;
   std::uint64_t delivered_ = 0;
   bool failed_ = false;
-  Bytes tail_;  // the last, partly wanted block
+  Bytes tail_;    // the last, partly wanted block
+  Bytes buffer_;  // for next()
 };
 
 }  // namespace sorvel

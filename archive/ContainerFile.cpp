@@ -184,7 +184,9 @@ bool ContainerFile::loadBlock(std::uint32_t block) {
 bool ContainerFile::readBlocksUncached(std::uint32_t first, std::uint32_t count, std::uint8_t* dst) const {
   if (!isOpen() || first < kFirstDataBlock || std::uint64_t{first} + count - 1 > UINT32_MAX) return false;
   const std::uint64_t length = std::uint64_t{count} * kBlockSize;
-  Bytes stored(length);
+  // Each reading thread keeps its staging buffer: content streams through it batch after batch.
+  thread_local Bytes stored;
+  if (stored.size() < length) stored.resize(length);
   const std::size_t got = file_.readAt(blockOffset(first), stored.data(), length);
   std::memset(stored.data() + got, 0, length - got);
   for (std::uint32_t i = 0; i < count; ++i) {

@@ -1,0 +1,23 @@
+#pragma once
+// The bytes of one stored object, delivered in order in pieces.
+#include <cstddef>
+#include <cstdint>
+
+namespace sorvel {
+
+class ContentSource {
+ public:
+  virtual ~ContentSource() = default;
+  // What the object's chain can deliver of the wanted bytes (0 for a free or broken chain).
+  virtual std::uint64_t expected() const = 0;
+  virtual std::uint64_t delivered() const = 0;
+  // The next piece, or an empty piece at the end (or after a block failed to read). The piece
+  // stays valid until the next call.
+  struct Piece {
+    const std::uint8_t* data = nullptr;
+    std::size_t size = 0;
+  };
+  virtual Piece next() = 0;
+};
+
+}  // namespace sorvel

@@ -1,0 +1,52 @@
+#pragma once
+// The archive's own Blowfish: the published 16-round cipher with its pi tables, but keyed the way
+// the stored key blocks and storage blocks were written: the key is always 8 bytes (cut or
+// zero-padded), the key schedule takes key bytes as signed values, and a block's two 32-bit
+// halves sit little-endian in memory. Buffers are ECB, a partial last block zero-padded.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+#include "crypto/Bytes.h"
+#include "crypto/BlowfishTables.h"
+
+namespace sorvel {
+
+class BlowfishState {
+ public:
+  static constexpr std::size_t kKeyLength = 8;
+  static constexpr std::size_t kBlockSize = 8;
+
+  BlowfishState() = default;  // every P and S word zero until setKey
+  ~BlowfishState();           // wipes P and S
+  BlowfishState(const BlowfishState&) = delete;
+  BlowfishState& operator=(const BlowfishState&) = delete;
+
+  // Runs the key schedule on the first 8 bytes of `key`, zero-padded. Always true.
+  bool setKey(const Bytes& key);
+
+  void encryptBlock(std::uint32_t& left, std::uint32_t& right) const;
+  void decryptBlock(std::uint32_t& left, std::uint32_t& right) const;
+
+  // A new buffer of `length` rounded up to a multiple of 8 holding the transformed blocks; the
+  // partial last block is zero-padded before it is transformed. Nothing when `length` is 0.
+  std::optional<Bytes> encryptBuffer(const std::uint8_t* data, std::size_t length) const;
+  std::optional<Bytes> decryptBuffer(const std::uint8_t* data, std::size_t length) const;
+
+  // Decrypts into `out`, writing exactly `length` bytes: the first bytes of decryptBuffer's
+  // result. `out` may be `data`.
+  void decryptInto(const std::uint8_t* data, std::uint8_t* out, std::size_t length) const;
+
+  // Zeroes P and S, leaving an unkeyed state.
+  void wipe();
+
+ private:
+  std::uint32_t round(std::uint32_t x) const;
+  void keyMixing(const std::array<std::uint8_t, kKeyLength>& key);
+
+  std::array<std::uint32_t, kBlowfishPWords> p_{};
+  std::array<std::array<std::uint32_t, kBlowfishSBoxWords>, kBlowfishSBoxes> s_{};
+};
+
+}  // namespace sorvel

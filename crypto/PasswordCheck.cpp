@@ -1,0 +1,65 @@
+#include "crypto/PasswordCheck.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+
+#include "crypto/KeyBlock.h"
+#include "crypto/PasswordDigest.h"
+#include "platform/ReadOnlyFile.h"
+
+namespace sorvel {
+
+namespace {
+
+constexpr std::size_t kHeaderSize = 768;
+constexpr std::size_t kHeaderKeySaltOffset = 38;
+constexpr std::size_t kHeaderKeySaltSize = 16;
+constexpr std::size_t kHeaderCipherTypeOffset = 55;
+
+// Reads up to `length` bytes at `offset` into `buffer` (left zero where the file is shorter).
+// 0 when the file cannot be opened or holds nothing there.
+std::size_t readFileRange(const std::string& path, std::uint64_t offset, std::uint8_t* buffer, std::size_t length) {
+  ReadOnlyFile file;
+  if (!file.open(path)) return 0;
+  return file.readAt(offset, buffer, length);
+}
+
+}  // namespace
+
+bool checkPassword(const std::string& archivePath, const Bytes& passwordBytes, CipherContext& keyBlockCipher,
+                   CipherContext& dataCipher) {
+  std::array<std::uint8_t, kHeaderSize> header{};
+  if (readFileRange(archivePath, 0, header.data(), header.size()) == 0) return false;
+
+  keyBlockCipher.setType(header[kHeaderCipherTypeOffset]);
+  keyBlockCipher.setKey(passwordBytes);
+  keyBlockCipher.setSalt(header.data() + kHeaderKeySaltOffset, kHeaderKeySaltSize);
+
+  Bytes stored(kKeyBlockSize, 0);
+  if (readFileRange(archivePath, kKeyBlockOffset, stored.data(), stored.size()) == 0) return false;
+
+  auto plain = keyBlockCipher.decrypt(stored.data(), stored.size(), 0);
+  secureWipe(stored);
+  if (!plain || plain->size() < kKeyRecordSize) {
+    if (plain) secureWipe(*plain);
+    return false;
+  }
+  KeyRecord record = KeyRecord::parse(plain->data());
+  secureWipe(*plain);
+
+  dataCipher.setType(record.dataCipherType);
+  dataCipher.setSalt(record.dataSalt.data(), record.dataSalt.size());
+
+  std::string digest = passwordDigestHex(passwordBytes);
+  const bool matches = digest.size() == kPasswordDigestSize &&
+                       std::equal(record.passwordDigest.begin(), record.passwordDigest.end(),
+                                  reinterpret_cast<const std::uint8_t*>(digest.data()));
+  secureWipe(digest.data(), digest.size());
+  secureWipe(&record, sizeof record);
+
+  if (matches) dataCipher.setKey(passwordBytes);
+  return matches;
+}
+
+}  // namespace sorvel

@@ -10,13 +10,12 @@
 #include "archive/BlockCache.h"
 #include "archive/Extent.h"
 #include "crypto/CipherContext.h"
+#include "crypto/KeyBlock.h"
 #include "platform/ReadOnlyFile.h"
 
 namespace sorvel {
 
 inline constexpr std::size_t kHeaderSize = 768;
-inline constexpr std::uint64_t kKeyBlockOffset = 768;
-inline constexpr std::size_t kKeyBlockSize = 256;
 inline constexpr std::uint64_t kChainTableOffset = 1024;
 
 // Chain table entries: 0 marks a free block, 1 the last block of a chain, anything else the next.

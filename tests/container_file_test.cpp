@@ -1,0 +1,130 @@
+#include "archive/ContainerFile.h"
+
+#include <gtest/gtest.h>
+
+#include "archive/ChainReader.h"
+#include "support/RawContainer.h"
+
+namespace sorvel {
+namespace {
+
+class ContainerFixture : public ::testing::Test {
+ protected:
+  void write(const std::map<std::uint32_t, std::uint32_t>& table, std::uint32_t entries, std::uint32_t blocksInFile,
+             std::size_t cacheCapacity = BlockCache::kDefaultCapacity) {
+    raw_.reset();
+    raw_ = std::make_unique<testing::RawContainer>(table, entries, blocksInFile, cacheCapacity);
+    container_ = &raw_->container();
+  }
+
+  std::unique_ptr<testing::RawContainer> raw_;
+  ContainerFile* container_ = nullptr;
+};
+
+using Runs = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+
+Runs runsOf(const ExtentList& extents) {
+  Runs runs;
+  for (const Extent& e : extents) runs.emplace_back(e.first, e.last);
+  return runs;
+}
+
+TEST_F(ContainerFixture, ChainsBecomeRunsOfConsecutiveBlocks) {
+  struct Case {
+    const char* what;
+    std::map<std::uint32_t, std::uint32_t> table;
+    std::uint32_t first;
+    Runs runs;
+    std::uint64_t capacity;
+  };
+  const Case cases[] = {
+      {"one block", {{4, 1}}, 4, {{4, 4}}, 16384},
+      {"two runs", {{5, 6}, {6, 7}, {7, 10}, {10, 11}, {11, 1}}, 5, {{5, 7}, {10, 11}}, 81920},
+      {"backwards jump", {{9, 10}, {10, 3}, {3, 4}, {4, 1}}, 9, {{9, 10}, {3, 4}}, 65536},
+      {"starts on a free block", {{5, 1}}, 6, {}, 0},
+      {"reaches a free entry", {{5, 6}, {6, 8}, {8, 9}, {9, 12}}, 5, {{5, 6}}, 32768},
+      {"names a block outside the table", {{5, 6}, {6, 40}}, 5, {}, 0},
+      {"first block outside the table", {}, 70, {}, 0},
+      {"loops back", {{5, 6}, {6, 7}, {7, 5}}, 5, {}, 0},
+      {"loops onto itself", {{5, 5}}, 5, {}, 0},
+  };
+  for (const Case& c : cases) {
+    write(c.table, 32, 12);
+    ExtentList extents;
+    EXPECT_EQ(container_->chainExtents(c.first, extents), c.capacity) << c.what;
+    EXPECT_EQ(runsOf(extents), c.runs) << c.what;
+  }
+}
+
+TEST_F(ContainerFixture, ReadsTheWantedPrefixOfAChain) {
+  write({{5, 6}, {6, 7}, {7, 10}, {10, 11}, {11, 1}}, 32, 12);
+  ExtentList extents;
+  ASSERT_EQ(container_->chainExtents(5, extents), 81920u);
+
+  Bytes out(81920 + 100, 0xEE);
+  EXPECT_EQ(container_->readExtents(extents, out.data(), 20000), 20000u);
+  EXPECT_EQ(out[0], 5);
+  EXPECT_EQ(out[16384], 6);
+  EXPECT_EQ(out[19999], 6);
+  EXPECT_EQ(out[20000], 0xEE);  // nothing past what was wanted
+  EXPECT_EQ(container_->blockDecryptions(), 2u);
+
+  std::fill(out.begin(), out.end(), 0xEE);
+  EXPECT_EQ(container_->readExtents(extents, out.data(), 0), 81920u);
+  EXPECT_EQ(out[3 * 16384], 10);
+  EXPECT_EQ(out[81919], 11);
+  EXPECT_EQ(out[81920], 0xEE);
+
+  std::fill(out.begin(), out.end(), 0xEE);
+  EXPECT_EQ(container_->readExtents(extents, out.data(), 81920 + 50), 81920u);  // more than the chain holds
+  EXPECT_EQ(out[81920], 0xEE);
+
+  ExtentList invalid{{0, 0}, {1, 1}, {0, 9}};
+  EXPECT_EQ(container_->readExtents(invalid, out.data(), 0), 0u);
+}
+
+TEST_F(ContainerFixture, BlocksBeyondTheEndOfTheFileReadAsZeros) {
+  write({{3, 4}, {4, 1}}, 8, 2);  // the file holds blocks 2 and 3 only
+  ExtentList extents;
+  ASSERT_EQ(container_->chainExtents(3, extents), 32768u);
+  Bytes out(32768, 0xEE);
+  EXPECT_EQ(container_->readExtents(extents, out.data(), 0), 32768u);
+  EXPECT_EQ(out[0], 3);
+  EXPECT_EQ(out[16384], 0);
+  EXPECT_EQ(out[32767], 0);
+}
+
+TEST_F(ContainerFixture, CacheDecryptsABlockOnceUntilItIsEvicted) {
+  write({}, 40, 30, /*cacheCapacity=*/4);
+  std::array<std::uint8_t, kBlockSize> block{};
+  ASSERT_TRUE(container_->readBlock(2, block.data()));
+  ASSERT_TRUE(container_->readBlock(2, block.data()));
+  EXPECT_EQ(container_->blockDecryptions(), 1u);
+  for (std::uint32_t b = 3; b < 6; ++b) ASSERT_TRUE(container_->readBlock(b, block.data()));
+  ASSERT_TRUE(container_->readBlock(2, block.data()));  // still cached: used again before filling
+  EXPECT_EQ(container_->blockDecryptions(), 4u);
+  for (std::uint32_t b = 6; b < 10; ++b) ASSERT_TRUE(container_->readBlock(b, block.data()));
+  EXPECT_EQ(container_->cache().size(), 4u);
+  ASSERT_TRUE(container_->readBlock(2, block.data()));  // evicted by four others: decrypted again
+  EXPECT_EQ(container_->blockDecryptions(), 9u);
+  EXPECT_EQ(block[0], 2);
+}
+
+TEST_F(ContainerFixture, ChainReaderStreamsWithoutTheCache) {
+  write({{5, 6}, {6, 7}, {7, 10}, {10, 11}, {11, 1}}, 32, 12);
+  ChainReader reader(*container_, 5, 70000);
+  EXPECT_EQ(reader.expected(), 70000u);
+  Bytes out;
+  for (auto piece = reader.next(); piece.size > 0; piece = reader.next()) out.insert(out.end(), piece.data, piece.data + piece.size);
+  ASSERT_EQ(out.size(), 70000u);
+  EXPECT_EQ(out[0], 5);
+  EXPECT_EQ(out[3 * 16384], 10);
+  EXPECT_EQ(out[69999], 11);
+  EXPECT_EQ(container_->cache().size(), 0u);
+
+  ChainReader shortChain(*container_, 10, 100000);
+  EXPECT_EQ(shortChain.expected(), 32768u);
+}
+
+}  // namespace
+}  // namespace sorvel

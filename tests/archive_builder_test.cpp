@@ -286,10 +286,10 @@ TEST(ArchiveBuilderLayout, LongNamesSpreadOverNameEntriesInReverseOrder) {
 
 // The blob order of a detail file: all first blobs in record order, then all second blobs.
 TEST(ArchiveBuilderDetailFile, RecordsAndBlobsLieWhereTheTableSays) {
-  DetailFileSpec spec;
-  spec.records.push_back({u"one.txt", bytesOf("abc"), bytesOf("XY"), {}, {}, {}, {}});
-  spec.records.push_back({u"two", bytesOf("defgh"), {}, Bytes(768, 0xEE), {}, {}, {}});
-  const Bytes bytes = detailFileBytes(spec);
+  DetailFileContents contents;
+  contents.records.push_back({u"one.txt", bytesOf("abc"), bytesOf("XY"), {}, {}, {}, {}});
+  contents.records.push_back({u"two", bytesOf("defgh"), {}, Bytes(768, 0xEE), {}, {}, {}});
+  const Bytes bytes = detailFileBytes(contents);
   ASSERT_EQ(bytes.size(), 32u + 2 * 768 + 3 + 5 + 2);
   EXPECT_EQ(loadU32(&bytes[0]), 2u);
   EXPECT_EQ(loadU16(&bytes[30]), 0xFF06);
@@ -306,6 +306,15 @@ TEST(ArchiveBuilderDetailFile, RecordsAndBlobsLieWhereTheTableSays) {
   EXPECT_EQ(loadU32(&bytes[second + 557]), 0u);
   EXPECT_EQ(loadU16(&bytes[second + 766]), 0xFF07);
   EXPECT_EQ(textAt(bytes, 32 + 2 * 768, 10), "abcdefghXY");
+
+  ArchiveBuilder builder;
+  builder.addDetailFile(u"\\docs\\", contents);
+  const Bytes archive = builder.build();
+  const std::optional<ArchiveLayout> layout = builder.layout();
+  ASSERT_TRUE(layout);
+  const ItemLayout* detail = layout->find(u"docs\\valdo_item_detail.deposit");
+  ASSERT_NE(detail, nullptr);
+  EXPECT_EQ(sliceOf(archive, layout->blockOffset(detail->blocks.front()), bytes.size()), bytes);
 }
 
 // The streamed file is the in-memory archive, also when it is cut, extended or patched.

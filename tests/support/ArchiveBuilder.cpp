@@ -105,12 +105,12 @@ Item& ArchiveBuilder::addGeneratedFile(std::u16string_view path, std::uint64_t s
   return item;
 }
 
-Item& ArchiveBuilder::addDetailFile(std::u16string_view folderPath, const DetailFileSpec& spec) {
+Item& ArchiveBuilder::addDetailFile(std::u16string_view folderPath, const DetailFileContents& contents) {
   std::u16string path(withoutLeadingSeparators(folderPath));
   while (!path.empty() && path.back() == u'\\') path.pop_back();
   if (!path.empty()) path += u'\\';
   path += disk::kDetailFileName;
-  return addFile(path, detailFileBytes(spec));
+  return addFile(path, detailFileBytes(contents));
 }
 
 Item& ArchiveBuilder::addItem(std::u16string_view path, bool isFolder) {

@@ -34,8 +34,8 @@ class ArchiveBuilder {
   Item& addFile(std::u16string_view path, Bytes content = {});
   Item& addFile(std::u16string_view path, std::string_view text);
   Item& addGeneratedFile(std::u16string_view path, std::uint64_t size, ContentGenerator generator);
-  // The folder's "valdo_item_detail.deposit" file, holding the table `spec` describes.
-  Item& addDetailFile(std::u16string_view folderPath, const DetailFileSpec& spec);
+  // The folder's "valdo_item_detail.deposit" file, holding the table `contents` describes.
+  Item& addDetailFile(std::u16string_view folderPath, const DetailFileContents& contents);
 
   const std::deque<Item>& items() const { return items_; }
 

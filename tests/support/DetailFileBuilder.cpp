@@ -13,7 +13,7 @@ constexpr std::size_t kFirstLengthOffset = 553;
 constexpr std::size_t kSecondLengthOffset = 557;
 constexpr std::size_t kRecordSignatureOffset = 766;
 
-void storeRecord(const DetailRecordSpec& record, std::uint8_t* out) {
+void storeRecord(const DetailRecordContents& record, std::uint8_t* out) {
   std::copy_n(record.other.begin(), std::min(record.other.size(), disk::kDetailRecordSize), out);
   std::u16string units = record.name;
   units.push_back(u'\0');
@@ -31,16 +31,16 @@ void storeRecord(const DetailRecordSpec& record, std::uint8_t* out) {
 
 }  // namespace
 
-Bytes detailFileBytes(const DetailFileSpec& spec) {
-  Bytes out(disk::kDetailHeaderSize + spec.records.size() * disk::kDetailRecordSize);
-  storeU32(out.data(), spec.recordCount.value_or(static_cast<std::uint32_t>(spec.records.size())));
-  storeU16(out.data() + 30, spec.signature.value_or(0xFF06));
-  for (std::size_t i = 0; i < spec.records.size(); ++i) {
-    storeRecord(spec.records[i], out.data() + disk::kDetailHeaderSize + i * disk::kDetailRecordSize);
+Bytes detailFileBytes(const DetailFileContents& contents) {
+  Bytes out(disk::kDetailHeaderSize + contents.records.size() * disk::kDetailRecordSize);
+  storeU32(out.data(), contents.recordCount.value_or(static_cast<std::uint32_t>(contents.records.size())));
+  storeU16(out.data() + 30, contents.signature.value_or(0xFF06));
+  for (std::size_t i = 0; i < contents.records.size(); ++i) {
+    storeRecord(contents.records[i], out.data() + disk::kDetailHeaderSize + i * disk::kDetailRecordSize);
   }
-  for (const auto& record : spec.records) out.insert(out.end(), record.firstBlob.begin(), record.firstBlob.end());
-  for (const auto& record : spec.records) out.insert(out.end(), record.secondBlob.begin(), record.secondBlob.end());
-  out.insert(out.end(), spec.trailing.begin(), spec.trailing.end());
+  for (const auto& record : contents.records) out.insert(out.end(), record.firstBlob.begin(), record.firstBlob.end());
+  for (const auto& record : contents.records) out.insert(out.end(), record.secondBlob.begin(), record.secondBlob.end());
+  out.insert(out.end(), contents.trailing.begin(), contents.trailing.end());
   return out;
 }
 

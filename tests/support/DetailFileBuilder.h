@@ -17,7 +17,7 @@ inline constexpr std::size_t kDetailHeaderSize = 32;
 inline constexpr std::size_t kDetailRecordSize = 768;
 }  // namespace disk
 
-struct DetailRecordSpec {
+struct DetailRecordContents {
   // Stored UTF-16LE from offset 0 with a 0 unit behind it, all cut at offset 553: a name of 277
   // units or more has no terminator.
   std::u16string name;
@@ -30,13 +30,13 @@ struct DetailRecordSpec {
   std::optional<std::uint16_t> signature;         // default 0xFF07
 };
 
-struct DetailFileSpec {
-  std::vector<DetailRecordSpec> records;
+struct DetailFileContents {
+  std::vector<DetailRecordContents> records;
   std::optional<std::uint32_t> recordCount;  // default records.size()
   std::optional<std::uint16_t> signature;    // default 0xFF06
   Bytes trailing;                            // appended behind the blobs
 };
 
-Bytes detailFileBytes(const DetailFileSpec& spec);
+Bytes detailFileBytes(const DetailFileContents& contents);
 
 }  // namespace sorvel::testing

@@ -31,7 +31,7 @@ bool Archive::open(const std::string& archivePath) {
 
   container_.resetCopies();
   container_.markHeaderStale();
-  std::array<std::uint8_t, kHeaderSize> headerBytes{};
+  std::array<std::uint8_t, kArchiveHeaderSize> headerBytes{};
   container_.readHeader(headerBytes.data());
   const ArchiveHeader header = ArchiveHeader::parse(headerBytes.data());
   if (header.headerSignature != kHeaderSignature) return refuseOpen(kErrorSuccess);

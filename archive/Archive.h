@@ -66,6 +66,7 @@ class Archive {
   const FolderTree& tree() const { return tree_; }
   const std::u16string& currentFolder() const { return currentFolder_; }
   std::uint32_t lastError() const { return lastError_; }
+  std::uint64_t detailTableLoads() const { return detailTableLoads_; }
 
  private:
   void buildPathMap(NameMap<ItemRecord>& out, NameMap<bool>& damagedFolders);
@@ -76,6 +77,7 @@ class Archive {
   FolderTree tree_;
   DetailCache detailCache_;
   std::uint32_t lastError_ = kErrorSuccess;
+  std::uint64_t detailTableLoads_ = 0;
 };
 
 }  // namespace sorvel

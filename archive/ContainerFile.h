@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/ArchiveHeader.h"
 #include "archive/BlockCache.h"
 #include "archive/Extent.h"
 #include "crypto/CipherContext.h"
@@ -15,7 +16,6 @@
 
 namespace sorvel {
 
-inline constexpr std::size_t kHeaderSize = 768;
 inline constexpr std::uint64_t kChainTableOffset = 1024;
 
 // Chain table entries: 0 marks a free block, 1 the last block of a chain, anything else the next.
@@ -40,7 +40,7 @@ class ContainerFile {
   // Metadata, loaded once when the archive is opened.
   void resetCopies();
   void markHeaderStale() { headerStale_ = true; }
-  bool readHeader(std::uint8_t* out);  // kHeaderSize bytes; always true
+  bool readHeader(std::uint8_t* out);  // kArchiveHeaderSize bytes; always true
   bool loadKeyBlock();
   const std::array<std::uint8_t, kKeyBlockSize>& keyBlock() const { return keyBlock_; }
   void resizeChainTable(std::uint32_t count);
@@ -84,7 +84,7 @@ class ContainerFile {
  private:
   ReadOnlyFile file_;
   std::uint64_t fileSize_ = 0;
-  std::array<std::uint8_t, kHeaderSize> header_{};
+  std::array<std::uint8_t, kArchiveHeaderSize> header_{};
   bool headerStale_ = false;
   std::array<std::uint8_t, kKeyBlockSize> keyBlock_{};
   std::vector<std::uint32_t> chainTable_;

@@ -10,9 +10,9 @@
 namespace sorvel {
 namespace {
 
-using test::hexBytes;
-using test::textBytes;
-using test::toHex;
+using testing::hexBytes;
+using testing::textBytes;
+using testing::toHex;
 
 struct BlockVector {
   const char* key;     // the 8 key bytes

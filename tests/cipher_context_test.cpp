@@ -18,9 +18,9 @@
 namespace sorvel {
 namespace {
 
-using test::hexBytes;
-using test::textBytes;
-using test::toHex;
+using testing::hexBytes;
+using testing::textBytes;
+using testing::toHex;
 
 constexpr std::int32_t kNone = static_cast<std::int32_t>(CipherType::None);
 constexpr std::int32_t kAesCfb = static_cast<std::int32_t>(CipherType::AesCfb);

@@ -14,8 +14,8 @@
 namespace sorvel {
 namespace {
 
-using test::hexBytes;
-using test::toHex;
+using testing::hexBytes;
+using testing::toHex;
 
 // XTS-AES-256 vector 10 of IEEE 1619: key1 = e's digits, key2 = pi's digits, data unit 0xFF
 // (tweak ff 00 .. 00), plaintext 00 01 .. FF 00 .. FF. The full 512-byte ciphertext is checked by

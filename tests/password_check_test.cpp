@@ -17,8 +17,8 @@
 namespace sorvel {
 namespace {
 
-using test::hexBytes;
-using test::textBytes;
+using testing::hexBytes;
+using testing::textBytes;
 
 constexpr std::int32_t kNone = static_cast<std::int32_t>(CipherType::None);
 constexpr std::int32_t kAesCfb = static_cast<std::int32_t>(CipherType::AesCfb);

@@ -23,7 +23,7 @@ TEST(PasswordDigestHex, Rfc1321SuiteInUpperCase) {
       {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
        "57EDF4A22BE3C955AC49DA2E2107B67A"},
   };
-  for (const auto& c : cases) EXPECT_EQ(passwordDigestHex(test::textBytes(c.input)), c.digest) << c.input;
+  for (const auto& c : cases) EXPECT_EQ(passwordDigestHex(testing::textBytes(c.input)), c.digest) << c.input;
 }
 
 }  // namespace

@@ -21,6 +21,7 @@ std::uint32_t Archive::detailFileBlock(std::u16string_view folderPath) const {
 
 bool Archive::loadDetailTable(std::uint32_t block, DetailTable& out) {
   lastError_ = kErrorSuccess;
+  ++detailTableLoads_;
   if (block < kFirstDataBlock) return false;  // no chain begins below the first data block
   ExtentList extents;
   const std::uint64_t capacity = container_.chainExtents(block, extents);

@@ -7,7 +7,7 @@
 
 #include "crypto/Bytes.h"
 
-namespace sorvel::test {
+namespace sorvel::testing {
 
 // Hex digits to bytes; spaces and colons between digits are skipped.
 inline Bytes hexBytes(std::string_view hex) {
@@ -46,4 +46,4 @@ inline std::string toHex(const Bytes& bytes) { return toHex(bytes.data(), bytes.
 
 inline Bytes textBytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
-}  // namespace sorvel::test
+}  // namespace sorvel::testing

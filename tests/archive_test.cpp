@@ -1,0 +1,290 @@
+#include "archive/Archive.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "archive/ByteOrder.h"
+#include "support/ArchiveBuilder.h"
+
+namespace sorvel {
+namespace {
+
+using testing::ArchiveBuilder;
+using testing::BlockList;
+using testing::bytesOf;
+
+std::filesystem::path archivePath(const std::string& name) {
+  return std::filesystem::temp_directory_path() / ("archive_test_" + std::to_string(::getpid()) + "_" + name);
+}
+
+// Builds the archive, then checks the password and opens it as the front end would.
+struct Opened {
+  std::filesystem::path path;
+  std::unique_ptr<Archive> archive;
+  bool passwordOk = false;
+  bool opened = false;
+
+  Opened(const ArchiveBuilder& builder, const std::string& name, const Bytes& password) : path(archivePath(name)) {
+    EXPECT_TRUE(builder.writeTo(path));
+    archive = std::make_unique<Archive>();
+    passwordOk = archive->checkPassword(path.string(), password);
+    if (passwordOk) opened = archive->open(path.string());
+  }
+  ~Opened() { std::filesystem::remove(path); }
+};
+
+void addSampleTree(ArchiveBuilder& builder) {
+  auto& readme = builder.addFile(u"readme.md", "read me");
+  readme.created = 0;
+  readme.modified = 1000000000;
+  readme.accessed = 4102444800;  // beyond 2^31
+  builder.addFile(u"docs\\note.txt", Bytes(20000, 0x4E)).attributes = 0x21;
+  builder.addFolder(u"docs\\empty");
+  builder.addFile(u"docs\\frag.bin", testing::generateContent(testing::seededContent(7), 0, 40000)).blocks =
+      BlockList{40, 30, 31};
+}
+
+TEST(ArchiveOpen, BuildsTheWholeTreeForEveryCipherCombination) {
+  struct Case {
+    std::uint8_t keyBlockCipher, dataCipher;
+    std::string password;
+  };
+  const Case cases[] = {
+      {1, 1, "correct horse"}, {1, 2, "blow-fish"}, {1, 3, "xts-pass"}, {2, 1, "p\xC3\xA4sswort"},
+      {2, 2, "bf"},            {2, 3, "12345678-and-more"}, {1, 1, ""},  {0, 3, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << int(c.keyBlockCipher) << "/" << int(c.dataCipher) << " '" << c.password << "'");
+    ArchiveBuilder builder;
+    builder.settings.keyBlockCipher = c.keyBlockCipher;
+    builder.settings.dataCipher = c.dataCipher;
+    builder.settings.password = bytesOf(c.password);
+    addSampleTree(builder);
+    Opened o(builder, "combo", bytesOf(c.password));
+    ASSERT_TRUE(o.passwordOk);
+    ASSERT_TRUE(o.opened);
+
+    ItemRecord r;
+    ASSERT_TRUE(o.archive->findItem(u"\\README.MD", r));
+    EXPECT_EQ(r.size(), 7u);
+    EXPECT_EQ(r.created, 0);
+    EXPECT_EQ(r.modified, 1000000000);
+    EXPECT_EQ(r.accessed, 4102444800);
+    ASSERT_TRUE(o.archive->findItem(u"\\docs\\note.txt", r));
+    EXPECT_EQ(r.attributes(), 0x21);
+    ASSERT_TRUE(o.archive->findItem(u"\\docs\\frag.bin", r));
+    EXPECT_EQ(r.firstBlock(), 40u);
+
+    Bytes content;
+    EXPECT_EQ(o.archive->readContent(u"\\docs\\frag.bin", content), 40000u);
+    EXPECT_EQ(content, testing::generateContent(testing::seededContent(7), 0, 40000));
+    EXPECT_EQ(o.archive->readContent(u"\\docs\\note.txt", content), 20000u);
+    EXPECT_EQ(content, Bytes(20000, 0x4E));
+
+    std::vector<std::u16string> paths;
+    std::vector<DetailRecordRef> details;
+    o.archive->listItems(u"\\", paths, details);
+    EXPECT_EQ(paths, (std::vector<std::u16string>{u"\\docs", u"\\docs\\empty", u"\\docs\\frag.bin",
+                                                   u"\\docs\\note.txt", u"\\readme.md"}));
+    EXPECT_EQ(details.size(), paths.size());
+  }
+}
+
+TEST(ArchiveOpen, RefusesWhatCannotBeTrusted) {
+  struct Case {
+    const char* what;
+    std::function<void(ArchiveBuilder&)> damage;
+    bool opens;
+    std::uint32_t lastError;
+  };
+  const Case cases[] = {
+      {"intact", [](ArchiveBuilder&) {}, true, 0},
+      {"header signature byte-swapped", [](ArchiveBuilder& b) { b.settings.headerSignature = 0x01FF; }, false, 0},
+      {"key record signature", [](ArchiveBuilder& b) { b.settings.keyRecordSignature = 0xFF12; }, false, 0},
+      {"key block end signature", [](ArchiveBuilder& b) { b.settings.keyBlockEndSignature = 0xFF02; }, false, 0},
+      {"magic byte 21", [](ArchiveBuilder& b) { b.settings.patches.push_back({21, {'!'}}); }, false, 467},
+      {"bytes after the magic's end are free", [](ArchiveBuilder& b) { b.settings.patches.push_back({25, {'x'}}); },
+       true, 0},
+      {"lastBlock 0", [](ArchiveBuilder& b) { b.settings.lastBlock = 0; }, false, 467},
+      {"lastBlock 1", [](ArchiveBuilder& b) { b.settings.lastBlock = 1; }, false, 467},
+      {"lastBlock 2", [](ArchiveBuilder& b) { b.settings.lastBlock = 2; }, true, 0},
+      {"paramWord 256", [](ArchiveBuilder& b) { b.settings.paramWord = 256; }, true, 0},
+      {"paramWord 257", [](ArchiveBuilder& b) { b.settings.paramWord = 257; }, false, 467},
+      {"block 2 free", [](ArchiveBuilder& b) { b.settings.chainOverrides[2] = 0; }, false, 467},
+      {"chain table of 2 entries", [](ArchiveBuilder& b) { b.settings.statedChainEntryCount = 2; }, false, 467},
+      {"chain table larger than the file", [](ArchiveBuilder& b) { b.settings.statedChainEntryCount = 0xFFFFFFFF; },
+       false, 467},
+      {"data cipher that does not exist", [](ArchiveBuilder& b) { b.settings.dataCipher = 7; }, false, 467},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ArchiveBuilder builder;
+    builder.settings.password = bytesOf("pw1");
+    builder.addFile(u"a.txt", "alpha");
+    c.damage(builder);
+    Opened o(builder, "refuse", bytesOf("pw1"));
+    ASSERT_TRUE(o.passwordOk);
+    EXPECT_EQ(o.opened, c.opens);
+    EXPECT_EQ(o.archive->lastError(), c.lastError);
+  }
+}
+
+TEST(ArchiveOpen, OpensAnArchiveWithoutWritePermission) {
+  ArchiveBuilder builder;
+  builder.addFile(u"a.txt", "alpha");
+  const auto path = archivePath("readonly");
+  ASSERT_TRUE(builder.writeTo(path));
+  std::filesystem::permissions(path, std::filesystem::perms::owner_read);
+  Archive archive;
+  EXPECT_TRUE(archive.checkPassword(path.string(), {}));
+  EXPECT_TRUE(archive.open(path.string()));
+  std::filesystem::remove(path);
+}
+
+TEST(ArchiveTree, VoidsOnlyTheFolderWithADamagedDirectory) {
+  ArchiveBuilder builder;
+  builder.addFile(u"aaa\\inside.txt", "in");
+  builder.addFile(u"bad\\one.txt", "1");
+  builder.addFile(u"bad\\two.txt", "2");
+  builder.addFile(u"zzz\\after.txt", "after");
+  builder.addFolder(u"loop").firstBlock = 2;  // leads back to the root directory
+  const auto layout = builder.layout();
+  ASSERT_TRUE(layout);
+  const auto offset = layout->itemEntryFileOffset(u"bad\\two.txt");
+  ASSERT_TRUE(offset);
+  builder.settings.patches.push_back({*offset + 46, {0x06, 0xFF}});
+  Opened o(builder, "void", {});
+  ASSERT_TRUE(o.opened);
+
+  ItemRecord r;
+  EXPECT_TRUE(o.archive->findItem(u"\\aaa\\inside.txt", r));
+  EXPECT_TRUE(o.archive->findItem(u"\\zzz\\after.txt", r));
+  EXPECT_TRUE(o.archive->findItem(u"\\bad", r));
+  EXPECT_FALSE(o.archive->findItem(u"\\bad\\one.txt", r));  // the items before the bad entry go too
+  EXPECT_TRUE(o.archive->isDamagedFolder(u"\\bad"));
+  EXPECT_TRUE(o.archive->isDamagedFolder(u"\\loop"));
+  EXPECT_FALSE(o.archive->isDamagedFolder(u"\\aaa"));
+  EXPECT_FALSE(o.archive->isDamagedFolder(u"\\"));
+  NameMap<ItemRecord> children;
+  ASSERT_TRUE(o.archive->listChildren(u"\\loop", children));
+  EXPECT_TRUE(children.empty());
+}
+
+TEST(ArchiveTree, FreeOrEmptyDirectoriesAreOrdinaryEmptyFolders) {
+  ArchiveBuilder builder;
+  builder.addFolder(u"free").directory.allocate = false;  // first block 0
+  builder.addFolder(u"empty");
+  Opened o(builder, "free", {});
+  ASSERT_TRUE(o.opened);
+  EXPECT_FALSE(o.archive->isDamagedFolder(u"\\free"));
+  EXPECT_FALSE(o.archive->isDamagedFolder(u"\\empty"));
+}
+
+TEST(ArchiveTree, ReadsADirectorySpanningBlocksWithEntriesAcrossBoundaries) {
+  ArchiveBuilder builder;
+  builder.rootDirectory.blocks = BlockList{2, 9, 5};
+  std::vector<std::u16string> names;
+  for (int i = 0; i < 400; ++i) {  // 400 groups of 96 bytes: 38400 bytes over three blocks
+    names.push_back(u"file" + std::u16string(1, char16_t(u'A' + i / 26 % 26)) + std::u16string(1, char16_t(u'a' + i % 26)) +
+                    std::u16string(1, char16_t(u'0' + i / 676)));
+    builder.addFile(names.back(), Bytes{static_cast<std::uint8_t>(i)});
+  }
+  Opened o(builder, "span", {});
+  ASSERT_TRUE(o.opened);
+  NameMap<ItemRecord> children;
+  ASSERT_TRUE(o.archive->listChildren(u"\\", children));
+  EXPECT_EQ(children.size(), names.size());
+  Bytes content;
+  EXPECT_EQ(o.archive->readContent(u"\\" + names[399], content), 1u);
+  EXPECT_EQ(content, Bytes{static_cast<std::uint8_t>(399 % 256)});
+}
+
+TEST(ArchiveLookup, FollowsThePathRules) {
+  ArchiveBuilder builder;
+  builder.addFile(u"Docs\\A.txt", "a");
+  builder.addFile(u"sl/ash", "s");
+  builder.addFile(u"\u00C9t\u00E9", "e");
+  Opened o(builder, "lookup", {});
+  ASSERT_TRUE(o.opened);
+  ItemRecord r;
+  for (const char16_t* path : {u"\\", u"", u"\\\\\\"}) {
+    ASSERT_TRUE(o.archive->findItem(path, r));
+    EXPECT_EQ(r.firstBlock(), 2u);
+    EXPECT_EQ(r.attributes(), 0x10);
+  }
+  EXPECT_TRUE(o.archive->findItem(u"\\docs\\a.TXT\\", r));
+  EXPECT_TRUE(o.archive->findItem(u"docs\\", r));
+  EXPECT_TRUE(o.archive->findItem(u"\\sl/ash", r));
+  EXPECT_FALSE(o.archive->findItem(u"\\sl\\ash", r));
+  EXPECT_TRUE(o.archive->findItem(u"\\\u00C9t\u00E9", r));
+  EXPECT_FALSE(o.archive->findItem(u"\\\u00E9t\u00E9", r));  // only ASCII letters fold
+  EXPECT_FALSE(o.archive->findItem(u"\\docs\\a.txt\\more", r));
+  Bytes content{1, 2};
+  EXPECT_EQ(o.archive->readContent(u"\\missing", content), 0u);
+  EXPECT_EQ(content, (Bytes{1, 2}));  // left untouched
+}
+
+TEST(ArchiveDetails, HandsOutEachItemsRecordAndHidesTheDetailFile) {
+  ArchiveBuilder builder;
+  builder.addFile(u"docs\\a.txt", "a");
+  builder.addFile(u"docs\\b.txt", "b");
+  builder.addFile(u"top.txt", "t");
+  testing::DetailFileContents docs;
+  docs.records.push_back({u"A.TXT", bytesOf("one"), bytesOf("two"), {}, {}, {}, {}});
+  builder.addDetailFile(u"docs", docs);
+  testing::DetailFileContents root;
+  root.records.push_back({u"top.txt", bytesOf("root blob"), {}, {}, {}, {}, {}});
+  builder.addDetailFile(u"", root);
+  builder.addFile(u"VALDO_ITEM_DETAIL.DEPOSIT\\x", "folder named like it");  // left out, folder or not
+  Opened o(builder, "details", {});
+  ASSERT_TRUE(o.opened);
+
+  std::vector<std::u16string> paths;
+  std::vector<DetailRecordRef> details;
+  o.archive->listItems(u"\\", paths, details);
+  ASSERT_EQ(paths, (std::vector<std::u16string>{u"\\docs", u"\\docs\\a.txt", u"\\docs\\b.txt", u"\\top.txt"}));
+  EXPECT_EQ(details[0], nullptr);
+  ASSERT_NE(details[1], nullptr);
+  EXPECT_EQ(details[1]->firstBlob, bytesOf("one"));
+  EXPECT_EQ(details[1]->secondBlob, bytesOf("two"));
+  EXPECT_EQ(details[2], nullptr);
+  ASSERT_NE(details[3], nullptr);
+  EXPECT_EQ(details[3]->firstBlob, bytesOf("root blob"));
+
+  ItemRecord r;
+  EXPECT_TRUE(o.archive->findItem(u"\\docs\\valdo_item_detail.deposit", r));
+  Bytes content;
+  EXPECT_GT(o.archive->readContent(u"\\docs\\Valdo_Item_Detail.deposit", content), 0u);
+}
+
+TEST(ArchiveDetails, TheCacheKeepsAThousandTablesAndEvictsTheOldest) {
+  ArchiveBuilder builder;
+  for (int i = 0; i < 1001; ++i) {
+    const std::u16string folder = u"f" + std::u16string(1, char16_t(0x4E00 + i));
+    builder.addFile(folder + u"\\x", "x");
+    testing::DetailFileContents table;
+    table.records.push_back({u"x", {}, {}, {}, {}, {}, {}});
+    builder.addDetailFile(folder, table);
+  }
+  Opened o(builder, "lru", {});
+  ASSERT_TRUE(o.opened);
+  auto folder = [](int i) { return u"\\f" + std::u16string(1, char16_t(0x4E00 + i)); };
+  auto loadsFor = [&](int i) {
+    const auto before = o.archive->detailTableLoads();
+    EXPECT_NE(o.archive->detailRecordFor(folder(i) + u"\\x"), nullptr);
+    return o.archive->detailTableLoads() - before;
+  };
+  EXPECT_EQ(loadsFor(0), 1u);
+  EXPECT_EQ(loadsFor(0), 0u);  // served from the cache
+  for (int i = 1; i < 1000; ++i) EXPECT_EQ(loadsFor(i), 1u);
+  EXPECT_EQ(loadsFor(0), 0u);  // a thousand tables fit; folder 0 is now the most recent
+  EXPECT_EQ(loadsFor(1000), 1u);  // the 1001st evicts the least recently used: folder 1
+  EXPECT_EQ(loadsFor(0), 0u);
+  EXPECT_EQ(loadsFor(2), 0u);
+  EXPECT_EQ(loadsFor(1), 1u);  // read again from its file
+}
+
+}  // namespace
+}  // namespace sorvel

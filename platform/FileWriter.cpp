@@ -1,0 +1,191 @@
+#include "platform/FileWriter.h"
+
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <limits>
+#include <utility>
+
+#include "platform/ArchiveTime.h"
+
+namespace sorvel {
+namespace {
+
+// Interrupted write calls without progress are retried, but not forever.
+constexpr int kMaxInterruptions = 100;
+constexpr int kMaxNameAttempts = 100;
+
+// 0 when a file may be written at `path`; otherwise the errno that refuses it. Decided by the
+// mode bits, not by access(), which grants everything to root.
+int targetRefusal(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? 0 : errno;
+  if (S_ISDIR(st.st_mode)) return EISDIR;
+  if (S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0) return EACCES;
+  return 0;
+}
+
+std::uint64_t randomBits() {
+  std::uint64_t bits = 0;
+  if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof bits)) return bits;
+  // No entropy to be had: mix the clock, the process and a counter (splitmix64), which is
+  // enough since O_EXCL settles any collision.
+  static std::uint64_t counter = 0;
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  bits = static_cast<std::uint64_t>(now.tv_nsec) ^ (static_cast<std::uint64_t>(now.tv_sec) << 30) ^
+         (static_cast<std::uint64_t>(::getpid()) << 48) ^ (++counter * 0x9E3779B97F4A7C15ULL);
+  bits = (bits ^ (bits >> 30)) * 0xBF58476D1CE4E5B9ULL;
+  bits = (bits ^ (bits >> 27)) * 0x94D049BB133111EBULL;
+  return bits ^ (bits >> 31);
+}
+
+// A short name of its own, so a target name of the longest allowed length still works. Created
+// with mode 0666 so the umask (or the folder's default ACL) gives the file its permissions.
+int openTemporary(const std::string& folder, std::string& path) {
+  static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
+    std::uint64_t bits = randomBits();
+    path = folder + ".sv-";
+    for (int i = 0; i < 6; ++i, bits /= 62) path += kLetters[bits % 62];
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) return fd;
+    if (errno != EEXIST && errno != EINTR) break;
+  }
+  const int openError = errno;
+  path.clear();
+  errno = openError;
+  return -1;
+}
+
+}  // namespace
+
+std::optional<FileWriter> FileWriter::create(const std::string& targetPath, WriteCall writeCall) {
+  const auto slash = targetPath.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string() : targetPath.substr(0, slash + 1);
+  if (folder.size() == targetPath.size()) {  // no name after the last slash
+    errno = EINVAL;
+    return std::nullopt;
+  }
+  if (const int refusal = targetRefusal(targetPath)) {
+    errno = refusal;
+    return std::nullopt;
+  }
+
+  FileWriter writer;
+  writer.fd_ = openTemporary(folder, writer.temporaryPath_);
+  if (writer.fd_ < 0) return std::nullopt;
+  writer.targetPath_ = targetPath;
+  writer.writeCall_ = writeCall ? std::move(writeCall)
+                                : [](int fd, const void* data, std::size_t count) { return ::write(fd, data, count); };
+  return writer;
+}
+
+FileWriter::~FileWriter() { abandon(); }
+
+FileWriter::FileWriter(FileWriter&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)),
+      targetPath_(std::exchange(other.targetPath_, {})),
+      temporaryPath_(std::exchange(other.temporaryPath_, {})),
+      writeCall_(std::exchange(other.writeCall_, {})),
+      size_(std::exchange(other.size_, 0)),
+      error_(std::exchange(other.error_, 0)) {}
+
+FileWriter& FileWriter::operator=(FileWriter&& other) noexcept {
+  if (this != &other) {
+    abandon();
+    fd_ = std::exchange(other.fd_, -1);
+    targetPath_ = std::exchange(other.targetPath_, {});
+    temporaryPath_ = std::exchange(other.temporaryPath_, {});
+    writeCall_ = std::exchange(other.writeCall_, {});
+    size_ = std::exchange(other.size_, 0);
+    error_ = std::exchange(other.error_, 0);
+  }
+  return *this;
+}
+
+bool FileWriter::write(const std::uint8_t* data, std::size_t length) {
+  if (!ensureOpen()) return false;
+  int interruptions = 0;
+  while (length > 0) {
+    const std::size_t chunk = std::min(length, kMaxWriteChunk);
+    const ssize_t written = writeCall_(fd_, data, chunk);
+    if (written < 0 && errno == EINTR && ++interruptions < kMaxInterruptions) continue;
+    if (written < 0) return fail(errno);
+    // No progress would repeat forever; more than asked is a broken write call.
+    if (written == 0 || static_cast<std::size_t>(written) > chunk) return fail(EIO);
+    interruptions = 0;
+    const auto done = static_cast<std::size_t>(written);
+    data += done;
+    length -= done;
+    size_ += done;
+  }
+  return true;
+}
+
+bool FileWriter::extendTo(std::uint64_t size) {
+  if (!ensureOpen()) return false;
+  if (size < size_) return fail(EINVAL);
+  if (size > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return fail(EFBIG);
+  if (size == size_) return true;
+  const auto end = static_cast<off_t>(size);
+  int result;
+  do {
+    result = ::ftruncate(fd_, end);
+  } while (result != 0 && errno == EINTR);
+  if (result != 0) return fail(errno);
+  if (::lseek(fd_, end, SEEK_SET) < 0) return fail(errno);
+  size_ = size;
+  return true;
+}
+
+bool FileWriter::commit(std::int64_t accessed, std::int64_t modified, std::uint8_t attributes) {
+  if (!ensureOpen()) return false;
+  // The target may have turned into something that must not be replaced since `create`.
+  if (const int refusal = targetRefusal(targetPath_)) return fail(refusal);
+
+  const timespec times[2] = {archiveTimeToTimespec(accessed), archiveTimeToTimespec(modified)};
+  if (::futimens(fd_, times) != 0) return fail(errno);
+  if ((attributes & kReadOnlyAttribute) != 0) {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) return fail(errno);
+    const mode_t withoutWrite = st.st_mode & 07777 & ~mode_t{0222};
+    if (::fchmod(fd_, withoutWrite) != 0) return fail(errno);
+  }
+  // Closed before the rename, so a late write error reported by close still keeps the target.
+  // On Linux an interrupted close has released the descriptor all the same.
+  if (::close(std::exchange(fd_, -1)) != 0 && errno != EINTR) return fail(errno);
+  if (::rename(temporaryPath_.c_str(), targetPath_.c_str()) != 0) return fail(errno);
+  temporaryPath_.clear();
+  return true;
+}
+
+void FileWriter::abandon() {
+  const int savedErrno = errno;
+  if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+  if (!temporaryPath_.empty()) {
+    ::unlink(temporaryPath_.c_str());
+    temporaryPath_.clear();
+  }
+  errno = savedErrno;
+}
+
+bool FileWriter::fail(int error) {
+  abandon();
+  if (error_ == 0) error_ = error;
+  errno = error;
+  return false;
+}
+
+bool FileWriter::ensureOpen() {
+  if (fd_ >= 0) return true;
+  errno = error_ != 0 ? error_ : EBADF;
+  return false;
+}
+
+}  // namespace sorvel

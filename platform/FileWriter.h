@@ -1,0 +1,72 @@
+#pragma once
+// Writes one output file completely or not at all. The content goes to a new temporary file in
+// the target's folder; only `commit` puts it in place of the target, with its times and
+// read-only attribute, by an atomic rename. Every failure, and abandoning the writer, removes
+// the temporary file, so an existing target keeps its old content.
+//
+// Every call that answers false leaves the writer abandoned; `error()` then holds the errno of
+// the first failure (errno is set as well).
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace sorvel {
+
+class FileWriter {
+ public:
+  // The write(2) call used for the content; tests substitute it to observe or fake the calls.
+  using WriteCall = std::function<ssize_t(int fd, const void* data, std::size_t count)>;
+
+  // No write call is given more than this many bytes.
+  static constexpr std::size_t kMaxWriteChunk = 0x10000000;
+  // Bit of the archive's attribute byte that makes the file read-only.
+  static constexpr std::uint8_t kReadOnlyAttribute = 0x01;
+
+  // Starts a file that will replace `targetPath`. Refused (nothing is created) when the target
+  // is a directory (EISDIR) or a file without owner write permission (EACCES), when the name is
+  // empty (EINVAL) or unusable (ENAMETOOLONG, ENOENT, ...). A symbolic link of that name is
+  // replaced by the file, never written through. Without `writeCall`, write(2) is used.
+  static std::optional<FileWriter> create(const std::string& targetPath, WriteCall writeCall = {});
+
+  ~FileWriter();  // abandons an uncommitted file
+  FileWriter(FileWriter&& other) noexcept;
+  FileWriter& operator=(FileWriter&& other) noexcept;
+  FileWriter(const FileWriter&) = delete;
+  FileWriter& operator=(const FileWriter&) = delete;
+
+  // Appends `length` bytes; may be called any number of times.
+  bool write(const std::uint8_t* data, std::size_t length);
+  // Extends the file to `size` bytes with zeros without writing them. `size` must not be below
+  // the current size (EINVAL). Later writes go after the zeros.
+  bool extendTo(std::uint64_t size);
+  // Sets the last-access and last-write times (whole seconds), removes every write permission
+  // bit when `attributes` has kReadOnlyAttribute, closes the file and renames it over the
+  // target. The target is checked again first, as at `create`.
+  bool commit(std::int64_t accessed, std::int64_t modified, std::uint8_t attributes);
+  // Closes and removes the temporary file; nothing of it remains.
+  void abandon();
+
+  bool isOpen() const { return fd_ >= 0; }
+  std::uint64_t size() const { return size_; }
+  int error() const { return error_; }
+  // The temporary file while the writer is open; empty otherwise.
+  const std::string& temporaryPath() const { return temporaryPath_; }
+
+ private:
+  FileWriter() = default;
+  bool fail(int error);
+  bool ensureOpen();
+
+  int fd_ = -1;
+  std::string targetPath_;
+  std::string temporaryPath_;
+  WriteCall writeCall_;
+  std::uint64_t size_ = 0;
+  int error_ = 0;
+};
+
+}  // namespace sorvel

@@ -8,7 +8,7 @@ namespace sorvel {
 bool isSafeItemPath(std::u16string_view pathInArchive) {
   for (const std::u16string& name : splitPath(pathInArchive)) {
     if (name == u"." || name == u"..") return false;
-    if (name.find_first_of(std::u16string_view(u"/\0", 2)) != std::u16string::npos) return false;
+    if (name.find(u'/') != std::u16string::npos) return false;
   }
   return true;
 }

@@ -7,7 +7,7 @@
 namespace sorvel {
 
 // True when no component of the in-archive path could lead outside its folder or into another
-// one: no "." or "..", no "/" and no NUL inside a name. Names of three dots or more are ordinary.
+// one: no "." or "..", no "/" inside a name. Names of three dots or more are ordinary.
 bool isSafeItemPath(std::u16string_view pathInArchive);
 
 // The output path of an item: `outputBase` (trailing separators already removed), one "/", then

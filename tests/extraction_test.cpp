@@ -1,0 +1,268 @@
+// The whole program on archives made by the test builder: what lands on disk, and what is
+// reported for everything that cannot land there.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "support/ArchiveBuilder.h"
+#include "support/ProcessRunner.h"
+#include "support/TempDir.h"
+
+namespace sorvel {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ArchiveBuilder;
+using testing::BlockList;
+using testing::bytesOf;
+
+Bytes readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Every entry below `root`, as relative paths, folders marked with a trailing '/'.
+std::vector<std::string> listTree(const fs::path& root) {
+  std::vector<std::string> entries;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    std::string rel = fs::relative(entry.path(), root).string();
+    if (entry.is_directory()) rel += "/";
+    entries.push_back(rel);
+  }
+  std::sort(entries.begin(), entries.end());
+  return entries;
+}
+
+class Extraction : public ::testing::Test {
+ protected:
+  // Writes the archive, runs the program on it with the password on standard input.
+  testing::ProcessResult run(const ArchiveBuilder& builder, const std::string& password = {},
+                             const std::string& outName = "out") {
+    archive_ = dir_.file("archive.sva");
+    EXPECT_TRUE(builder.writeTo(archive_));
+    out_ = dir_.file(outName);
+    return testing::runSorvel({archive_, out_}, password + "\n", dir_.path());
+  }
+  fs::path out(const std::string& relative = {}) const { return relative.empty() ? fs::path(out_) : fs::path(out_) / relative; }
+
+  testing::TempDir dir_;
+  std::string archive_;
+  std::string out_;
+};
+
+void expectFile(const fs::path& path, const Bytes& content, std::int64_t modified, std::int64_t accessed,
+                bool readOnly) {
+  SCOPED_TRACE(path.string());
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_mtim.tv_sec, modified);
+  EXPECT_EQ(st.st_atim.tv_sec, accessed);
+  EXPECT_EQ((st.st_mode & S_IWUSR) == 0, readOnly);
+  EXPECT_EQ(readFile(path), content);
+}
+
+TEST_F(Extraction, EveryCipherCombinationComesBackByteForByte) {
+  struct Case {
+    std::uint8_t keyBlockCipher, dataCipher;
+    std::string password;
+  };
+  const Case cases[] = {{1, 1, "correct horse"}, {1, 2, "blow-fish-7"}, {1, 3, "xts-pass"},
+                        {2, 1, "p\xC3\xA4ssw\xC3\xB6rd"}, {2, 2, "bf-bf"}, {2, 3, "two-three"},
+                        {1, 1, ""}, {3, 3, ""}};
+  const Bytes big = testing::generateContent(testing::seededContent(3), 0, 100000);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << int(c.keyBlockCipher) << "/" << int(c.dataCipher));
+    ArchiveBuilder builder;
+    builder.settings.keyBlockCipher = c.keyBlockCipher;
+    builder.settings.dataCipher = c.dataCipher;
+    builder.settings.password = bytesOf(c.password);
+    auto& ro = builder.addFile(u"docs\\read-only.txt", "keep me");
+    ro.attributes = 0x21;
+    ro.modified = 1500000000;
+    ro.accessed = 1600000000;
+    auto& empty = builder.addFile(u"docs\\empty.dat", Bytes{});
+    empty.modified = 0;
+    empty.accessed = 4102444800;
+    builder.addFile(u"one-block.bin", Bytes(16384, 0x11));
+    builder.addFile(u"one-block-and-a-byte.bin", Bytes(16385, 0x22));
+    builder.addFile(u"fragmented.bin", big).blocks = BlockList{60, 61, 50, 51, 52, 53, 70};
+    builder.addFolder(u"nothing here");
+    const auto result = run(builder, c.password, "out" + std::to_string(c.keyBlockCipher) + std::to_string(c.dataCipher) +
+                                                    (c.password.empty() ? "p" : ""));
+    ASSERT_EQ(result.exitCode, 0) << result.stderrText;
+    EXPECT_EQ(result.stderrText, "");
+    EXPECT_EQ(result.stdoutLines().back(), "Archive extracted successfully! ");
+    expectFile(out("docs/read-only.txt"), bytesOf("keep me"), 1500000000, 1600000000, true);
+    expectFile(out("docs/empty.dat"), {}, 0, 4102444800, false);
+    EXPECT_EQ(readFile(out("one-block.bin")), Bytes(16384, 0x11));
+    EXPECT_EQ(readFile(out("one-block-and-a-byte.bin")), Bytes(16385, 0x22));
+    EXPECT_EQ(readFile(out("fragmented.bin")), big);
+    EXPECT_TRUE(fs::is_directory(out("nothing here")));
+    EXPECT_EQ(listTree(out()).size(), 7u);
+  }
+}
+
+TEST_F(Extraction, ItemDetailFilesStayInTheArchiveInAnyLetterCase) {
+  ArchiveBuilder builder;
+  builder.addFile(u"a.txt", "a");
+  testing::DetailFileContents table;
+  table.records.push_back({u"a.txt", bytesOf("blob"), {}, {}, {}, {}, {}});
+  builder.addDetailFile(u"", table);
+  builder.addFile(u"sub\\VALDO_ITEM_DETAIL.DEPOSIT", "upper case");
+  builder.addFile(u"sub\\b.txt", "b");
+  const auto result = run(builder);
+  ASSERT_EQ(result.exitCode, 0) << result.stderrText;
+  EXPECT_EQ(listTree(out()), (std::vector<std::string>{"a.txt", "sub/", "sub/b.txt"}));
+}
+
+TEST_F(Extraction, ReplacesAnExistingFileButKeepsAReadOnlyOne) {
+  ArchiveBuilder builder;
+  builder.addFile(u"writable.txt", "new");
+  builder.addFile(u"locked.txt", "new");
+  builder.addFile(u"zz.txt", "after");
+  dir_.writeFile("out/writable.txt", "old content, longer than the new one");
+  const std::string locked = dir_.writeFile("out/locked.txt", "old");
+  ASSERT_EQ(::chmod(locked.c_str(), 0444), 0);
+  const auto result = run(builder);
+  EXPECT_EQ(result.exitCode, 11);
+  EXPECT_EQ(result.stderrLines(),
+            (std::vector<std::string>{"Error: can not extract: \\locked.txt", "Error: archive extracted with errors!"}));
+  EXPECT_EQ(readFile(out("writable.txt")), bytesOf("new"));
+  EXPECT_EQ(readFile(out("locked.txt")), bytesOf("old"));
+  EXPECT_EQ(readFile(out("zz.txt")), bytesOf("after"));
+  EXPECT_EQ(listTree(out()), (std::vector<std::string>{"locked.txt", "writable.txt", "zz.txt"}));  // no leftovers
+}
+
+TEST_F(Extraction, TrailingSeparatorsOnTheOutputFolderChangeNothing) {
+  ArchiveBuilder builder;
+  builder.addFile(u"d\\f.txt", "f");
+  const auto result = run(builder, {}, "out//");
+  ASSERT_EQ(result.exitCode, 0) << result.stderrText;
+  EXPECT_EQ(readFile(dir_.file("out/d/f.txt")), bytesOf("f"));
+}
+
+TEST_F(Extraction, UnsafeNamesAreNeverWrittenAndEachIsReported) {
+  ArchiveBuilder builder;
+  builder.addFile(u"..\\x.txt", "escape");
+  builder.addFile(u"..\\y\\z.txt", "deeper");
+  builder.addFile(u".\\dot.txt", "dot");
+  builder.addFile(u"ok.txt", "fine");
+  builder.addFile(u"...", "dots");
+  builder.addFile(u"slash", "s").storedName = u"a/b.txt";
+  dir_.makeDir("deep");
+  const auto result = run(builder, {}, "deep/out");
+  EXPECT_EQ(result.exitCode, 11);
+  EXPECT_EQ(result.stderrLines(), (std::vector<std::string>{
+                                      "Error: can not extract: \\.",
+                                      "Error: can not extract: \\.\\dot.txt",
+                                      "Error: can not extract: \\..",
+                                      "Error: can not extract: \\..\\x.txt",
+                                      "Error: can not extract: \\..\\y",
+                                      "Error: can not extract: \\..\\y\\z.txt",
+                                      "Error: can not extract: \\a/b.txt",
+                                      "Error: archive extracted with errors!",
+                                  }));
+  EXPECT_EQ(listTree(dir_.file("deep")), (std::vector<std::string>{"out/", "out/...", "out/ok.txt"}));
+  EXPECT_FALSE(fs::exists(dir_.file("x.txt")));
+  EXPECT_FALSE(fs::exists(dir_.file("deep/x.txt")));
+  EXPECT_FALSE(fs::exists(dir_.file("deep/y")));
+}
+
+TEST_F(Extraction, DamagedContentIsReportedInListingOrder) {
+  ArchiveBuilder builder;
+  builder.settings.password = bytesOf("files!");
+  builder.addFile(u"files\\fine.txt", Bytes(100, 'f'));
+  // Stored size larger than the chain: written with a zero tail.
+  auto& shortChain = builder.addFile(u"files\\b_short.bin", Bytes(20000, 's'));
+  shortChain.storedSize = 40000;
+  // A chain whose first entry is free: nothing can be read.
+  builder.addFile(u"files\\c_free.bin", Bytes(100, 'x'));
+  builder.settings.chainOverrides[0] = 0;  // placeholder, replaced below once the layout is known
+  // A chain that loops.
+  builder.addFile(u"files\\d_loop.bin", Bytes(40000, 'l'));
+  // A size far beyond anything the file could hold.
+  builder.addFile(u"files\\e_huge.bin", Bytes(10, 'h')).storedSize = std::uint64_t{1} << 60;
+  builder.addFile(u"zz_last.txt", "last");
+  builder.settings.chainOverrides.clear();
+  const auto layout = builder.layout();
+  ASSERT_TRUE(layout);
+  builder.settings.chainOverrides[layout->find(u"files\\c_free.bin")->blocks.front()] = 0;
+  const auto& loop = layout->find(u"files\\d_loop.bin")->blocks;
+  builder.settings.chainOverrides[loop.back()] = loop.front();
+
+  const auto result = run(builder, "files!");
+  EXPECT_EQ(result.exitCode, 11);
+  EXPECT_EQ(result.stderrLines(), (std::vector<std::string>{
+                                      "Error: damaged item: \\files\\b_short.bin",
+                                      "Error: can not extract: \\files\\c_free.bin",
+                                      "Error: can not extract: \\files\\d_loop.bin",
+                                      "Error: can not extract: \\files\\e_huge.bin",
+                                      "Error: archive extracted with errors!",
+                                  }));
+  Bytes expected(20000, 's');
+  expected.resize(40000, 0);
+  EXPECT_EQ(readFile(out("files/b_short.bin")), expected);
+  EXPECT_EQ(listTree(out()), (std::vector<std::string>{"files/", "files/b_short.bin", "files/fine.txt", "zz_last.txt"}));
+}
+
+TEST_F(Extraction, DamagedFoldersAreCreatedEmptyAndReported) {
+  ArchiveBuilder builder;
+  builder.addFile(u"aaa\\inside.txt", "in");
+  builder.addFile(u"bad\\one.txt", "1");
+  builder.addFolder(u"loop").firstBlock = 2;
+  builder.addFile(u"top.txt", "top");
+  const auto layout = builder.layout();
+  ASSERT_TRUE(layout);
+  builder.settings.patches.push_back({*layout->itemEntryFileOffset(u"bad\\one.txt") + 47, {0xFE}});
+  const auto result = run(builder);
+  EXPECT_EQ(result.exitCode, 11);
+  EXPECT_EQ(result.stderrLines(), (std::vector<std::string>{"Error: damaged folder: \\bad", "Error: damaged folder: \\loop",
+                                                            "Error: archive extracted with errors!"}));
+  EXPECT_EQ(listTree(out()), (std::vector<std::string>{"aaa/", "aaa/inside.txt", "bad/", "loop/", "top.txt"}));
+}
+
+TEST_F(Extraction, ItemsBelowAnOutputFolderWithoutParentFailOneByOne) {
+  ArchiveBuilder builder;
+  builder.addFile(u"d\\f.txt", "f");
+  builder.addFile(u"g.txt", "g");
+  const auto result = run(builder, {}, "missing/out");
+  EXPECT_EQ(result.exitCode, 11);
+  EXPECT_EQ(result.stderrLines(), (std::vector<std::string>{
+                                      "Error: can not extract: \\",
+                                      "Error: can not extract: \\d",
+                                      "Error: can not extract: \\d\\f.txt",
+                                      "Error: can not extract: \\g.txt",
+                                      "Error: archive extracted with errors!",
+                                  }));
+  EXPECT_FALSE(fs::exists(dir_.file("missing")));
+}
+
+TEST_F(Extraction, AFullDiskLeavesNeitherAPartialNorATemporaryFile) {
+  ArchiveBuilder builder;
+  builder.addFile(u"small.txt", "fits");
+  builder.addFile(u"large.bin", Bytes(200000, 'L'));
+  builder.addFile(u"z.txt", "also fits");
+  archive_ = dir_.file("archive.sva");
+  ASSERT_TRUE(builder.writeTo(archive_));
+  dir_.makeDir("out");
+  dir_.writeFile("out/large.bin", "the old large file");
+  testing::ProcessRequest request;
+  request.program = "/bin/sh";
+  // A file-size limit of 64 KiB (128 blocks of 512 bytes), with SIGXFSZ ignored so that writes
+  // past it fail with EFBIG the way a full disk fails them.
+  request.args = {"-c", "ulimit -f 128; trap '' XFSZ; exec \"$0\" \"$@\"", SORVEL_EXE, archive_, dir_.file("out")};
+  request.workingDirectory = dir_.path();
+  const auto result = testing::runProcess(request);
+  EXPECT_EQ(result.exitCode, 11);
+  EXPECT_EQ(result.stderrLines(), (std::vector<std::string>{"Error: can not extract: \\large.bin",
+                                                            "Error: archive extracted with errors!"}));
+  EXPECT_EQ(listTree(dir_.file("out")), (std::vector<std::string>{"large.bin", "small.txt", "z.txt"}));
+  EXPECT_EQ(readFile(dir_.file("out/large.bin")), bytesOf("the old large file"));
+}
+
+}  // namespace
+}  // namespace sorvel

@@ -1,1 +1,16 @@
-int main() { return 0; }
+#include <memory>
+
+#include "app/FrontEnd.h"
+#include "platform/Console.h"
+#include "platform/StandardKeySource.h"
+
+int main(int argc, char** argv) {
+  std::unique_ptr<sorvel::KeySource> keys = sorvel::makeStandardKeySource();
+  try {
+    return sorvel::runFrontEnd(argc, argv, sorvel::Console::standard(), *keys);
+  } catch (...) {
+    // Only exhausted memory gets here. Give the terminal its mode back before the process ends.
+    keys.reset();
+    throw;
+  }
+}

@@ -1,0 +1,128 @@
+#include "app/FrontEnd.h"
+
+#include <array>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "app/ArchiveSteps.h"
+#include "app/ExitCode.h"
+#include "app/HelpText.h"
+#include "app/PasswordEntry.h"
+#include "archive/ArchiveHeader.h"
+#include "crypto/CipherType.h"
+#include "platform/AbsolutePath.h"
+#include "platform/FileStatus.h"
+#include "platform/ReadOnlyFile.h"
+#include "platform/SystemError.h"
+
+namespace sorvel {
+
+namespace {
+
+// Both paths made absolute, the archive's first.
+struct ResolvedPaths {
+  std::string archive;
+  std::string output;
+};
+
+// Nothing, after the message, when either cannot be made absolute.
+std::optional<ResolvedPaths> resolvePaths(const char* archiveArgument, const char* outputArgument, Console& console) {
+  ResolvedPaths paths;
+  int error = 0;
+  for (auto [argument, target] : {std::pair{archiveArgument, &paths.archive}, std::pair{outputArgument, &paths.output}}) {
+    std::optional<std::string> absolute = makeAbsolute(argument, error);
+    if (!absolute) {
+      console.line("Error: Path resolve failed: " + systemErrorText(error));
+      return std::nullopt;
+    }
+    *target = std::move(*absolute);
+  }
+  return paths;
+}
+
+// 0 when the archive is a regular file, else the exit code after the message.
+int checkArchiveExists(const std::string& archivePath, Console& console) {
+  const FileStatus status = queryFileStatus(archivePath);
+  switch (status.kind) {
+    case FileKind::Regular:
+      return 0;
+    case FileKind::Absent:
+    case FileKind::Other:
+      console.line("Error: sorvel archive not exist: " + archivePath);
+      return ExitCode::ArchiveMissing;
+    case FileKind::Error:
+      break;
+  }
+  console.line("Error: sorvel archive not accessible: " + archivePath + ": " + systemErrorText(status.error));
+  return ExitCode::ArchiveMissing;
+}
+
+// The first bytes of the file, zero where the file is shorter; nothing when it cannot be opened.
+std::optional<ArchiveHeader> preReadHeader(const std::string& archivePath) {
+  ReadOnlyFile file;
+  if (!file.open(archivePath)) return std::nullopt;
+  std::array<std::uint8_t, kArchiveHeaderSize> bytes{};
+  file.readAt(0, bytes.data(), bytes.size());
+  return ArchiveHeader::parse(bytes.data());
+}
+
+// 0 when the header lets the run go on to the password, else the exit code after the message.
+int judgeHeader(const ArchiveHeader& header, Console& console) {
+  if (!header.magicMatches()) {
+    console.line("Error: archive format error !");
+    return ExitCode::FormatError;
+  }
+  if (header.authType != 1 && header.cipherType != 2) {
+    console.line("Error: unnkown archive version!");
+    return ExitCode::UnknownVersion;
+  }
+  if (header.authType == 2 || header.authType == 3) {
+    console.line("Error: unsupported authen type!");
+    return ExitCode::UnsupportedAuth;
+  }
+  // A key block cipher that does not exist can never be unlocked: say so before asking.
+  if (!isKnownCipher(header.cipherType)) {
+    console.line("Error: unnkown archive version!");
+    return ExitCode::UnknownVersion;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int runFrontEnd(int argc, const char* const* argv, Console& console, KeySource& keys) {
+  if (argc == 1) {
+    printHelp(console);
+    return ExitCode::Success;
+  }
+  if (argc != 3) {
+    console.line("Error: invalid argument count!");
+    printHelp(console);
+    return ExitCode::ArgumentCount;
+  }
+
+  const std::optional<ResolvedPaths> paths = resolvePaths(argv[1], argv[2], console);
+  if (!paths) return ExitCode::PathResolve;
+  if (const int code = checkArchiveExists(paths->archive, console); code != 0) return code;
+  console.line("Input  : " + paths->archive);
+  console.line("Output : " + paths->output);
+
+  const std::optional<ArchiveHeader> header = preReadHeader(paths->archive);
+  if (!header) {
+    console.line("Error: archive can not be opened !");
+    return ExitCode::CannotOpen;
+  }
+  if (const int code = judgeHeader(*header, console); code != 0) return code;
+
+  std::u16string typedPassword;
+  if (header->noPassword == 0) typedPassword = readPassword(keys, console);
+  Bytes passwordBytes = normalizePassword(typedPassword);
+  wipePassword(typedPassword);
+
+  const int code = runArchiveSteps(console, paths->archive, paths->output, passwordBytes);
+  secureWipe(passwordBytes);
+  return code;
+}
+
+}  // namespace sorvel

@@ -1,0 +1,11 @@
+#pragma once
+#include "platform/Console.h"
+
+namespace sorvel {
+
+inline constexpr char kProgramVersion[] = "1.0.0";
+
+// The usage text, on the standard output.
+void printHelp(Console& console);
+
+}  // namespace sorvel

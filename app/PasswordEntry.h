@@ -1,0 +1,23 @@
+#pragma once
+// The password prompt and the conversion of what was typed into key material.
+#include <string>
+
+#include "crypto/Bytes.h"
+#include "platform/Console.h"
+#include "platform/KeySource.h"
+
+namespace sorvel {
+
+// Prompts with "Password: ", echoes one "*" per code unit typed, lets Backspace take back the
+// last unit, drops the key after a prefix, and ends the line when Enter comes. Returns the typed
+// UTF-16 code units, Enter not included.
+std::u16string readPassword(KeySource& keys, Console& console);
+
+// The password in Normalization Form KC as UTF-8 bytes; empty when the input is empty or cannot
+// be normalised or encoded (an unpaired surrogate).
+Bytes normalizePassword(const std::u16string& typedPassword);
+
+// Overwrites the whole buffer of a typed password, then empties it.
+void wipePassword(std::u16string& typedPassword);
+
+}  // namespace sorvel

@@ -1,0 +1,26 @@
+#pragma once
+// Turns the bytes a user types (UTF-8 text with a few control bytes) into key events: CR and LF
+// are Enter, BS (8) and DEL (127) are Backspace, everything else is text in UTF-16 code units.
+#include <cstdint>
+#include <deque>
+
+#include "platform/KeySource.h"
+#include "platform/Utf8Decoder.h"
+
+namespace sorvel {
+
+class KeyByteDecoder {
+ public:
+  // Appends the events that `byte` completes.
+  void feed(std::uint8_t byte, std::deque<KeyEvent>& out);
+  // Closes an open UTF-8 sequence as U+FFFD; called before anything that is not text.
+  void flush(std::deque<KeyEvent>& out);
+
+ private:
+  void appendUnits(std::deque<KeyEvent>& out);
+
+  Utf8Decoder utf8_;
+  std::u16string units_;
+};
+
+}  // namespace sorvel

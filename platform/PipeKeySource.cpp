@@ -1,0 +1,29 @@
+#include "platform/PipeKeySource.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+
+namespace sorvel {
+
+KeyEvent PipeKeySource::next() {
+  while (pending_.empty()) {
+    if (ended_) return KeyEvent::enter();
+    // One byte at a time: nothing beyond the password is taken from the input.
+    std::uint8_t byte = 0;
+    const ssize_t n = ::read(fd_, &byte, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 1) {
+      decoder_.feed(byte, pending_);
+    } else {
+      decoder_.flush(pending_);
+      ended_ = true;
+    }
+  }
+  const KeyEvent event = pending_.front();
+  pending_.pop_front();
+  return event;
+}
+
+}  // namespace sorvel

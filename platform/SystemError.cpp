@@ -1,0 +1,9 @@
+#include "platform/SystemError.h"
+
+#include <system_error>
+
+namespace sorvel {
+
+std::string systemErrorText(int error) { return std::system_category().message(error); }
+
+}  // namespace sorvel

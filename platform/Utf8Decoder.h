@@ -1,0 +1,30 @@
+#pragma once
+// Turns UTF-8 bytes, given one at a time, into UTF-16 code units. Each ill-formed piece (a byte
+// that cannot start a sequence, or the longest prefix of a sequence that breaks off) becomes one
+// U+FFFD, so decoding never stops and never swallows the byte that broke a sequence.
+#include <cstdint>
+#include <string>
+
+namespace sorvel {
+
+inline constexpr char16_t kReplacementCharacter = 0xFFFD;
+
+class Utf8Decoder {
+ public:
+  // Appends the code units that `byte` completes (none while a sequence is still open).
+  void feed(std::uint8_t byte, std::u16string& out);
+  // Ends the input: an open sequence becomes U+FFFD.
+  void finish(std::u16string& out);
+  bool pending() const { return remaining_ != 0; }
+
+ private:
+  void start(std::uint8_t byte, std::u16string& out);
+  static void append(char32_t codePoint, std::u16string& out);
+
+  char32_t codePoint_ = 0;
+  int remaining_ = 0;             // continuation bytes still expected
+  std::uint8_t low_ = 0x80;       // allowed range of the next continuation byte
+  std::uint8_t high_ = 0xBF;
+};
+
+}  // namespace sorvel

@@ -1,0 +1,46 @@
+#pragma once
+// Runs a program as a child process the way a user's shell would, but with everything under
+// the test's control: arguments, the bytes on standard input (always a pipe), the working
+// folder, a plain "C" locale, and a time limit. Standard output and standard error are
+// captured separately.
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace sorvel::test {
+
+struct ProcessRequest {
+  std::string program = SORVEL_EXE;
+  std::vector<std::string> args;  // without the program name
+  std::string stdinBytes;         // written to the pipe, which is then closed
+  std::string workingDirectory;   // empty: the test's own
+  // "NAME=value" entries added to the environment (after LC_ALL=C and LANG=C, so they may
+  // override them).
+  std::vector<std::string> environment;
+  std::chrono::milliseconds timeout{30000};
+};
+
+struct ProcessResult {
+  bool started = false;   // false when the child could not be created or the program not run
+  bool timedOut = false;  // killed with SIGKILL when the time limit passed
+  bool exited = false;    // ended through exit; then exitCode holds its status
+  int exitCode = -1;
+  int signal = 0;         // the signal that ended the process, 0 when it exited
+  std::string stdoutText;
+  std::string stderrText;
+
+  // The text split into lines at '\n'; a final newline ends the last line rather than starting
+  // an empty one.
+  std::vector<std::string> stdoutLines() const;
+  std::vector<std::string> stderrLines() const;
+};
+
+ProcessResult runProcess(const ProcessRequest& request);
+
+// The built program with these arguments, standard input and working folder.
+ProcessResult runSorvel(const std::vector<std::string>& args, const std::string& stdinBytes = {},
+                        const std::string& workingDirectory = {});
+
+std::vector<std::string> splitLines(const std::string& text);
+
+}  // namespace sorvel::test

@@ -80,9 +80,9 @@ ContentPipeline::ContentPipeline(ContainerFile& container, const std::vector<Job
     slots_[s].ticket.store(2 * s);
     slots_[s].data.resize(perBatch * kBlockSize);
   }
-  const unsigned workers = std::min<std::size_t>(options.workers == 0 ? defaultWorkers() : options.workers,
-                                                 std::max<std::size_t>(batches_.size(), 1));
-  for (unsigned w = 0; w < workers && !batches_.empty(); ++w) workers_.emplace_back([this] { work(); });
+  const std::size_t workers = std::min<std::size_t>(options.workers == 0 ? defaultWorkers() : options.workers,
+                                                    batches_.size());
+  for (std::size_t w = 0; w < workers; ++w) workers_.emplace_back([this] { work(); });
 }
 
 ContentPipeline::~ContentPipeline() {

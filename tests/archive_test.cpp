@@ -56,7 +56,7 @@ TEST(ArchiveOpen, BuildsTheWholeTreeForEveryCipherCombination) {
       {2, 2, "bf"},            {2, 3, "12345678-and-more"}, {1, 1, ""},  {0, 3, ""},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << int(c.keyBlockCipher) << "/" << int(c.dataCipher) << " '" << c.password << "'");
+    SCOPED_TRACE(::testing::Message() << int(c.keyBlockCipher) << "/" << int(c.dataCipher) << " '" << c.password << "'");
     ArchiveBuilder builder;
     builder.settings.keyBlockCipher = c.keyBlockCipher;
     builder.settings.dataCipher = c.dataCipher;
@@ -237,21 +237,22 @@ TEST(ArchiveDetails, HandsOutEachItemsRecordAndHidesTheDetailFile) {
   testing::DetailFileContents root;
   root.records.push_back({u"top.txt", bytesOf("root blob"), {}, {}, {}, {}, {}});
   builder.addDetailFile(u"", root);
-  builder.addFile(u"VALDO_ITEM_DETAIL.DEPOSIT\\x", "folder named like it");  // left out, folder or not
+  builder.addFile(u"other\\VALDO_ITEM_DETAIL.DEPOSIT\\x", "in a folder named like it");  // left out too
   Opened o(builder, "details", {});
   ASSERT_TRUE(o.opened);
 
   std::vector<std::u16string> paths;
   std::vector<DetailRecordRef> details;
   o.archive->listItems(u"\\", paths, details);
-  ASSERT_EQ(paths, (std::vector<std::u16string>{u"\\docs", u"\\docs\\a.txt", u"\\docs\\b.txt", u"\\top.txt"}));
+  ASSERT_EQ(paths, (std::vector<std::u16string>{u"\\docs", u"\\docs\\a.txt", u"\\docs\\b.txt", u"\\other", u"\\top.txt"}));
   EXPECT_EQ(details[0], nullptr);
   ASSERT_NE(details[1], nullptr);
   EXPECT_EQ(details[1]->firstBlob, bytesOf("one"));
   EXPECT_EQ(details[1]->secondBlob, bytesOf("two"));
   EXPECT_EQ(details[2], nullptr);
-  ASSERT_NE(details[3], nullptr);
-  EXPECT_EQ(details[3]->firstBlob, bytesOf("root blob"));
+  EXPECT_EQ(details[3], nullptr);
+  ASSERT_NE(details[4], nullptr);
+  EXPECT_EQ(details[4]->firstBlob, bytesOf("root blob"));
 
   ItemRecord r;
   EXPECT_TRUE(o.archive->findItem(u"\\docs\\valdo_item_detail.deposit", r));

@@ -75,7 +75,7 @@ TEST_F(Extraction, EveryCipherCombinationComesBackByteForByte) {
                         {1, 1, ""}, {3, 3, ""}};
   const Bytes big = testing::generateContent(testing::seededContent(3), 0, 100000);
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << int(c.keyBlockCipher) << "/" << int(c.dataCipher));
+    SCOPED_TRACE(::testing::Message() << int(c.keyBlockCipher) << "/" << int(c.dataCipher));
     ArchiveBuilder builder;
     builder.settings.keyBlockCipher = c.keyBlockCipher;
     builder.settings.dataCipher = c.dataCipher;

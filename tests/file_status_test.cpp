@@ -14,7 +14,7 @@ namespace sorvel {
 namespace {
 
 TEST(FileStatus, TellsWhatThePathNames) {
-  test::TempDir dir;
+  testing::TempDir dir;
   const std::string file = dir.writeFile("file", "x");
   dir.makeDir("folder");
   ASSERT_EQ(::symlink("file", dir.file("link").c_str()), 0);

@@ -60,13 +60,13 @@ TEST(FolderTree, AddFolderCreatesMissingFoldersWithTheGivenRecord) {
 
 TEST(FolderTree, ClearsAVeryDeepTreeWithoutRecursion) {
   FolderTree tree;
-  std::u16string path = u"\\";
+  const std::u16string name(1, u'd');
   SvFolder* folder = &tree.root();
   for (int depth = 0; depth < 200000; ++depth) {
     auto child = std::make_unique<SvFolder>();
-    child->name = u"d";
+    child->name = name;
     SvFolder* next = child.get();
-    folder->children.emplace(u"d", std::move(child));
+    folder->children.emplace(name, std::move(child));
     folder = next;
   }
   tree.clearTree();

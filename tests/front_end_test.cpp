@@ -18,8 +18,8 @@
 namespace sorvel {
 namespace {
 
-using test::ProcessResult;
-using test::TempDir;
+using testing::ProcessResult;
+using testing::TempDir;
 
 const std::vector<std::string> kHelp = {
     "=====================================",
@@ -182,7 +182,7 @@ TEST_P(FrontEndTest, PrintsAndExitsAsExpected) {
   if (c.archive) dir.writeFile("a.sva", *c.archive);
   if (c.setup != nullptr) c.setup(dir);
 
-  const ProcessResult run = test::runSorvel(expand(c.args, dir.path()), c.stdinBytes, dir.path());
+  const ProcessResult run = testing::runSorvel(expand(c.args, dir.path()), c.stdinBytes, dir.path());
   ASSERT_TRUE(run.started);
   ASSERT_FALSE(run.timedOut);
   ASSERT_TRUE(run.exited) << "signal " << run.signal;
@@ -207,7 +207,7 @@ TEST(FrontEndUnreadable, ArchiveThatCannotBeOpenedIsReported) {
   const std::string archive = dir.writeFile("a.sva", headerBytes(1, 1));
   ASSERT_EQ(::chmod(archive.c_str(), 0), 0);
 
-  test::ProcessRequest request;
+  testing::ProcessRequest request;
   request.workingDirectory = dir.path();
   request.args = {"a.sva", "out"};
   request.stdinBytes = "abc\n";
@@ -218,12 +218,12 @@ TEST(FrontEndUnreadable, ArchiveThatCannotBeOpenedIsReported) {
     ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
     request.program = "/usr/bin/setpriv";
     request.args = {"--reuid=65534", "--regid=65534", "--clear-groups", SORVEL_EXE};
-    const ProcessResult help = test::runProcess(request);
+    const ProcessResult help = testing::runProcess(request);
     if (!help.exited || help.exitCode != 0) GTEST_SKIP() << "cannot run the program as an unprivileged user";
     request.args.insert(request.args.end(), {"a.sva", "out"});
   }
 
-  const ProcessResult run = test::runProcess(request);
+  const ProcessResult run = testing::runProcess(request);
   ASSERT_TRUE(run.exited);
   EXPECT_EQ(run.exitCode, 10);
   EXPECT_EQ(run.stdoutLines(), expand(kEcho, dir.path()));
@@ -235,11 +235,11 @@ TEST(FrontEndPaths, VanishedWorkingFolderFailsRelativePaths) {
   dir.writeFile("a.sva", headerBytes(1, 1));
   dir.makeDir("gone");
   // The shell leaves the folder it stands in; the program then has no current directory.
-  test::ProcessRequest request;
+  testing::ProcessRequest request;
   request.program = "/bin/sh";
   request.workingDirectory = dir.file("gone");
   request.args = {"-c", "rmdir \"$PWD\" && exec \"$0\" \"$@\"", SORVEL_EXE, "a.sva", "out"};
-  const ProcessResult relative = test::runProcess(request);
+  const ProcessResult relative = testing::runProcess(request);
   ASSERT_TRUE(relative.exited);
   EXPECT_EQ(relative.exitCode, 2);
   EXPECT_EQ(relative.stdoutText, "");
@@ -248,7 +248,7 @@ TEST(FrontEndPaths, VanishedWorkingFolderFailsRelativePaths) {
   // An absolute archive path needs no current directory; the relative output path still does.
   dir.makeDir("gone");
   request.args = {"-c", "rmdir \"$PWD\" && exec \"$0\" \"$@\"", SORVEL_EXE, dir.file("a.sva"), "out"};
-  const ProcessResult mixed = test::runProcess(request);
+  const ProcessResult mixed = testing::runProcess(request);
   ASSERT_TRUE(mixed.exited);
   EXPECT_EQ(mixed.exitCode, 2);
   EXPECT_EQ(mixed.stderrLines(), std::vector<std::string>{"Error: Path resolve failed: No such file or directory"});

@@ -261,7 +261,7 @@ class PromptOnTerminal : public ::testing::Test {
     return mode;
   }
 
-  test::TempDir dir_;
+  testing::TempDir dir_;
   termios mode_{};
   int master_ = -1;
   pid_t pid_ = -1;

@@ -1,4 +1,5 @@
 // Lookups, listings and content reads on the folder tree of an opened archive.
+#include <deque>
 #include <utility>
 
 #include "archive/Archive.h"
@@ -32,7 +33,7 @@ void Archive::listItems(std::u16string_view folderPath, std::vector<std::u16stri
     NameMap<ItemRecord> children;
     NameMap<ItemRecord>::iterator next;
   };
-  std::vector<Level> stack;
+  std::deque<Level> stack;  // keeps each level in place while deeper ones are pushed
   auto descend = [&](std::u16string_view path) {
     Level level;
     if (!listChildren(path, level.children)) return;

@@ -14,7 +14,7 @@
 
 extern char** environ;
 
-namespace sorvel::test {
+namespace sorvel::testing {
 
 namespace {
 
@@ -193,4 +193,4 @@ ProcessResult runSorvel(const std::vector<std::string>& args, const std::string&
   return runProcess(request);
 }
 
-}  // namespace sorvel::test
+}  // namespace sorvel::testing

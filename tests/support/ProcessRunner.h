@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace sorvel::test {
+namespace sorvel::testing {
 
 struct ProcessRequest {
   std::string program = SORVEL_EXE;
@@ -43,4 +43,4 @@ ProcessResult runSorvel(const std::vector<std::string>& args, const std::string&
 
 std::vector<std::string> splitLines(const std::string& text);
 
-}  // namespace sorvel::test
+}  // namespace sorvel::testing

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <system_error>
 
-namespace sorvel::test {
+namespace sorvel::testing {
 
 namespace fs = std::filesystem;
 
@@ -70,4 +70,4 @@ std::string TempDir::makeDir(std::string_view relative) const {
   return target.string();
 }
 
-}  // namespace sorvel::test
+}  // namespace sorvel::testing

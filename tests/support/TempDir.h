@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace sorvel::test {
+namespace sorvel::testing {
 
 class TempDir {
  public:
@@ -32,4 +32,4 @@ class TempDir {
   std::string path_;
 };
 
-}  // namespace sorvel::test
+}  // namespace sorvel::testing

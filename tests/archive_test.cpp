@@ -1,12 +1,12 @@
 #include "archive/Archive.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 
 #include "archive/ByteOrder.h"
 #include "support/ArchiveBuilder.h"
+#include "support/TempDir.h"
 
 namespace sorvel {
 namespace {
@@ -15,24 +15,20 @@ using testing::ArchiveBuilder;
 using testing::BlockList;
 using testing::bytesOf;
 
-std::filesystem::path archivePath(const std::string& name) {
-  return std::filesystem::temp_directory_path() / ("archive_test_" + std::to_string(::getpid()) + "_" + name);
-}
-
 // Builds the archive, then checks the password and opens it as the front end would.
 struct Opened {
+  testing::TempDir dir;
   std::filesystem::path path;
   std::unique_ptr<Archive> archive;
   bool passwordOk = false;
   bool opened = false;
 
-  Opened(const ArchiveBuilder& builder, const std::string& name, const Bytes& password) : path(archivePath(name)) {
+  Opened(const ArchiveBuilder& builder, const Bytes& password) : path(dir.file("archive.sva")) {
     EXPECT_TRUE(builder.writeTo(path));
     archive = std::make_unique<Archive>();
     passwordOk = archive->checkPassword(path.string(), password);
     if (passwordOk) opened = archive->open(path.string());
   }
-  ~Opened() { std::filesystem::remove(path); }
 };
 
 void addSampleTree(ArchiveBuilder& builder) {
@@ -62,7 +58,7 @@ TEST(ArchiveOpen, BuildsTheWholeTreeForEveryCipherCombination) {
     builder.settings.dataCipher = c.dataCipher;
     builder.settings.password = bytesOf(c.password);
     addSampleTree(builder);
-    Opened o(builder, "combo", bytesOf(c.password));
+    Opened o(builder, bytesOf(c.password));
     ASSERT_TRUE(o.passwordOk);
     ASSERT_TRUE(o.opened);
 
@@ -124,7 +120,7 @@ TEST(ArchiveOpen, RefusesWhatCannotBeTrusted) {
     builder.settings.password = bytesOf("pw1");
     builder.addFile(u"a.txt", "alpha");
     c.damage(builder);
-    Opened o(builder, "refuse", bytesOf("pw1"));
+    Opened o(builder, bytesOf("pw1"));
     ASSERT_TRUE(o.passwordOk);
     EXPECT_EQ(o.opened, c.opens);
     EXPECT_EQ(o.archive->lastError(), c.lastError);
@@ -134,13 +130,13 @@ TEST(ArchiveOpen, RefusesWhatCannotBeTrusted) {
 TEST(ArchiveOpen, OpensAnArchiveWithoutWritePermission) {
   ArchiveBuilder builder;
   builder.addFile(u"a.txt", "alpha");
-  const auto path = archivePath("readonly");
+  testing::TempDir dir;
+  const std::filesystem::path path = dir.file("archive.sva");
   ASSERT_TRUE(builder.writeTo(path));
   std::filesystem::permissions(path, std::filesystem::perms::owner_read);
   Archive archive;
   EXPECT_TRUE(archive.checkPassword(path.string(), {}));
   EXPECT_TRUE(archive.open(path.string()));
-  std::filesystem::remove(path);
 }
 
 TEST(ArchiveTree, VoidsOnlyTheFolderWithADamagedDirectory) {
@@ -155,7 +151,7 @@ TEST(ArchiveTree, VoidsOnlyTheFolderWithADamagedDirectory) {
   const auto offset = layout->itemEntryFileOffset(u"bad\\two.txt");
   ASSERT_TRUE(offset);
   builder.settings.patches.push_back({*offset + 46, {0x06, 0xFF}});
-  Opened o(builder, "void", {});
+  Opened o(builder, {});
   ASSERT_TRUE(o.opened);
 
   ItemRecord r;
@@ -176,7 +172,7 @@ TEST(ArchiveTree, FreeOrEmptyDirectoriesAreOrdinaryEmptyFolders) {
   ArchiveBuilder builder;
   builder.addFolder(u"free").directory.allocate = false;  // first block 0
   builder.addFolder(u"empty");
-  Opened o(builder, "free", {});
+  Opened o(builder, {});
   ASSERT_TRUE(o.opened);
   EXPECT_FALSE(o.archive->isDamagedFolder(u"\\free"));
   EXPECT_FALSE(o.archive->isDamagedFolder(u"\\empty"));
@@ -191,7 +187,7 @@ TEST(ArchiveTree, ReadsADirectorySpanningBlocksWithEntriesAcrossBoundaries) {
                     std::u16string(1, char16_t(u'0' + i / 676)));
     builder.addFile(names.back(), Bytes{static_cast<std::uint8_t>(i)});
   }
-  Opened o(builder, "span", {});
+  Opened o(builder, {});
   ASSERT_TRUE(o.opened);
   NameMap<ItemRecord> children;
   ASSERT_TRUE(o.archive->listChildren(u"\\", children));
@@ -206,7 +202,7 @@ TEST(ArchiveLookup, FollowsThePathRules) {
   builder.addFile(u"Docs\\A.txt", "a");
   builder.addFile(u"sl/ash", "s");
   builder.addFile(u"\u00C9t\u00E9", "e");
-  Opened o(builder, "lookup", {});
+  Opened o(builder, {});
   ASSERT_TRUE(o.opened);
   ItemRecord r;
   for (const char16_t* path : {u"\\", u"", u"\\\\\\"}) {
@@ -238,7 +234,7 @@ TEST(ArchiveDetails, HandsOutEachItemsRecordAndHidesTheDetailFile) {
   root.records.push_back({u"top.txt", bytesOf("root blob"), {}, {}, {}, {}, {}});
   builder.addDetailFile(u"", root);
   builder.addFile(u"other\\VALDO_ITEM_DETAIL.DEPOSIT\\x", "in a folder named like it");  // left out too
-  Opened o(builder, "details", {});
+  Opened o(builder, {});
   ASSERT_TRUE(o.opened);
 
   std::vector<std::u16string> paths;
@@ -269,7 +265,7 @@ TEST(ArchiveDetails, TheCacheKeepsAThousandTablesAndEvictsTheOldest) {
     table.records.push_back({u"x", {}, {}, {}, {}, {}, {}});
     builder.addDetailFile(folder, table);
   }
-  Opened o(builder, "lru", {});
+  Opened o(builder, {});
   ASSERT_TRUE(o.opened);
   auto folder = [](int i) { return u"\\f" + std::u16string(1, char16_t(0x4E00 + i)); };
   auto loadsFor = [&](int i) {

@@ -21,30 +21,12 @@
 #include <string_view>
 #include <vector>
 
+#include "support/TempDir.h"
+
 namespace sorvel {
 namespace {
 
 namespace fs = std::filesystem;
-
-// A folder of its own below the temporary directory, removed with everything in it.
-class TempFolder {
- public:
-  TempFolder() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/sorvel-writer-XXXXXX";
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    if (!path_.empty()) fs::remove_all(path_, ignored);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 class UmaskGuard {
  public:
@@ -116,7 +98,7 @@ class FileWriterTest : public ::testing::Test {
     return path;
   }
 
-  TempFolder root;
+  testing::TempDir root;
   UmaskGuard umaskGuard{022};
 };
 

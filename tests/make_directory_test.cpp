@@ -12,30 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "support/TempDir.h"
+
 namespace sorvel {
 namespace {
 
 namespace fs = std::filesystem;
-
-// A folder of its own below the temporary directory, removed with everything in it.
-class TempFolder {
- public:
-  TempFolder() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/sorvel-mkdir-XXXXXX";
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    if (!path_.empty()) fs::remove_all(path_, ignored);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 TEST(MakeDirectory, ReportsWhetherADirectoryIsThereAfterwards) {
   struct Case {
@@ -57,7 +39,7 @@ TEST(MakeDirectory, ReportsWhetherADirectoryIsThereAfterwards) {
       {"dangling_link", [](const std::string& p) { ASSERT_EQ(::symlink((p + "-nowhere").c_str(), p.c_str()), 0); },
        false, EEXIST},
   };
-  TempFolder root;
+  testing::TempDir root;
   ASSERT_FALSE(root.path().empty());
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -72,7 +54,7 @@ TEST(MakeDirectory, ReportsWhetherADirectoryIsThereAfterwards) {
 }
 
 TEST(MakeDirectory, NewDirectoryTakesItsModeFromTheUmask) {
-  TempFolder root;
+  testing::TempDir root;
   const mode_t old = ::umask(027);
   const MakeDirectoryResult result = makeDirectory(root.path() + "/d");
   ::umask(old);
@@ -84,7 +66,7 @@ TEST(MakeDirectory, NewDirectoryTakesItsModeFromTheUmask) {
 }
 
 TEST(MakeDirectory, MakesNoParents) {
-  TempFolder root;
+  testing::TempDir root;
   const MakeDirectoryResult result = makeDirectory(root.path() + "/missing/child");
   EXPECT_FALSE(result);
   EXPECT_EQ(result.error, ENOENT);

@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <limits>
 #include <utility>
 
@@ -22,27 +24,40 @@ constexpr int kMaxNameAttempts = 100;
 
 // 0 when a file may be written at `path`; otherwise the errno that refuses it. Decided by the
 // mode bits, not by access(), which grants everything to root.
-int targetRefusal(const std::string& path) {
+int targetRefusal(const std::string& path, bool* missing = nullptr) {
   struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? 0 : errno;
+  if (::lstat(path.c_str(), &st) != 0) {
+    if (missing != nullptr) *missing = errno == ENOENT;
+    return errno == ENOENT ? 0 : errno;
+  }
   if (S_ISDIR(st.st_mode)) return EISDIR;
   if (S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0) return EACCES;
   return 0;
 }
 
-std::uint64_t randomBits() {
-  std::uint64_t bits = 0;
-  if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof bits)) return bits;
-  // No entropy to be had: mix the clock, the process and a counter (splitmix64), which is
-  // enough since O_EXCL settles any collision.
-  static std::uint64_t counter = 0;
-  timespec now{};
-  ::clock_gettime(CLOCK_MONOTONIC, &now);
-  bits = static_cast<std::uint64_t>(now.tv_nsec) ^ (static_cast<std::uint64_t>(now.tv_sec) << 30) ^
-         (static_cast<std::uint64_t>(::getpid()) << 48) ^ (++counter * 0x9E3779B97F4A7C15ULL);
+std::uint64_t mixBits(std::uint64_t bits) {  // splitmix64's finaliser
   bits = (bits ^ (bits >> 30)) * 0xBF58476D1CE4E5B9ULL;
   bits = (bits ^ (bits >> 27)) * 0x94D049BB133111EBULL;
   return bits ^ (bits >> 31);
+}
+
+std::uint64_t processSeed() {
+  std::uint64_t bits = 0;
+  if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof bits)) return bits;
+  // No entropy to be had: the clock and the process, which is enough since O_EXCL settles any
+  // collision.
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::uint64_t>(now.tv_nsec) ^ (static_cast<std::uint64_t>(now.tv_sec) << 30) ^
+         (static_cast<std::uint64_t>(::getpid()) << 48);
+}
+
+// Unpredictable bits for temporary names: one seed per process, then a counter mixed into it,
+// which spares a system call per file.
+std::uint64_t randomBits() {
+  static const std::uint64_t seed = processSeed();
+  static std::atomic<std::uint64_t> counter{0};
+  return mixBits(seed + (counter.fetch_add(1) + 1) * 0x9E3779B97F4A7C15ULL);
 }
 
 // A short name of its own, so a target name of the longest allowed length still works. Created
@@ -72,12 +87,14 @@ std::optional<FileWriter> FileWriter::create(const std::string& targetPath, Writ
     errno = EINVAL;
     return std::nullopt;
   }
-  if (const int refusal = targetRefusal(targetPath)) {
+  bool targetMissing = false;
+  if (const int refusal = targetRefusal(targetPath, &targetMissing)) {
     errno = refusal;
     return std::nullopt;
   }
 
   FileWriter writer;
+  writer.targetMissing_ = targetMissing;
   writer.fd_ = openTemporary(folder, writer.temporaryPath_);
   if (writer.fd_ < 0) return std::nullopt;
   writer.targetPath_ = targetPath;
@@ -94,7 +111,8 @@ FileWriter::FileWriter(FileWriter&& other) noexcept
       temporaryPath_(std::exchange(other.temporaryPath_, {})),
       writeCall_(std::exchange(other.writeCall_, {})),
       size_(std::exchange(other.size_, 0)),
-      error_(std::exchange(other.error_, 0)) {}
+      error_(std::exchange(other.error_, 0)),
+      targetMissing_(other.targetMissing_) {}
 
 FileWriter& FileWriter::operator=(FileWriter&& other) noexcept {
   if (this != &other) {
@@ -105,6 +123,7 @@ FileWriter& FileWriter::operator=(FileWriter&& other) noexcept {
     writeCall_ = std::exchange(other.writeCall_, {});
     size_ = std::exchange(other.size_, 0);
     error_ = std::exchange(other.error_, 0);
+    targetMissing_ = other.targetMissing_;
   }
   return *this;
 }
@@ -146,8 +165,11 @@ bool FileWriter::extendTo(std::uint64_t size) {
 
 bool FileWriter::commit(std::int64_t accessed, std::int64_t modified, std::uint8_t attributes) {
   if (!ensureOpen()) return false;
-  // The target may have turned into something that must not be replaced since `create`.
-  if (const int refusal = targetRefusal(targetPath_)) return fail(refusal);
+  // The target may have turned into something that must not be replaced since `create`. When it
+  // was missing then, a rename that refuses to replace anything settles that without a look.
+  if (!targetMissing_) {
+    if (const int refusal = targetRefusal(targetPath_)) return fail(refusal);
+  }
 
   const timespec times[2] = {archiveTimeToTimespec(accessed), archiveTimeToTimespec(modified)};
   if (::futimens(fd_, times) != 0) return fail(errno);
@@ -160,6 +182,15 @@ bool FileWriter::commit(std::int64_t accessed, std::int64_t modified, std::uint8
   // Closed before the rename, so a late write error reported by close still keeps the target.
   // On Linux an interrupted close has released the descriptor all the same.
   if (::close(std::exchange(fd_, -1)) != 0 && errno != EINTR) return fail(errno);
+  if (targetMissing_) {
+    if (::renameat2(AT_FDCWD, temporaryPath_.c_str(), AT_FDCWD, targetPath_.c_str(), RENAME_NOREPLACE) == 0) {
+      temporaryPath_.clear();
+      return true;
+    }
+    // Something took the name meanwhile (or the file system cannot refuse): judge it as above.
+    if (errno != EEXIST && errno != EINVAL && errno != ENOSYS) return fail(errno);
+    if (const int refusal = targetRefusal(targetPath_)) return fail(refusal);
+  }
   if (::rename(temporaryPath_.c_str(), targetPath_.c_str()) != 0) return fail(errno);
   temporaryPath_.clear();
   return true;

@@ -67,6 +67,7 @@ class FileWriter {
   WriteCall writeCall_;
   std::uint64_t size_ = 0;
   int error_ = 0;
+  bool targetMissing_ = false;  // at `create`
 };
 
 }  // namespace sorvel

@@ -281,6 +281,28 @@ TEST_F(FileWriterTest, TargetThatTurnsUnreplaceableBeforeCommitIsKept) {
   }
 }
 
+TEST_F(FileWriterTest, TargetThatAppearsReplaceableBeforeCommitIsReplaced) {
+  const std::vector<std::pair<const char*, std::function<void(const std::string& target)>>> cases = {
+      {"writable_file", [](const std::string& t) { writeFile(t, "old"); }},
+      {"symbolic_link", [](const std::string& t) { ASSERT_EQ(::symlink("elsewhere", t.c_str()), 0); }},
+  };
+  for (const auto& [name, appear] : cases) {
+    SCOPED_TRACE(name);
+    const std::string folder = caseFolder(name);
+    const std::string target = folder + "/out";
+    auto writer = FileWriter::create(target);
+    ASSERT_TRUE(writer);
+    ASSERT_TRUE(writeText(*writer, "new"));
+    appear(target);
+    ASSERT_TRUE(writer->commit(0, 0, 0)) << std::strerror(writer->error());
+    struct stat st {};
+    ASSERT_EQ(::lstat(target.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(readFile(target), "new");
+    EXPECT_EQ(entriesOf(folder), std::vector<std::string>{"out"});
+  }
+}
+
 TEST_F(FileWriterTest, NoWriteCallTakesMoreThan256MiB) {
   constexpr std::size_t kCap = FileWriter::kMaxWriteChunk;
   static_assert(kCap == 0x10000000);

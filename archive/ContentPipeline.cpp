@@ -115,21 +115,31 @@ void ContentPipeline::fill(std::size_t batchIndex) {
   const Batch& batch = batches_[batchIndex];
   for (std::size_t s = batch.firstSegment; s < batch.endSegment;) {
     // Segments that carry on each other's blocks (small files stored one after the other) are
-    // read and decrypted as one run.
+    // read as one run, straight into the slot, and decrypted there segment by segment.
     std::size_t end = s + 1;
-    std::uint32_t count = segments_[s].blockCount;
     while (end < batch.endSegment &&
            segments_[end].firstBlock == std::uint64_t{segments_[end - 1].firstBlock} + segments_[end - 1].blockCount) {
-      count += segments_[end].blockCount;
       ++end;
     }
-    const bool read = container_.readBlocksUncached(segments_[s].firstBlock, count, slot.data.data() + segments_[s].offset);
-    std::fill(segmentFailed_.begin() + static_cast<std::ptrdiff_t>(s),
-              segmentFailed_.begin() + static_cast<std::ptrdiff_t>(end), read ? 0 : 1);
+    const Segment& last = segments_[end - 1];
+    const std::uint64_t runLength = last.offset - segments_[s].offset + lastBlockStart(last) +
+                                    ContainerFile::decryptedLength(lastBlockBytes(last));
+    std::uint8_t* const base = slot.data.data();
+    const bool read = container_.readStoredBlocks(segments_[s].firstBlock, runLength, base + segments_[s].offset);
+    for (std::size_t k = s; k < end; ++k) segmentFailed_[k] = read && decryptSegment(segments_[k], base) ? 0 : 1;
     s = end;
   }
   slot.ticket.store(free + 1);
   slot.ticket.notify_all();
+}
+
+bool ContentPipeline::decryptSegment(const Segment& segment, std::uint8_t* slotData) const {
+  for (std::uint32_t i = 0; i < segment.blockCount; ++i) {
+    std::uint8_t* block = slotData + segment.offset + std::uint64_t{i} * kBlockSize;
+    const std::size_t wanted = i + 1 == segment.blockCount ? lastBlockBytes(segment) : kBlockSize;
+    if (!container_.decryptStoredBlock(block, block, wanted, segment.firstBlock + i)) return false;
+  }
+  return true;
 }
 
 const ContentPipeline::Slot& ContentPipeline::holdBatchOf(std::size_t segmentIndex) {

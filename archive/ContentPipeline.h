@@ -61,7 +61,15 @@ class ContentPipeline {
   };
   class JobSource;
 
+  static std::uint64_t lastBlockStart(const Segment& segment) {
+    return std::uint64_t{segment.blockCount - 1} * kBlockSize;
+  }
+  static std::size_t lastBlockBytes(const Segment& segment) {
+    return static_cast<std::size_t>(segment.bytes - lastBlockStart(segment));
+  }
+
   void plan(const std::vector<Job>& jobs, std::uint32_t blocksPerBatch);
+  bool decryptSegment(const Segment& segment, std::uint8_t* slotData) const;
   void work();
   void fill(std::size_t batchIndex);
   Slot& slotOf(std::size_t batchIndex) { return slots_[batchIndex % slots_.size()]; }

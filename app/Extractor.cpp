@@ -95,7 +95,7 @@ bool Extractor::writeFile(std::u16string_view pathInArchive, const ItemRecord& r
   // Content that cannot be read at all is not written from nothing.
   if (size > 0 && (content == nullptr || content->expected() == 0)) return fail();
 
-  std::optional<FileWriter> file = FileWriter::create(outputPath);
+  std::optional<FileWriter> file = createFile(outputPath);
   if (!file) return fail();
   std::uint64_t delivered = 0;
   if (size > 0) {
@@ -112,6 +112,16 @@ bool Extractor::writeFile(std::u16string_view pathInArchive, const ItemRecord& r
   if (!file->commit(record.accessed, record.modified, record.attributes())) return fail();
   if (damaged) reportItem(kDamagedItem, pathInArchive);
   return true;
+}
+
+std::optional<FileWriter> Extractor::createFile(const std::string& outputPath) {
+  // Files come folder by folder in listing order: the folder stays open for the next ones, and
+  // each file is then created by its name alone.
+  const auto slash = outputPath.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string() : outputPath.substr(0, slash == 0 ? 1 : slash);
+  const std::string name = slash == std::string::npos ? outputPath : outputPath.substr(slash + 1);
+  if (!(folder_.isOpen() && folder_.path() == folder) && !folder_.open(folder)) return FileWriter::create(outputPath);
+  return FileWriter::createIn(folder_, name);
 }
 
 void Extractor::reportItem(std::string_view what, std::u16string_view pathInArchive) {

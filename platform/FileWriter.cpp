@@ -24,9 +24,9 @@ constexpr int kMaxNameAttempts = 100;
 
 // 0 when a file may be written at `path`; otherwise the errno that refuses it. Decided by the
 // mode bits, not by access(), which grants everything to root.
-int targetRefusal(const std::string& path, bool* missing = nullptr) {
+int targetRefusal(int folder, const std::string& name, bool* missing = nullptr) {
   struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) {
+  if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
     if (missing != nullptr) *missing = errno == ENOENT;
     return errno == ENOENT ? 0 : errno;
   }
@@ -62,13 +62,13 @@ std::uint64_t randomBits() {
 
 // A short name of its own, so a target name of the longest allowed length still works. Created
 // with mode 0666 so the umask (or the folder's default ACL) gives the file its permissions.
-int openTemporary(const std::string& folder, std::string& path) {
+int openTemporary(int folder, const std::string& prefix, std::string& path) {
   static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
     std::uint64_t bits = randomBits();
-    path = folder + ".sv-";
+    path = prefix + ".sv-";
     for (int i = 0; i < 6; ++i, bits /= 62) path += kLetters[bits % 62];
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int fd = ::openat(folder, path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) return fd;
     if (errno != EEXIST && errno != EINTR) break;
   }
@@ -88,16 +88,30 @@ std::optional<FileWriter> FileWriter::create(const std::string& targetPath, Writ
     return std::nullopt;
   }
   bool targetMissing = false;
-  if (const int refusal = targetRefusal(targetPath, &targetMissing)) {
+  if (const int refusal = targetRefusal(AT_FDCWD, targetPath, &targetMissing)) {
     errno = refusal;
     return std::nullopt;
   }
+  return start(AT_FDCWD, folder, targetPath, targetMissing, std::move(writeCall));
+}
 
+std::optional<FileWriter> FileWriter::createIn(const DirectoryHandle& folder, const std::string& name,
+                                               WriteCall writeCall) {
+  if (!folder.isOpen() || name.empty() || name.find('/') != std::string::npos) {
+    errno = EINVAL;
+    return std::nullopt;
+  }
+  return start(folder.fd(), std::string(), name, /*targetMissing=*/true, std::move(writeCall));
+}
+
+std::optional<FileWriter> FileWriter::start(int folder, const std::string& temporaryPrefix, const std::string& target,
+                                            bool targetMissing, WriteCall writeCall) {
   FileWriter writer;
+  writer.folder_ = folder;
   writer.targetMissing_ = targetMissing;
-  writer.fd_ = openTemporary(folder, writer.temporaryPath_);
+  writer.fd_ = openTemporary(folder, temporaryPrefix, writer.temporaryPath_);
   if (writer.fd_ < 0) return std::nullopt;
-  writer.targetPath_ = targetPath;
+  writer.targetPath_ = target;
   writer.writeCall_ = writeCall ? std::move(writeCall)
                                 : [](int fd, const void* data, std::size_t count) { return ::write(fd, data, count); };
   return writer;
@@ -107,6 +121,7 @@ FileWriter::~FileWriter() { abandon(); }
 
 FileWriter::FileWriter(FileWriter&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
+      folder_(other.folder_),
       targetPath_(std::exchange(other.targetPath_, {})),
       temporaryPath_(std::exchange(other.temporaryPath_, {})),
       writeCall_(std::exchange(other.writeCall_, {})),
@@ -118,6 +133,7 @@ FileWriter& FileWriter::operator=(FileWriter&& other) noexcept {
   if (this != &other) {
     abandon();
     fd_ = std::exchange(other.fd_, -1);
+    folder_ = other.folder_;
     targetPath_ = std::exchange(other.targetPath_, {});
     temporaryPath_ = std::exchange(other.temporaryPath_, {});
     writeCall_ = std::exchange(other.writeCall_, {});
@@ -168,7 +184,7 @@ bool FileWriter::commit(std::int64_t accessed, std::int64_t modified, std::uint8
   // The target may have turned into something that must not be replaced since `create`. When it
   // was missing then, a rename that refuses to replace anything settles that without a look.
   if (!targetMissing_) {
-    if (const int refusal = targetRefusal(targetPath_)) return fail(refusal);
+    if (const int refusal = targetRefusal(folder_, targetPath_)) return fail(refusal);
   }
 
   const timespec times[2] = {archiveTimeToTimespec(accessed), archiveTimeToTimespec(modified)};
@@ -183,15 +199,15 @@ bool FileWriter::commit(std::int64_t accessed, std::int64_t modified, std::uint8
   // On Linux an interrupted close has released the descriptor all the same.
   if (::close(std::exchange(fd_, -1)) != 0 && errno != EINTR) return fail(errno);
   if (targetMissing_) {
-    if (::renameat2(AT_FDCWD, temporaryPath_.c_str(), AT_FDCWD, targetPath_.c_str(), RENAME_NOREPLACE) == 0) {
+    if (::renameat2(folder_, temporaryPath_.c_str(), folder_, targetPath_.c_str(), RENAME_NOREPLACE) == 0) {
       temporaryPath_.clear();
       return true;
     }
     // Something took the name meanwhile (or the file system cannot refuse): judge it as above.
     if (errno != EEXIST && errno != EINVAL && errno != ENOSYS) return fail(errno);
-    if (const int refusal = targetRefusal(targetPath_)) return fail(refusal);
+    if (const int refusal = targetRefusal(folder_, targetPath_)) return fail(refusal);
   }
-  if (::rename(temporaryPath_.c_str(), targetPath_.c_str()) != 0) return fail(errno);
+  if (::renameat(folder_, temporaryPath_.c_str(), folder_, targetPath_.c_str()) != 0) return fail(errno);
   temporaryPath_.clear();
   return true;
 }
@@ -200,7 +216,7 @@ void FileWriter::abandon() {
   const int savedErrno = errno;
   if (fd_ >= 0) ::close(std::exchange(fd_, -1));
   if (!temporaryPath_.empty()) {
-    ::unlink(temporaryPath_.c_str());
+    ::unlinkat(folder_, temporaryPath_.c_str(), 0);
     temporaryPath_.clear();
   }
   errno = savedErrno;

@@ -29,30 +29,25 @@ bool Extractor::extract(std::u16string_view pathInArchive, const std::string& ou
 
   std::vector<std::u16string> paths;
   std::vector<DetailRecordRef> details;  // listed alongside; extraction has no use for them
-  archive_.listItems(pathInArchive, paths, details);
+  std::vector<const ItemRecord*> records;  // each item as findItem would give it
+  archive_.listItems(pathInArchive, paths, details, &records);
   details.clear();
 
   // Every file's content is read and decrypted ahead, on other threads, in listing order.
   std::vector<PlannedItem> plan;
   std::vector<ContentPipeline::Job> jobs;
   plan.reserve(paths.size());
-  for (std::u16string& path : paths) {
-    PlannedItem item{std::move(path), {}, false, SIZE_MAX};
-    item.found = archive_.findItem(item.path, item.record);
-    if (item.found && !item.record.isFolder() && item.record.size() > 0 && isSafeItemPath(item.path)) {
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    PlannedItem item{std::move(paths[i]), records[i], SIZE_MAX};
+    if (!item.record->isFolder() && item.record->size() > 0 && isSafeItemPath(item.path)) {
       item.job = jobs.size();
-      jobs.push_back({item.record.firstBlock(), item.record.size()});
+      jobs.push_back({item.record->firstBlock(), item.record->size()});
     }
     plan.push_back(std::move(item));
   }
   ContentPipeline pipeline(archive_.container(), jobs, pipelineOptions_);
   for (const PlannedItem& item : plan) {
-    if (!item.found) continue;
-    if (item.job == SIZE_MAX) {
-      writeItem(item.path, item.record, nullptr);
-    } else {
-      writeItem(item.path, item.record, &pipeline.job(item.job));
-    }
+    writeItem(item.path, *item.record, item.job == SIZE_MAX ? nullptr : &pipeline.job(item.job));
   }
   return result;
 }

@@ -34,9 +34,8 @@ class Extractor {
  private:
   struct PlannedItem {
     std::u16string path;
-    ItemRecord record;
-    bool found;
-    std::size_t job;  // its content in the pipeline; SIZE_MAX: none
+    const ItemRecord* record;  // in the archive's tree
+    std::size_t job;           // its content in the pipeline; SIZE_MAX: none
   };
 
   bool writeItem(std::u16string_view pathInArchive, const ItemRecord& record, ContentSource* content);

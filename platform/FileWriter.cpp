@@ -78,6 +78,53 @@ int openTemporary(int folder, const std::string& prefix, std::string& path) {
   return -1;
 }
 
+// Gives the unnamed file `fd` (opened with O_TMPFILE) the name `name` in `folder`. Linking by the
+// descriptor itself needs a capability; without it the descriptor's entry in /proc does.
+bool linkUnnamed(int fd, int folder, const std::string& name) {
+  if (::linkat(fd, "", folder, name.c_str(), AT_EMPTY_PATH) == 0) return true;
+  if (errno != ENOENT && errno != EPERM) return false;
+  char self[64];
+  std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+  return ::linkat(AT_FDCWD, self, folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
+
+// Links the unnamed file under a fresh temporary name; that name, or "" on failure.
+std::string linkUnderTemporaryName(int fd, int folder) {
+  static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
+    std::uint64_t bits = randomBits();
+    std::string name = ".sv-";
+    for (int i = 0; i < 6; ++i, bits /= 62) name += kLetters[bits % 62];
+    if (linkUnnamed(fd, folder, name)) return name;
+    if (errno != EEXIST) break;
+  }
+  return {};
+}
+
+// An unnamed file in `folder` that only commit names, so that no temporary name is created and
+// renamed per file; -1 where that cannot be done (file systems without O_TMPFILE, or a process
+// that can link such files neither by descriptor nor through /proc: tried once, on a probe).
+int openUnnamed(int folder) {
+  enum : int { kUnknown, kWorks, kFails };
+  static std::atomic<int> linking{kUnknown};
+  if (linking.load() == kFails) return -1;
+  auto open = [folder] { return ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666); };
+  if (linking.load() == kUnknown) {
+    // A file once linked cannot be linked again after its name is gone: the probe is its own.
+    const int probe = open();
+    if (probe < 0) return -1;
+    const std::string name = linkUnderTemporaryName(probe, folder);
+    ::close(probe);
+    if (name.empty()) {
+      linking.store(kFails);
+      return -1;
+    }
+    ::unlinkat(folder, name.c_str(), 0);
+    linking.store(kWorks);
+  }
+  return open();
+}
+
 }  // namespace
 
 std::optional<FileWriter> FileWriter::create(const std::string& targetPath, WriteCall writeCall) {
@@ -109,7 +156,11 @@ std::optional<FileWriter> FileWriter::start(int folder, const std::string& tempo
   FileWriter writer;
   writer.folder_ = folder;
   writer.targetMissing_ = targetMissing;
-  writer.fd_ = openTemporary(folder, temporaryPrefix, writer.temporaryPath_);
+  if (folder != AT_FDCWD) {
+    writer.fd_ = openUnnamed(folder);
+    writer.unnamed_ = writer.fd_ >= 0;
+  }
+  if (writer.fd_ < 0) writer.fd_ = openTemporary(folder, temporaryPrefix, writer.temporaryPath_);
   if (writer.fd_ < 0) return std::nullopt;
   writer.targetPath_ = target;
   writer.writeCall_ = writeCall ? std::move(writeCall)
@@ -122,6 +173,7 @@ FileWriter::~FileWriter() { abandon(); }
 FileWriter::FileWriter(FileWriter&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
       folder_(other.folder_),
+      unnamed_(other.unnamed_),
       targetPath_(std::exchange(other.targetPath_, {})),
       temporaryPath_(std::exchange(other.temporaryPath_, {})),
       writeCall_(std::exchange(other.writeCall_, {})),
@@ -134,6 +186,7 @@ FileWriter& FileWriter::operator=(FileWriter&& other) noexcept {
     abandon();
     fd_ = std::exchange(other.fd_, -1);
     folder_ = other.folder_;
+    unnamed_ = other.unnamed_;
     targetPath_ = std::exchange(other.targetPath_, {});
     temporaryPath_ = std::exchange(other.temporaryPath_, {});
     writeCall_ = std::exchange(other.writeCall_, {});
@@ -195,6 +248,7 @@ bool FileWriter::commit(std::int64_t accessed, std::int64_t modified, std::uint8
     const mode_t withoutWrite = st.st_mode & 07777 & ~mode_t{0222};
     if (::fchmod(fd_, withoutWrite) != 0) return fail(errno);
   }
+  if (unnamed_) return commitUnnamed();
   // Closed before the rename, so a late write error reported by close still keeps the target.
   // On Linux an interrupted close has released the descriptor all the same.
   if (::close(std::exchange(fd_, -1)) != 0 && errno != EINTR) return fail(errno);
@@ -207,6 +261,27 @@ bool FileWriter::commit(std::int64_t accessed, std::int64_t modified, std::uint8
     if (errno != EEXIST && errno != EINVAL && errno != ENOSYS) return fail(errno);
     if (const int refusal = targetRefusal(folder_, targetPath_)) return fail(refusal);
   }
+  if (::renameat(folder_, temporaryPath_.c_str(), folder_, targetPath_.c_str()) != 0) return fail(errno);
+  temporaryPath_.clear();
+  return true;
+}
+
+bool FileWriter::commitUnnamed() {
+  // Where the name is free, the complete file simply appears under it.
+  if (linkUnnamed(fd_, folder_, targetPath_)) {
+    if (::close(std::exchange(fd_, -1)) != 0 && errno != EINTR) {
+      const int closeError = errno;
+      ::unlinkat(folder_, targetPath_.c_str(), 0);  // nothing was there before it
+      return fail(closeError);
+    }
+    return true;
+  }
+  if (errno != EEXIST) return fail(errno);
+  // Something holds the name: judged as at `create`, then replaced by a rename as usual.
+  if (const int refusal = targetRefusal(folder_, targetPath_)) return fail(refusal);
+  temporaryPath_ = linkUnderTemporaryName(fd_, folder_);
+  if (temporaryPath_.empty()) return fail(errno);
+  if (::close(std::exchange(fd_, -1)) != 0 && errno != EINTR) return fail(errno);
   if (::renameat(folder_, temporaryPath_.c_str(), folder_, targetPath_.c_str()) != 0) return fail(errno);
   temporaryPath_.clear();
   return true;

@@ -36,6 +36,8 @@ class FileWriter {
   // The same for the file `name` (one name, no "/") in an open folder, which must stay open
   // until the writer is done; every call resolves just that name. The target is not looked at
   // before `commit`, which refuses it then as `create` would (EISDIR, EACCES) and keeps it.
+  // Where the file system allows, the content goes to an unnamed file that commit links in
+  // place, and `temporaryPath()` stays empty.
   static std::optional<FileWriter> createIn(const DirectoryHandle& folder, const std::string& name,
                                             WriteCall writeCall = {});
 
@@ -68,11 +70,13 @@ class FileWriter {
   FileWriter() = default;
   static std::optional<FileWriter> start(int folder, const std::string& temporaryPrefix, const std::string& target,
                                          bool targetMissing, WriteCall writeCall);
+  bool commitUnnamed();
   bool fail(int error);
   bool ensureOpen();
 
   int fd_ = -1;
   int folder_ = -1;  // the folder the names below are relative to (AT_FDCWD: none)
+  bool unnamed_ = false;  // the content is in an unnamed file until commit
   std::string targetPath_;
   std::string temporaryPath_;
   WriteCall writeCall_;

@@ -49,6 +49,7 @@ bool Extractor::extract(std::u16string_view pathInArchive, const std::string& ou
   for (const PlannedItem& item : plan) {
     writeItem(item.path, *item.record, item.job == SIZE_MAX ? nullptr : &pipeline.job(item.job));
   }
+  folder_.close();  // a later walk opens its folders afresh, whatever happened to them meanwhile
   return result;
 }
 
@@ -57,7 +58,9 @@ bool Extractor::extractItem(std::u16string_view pathInArchive) {
   if (!archive_.findItem(pathInArchive, record)) return false;
   if (record.isFolder()) return writeItem(pathInArchive, record, nullptr);
   ChainReader content(archive_.container(), record.firstBlock(), record.size());
-  return writeItem(pathInArchive, record, &content);
+  const bool written = writeItem(pathInArchive, record, &content);
+  folder_.close();
+  return written;
 }
 
 bool Extractor::writeItem(std::u16string_view pathInArchive, const ItemRecord& record, ContentSource* content) {

@@ -29,31 +29,27 @@ bool Extractor::extract(std::u16string_view pathInArchive, const std::string& ou
 
   std::vector<std::u16string> paths;
   std::vector<DetailRecordRef> details;  // listed alongside; extraction has no use for them
-  archive_.listItems(pathInArchive, paths, details);
+  std::vector<const ItemRecord*> records;  // each item as findItem would give it
+  archive_.listItems(pathInArchive, paths, details, &records);
   details.clear();
 
   // Every file's content is read and decrypted ahead, on other threads, in listing order.
   std::vector<PlannedItem> plan;
   std::vector<ContentPipeline::Job> jobs;
   plan.reserve(paths.size());
-  for (std::u16string& path : paths) {
-    PlannedItem item{std::move(path), {}, false, SIZE_MAX};
-    item.found = archive_.findItem(item.path, item.record);
-    if (item.found && !item.record.isFolder() && item.record.size() > 0 && isSafeItemPath(item.path)) {
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    PlannedItem item{std::move(paths[i]), records[i], SIZE_MAX};
+    if (!item.record->isFolder() && item.record->size() > 0 && isSafeItemPath(item.path)) {
       item.job = jobs.size();
-      jobs.push_back({item.record.firstBlock(), item.record.size()});
+      jobs.push_back({item.record->firstBlock(), item.record->size()});
     }
     plan.push_back(std::move(item));
   }
   ContentPipeline pipeline(archive_.container(), jobs, pipelineOptions_);
   for (const PlannedItem& item : plan) {
-    if (!item.found) continue;
-    if (item.job == SIZE_MAX) {
-      writeItem(item.path, item.record, nullptr);
-    } else {
-      writeItem(item.path, item.record, &pipeline.job(item.job));
-    }
+    writeItem(item.path, *item.record, item.job == SIZE_MAX ? nullptr : &pipeline.job(item.job));
   }
+  folder_.close();  // a later walk opens its folders afresh, whatever happened to them meanwhile
   return result;
 }
 
@@ -62,7 +58,9 @@ bool Extractor::extractItem(std::u16string_view pathInArchive) {
   if (!archive_.findItem(pathInArchive, record)) return false;
   if (record.isFolder()) return writeItem(pathInArchive, record, nullptr);
   ChainReader content(archive_.container(), record.firstBlock(), record.size());
-  return writeItem(pathInArchive, record, &content);
+  const bool written = writeItem(pathInArchive, record, &content);
+  folder_.close();
+  return written;
 }
 
 bool Extractor::writeItem(std::u16string_view pathInArchive, const ItemRecord& record, ContentSource* content) {
@@ -95,7 +93,7 @@ bool Extractor::writeFile(std::u16string_view pathInArchive, const ItemRecord& r
   // Content that cannot be read at all is not written from nothing.
   if (size > 0 && (content == nullptr || content->expected() == 0)) return fail();
 
-  std::optional<FileWriter> file = FileWriter::create(outputPath);
+  std::optional<FileWriter> file = createFile(outputPath);
   if (!file) return fail();
   std::uint64_t delivered = 0;
   if (size > 0) {
@@ -112,6 +110,16 @@ bool Extractor::writeFile(std::u16string_view pathInArchive, const ItemRecord& r
   if (!file->commit(record.accessed, record.modified, record.attributes())) return fail();
   if (damaged) reportItem(kDamagedItem, pathInArchive);
   return true;
+}
+
+std::optional<FileWriter> Extractor::createFile(const std::string& outputPath) {
+  // Files come folder by folder in listing order: the folder stays open for the next ones, and
+  // each file is then created by its name alone.
+  const auto slash = outputPath.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string() : outputPath.substr(0, slash == 0 ? 1 : slash);
+  const std::string name = slash == std::string::npos ? outputPath : outputPath.substr(slash + 1);
+  if (!(folder_.isOpen() && folder_.path() == folder) && !folder_.open(folder)) return FileWriter::create(outputPath);
+  return FileWriter::createIn(folder_, name);
 }
 
 void Extractor::reportItem(std::string_view what, std::u16string_view pathInArchive) {

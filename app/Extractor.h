@@ -3,12 +3,15 @@
 // with their content, times and read-only attribute. The walk goes on past every item that
 // fails, and reports each one through `report`, in listing order.
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "archive/Archive.h"
 #include "archive/ContentPipeline.h"
 #include "archive/ContentSource.h"
+#include "platform/DirectoryHandle.h"
+#include "platform/FileWriter.h"
 
 namespace sorvel {
 
@@ -31,21 +34,22 @@ class Extractor {
  private:
   struct PlannedItem {
     std::u16string path;
-    ItemRecord record;
-    bool found;
-    std::size_t job;  // its content in the pipeline; SIZE_MAX: none
+    const ItemRecord* record;  // in the archive's tree
+    std::size_t job;           // its content in the pipeline; SIZE_MAX: none
   };
 
   bool writeItem(std::u16string_view pathInArchive, const ItemRecord& record, ContentSource* content);
   bool writeFolder(std::u16string_view pathInArchive, const std::string& outputPath);
   bool writeFile(std::u16string_view pathInArchive, const ItemRecord& record, ContentSource* content,
                  const std::string& outputPath);
+  std::optional<FileWriter> createFile(const std::string& outputPath);
   void reportItem(std::string_view what, std::u16string_view pathInArchive);
 
   Archive& archive_;
   ReportLine report_;
   ContentPipeline::Options pipelineOptions_;
   std::string outputBase_;
+  DirectoryHandle folder_;  // the folder of the last file created
   bool reportedProblems_ = false;
 };
 

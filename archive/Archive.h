@@ -41,9 +41,10 @@ class Archive {
   bool findItem(std::u16string_view path, ItemRecord& out) const;
   bool listChildren(std::u16string_view folderPath, NameMap<ItemRecord>& out) const;
   // Every item below the folder, depth first, a folder before its contents, siblings in name
-  // order, item detail files left out; with each item's detail record or null.
+  // order, item detail files left out; with each item's detail record or null, and, when asked,
+  // each item's record as the tree holds it (what findItem would copy).
   void listItems(std::u16string_view folderPath, std::vector<std::u16string>& paths,
-                 std::vector<DetailRecordRef>& details);
+                 std::vector<DetailRecordRef>& details, std::vector<const ItemRecord*>* records = nullptr);
   // The whole content of a file into `out` (exactly `size` bytes, zero beyond what the chain
   // holds); the count read, 0 when nothing could be read or the size is 0.
   std::uint64_t readContent(std::u16string_view path, Bytes& out);

@@ -51,7 +51,7 @@ std::size_t ChainReader::read(std::uint8_t* dst, std::size_t maxBytes) {
     // The last block, of which less than all is wanted.
     if (maxBytes < remaining) return 0;  // a buffer smaller than a block: refused, not split
     tail_.resize(kBlockSize);
-    if (!container_.readBlocksUncached(block, 1, tail_.data())) {
+    if (!container_.readBlocksUncached(block, 1, tail_.data(), static_cast<std::size_t>(remaining))) {
       failed_ = true;
       return 0;
     }

@@ -181,17 +181,34 @@ bool ContainerFile::loadBlock(std::uint32_t block) {
   return true;
 }
 
-bool ContainerFile::readBlocksUncached(std::uint32_t first, std::uint32_t count, std::uint8_t* dst) const {
-  if (!isOpen() || first < kFirstDataBlock || std::uint64_t{first} + count - 1 > UINT32_MAX) return false;
-  const std::uint64_t length = std::uint64_t{count} * kBlockSize;
-  // Each reading thread keeps its staging buffer: content streams through it batch after batch.
-  thread_local Bytes stored;
-  if (stored.size() < length) stored.resize(length);
-  const std::size_t got = file_.readAt(blockOffset(first), stored.data(), length);
-  std::memset(stored.data() + got, 0, length - got);
+std::size_t ContainerFile::decryptedLength(std::size_t wanted) {
+  constexpr std::size_t kUnit = 16;
+  if (wanted == 0 || wanted >= kBlockSize) return kBlockSize;
+  return (wanted + kUnit - 1) / kUnit * kUnit;
+}
+
+bool ContainerFile::readStoredBlocks(std::uint32_t first, std::uint64_t length, std::uint8_t* stored) const {
+  if (!isOpen() || first < kFirstDataBlock) return false;
+  if (first + (length + kBlockSize - 1) / kBlockSize > std::uint64_t{UINT32_MAX} + 1) return false;
+  const std::size_t got = file_.readAt(blockOffset(first), stored, length);
+  std::memset(stored + got, 0, length - got);
+  return true;
+}
+
+bool ContainerFile::decryptStoredBlock(const std::uint8_t* stored, std::uint8_t* dst, std::size_t wanted,
+                                       std::uint32_t block) const {
+  return dataCipher.decryptInto(stored, dst, decryptedLength(wanted), block);
+}
+
+bool ContainerFile::readBlocksUncached(std::uint32_t first, std::uint32_t count, std::uint8_t* dst,
+                                       std::size_t lastBlockBytes) const {
+  if (count == 0) return isOpen() && first >= kFirstDataBlock;
+  // Read straight into place and decrypted there: no staging copy.
+  const std::uint64_t length = std::uint64_t{count - 1} * kBlockSize + decryptedLength(lastBlockBytes);
+  if (!readStoredBlocks(first, length, dst)) return false;
   for (std::uint32_t i = 0; i < count; ++i) {
-    const std::uint64_t at = std::uint64_t{i} * kBlockSize;
-    if (!dataCipher.decryptInto(stored.data() + at, dst + at, kBlockSize, first + i)) return false;
+    std::uint8_t* block = dst + std::uint64_t{i} * kBlockSize;
+    if (!decryptStoredBlock(block, block, i + 1 == count ? lastBlockBytes : kBlockSize, first + i)) return false;
   }
   return true;
 }

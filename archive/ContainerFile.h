@@ -75,8 +75,22 @@ class ContainerFile {
 
   // Reads and decrypts `count` consecutive blocks from `first` into `dst`, bypassing the cache:
   // content read once has no business evicting directories. Bytes past the end of the file are
-  // zeros before decryption.
-  bool readBlocksUncached(std::uint32_t first, std::uint32_t count, std::uint8_t* dst) const;
+  // zeros before decryption. Of the last block only the first `lastBlockBytes` are wanted; only
+  // they are read and decrypted (see decryptStoredBlock).
+  bool readBlocksUncached(std::uint32_t first, std::uint32_t count, std::uint8_t* dst,
+                          std::size_t lastBlockBytes = kBlockSize) const;
+
+  // The two halves of readBlocksUncached, for callers that read runs of blocks at once and
+  // decrypt them piece by piece. `stored` receives `length` bytes of the data area from the
+  // start of block `first` (zeros past the end of the file).
+  bool readStoredBlocks(std::uint32_t first, std::uint64_t length, std::uint8_t* stored) const;
+  // Decrypts the first `wanted` bytes of stored block `block` into `dst`. The ciphers work on
+  // 16-byte units that decrypt the same whether or not the rest of the block follows, so only
+  // `wanted` rounded up to a multiple of 16 bytes is decrypted and written (all 16384 when
+  // `wanted` is 0 or more than a block).
+  bool decryptStoredBlock(const std::uint8_t* stored, std::uint8_t* dst, std::size_t wanted,
+                          std::uint32_t block) const;
+  static std::size_t decryptedLength(std::size_t wanted);
 
   const BlockCache& cache() const { return cache_; }
   std::uint64_t blockDecryptions() const { return blockDecryptions_; }

@@ -10,8 +10,6 @@ namespace sorvel {
 
 namespace {
 
-constexpr std::size_t kRounds = 16;
-
 std::size_t roundUpToBlock(std::size_t length) {
   return (length + BlowfishState::kBlockSize - 1) / BlowfishState::kBlockSize * BlowfishState::kBlockSize;
 }
@@ -103,21 +101,47 @@ bool BlowfishState::setKey(const Bytes& key) {
   return true;
 }
 
-namespace {
-
-// Applies `transform` to every 8-byte block of `buffer` in place; `length` is a multiple of 8.
-template <class Transform>
-void forEachBlock(std::uint8_t* buffer, std::size_t length, Transform transform) {
-  for (std::size_t at = 0; at < length; at += BlowfishState::kBlockSize) {
-    std::uint32_t l = loadU32(buffer + at);
-    std::uint32_t r = loadU32(buffer + at + 4);
-    transform(l, r);
-    storeU32(buffer + at, l);
-    storeU32(buffer + at + 4, r);
+// The rounds of `kLanes` independent blocks side by side: one block's round waits on its table
+// loads, which the other blocks' rounds overlap. Round pairs need no swap of the halves; the
+// subkeys come in encryption order (P[0] first) or in decryption order (P[17] first).
+template <BlowfishState::Direction kDirection, std::size_t kLanes>
+void BlowfishState::transformLanes(std::uint8_t* blocks) const {
+  constexpr bool kDecrypt = kDirection == Direction::Decrypt;
+  auto subkey = [this](std::size_t step) { return kDecrypt ? p_[kRounds + 1 - step] : p_[step]; };
+  std::uint32_t l[kLanes];
+  std::uint32_t r[kLanes];
+#pragma GCC unroll 8
+  for (std::size_t k = 0; k < kLanes; ++k) {
+    l[k] = loadU32(blocks + 8 * k);
+    r[k] = loadU32(blocks + 8 * k + 4);
+  }
+#pragma GCC unroll 8
+  for (std::size_t step = 0; step < kRounds; step += 2) {
+#pragma GCC unroll 8
+    for (std::size_t k = 0; k < kLanes; ++k) {
+      l[k] ^= subkey(step);
+      r[k] ^= round(l[k]);
+    }
+#pragma GCC unroll 8
+    for (std::size_t k = 0; k < kLanes; ++k) {
+      r[k] ^= subkey(step + 1);
+      l[k] ^= round(r[k]);
+    }
+  }
+#pragma GCC unroll 8
+  for (std::size_t k = 0; k < kLanes; ++k) {
+    storeU32(blocks + 8 * k, r[k] ^ subkey(kRounds + 1));
+    storeU32(blocks + 8 * k + 4, l[k] ^ subkey(kRounds));
   }
 }
 
-}  // namespace
+template <BlowfishState::Direction kDirection>
+void BlowfishState::transformBlocks(std::uint8_t* buffer, std::size_t length) const {
+  constexpr std::size_t kLanes = 8;
+  std::size_t at = 0;
+  for (; at + kLanes * kBlockSize <= length; at += kLanes * kBlockSize) transformLanes<kDirection, kLanes>(buffer + at);
+  for (; at < length; at += kBlockSize) transformLanes<kDirection, 1>(buffer + at);
+}
 
 std::optional<Bytes> BlowfishState::encryptBuffer(const std::uint8_t* data, std::size_t length) const {
   if (length == 0) return std::nullopt;
@@ -126,7 +150,7 @@ std::optional<Bytes> BlowfishState::encryptBuffer(const std::uint8_t* data, std:
   out.reserve(padded);  // one allocation: no stray copy of the data is left behind
   out.assign(data, data + length);
   out.resize(padded, 0);
-  forEachBlock(out.data(), out.size(), [this](std::uint32_t& l, std::uint32_t& r) { encryptBlock(l, r); });
+  transformBlocks<Direction::Encrypt>(out.data(), out.size());
   return out;
 }
 
@@ -137,20 +161,20 @@ std::optional<Bytes> BlowfishState::decryptBuffer(const std::uint8_t* data, std:
   out.reserve(padded);  // one allocation: no stray copy of the data is left behind
   out.assign(data, data + length);
   out.resize(padded, 0);
-  forEachBlock(out.data(), out.size(), [this](std::uint32_t& l, std::uint32_t& r) { decryptBlock(l, r); });
+  transformBlocks<Direction::Decrypt>(out.data(), out.size());
   return out;
 }
 
 void BlowfishState::decryptInto(const std::uint8_t* data, std::uint8_t* out, std::size_t length) const {
   const std::size_t whole = length / kBlockSize * kBlockSize;
   if (out != data) std::memmove(out, data, whole);
-  forEachBlock(out, whole, [this](std::uint32_t& l, std::uint32_t& r) { decryptBlock(l, r); });
+  transformBlocks<Direction::Decrypt>(out, whole);
 
   const std::size_t tail = length - whole;
   if (tail == 0) return;
   std::array<std::uint8_t, kBlockSize> block{};
   std::memcpy(block.data(), data + whole, tail);
-  forEachBlock(block.data(), block.size(), [this](std::uint32_t& l, std::uint32_t& r) { decryptBlock(l, r); });
+  transformBlocks<Direction::Decrypt>(block.data(), block.size());
   std::memcpy(out + whole, block.data(), tail);
   secureWipe(block.data(), block.size());
 }

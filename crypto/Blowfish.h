@@ -42,7 +42,15 @@ class BlowfishState {
   void wipe();
 
  private:
+  static constexpr std::size_t kRounds = 16;
+  enum class Direction { Encrypt, Decrypt };
+
   std::uint32_t round(std::uint32_t x) const;
+  // Transforms every 8-byte block of `buffer` in place; `length` is a multiple of 8.
+  template <Direction kDirection>
+  void transformBlocks(std::uint8_t* buffer, std::size_t length) const;
+  template <Direction kDirection, std::size_t kLanes>
+  void transformLanes(std::uint8_t* blocks) const;
   void keyMixing(const std::array<std::uint8_t, kKeyLength>& key);
 
   std::array<std::uint32_t, kBlowfishPWords> p_{};

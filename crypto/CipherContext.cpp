@@ -8,6 +8,7 @@
 #include "aesxts/libaesxts/cryptaesxts.h"
 #include "crypto/Blowfish.h"
 #include "crypto/CfbTransform.h"
+#include "crypto/XtsDecryptor.h"
 #include "crypto/XtsKey.h"
 
 namespace sorvel {
@@ -22,6 +23,7 @@ struct KeyMaterial {
   BlowfishState blowfish;
   CfbKeyMaterial cfb;
   CryptoPP::SecByteBlock xtsKey;
+  std::unique_ptr<XtsDecryptor> xts;  // where it may be shared; else the XTS wrappers alone
 
   void prepare(std::int32_t type, const Bytes& key, const Bytes& salt) {
     switch (static_cast<CipherType>(type)) {
@@ -33,6 +35,7 @@ struct KeyMaterial {
         break;
       case CipherType::AesXts:
         xtsKey = deriveXtsKey(key, salt);
+        if (XtsDecryptor::shareable()) xts = std::make_unique<XtsDecryptor>(xtsKey);
         break;
       default:
         break;
@@ -134,6 +137,7 @@ bool CipherContext::decryptInto(const std::uint8_t* data, std::uint8_t* out, std
       return cfbTransformInto(CfbDirection::Decrypt, data, out, length, material.cfb);
     case CipherType::AesXts:
       if (blockNumber == 0) return false;
+      if (material.xts && material.xts->decrypt(data, out, length, makeTweak(blockNumber))) return true;
       xtsDecryptInto(data, length, material.xtsKey, makeTweak(blockNumber), out);
       return true;
     default:

@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <limits>
 #include <utility>
 
@@ -22,38 +24,51 @@ constexpr int kMaxNameAttempts = 100;
 
 // 0 when a file may be written at `path`; otherwise the errno that refuses it. Decided by the
 // mode bits, not by access(), which grants everything to root.
-int targetRefusal(const std::string& path) {
+int targetRefusal(int folder, const std::string& name, bool* missing = nullptr) {
   struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? 0 : errno;
+  if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (missing != nullptr) *missing = errno == ENOENT;
+    return errno == ENOENT ? 0 : errno;
+  }
   if (S_ISDIR(st.st_mode)) return EISDIR;
   if (S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0) return EACCES;
   return 0;
 }
 
-std::uint64_t randomBits() {
-  std::uint64_t bits = 0;
-  if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof bits)) return bits;
-  // No entropy to be had: mix the clock, the process and a counter (splitmix64), which is
-  // enough since O_EXCL settles any collision.
-  static std::uint64_t counter = 0;
-  timespec now{};
-  ::clock_gettime(CLOCK_MONOTONIC, &now);
-  bits = static_cast<std::uint64_t>(now.tv_nsec) ^ (static_cast<std::uint64_t>(now.tv_sec) << 30) ^
-         (static_cast<std::uint64_t>(::getpid()) << 48) ^ (++counter * 0x9E3779B97F4A7C15ULL);
+std::uint64_t mixBits(std::uint64_t bits) {  // splitmix64's finaliser
   bits = (bits ^ (bits >> 30)) * 0xBF58476D1CE4E5B9ULL;
   bits = (bits ^ (bits >> 27)) * 0x94D049BB133111EBULL;
   return bits ^ (bits >> 31);
 }
 
+std::uint64_t processSeed() {
+  std::uint64_t bits = 0;
+  if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof bits)) return bits;
+  // No entropy to be had: the clock and the process, which is enough since O_EXCL settles any
+  // collision.
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::uint64_t>(now.tv_nsec) ^ (static_cast<std::uint64_t>(now.tv_sec) << 30) ^
+         (static_cast<std::uint64_t>(::getpid()) << 48);
+}
+
+// Unpredictable bits for temporary names: one seed per process, then a counter mixed into it,
+// which spares a system call per file.
+std::uint64_t randomBits() {
+  static const std::uint64_t seed = processSeed();
+  static std::atomic<std::uint64_t> counter{0};
+  return mixBits(seed + (counter.fetch_add(1) + 1) * 0x9E3779B97F4A7C15ULL);
+}
+
 // A short name of its own, so a target name of the longest allowed length still works. Created
 // with mode 0666 so the umask (or the folder's default ACL) gives the file its permissions.
-int openTemporary(const std::string& folder, std::string& path) {
+int openTemporary(int folder, const std::string& prefix, std::string& path) {
   static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
     std::uint64_t bits = randomBits();
-    path = folder + ".sv-";
+    path = prefix + ".sv-";
     for (int i = 0; i < 6; ++i, bits /= 62) path += kLetters[bits % 62];
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int fd = ::openat(folder, path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) return fd;
     if (errno != EEXIST && errno != EINTR) break;
   }
@@ -61,6 +76,53 @@ int openTemporary(const std::string& folder, std::string& path) {
   path.clear();
   errno = openError;
   return -1;
+}
+
+// Gives the unnamed file `fd` (opened with O_TMPFILE) the name `name` in `folder`. Linking by the
+// descriptor itself needs a capability; without it the descriptor's entry in /proc does.
+bool linkUnnamed(int fd, int folder, const std::string& name) {
+  if (::linkat(fd, "", folder, name.c_str(), AT_EMPTY_PATH) == 0) return true;
+  if (errno != ENOENT && errno != EPERM) return false;
+  char self[64];
+  std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+  return ::linkat(AT_FDCWD, self, folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
+
+// Links the unnamed file under a fresh temporary name; that name, or "" on failure.
+std::string linkUnderTemporaryName(int fd, int folder) {
+  static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
+    std::uint64_t bits = randomBits();
+    std::string name = ".sv-";
+    for (int i = 0; i < 6; ++i, bits /= 62) name += kLetters[bits % 62];
+    if (linkUnnamed(fd, folder, name)) return name;
+    if (errno != EEXIST) break;
+  }
+  return {};
+}
+
+// An unnamed file in `folder` that only commit names, so that no temporary name is created and
+// renamed per file; -1 where that cannot be done (file systems without O_TMPFILE, or a process
+// that can link such files neither by descriptor nor through /proc: tried once, on a probe).
+int openUnnamed(int folder) {
+  enum : int { kUnknown, kWorks, kFails };
+  static std::atomic<int> linking{kUnknown};
+  if (linking.load() == kFails) return -1;
+  auto open = [folder] { return ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666); };
+  if (linking.load() == kUnknown) {
+    // A file once linked cannot be linked again after its name is gone: the probe is its own.
+    const int probe = open();
+    if (probe < 0) return -1;
+    const std::string name = linkUnderTemporaryName(probe, folder);
+    ::close(probe);
+    if (name.empty()) {
+      linking.store(kFails);
+      return -1;
+    }
+    ::unlinkat(folder, name.c_str(), 0);
+    linking.store(kWorks);
+  }
+  return open();
 }
 
 }  // namespace
@@ -72,15 +134,35 @@ std::optional<FileWriter> FileWriter::create(const std::string& targetPath, Writ
     errno = EINVAL;
     return std::nullopt;
   }
-  if (const int refusal = targetRefusal(targetPath)) {
+  bool targetMissing = false;
+  if (const int refusal = targetRefusal(AT_FDCWD, targetPath, &targetMissing)) {
     errno = refusal;
     return std::nullopt;
   }
+  return start(AT_FDCWD, folder, targetPath, targetMissing, std::move(writeCall));
+}
 
+std::optional<FileWriter> FileWriter::createIn(const DirectoryHandle& folder, const std::string& name,
+                                               WriteCall writeCall) {
+  if (!folder.isOpen() || name.empty() || name.find('/') != std::string::npos) {
+    errno = EINVAL;
+    return std::nullopt;
+  }
+  return start(folder.fd(), std::string(), name, /*targetMissing=*/true, std::move(writeCall));
+}
+
+std::optional<FileWriter> FileWriter::start(int folder, const std::string& temporaryPrefix, const std::string& target,
+                                            bool targetMissing, WriteCall writeCall) {
   FileWriter writer;
-  writer.fd_ = openTemporary(folder, writer.temporaryPath_);
+  writer.folder_ = folder;
+  writer.targetMissing_ = targetMissing;
+  if (folder != AT_FDCWD) {
+    writer.fd_ = openUnnamed(folder);
+    writer.unnamed_ = writer.fd_ >= 0;
+  }
+  if (writer.fd_ < 0) writer.fd_ = openTemporary(folder, temporaryPrefix, writer.temporaryPath_);
   if (writer.fd_ < 0) return std::nullopt;
-  writer.targetPath_ = targetPath;
+  writer.targetPath_ = target;
   writer.writeCall_ = writeCall ? std::move(writeCall)
                                 : [](int fd, const void* data, std::size_t count) { return ::write(fd, data, count); };
   return writer;
@@ -90,21 +172,27 @@ FileWriter::~FileWriter() { abandon(); }
 
 FileWriter::FileWriter(FileWriter&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
+      folder_(other.folder_),
+      unnamed_(other.unnamed_),
       targetPath_(std::exchange(other.targetPath_, {})),
       temporaryPath_(std::exchange(other.temporaryPath_, {})),
       writeCall_(std::exchange(other.writeCall_, {})),
       size_(std::exchange(other.size_, 0)),
-      error_(std::exchange(other.error_, 0)) {}
+      error_(std::exchange(other.error_, 0)),
+      targetMissing_(other.targetMissing_) {}
 
 FileWriter& FileWriter::operator=(FileWriter&& other) noexcept {
   if (this != &other) {
     abandon();
     fd_ = std::exchange(other.fd_, -1);
+    folder_ = other.folder_;
+    unnamed_ = other.unnamed_;
     targetPath_ = std::exchange(other.targetPath_, {});
     temporaryPath_ = std::exchange(other.temporaryPath_, {});
     writeCall_ = std::exchange(other.writeCall_, {});
     size_ = std::exchange(other.size_, 0);
     error_ = std::exchange(other.error_, 0);
+    targetMissing_ = other.targetMissing_;
   }
   return *this;
 }
@@ -146,8 +234,11 @@ bool FileWriter::extendTo(std::uint64_t size) {
 
 bool FileWriter::commit(std::int64_t accessed, std::int64_t modified, std::uint8_t attributes) {
   if (!ensureOpen()) return false;
-  // The target may have turned into something that must not be replaced since `create`.
-  if (const int refusal = targetRefusal(targetPath_)) return fail(refusal);
+  // The target may have turned into something that must not be replaced since `create`. When it
+  // was missing then, a rename that refuses to replace anything settles that without a look.
+  if (!targetMissing_) {
+    if (const int refusal = targetRefusal(folder_, targetPath_)) return fail(refusal);
+  }
 
   const timespec times[2] = {archiveTimeToTimespec(accessed), archiveTimeToTimespec(modified)};
   if (::futimens(fd_, times) != 0) return fail(errno);
@@ -157,10 +248,41 @@ bool FileWriter::commit(std::int64_t accessed, std::int64_t modified, std::uint8
     const mode_t withoutWrite = st.st_mode & 07777 & ~mode_t{0222};
     if (::fchmod(fd_, withoutWrite) != 0) return fail(errno);
   }
+  if (unnamed_) return commitUnnamed();
   // Closed before the rename, so a late write error reported by close still keeps the target.
   // On Linux an interrupted close has released the descriptor all the same.
   if (::close(std::exchange(fd_, -1)) != 0 && errno != EINTR) return fail(errno);
-  if (::rename(temporaryPath_.c_str(), targetPath_.c_str()) != 0) return fail(errno);
+  if (targetMissing_) {
+    if (::renameat2(folder_, temporaryPath_.c_str(), folder_, targetPath_.c_str(), RENAME_NOREPLACE) == 0) {
+      temporaryPath_.clear();
+      return true;
+    }
+    // Something took the name meanwhile (or the file system cannot refuse): judge it as above.
+    if (errno != EEXIST && errno != EINVAL && errno != ENOSYS) return fail(errno);
+    if (const int refusal = targetRefusal(folder_, targetPath_)) return fail(refusal);
+  }
+  if (::renameat(folder_, temporaryPath_.c_str(), folder_, targetPath_.c_str()) != 0) return fail(errno);
+  temporaryPath_.clear();
+  return true;
+}
+
+bool FileWriter::commitUnnamed() {
+  // Where the name is free, the complete file simply appears under it.
+  if (linkUnnamed(fd_, folder_, targetPath_)) {
+    if (::close(std::exchange(fd_, -1)) != 0 && errno != EINTR) {
+      const int closeError = errno;
+      ::unlinkat(folder_, targetPath_.c_str(), 0);  // nothing was there before it
+      return fail(closeError);
+    }
+    return true;
+  }
+  if (errno != EEXIST) return fail(errno);
+  // Something holds the name: judged as at `create`, then replaced by a rename as usual.
+  if (const int refusal = targetRefusal(folder_, targetPath_)) return fail(refusal);
+  temporaryPath_ = linkUnderTemporaryName(fd_, folder_);
+  if (temporaryPath_.empty()) return fail(errno);
+  if (::close(std::exchange(fd_, -1)) != 0 && errno != EINTR) return fail(errno);
+  if (::renameat(folder_, temporaryPath_.c_str(), folder_, targetPath_.c_str()) != 0) return fail(errno);
   temporaryPath_.clear();
   return true;
 }
@@ -169,7 +291,7 @@ void FileWriter::abandon() {
   const int savedErrno = errno;
   if (fd_ >= 0) ::close(std::exchange(fd_, -1));
   if (!temporaryPath_.empty()) {
-    ::unlink(temporaryPath_.c_str());
+    ::unlinkat(folder_, temporaryPath_.c_str(), 0);
     temporaryPath_.clear();
   }
   errno = savedErrno;

@@ -14,6 +14,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/DirectoryHandle.h"
+
 namespace sorvel {
 
 class FileWriter {
@@ -31,6 +33,13 @@ class FileWriter {
   // empty (EINVAL) or unusable (ENAMETOOLONG, ENOENT, ...). A symbolic link of that name is
   // replaced by the file, never written through. Without `writeCall`, write(2) is used.
   static std::optional<FileWriter> create(const std::string& targetPath, WriteCall writeCall = {});
+  // The same for the file `name` (one name, no "/") in an open folder, which must stay open
+  // until the writer is done; every call resolves just that name. The target is not looked at
+  // before `commit`, which refuses it then as `create` would (EISDIR, EACCES) and keeps it.
+  // Where the file system allows, the content goes to an unnamed file that commit links in
+  // place, and `temporaryPath()` stays empty.
+  static std::optional<FileWriter> createIn(const DirectoryHandle& folder, const std::string& name,
+                                            WriteCall writeCall = {});
 
   ~FileWriter();  // abandons an uncommitted file
   FileWriter(FileWriter&& other) noexcept;
@@ -53,20 +62,27 @@ class FileWriter {
   bool isOpen() const { return fd_ >= 0; }
   std::uint64_t size() const { return size_; }
   int error() const { return error_; }
-  // The temporary file while the writer is open; empty otherwise.
+  // The temporary file while the writer is open (by name within its folder for `createIn`);
+  // empty otherwise.
   const std::string& temporaryPath() const { return temporaryPath_; }
 
  private:
   FileWriter() = default;
+  static std::optional<FileWriter> start(int folder, const std::string& temporaryPrefix, const std::string& target,
+                                         bool targetMissing, WriteCall writeCall);
+  bool commitUnnamed();
   bool fail(int error);
   bool ensureOpen();
 
   int fd_ = -1;
+  int folder_ = -1;  // the folder the names below are relative to (AT_FDCWD: none)
+  bool unnamed_ = false;  // the content is in an unnamed file until commit
   std::string targetPath_;
   std::string temporaryPath_;
   WriteCall writeCall_;
   std::uint64_t size_ = 0;
   int error_ = 0;
+  bool targetMissing_ = false;  // not seen at `create`: the rename must not replace anything
 };
 
 }  // namespace sorvel

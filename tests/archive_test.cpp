@@ -83,10 +83,17 @@ TEST(ArchiveOpen, BuildsTheWholeTreeForEveryCipherCombination) {
 
     std::vector<std::u16string> paths;
     std::vector<DetailRecordRef> details;
-    o.archive->listItems(u"\\", paths, details);
+    std::vector<const ItemRecord*> records;
+    o.archive->listItems(u"\\", paths, details, &records);
     EXPECT_EQ(paths, (std::vector<std::u16string>{u"\\docs", u"\\docs\\empty", u"\\docs\\frag.bin",
                                                    u"\\docs\\note.txt", u"\\readme.md"}));
     EXPECT_EQ(details.size(), paths.size());
+    ASSERT_EQ(records.size(), paths.size());
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+      ItemRecord found;
+      ASSERT_TRUE(o.archive->findItem(paths[i], found));
+      EXPECT_EQ(records[i]->entry.raw, found.entry.raw) << i;
+    }
   }
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "archive/ByteOrder.h"
 #include "support/HexBytes.h"
 
 namespace sorvel {
@@ -88,6 +89,28 @@ TEST(BlowfishBuffer, HalvesAreLittleEndianInMemory) {
     ASSERT_TRUE(decrypted);
     EXPECT_EQ(*decrypted, plain);
   }
+}
+
+// Buffers are transformed several blocks side by side; every block must still come out as the
+// single-block cipher makes it, in groups and in the blocks left over.
+TEST(BlowfishBuffer, EveryBlockOfALongBufferIsTheSingleBlockResult) {
+  BlowfishState state;
+  state.setKey(hexBytes("6C616E65732DC3A9"));  // "lanes-" and a high byte pair
+  constexpr std::size_t kBlocks = 13;
+  Bytes plain(kBlocks * 8);
+  for (std::size_t i = 0; i < plain.size(); ++i) plain[i] = static_cast<std::uint8_t>(i * 37 + 11);
+  const auto encrypted = state.encryptBuffer(plain.data(), plain.size());
+  ASSERT_TRUE(encrypted);
+  for (std::size_t b = 0; b < kBlocks; ++b) {
+    std::uint32_t l = loadU32(&plain[8 * b]);
+    std::uint32_t r = loadU32(&plain[8 * b + 4]);
+    state.encryptBlock(l, r);
+    EXPECT_EQ(loadU32(&(*encrypted)[8 * b]), l) << "block " << b;
+    EXPECT_EQ(loadU32(&(*encrypted)[8 * b + 4]), r) << "block " << b;
+    state.decryptBlock(l, r);
+    EXPECT_EQ(loadU32(&plain[8 * b]), l) << "block " << b;
+  }
+  EXPECT_EQ(state.decryptBuffer(encrypted->data(), encrypted->size()), plain);
 }
 
 // The key is always 8 bytes: longer keys are cut, shorter ones zero-padded.

@@ -294,6 +294,23 @@ TEST(CipherContextDecryptInto, EqualsDecryptForEveryCipher) {
   }
 }
 
+// Content reads decrypt only the wanted head of a file's last block: every cipher must give, for
+// a head of whole 16-byte units, exactly the start of the whole block's decryption.
+TEST(CipherContextDecryptInto, AHeadOfWholeUnitsIsTheStartOfTheWholeBlock) {
+  const Bytes stored = pattern(kStorageBlockSize, 9);
+  for (const auto& k : everyCipher()) {
+    CipherContext context;
+    configure(context, k.type, k.key, k.salt);
+    const auto whole = context.decrypt(stored.data(), stored.size(), 77);
+    ASSERT_TRUE(whole) << k.name;
+    for (const std::size_t head : {std::size_t{16}, std::size_t{4096}, std::size_t{4112}, kStorageBlockSize - 16}) {
+      Bytes out(head);
+      ASSERT_TRUE(context.decryptInto(stored.data(), out.data(), head, 77)) << k.name << " " << head;
+      EXPECT_EQ(out, prefix(*whole, head)) << k.name << " " << head;
+    }
+  }
+}
+
 // The keyed state is built once and reused; every setter must throw it away.
 TEST(CipherContextKeyedState, FollowsEverySetter) {
   struct Change {

@@ -263,6 +263,85 @@ TEST_F(FileWriterTest, TargetThatTurnsUnreplaceableBeforeCommitIsKept) {
   }
 }
 
+TEST_F(FileWriterTest, TargetThatAppearsReplaceableBeforeCommitIsReplaced) {
+  const std::vector<std::pair<const char*, std::function<void(const std::string& target)>>> cases = {
+      {"writable_file", [](const std::string& t) { writeFile(t, "old"); }},
+      {"symbolic_link", [](const std::string& t) { ASSERT_EQ(::symlink("elsewhere", t.c_str()), 0); }},
+  };
+  for (const auto& [name, appear] : cases) {
+    SCOPED_TRACE(name);
+    const std::string folder = caseFolder(name);
+    const std::string target = folder + "/out";
+    auto writer = FileWriter::create(target);
+    ASSERT_TRUE(writer);
+    ASSERT_TRUE(writeText(*writer, "new"));
+    appear(target);
+    ASSERT_TRUE(writer->commit(0, 0, 0)) << std::strerror(writer->error());
+    struct stat st {};
+    ASSERT_EQ(::lstat(target.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(readFile(target), "new");
+    EXPECT_EQ(entriesOf(folder), std::vector<std::string>{"out"});
+  }
+}
+
+// Inside an open folder the target is judged only at commit: what may be replaced is, what may
+// not stays as it was, and either way no temporary file is left.
+TEST_F(FileWriterTest, InAnOpenFolderTheTargetIsJudgedAtCommit) {
+  struct Case {
+    const char* name;
+    std::function<void(const std::string& target)> setUp;
+    int expectedErrno;  // 0: committed
+  };
+  const std::vector<Case> cases = {
+      {"missing", [](const std::string&) {}, 0},
+      {"writable_file", [](const std::string& t) { writeFile(t, "old"); }, 0},
+      {"symbolic_link", [](const std::string& t) { ASSERT_EQ(::symlink("elsewhere", t.c_str()), 0); }, 0},
+      {"read_only_file", [](const std::string& t) { writeFile(t, "old", 0444); }, EACCES},
+      {"directory", [](const std::string& t) { ASSERT_EQ(::mkdir(t.c_str(), 0755), 0); }, EISDIR},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string folder = caseFolder(c.name);
+    c.setUp(folder + "/out");
+    DirectoryHandle handle;
+    ASSERT_TRUE(handle.open(folder));
+    auto writer = FileWriter::createIn(handle, "out");
+    ASSERT_TRUE(writer) << std::strerror(errno);
+    ASSERT_TRUE(writeText(*writer, "new"));
+    EXPECT_EQ(writer->commit(1000000000, 1000000000, 0), c.expectedErrno == 0);
+    EXPECT_EQ(writer->error(), c.expectedErrno);
+    EXPECT_EQ(entriesOf(folder), std::vector<std::string>{"out"});
+    struct stat st {};
+    ASSERT_EQ(::lstat((folder + "/out").c_str(), &st), 0);
+    if (c.expectedErrno == 0) {
+      EXPECT_TRUE(S_ISREG(st.st_mode));
+      EXPECT_EQ(readFile(folder + "/out"), "new");
+      EXPECT_EQ(st.st_mtim.tv_sec, 1000000000);
+    } else if (S_ISREG(st.st_mode)) {
+      EXPECT_EQ(readFile(folder + "/out"), "old");
+    }
+  }
+}
+
+TEST_F(FileWriterTest, InAnOpenFolderOnlyOneNameIsTaken) {
+  const std::string folder = caseFolder("names");
+  DirectoryHandle handle;
+  ASSERT_TRUE(handle.open(folder));
+  for (const char* name : {"", "sub/out"}) {
+    errno = 0;
+    EXPECT_FALSE(FileWriter::createIn(handle, name)) << name;
+    EXPECT_EQ(errno, EINVAL) << name;
+  }
+  EXPECT_FALSE(FileWriter::createIn(DirectoryHandle(), "out"));
+  {
+    auto abandoned = FileWriter::createIn(handle, "out");
+    ASSERT_TRUE(abandoned);
+    ASSERT_TRUE(writeText(*abandoned, "never"));
+  }
+  EXPECT_TRUE(entriesOf(folder).empty());
+}
+
 TEST_F(FileWriterTest, NoWriteCallTakesMoreThan256MiB) {
   constexpr std::size_t kCap = FileWriter::kMaxWriteChunk;
   static_assert(kCap == 0x10000000);

@@ -7,7 +7,7 @@ namespace {
 
 std::unique_ptr<SvFolder> createRoot() {
   auto root = std::make_unique<SvFolder>();
-  root->name = kRootPath;
+  root->name = std::u16string(kRootPath);
   root->record.entry.raw[1] = kFolderAttribute;
   storeU16(root->record.entry.raw.data() + 34, kRootDirectoryBlock);
   return root;
@@ -21,22 +21,21 @@ FolderTree::~FolderTree() { clearTree(); }
 
 bool FolderTree::addFolder(std::u16string_view path, const ItemRecord& record) {
   SvFolder* folder = root_.get();
-  for (std::u16string& component : splitPath(path)) {
+  return forEachComponent(path, [&](std::u16string_view component) {
     auto it = folder->children.find(component);
     if (it == folder->children.end()) {
       auto created = std::make_unique<SvFolder>();
       created->name = component;
       created->record = record;
       SvFolder* next = created.get();
-      folder->children.emplace(std::move(component), std::move(created));
+      folder->children.emplace(std::u16string(component), std::move(created));
       folder = next;
-    } else if (!it->second->isFolder()) {
-      return false;
-    } else {
-      folder = static_cast<SvFolder*>(it->second.get());
+      return true;
     }
-  }
-  return true;
+    if (!it->second->isFolder()) return false;
+    folder = static_cast<SvFolder*>(it->second.get());
+    return true;
+  });
 }
 
 bool FolderTree::addFile(std::u16string_view path, const ItemRecord& record) {
@@ -50,27 +49,32 @@ bool FolderTree::addFile(std::u16string_view path, const ItemRecord& record) {
 }
 
 std::pair<SvFolder*, std::u16string> FolderTree::findParentFolder(std::u16string_view path) {
-  std::vector<std::u16string> parts = splitPath(path);
-  if (parts.empty()) return {root_.get(), std::u16string()};
   SvFolder* folder = root_.get();
-  for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
-    auto it = folder->children.find(parts[i]);
-    if (it == folder->children.end() || !it->second->isFolder()) return {nullptr, std::u16string()};
-    folder = static_cast<SvFolder*>(it->second.get());
-  }
-  return {folder, std::move(parts.back())};
+  std::u16string_view pending;  // the component seen last: the leaf, unless another follows
+  const bool walked = forEachComponent(path, [&](std::u16string_view component) {
+    if (!pending.empty()) {
+      auto it = folder->children.find(pending);
+      if (it == folder->children.end() || !it->second->isFolder()) return false;
+      folder = static_cast<SvFolder*>(it->second.get());
+    }
+    pending = component;
+    return true;
+  });
+  if (!walked) return {nullptr, std::u16string()};
+  return {folder, std::u16string(pending)};
 }
 
 const FolderItemNode* FolderTree::findNode(std::u16string_view path) const {
   const FolderItemNode* node = root_.get();
-  for (const std::u16string& component : splitPath(path)) {
-    if (!node->isFolder()) return nullptr;
+  const bool found = forEachComponent(path, [&](std::u16string_view component) {
+    if (!node->isFolder()) return false;
     const auto& children = static_cast<const SvFolder*>(node)->children;
     auto it = children.find(component);
-    if (it == children.end()) return nullptr;
+    if (it == children.end()) return false;
     node = it->second.get();
-  }
-  return node;
+    return true;
+  });
+  return found ? node : nullptr;
 }
 
 FolderItemNode* FolderTree::findNode(std::u16string_view path) {

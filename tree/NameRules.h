@@ -38,6 +38,20 @@ void insertOrReplace(NameMap<Value>& map, std::u16string_view key, Value value) 
 // character here.
 std::vector<std::u16string> splitPath(std::u16string_view path);
 
+// Calls `visit` with each component splitPath would list, in order, without building the list;
+// stops as soon as `visit` answers false, and answers whether it went through to the end.
+template <class Visit>
+bool forEachComponent(std::u16string_view path, Visit visit) {
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find(u'\\', start);
+    if (end == std::u16string_view::npos) end = path.size();
+    if (end > start && !visit(path.substr(start, end - start))) return false;
+    start = end + 1;
+  }
+  return true;
+}
+
 // The string functions below treat both backslash and slash as separators.
 bool isSeparator(char16_t unit);
 // Removes trailing separators, but never the first character ("\" stays "\").

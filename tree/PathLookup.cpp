@@ -25,36 +25,49 @@ bool Archive::listChildren(std::u16string_view folderPath, NameMap<ItemRecord>& 
 }
 
 void Archive::listItems(std::u16string_view folderPath, std::vector<std::u16string>& paths,
-                        std::vector<DetailRecordRef>& details) {
+                        std::vector<DetailRecordRef>& details, std::vector<const ItemRecord*>* records) {
   // Depth first with an explicit stack, so a deep tree cannot exhaust the call stack. Each level
-  // lists the folder by its path, as a lookup from the root would.
+  // walks its folder's children in place and fetches the folder's detail table once, for the
+  // first item that needs it: the work per item stays the same however large the folder.
   struct Level {
     std::u16string prefix;
-    NameMap<ItemRecord> children;
-    NameMap<ItemRecord>::iterator next;
+    const SvFolder* folder;
+    NameMap<std::unique_ptr<FolderItemNode>>::const_iterator next;
+    bool tableFetched = false;
+    DetailTableRef table;
   };
   std::deque<Level> stack;  // keeps each level in place while deeper ones are pushed
-  auto descend = [&](std::u16string_view path) {
-    Level level;
-    if (!listChildren(path, level.children)) return;
-    level.prefix = folderPrefix(path);
-    stack.push_back(std::move(level));
-    stack.back().next = stack.back().children.begin();
+  auto descend = [&](const FolderItemNode* node, std::u16string_view path) {
+    if (node == nullptr || !node->isFolder()) return;
+    const auto* folder = static_cast<const SvFolder*>(node);
+    stack.push_back(Level{folderPrefix(path), folder, folder->children.begin(), false, nullptr});
+  };
+  auto detailRecordIn = [&](Level& level, const std::u16string& name, const std::u16string& path) -> DetailRecordRef {
+    // A "/" counts as a separator where detail records are looked up by path.
+    if (name.find(u'/') != std::u16string::npos) return detailRecordFor(path);
+    if (!level.tableFetched) {
+      level.table = detailTableOf(level.prefix);
+      level.tableFetched = true;
+    }
+    if (level.table == nullptr || !level.table->records) return nullptr;
+    auto it = level.table->records->find(name);
+    return it == level.table->records->end() ? nullptr : it->second;
   };
 
-  descend(folderPath);
+  descend(tree_.findNode(folderPath), folderPath);
   while (!stack.empty()) {
     Level& level = stack.back();
-    if (level.next == level.children.end()) {
+    if (level.next == level.folder->children.end()) {
       stack.pop_back();
       continue;
     }
-    const auto& [name, record] = *level.next++;
-    if (compareNames(name, kDetailFileName) == 0) continue;
-    std::u16string path = level.prefix + name;
-    details.push_back(detailRecordFor(path));
-    paths.push_back(path);
-    if (record.isFolder()) descend(path);
+    const FolderItemNode* child = (level.next++)->second.get();
+    if (compareNames(child->name, kDetailFileName) == 0) continue;
+    std::u16string path = level.prefix + child->name;
+    details.push_back(detailRecordIn(level, child->name, path));
+    if (records != nullptr) records->push_back(&child->record);
+    paths.push_back(std::move(path));
+    if (child->isFolder()) descend(child, paths.back());
   }
 }
 

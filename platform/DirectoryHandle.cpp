@@ -1,0 +1,42 @@
+#include "platform/DirectoryHandle.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
+namespace sorvel {
+
+DirectoryHandle::~DirectoryHandle() { close(); }
+
+DirectoryHandle::DirectoryHandle(DirectoryHandle&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), path_(std::exchange(other.path_, {})) {}
+
+DirectoryHandle& DirectoryHandle::operator=(DirectoryHandle&& other) noexcept {
+  if (this != &other) {
+    close();
+    fd_ = std::exchange(other.fd_, -1);
+    path_ = std::exchange(other.path_, {});
+  }
+  return *this;
+}
+
+bool DirectoryHandle::open(const std::string& path) {
+  close();
+  int fd;
+  do {
+    fd = ::open(path.empty() ? "." : path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return false;
+  fd_ = fd;
+  path_ = path;
+  return true;
+}
+
+void DirectoryHandle::close() {
+  if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+  path_.clear();
+}
+
+}  // namespace sorvel

@@ -1,0 +1,58 @@
+#include "app/Extractor.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "support/ArchiveBuilder.h"
+#include "support/TempDir.h"
+
+namespace sorvel {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// One extractor, used for several walks: the folders it kept open during a walk must not outlive
+// it, or a second walk into a folder made anew would write into the one that is gone.
+TEST(ExtractorWalks, ASecondWalkIntoAFolderMadeAnewWritesEverything) {
+  testing::TempDir dir;
+  testing::ArchiveBuilder builder;
+  builder.settings.password = testing::bytesOf("pw");
+  builder.addFile(u"a.txt", "alpha");
+  builder.addFile(u"b.txt", "beta");
+  const std::string archivePath = dir.file("walks.sva");
+  ASSERT_TRUE(builder.writeTo(archivePath));
+  Archive archive;
+  ASSERT_TRUE(archive.checkPassword(archivePath, testing::bytesOf("pw")));
+  ASSERT_TRUE(archive.open(archivePath));
+
+  std::vector<std::string> reports;
+  Extractor extractor(archive, [&reports](const std::string& line) { reports.push_back(line); });
+  const std::string out = dir.file("out");
+  for (int walk = 0; walk < 2; ++walk) {  // each walk ends and starts in the output folder itself
+    SCOPED_TRACE(walk);
+    fs::remove_all(out);
+    EXPECT_TRUE(extractor.extract(u"\\", out));
+    EXPECT_EQ(readText(out + "/a.txt"), "alpha");
+    EXPECT_EQ(readText(out + "/b.txt"), "beta");
+  }
+  for (int item = 0; item < 2; ++item) {  // single items, likewise
+    SCOPED_TRACE(item);
+    fs::remove_all(out);
+    fs::create_directory(out);
+    EXPECT_TRUE(extractor.extractItem(u"\\b.txt"));
+    EXPECT_EQ(readText(out + "/b.txt"), "beta");
+  }
+  EXPECT_TRUE(reports.empty());
+  EXPECT_FALSE(extractor.reportedProblems());
+}
+
+}  // namespace
+}  // namespace sorvel

@@ -1,0 +1,120 @@
+// Writes the data that scripts/bench times: an archive and, beside it, the same content as plain
+// files, so that other tools can be timed on exactly the bytes we extract.
+//
+//   bench_data large <xts|cfb|blowfish> <password> <archive> [<plain file>]
+//       one file "big.bin" of 1 GiB; the plain copy only when a path is given
+//   bench_data tree <password> <archive> <plain folder>
+//       200 folders "d000".."d199" of 100 files "f000.bin".."f099.bin", 4 KiB each, AesCfb
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <string_view>
+
+#include "support/ArchiveBuilder.h"
+
+namespace {
+
+using sorvel::Bytes;
+namespace testing = sorvel::testing;
+
+constexpr std::uint64_t kLargeSize = std::uint64_t{1} << 30;
+constexpr int kTreeFolders = 200;
+constexpr int kFilesPerFolder = 100;
+constexpr std::size_t kTreeFileSize = 4096;
+constexpr std::uint64_t kLargeSeed = 0x5EED0001;
+constexpr std::uint64_t kTreeSeed = 0x5EED0002;
+constexpr std::uint8_t kAesCfb = 1;
+
+int usage() {
+  std::fprintf(stderr,
+               "usage: bench_data large <xts|cfb|blowfish> <password> <archive> [<plain file>]\n"
+               "       bench_data tree <password> <archive> <plain folder>\n");
+  return 2;
+}
+
+bool cipherCode(std::string_view name, std::uint8_t& code) {
+  static const std::map<std::string_view, std::uint8_t> codes{{"cfb", 1}, {"blowfish", 2}, {"xts", 3}};
+  const auto found = codes.find(name);
+  if (found == codes.end()) return false;
+  code = found->second;
+  return true;
+}
+
+// The archive's times on a plain file, so that every tool restores the same thing.
+void stampTimes(const std::string& path, const testing::Item& item) {
+  const timespec times[2] = {{item.accessed, 0}, {item.modified, 0}};
+  ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+}
+
+bool writePlain(const std::string& path, const testing::ContentGenerator& generator, std::uint64_t size) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  Bytes chunk(1 << 20);
+  for (std::uint64_t at = 0; at < size && out; at += chunk.size()) {
+    const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), size - at));
+    generator(at, chunk.data(), length);
+    out.write(reinterpret_cast<const char*>(chunk.data()), static_cast<std::streamsize>(length));
+  }
+  out.flush();
+  return static_cast<bool>(out);
+}
+
+// "d007", "f042": a letter and three digits.
+std::string numbered(char letter, int n) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%c%03d", letter, n);
+  return text;
+}
+
+int makeLarge(std::string_view cipher, const std::string& password, const std::string& archive,
+              const std::string& plain) {
+  testing::ArchiveBuilder builder;
+  if (!cipherCode(cipher, builder.settings.dataCipher)) return usage();
+  builder.settings.password = testing::bytesOf(password);
+  const testing::ContentGenerator content = testing::seededContent(kLargeSeed);
+  const testing::Item& item = builder.addGeneratedFile(u"big.bin", kLargeSize, content);
+  if (!builder.writeTo(archive)) return 1;
+  if (plain.empty()) return 0;
+  if (!writePlain(plain, content, kLargeSize)) return 1;
+  stampTimes(plain, item);
+  return 0;
+}
+
+int makeTree(const std::string& password, const std::string& archive, const std::string& plainFolder) {
+  testing::ArchiveBuilder builder;
+  builder.settings.dataCipher = kAesCfb;
+  builder.settings.password = testing::bytesOf(password);
+  std::filesystem::create_directories(plainFolder);
+  const testing::ContentGenerator content = testing::seededContent(kTreeSeed);
+  std::uint64_t offset = 0;
+  for (int d = 0; d < kTreeFolders; ++d) {
+    const std::string folder = numbered('d', d);
+    builder.addFolder(std::u16string(folder.begin(), folder.end()));
+    std::filesystem::create_directory(plainFolder + "/" + folder);
+    for (int f = 0; f < kFilesPerFolder; ++f, offset += kTreeFileSize) {
+      const std::string name = numbered('f', f) + ".bin";
+      const std::string path = folder + "\\" + name;
+      const Bytes bytes = testing::generateContent(content, offset, kTreeFileSize);
+      const testing::Item& item = builder.addFile(std::u16string(path.begin(), path.end()), bytes);
+      const std::string plainPath = plainFolder + "/" + folder + "/" + name;
+      std::ofstream(plainPath, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), kTreeFileSize);
+      stampTimes(plainPath, item);
+    }
+  }
+  return builder.writeTo(archive) ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string_view mode = argc > 1 ? argv[1] : "";
+  if (mode == "large" && (argc == 5 || argc == 6)) return makeLarge(argv[2], argv[3], argv[4], argc == 6 ? argv[5] : "");
+  if (mode == "tree" && argc == 5) return makeTree(argv[2], argv[3], argv[4]);
+  return usage();
+}

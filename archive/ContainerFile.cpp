@@ -55,7 +55,8 @@ void ContainerFile::resizeChainTable(std::uint32_t count) {
 }
 
 void ContainerFile::loadChainTable() {
-  if (!isOpen()) return;
+  // An empty table has no storage to read into (and a key block may well claim 0 entries).
+  if (!isOpen() || chainTable_.empty()) return;
   // The table is read straight into its own storage, then decoded entry by entry in place.
   auto* bytes = reinterpret_cast<std::uint8_t*>(chainTable_.data());
   const std::size_t length = chainTable_.size() * 4;

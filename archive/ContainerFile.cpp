@@ -116,6 +116,27 @@ std::uint64_t ContainerFile::chainExtents(std::uint32_t firstBlock, ExtentList& 
   }
 }
 
+std::uint64_t ContainerFile::storedPrefix(ExtentList& extents) const {
+  if (fileSize_ <= dataStart()) {
+    extents.clear();
+    return 0;
+  }
+  const std::uint64_t lastStored = (fileSize_ - dataStart() - 1) / kBlockSize + kFirstDataBlock;
+  std::size_t kept = 0;
+  for (; kept < extents.size(); ++kept) {
+    Extent& e = extents[kept];
+    if (e.blockCount() == 0) continue;
+    if (e.first > lastStored) break;
+    if (e.last > lastStored) {
+      e.last = static_cast<std::uint32_t>(lastStored);
+      ++kept;
+      break;
+    }
+  }
+  extents.resize(kept);
+  return capacityOf(extents);
+}
+
 std::uint64_t ContainerFile::readExtents(const ExtentList& extents, std::uint8_t* dst, std::uint64_t wanted) {
   const std::uint64_t capacity = capacityOf(extents);
   if (capacity == 0) return 0;

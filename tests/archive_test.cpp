@@ -287,5 +287,57 @@ TEST(ArchiveDetails, TheCacheKeepsAThousandTablesAndEvictsTheOldest) {
   EXPECT_EQ(loadsFor(1), 1u);  // read again from its file
 }
 
+// A detail file whose chain runs on through thousands of blocks the file does not hold, claiming
+// a blob that only those blocks could hold: refused, without reading a block past the end.
+TEST(ArchiveHostile, DetailTablesAreReadOnlyFromBlocksTheFileHolds) {
+  ArchiveBuilder builder;
+  builder.addFile(u"a.txt", "a");
+  testing::DetailFileContents table;
+  table.records.push_back({u"a.txt", bytesOf("blob"), {}, {}, 40u << 20, {}, {}});
+  builder.addDetailFile(u"", table);
+  builder.settings.extraChainEntries = 4000;
+  const auto layout = builder.layout();
+  ASSERT_TRUE(layout);
+  const std::uint32_t detailBlock = layout->find(u"valdo_item_detail.deposit")->blocks.front();
+  const std::uint32_t pastEnd = layout->highestBlock + 1;
+  builder.settings.chainOverrides[detailBlock] = pastEnd;
+  for (std::uint32_t b = pastEnd; b + 1 < layout->highestBlock + 4000; ++b) builder.settings.chainOverrides[b] = b + 1;
+  builder.settings.chainOverrides[layout->highestBlock + 3999] = 1;
+  Opened o(builder, "detail_past_end", {});
+  ASSERT_TRUE(o.opened);
+
+  EXPECT_EQ(o.archive->detailRecordFor(u"\\a.txt"), nullptr);
+  EXPECT_EQ(o.archive->lastError(), kErrorMalformedDetailTable);
+  EXPECT_LE(o.archive->container().cache().size(), layout->highestBlock - 1);
+}
+
+// Folder keys stop growing at 32767 units: the folder whose key would pass that is kept, marked
+// damaged and left empty, and nothing below it is read.
+TEST(ArchiveHostile, FoldersNestedPastTheLongestPathAreLeftEmpty) {
+  ArchiveBuilder builder;
+  const std::u16string name(1200, u'n');
+  std::u16string path;
+  std::vector<std::u16string> folders;
+  for (int level = 0; level < 30; ++level) {
+    path += u"\\" + name;
+    folders.push_back(path);
+  }
+  builder.addFile(path + u"\\leaf.txt", "leaf");
+  Opened o(builder, "deep", {});
+  ASSERT_TRUE(o.opened);
+
+  // A folder's key is one backslash and 1201 units per level: level 27 (index 26) still fits.
+  ItemRecord r;
+  EXPECT_TRUE(o.archive->findItem(folders[26], r));
+  EXPECT_FALSE(o.archive->isDamagedFolder(folders[26]));
+  EXPECT_TRUE(o.archive->findItem(folders[27], r));
+  EXPECT_TRUE(o.archive->isDamagedFolder(folders[27]));
+  EXPECT_FALSE(o.archive->findItem(folders[28], r));
+  std::vector<std::u16string> paths;
+  std::vector<DetailRecordRef> details;
+  o.archive->listItems(u"\\", paths, details);
+  EXPECT_EQ(paths.size(), 28u);
+}
+
 }  // namespace
 }  // namespace sorvel

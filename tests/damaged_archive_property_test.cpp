@@ -56,6 +56,8 @@ struct BaseArchive {
   Bytes bytes;
   std::vector<Range> parts[kPartCount];
   std::set<std::string> itemPaths;  // relative output paths of everything the builder added
+  std::uint32_t chainEntryCount = 0;
+  std::vector<std::uint64_t> itemEntries;  // file offsets of the item entries, when stored plain
 };
 
 struct CipherCombination {
@@ -118,7 +120,11 @@ std::optional<BaseArchive> makeBase(const CipherCombination& combination) {
     const bool detail = !item.isFolder && item.path.ends_with(testing::disk::kDetailFileName);
     addBlocks(item.isFolder ? kDirectories : detail ? kDetailFiles : kContent, layout->items[i].blocks);
     base.itemPaths.insert(outputRelative(item.path));
+    if (base.password.empty()) {
+      if (const auto offset = layout->itemEntryFileOffset(item.path)) base.itemEntries.push_back(*offset);
+    }
   }
+  base.chainEntryCount = layout->chainEntryCount;
   for (const auto& ranges : base.parts) {
     if (ranges.empty()) return std::nullopt;
   }
@@ -142,12 +148,52 @@ std::uint64_t offsetIn(std::mt19937_64& rng, const std::vector<Range>& ranges) {
 
 // How often each kind of damage is chosen: the parts that steer the reader (chain table,
 // directories, detail files) more than content, whose damage changes only bytes written.
-constexpr std::uint64_t kKindWeights[kPartCount + 3] = {1, 1, 3, 4, 2, 1, /*cut*/ 2, /*extend*/ 1, /*anywhere*/ 1};
+constexpr std::uint64_t kKindWeights[kPartCount + 4] = {1, 1, 3, 4, 2, 1, /*cut*/ 2, /*extend*/ 1, /*anywhere*/ 1,
+                                                        /*structure*/ 3};
+
+void storeLittleEndian(Bytes& bytes, std::uint64_t at, std::uint64_t value, std::size_t width) {
+  for (std::size_t i = 0; i < width && at + i < bytes.size(); ++i) bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+// Values a reader must be ready for, where a random byte would rarely land: block numbers that
+// loop, end, free or leave the table, and sizes far beyond anything stored.
+void damageStructure(std::mt19937_64& rng, const BaseArchive& base, Bytes& bytes, std::string& description) {
+  const std::uint64_t count = base.chainEntryCount;
+  const std::uint64_t blockChoices[] = {0, 1, pick(rng, count), count, count + pick(rng, 4), 0xFFFFFFFF};
+  const std::uint64_t block = blockChoices[pick(rng, std::size(blockChoices))];
+  if (base.itemEntries.empty() || pick(rng, 3) == 0) {
+    const std::uint64_t entry = pick(rng, count);
+    storeLittleEndian(bytes, 1024 + 4 * entry, pick(rng, 4) == 0 ? entry : block, 4);
+    description += "chain entry " + std::to_string(entry) + " set";
+    return;
+  }
+  const std::uint64_t at = base.itemEntries[pick(rng, base.itemEntries.size())];
+  if (at + 48 > bytes.size()) return;
+  switch (pick(rng, 3)) {
+    case 0:
+      bytes[at + 1] ^= 0x10;
+      description += "folder bit toggled at " + std::to_string(at);
+      break;
+    case 1:
+      storeLittleEndian(bytes, at + 34, block & 0xFFFF, 2);
+      storeLittleEndian(bytes, at + 36, block >> 16, 2);
+      description += "first block " + std::to_string(block) + " at " + std::to_string(at);
+      break;
+    default: {
+      const std::uint64_t sizes[] = {1, 16384, 1ull << 32, 1ull << 40, 1ull << 60, 1ull << 63, ~0ull, rng()};
+      const std::uint64_t size = sizes[pick(rng, std::size(sizes))];
+      storeLittleEndian(bytes, at + 2, size, 8);
+      description += "size " + std::to_string(size) + " at " + std::to_string(at);
+    }
+  }
+}
 
 void damageOnce(std::mt19937_64& rng, const BaseArchive& base, Bytes& bytes, std::string& description) {
   std::discrete_distribution<std::uint64_t> kinds(std::begin(kKindWeights), std::end(kKindWeights));
   const std::uint64_t kind = kinds(rng);
-  if (kind < kPartCount || kind == kPartCount + 2) {
+  if (kind == kPartCount + 3) {
+    damageStructure(rng, base, bytes, description);
+  } else if (kind < kPartCount || kind == kPartCount + 2) {
     // Flipped bytes in one part, or anywhere.
     const bool anywhere = kind == kPartCount + 2;
     const std::uint64_t flips = 1 + pick(rng, 8);

@@ -339,5 +339,62 @@ TEST(ArchiveHostile, FoldersNestedPastTheLongestPathAreLeftEmpty) {
   EXPECT_EQ(paths.size(), 28u);
 }
 
+// A directory whose chain runs into the blocks of another directory ends there: it keeps the
+// items before, and is reported damaged. A folder that starts inside another directory is empty.
+TEST(ArchiveHostile, DirectoriesEndWhereTheyRunIntoAnotherDirectory) {
+  ArchiveBuilder builder;
+  builder.addFile(u"a\\one.txt", "1");
+  builder.addFile(u"b\\two.txt", "2");
+  builder.addFolder(u"c");
+  const auto layout = builder.layout();
+  ASSERT_TRUE(layout);
+  const std::uint32_t aBlock = layout->find(u"a")->blocks.front();
+  builder.settings.chainOverrides[layout->find(u"b")->blocks.front()] = aBlock;  // b's chain: its block, then a's
+  Opened o(builder, "shared", {});
+  ASSERT_TRUE(o.opened);
+
+  ItemRecord r;
+  EXPECT_TRUE(o.archive->findItem(u"\\a\\one.txt", r));
+  EXPECT_FALSE(o.archive->isDamagedFolder(u"\\a"));
+  EXPECT_TRUE(o.archive->findItem(u"\\b\\two.txt", r));
+  EXPECT_FALSE(o.archive->findItem(u"\\b\\one.txt", r));
+  EXPECT_TRUE(o.archive->isDamagedFolder(u"\\b"));
+}
+
+TEST(ArchiveHostile, AFolderStartingInsideAnotherDirectoryIsEmptyAndDamaged) {
+  ArchiveBuilder builder;
+  builder.rootDirectory.blocks = BlockList{2, 3};
+  for (int i = 0; i < 200; ++i) builder.addFile(u"f" + std::u16string(1, char16_t(0x4E00 + i)));  // two blocks of groups
+  builder.addFolder(u"inside").firstBlock = 3;  // the root directory's second block
+  Opened o(builder, "inside", {});
+  ASSERT_TRUE(o.opened);
+  NameMap<ItemRecord> children;
+  ASSERT_TRUE(o.archive->listChildren(u"\\inside", children));
+  EXPECT_TRUE(children.empty());
+  EXPECT_TRUE(o.archive->isDamagedFolder(u"\\inside"));
+  ASSERT_TRUE(o.archive->listChildren(u"\\", children));
+  EXPECT_EQ(children.size(), 201u);
+}
+
+// All keys together are bounded by the size of the archive: items below paths of tens of
+// thousands of units stop being taken once the keys would outgrow it, and their folder is
+// reported damaged.
+TEST(ArchiveHostile, TheKeysOfTheTreeStayWithinABoundSetByTheArchiveSize) {
+  ArchiveBuilder builder;
+  const std::u16string name(1200, u'n');
+  std::u16string deepest;
+  for (int level = 0; level < 26; ++level) deepest += u"\\" + name;
+  const int files = 1200;  // 1200 keys of about 31000 units: more than the bound allows
+  for (int i = 0; i < files; ++i) builder.addFile(deepest + u"\\" + std::u16string(1, char16_t(0x4E00 + i)));
+  Opened o(builder, "keys", {});
+  ASSERT_TRUE(o.opened);
+
+  NameMap<ItemRecord> children;
+  ASSERT_TRUE(o.archive->listChildren(deepest, children));
+  EXPECT_GT(children.size(), 100u);
+  EXPECT_LT(children.size(), static_cast<std::size_t>(files));
+  EXPECT_TRUE(o.archive->isDamagedFolder(deepest));
+}
+
 }  // namespace
 }  // namespace sorvel

@@ -64,7 +64,7 @@ bool readThroughPipeline(Archive& archive, const std::vector<ItemRecord>& files)
   ContentPipeline pipeline(archive.container(), jobs, options);
   bool consistent = true;
   for (std::size_t j = 0; j < jobs.size(); ++j) {
-    // Every other job is left unread, as extraction leaves the content of a file it cannot write.
+    // Every third job is left unread, as extraction leaves the content of a file it cannot write.
     if (j % 3 == 2) continue;
     ContentSource& source = pipeline.job(j);
     std::uint64_t total = 0;

@@ -48,7 +48,7 @@ class Archive {
   // The whole content of a file into `out` (exactly `size` bytes, zero beyond what the chain
   // holds); the count read, 0 when nothing could be read or the size is 0.
   std::uint64_t readContent(std::u16string_view path, Bytes& out);
-  // True for a folder whose directory could not be trusted and stands empty.
+  // True for a folder whose directory could not be trusted, read only in part or not at all.
   bool isDamagedFolder(std::u16string_view path) const;
 
   // Directory reading and tree building, run by open(). With `claimedBlocks` (one flag per chain

@@ -22,8 +22,9 @@ inline constexpr std::uint32_t kErrorHeaderRefused = 467;
 inline constexpr std::uint32_t kErrorMalformedDirectory = 550;
 inline constexpr std::uint32_t kErrorMalformedDetailTable = 551;
 
-// How reading one folder's directory went.
-enum class DirectoryRead { Complete, Unreadable, Malformed };
+// How reading one folder's directory went. Shared: its chain runs into blocks that another
+// directory holds, which no sound archive does; the items before them were read.
+enum class DirectoryRead { Complete, Unreadable, Malformed, Shared };
 
 class Archive {
  public:
@@ -48,11 +49,14 @@ class Archive {
   // The whole content of a file into `out` (exactly `size` bytes, zero beyond what the chain
   // holds); the count read, 0 when nothing could be read or the size is 0.
   std::uint64_t readContent(std::u16string_view path, Bytes& out);
-  // True for a folder whose directory could not be trusted and stands empty.
+  // True for a folder whose directory could not be trusted, read only in part or not at all.
   bool isDamagedFolder(std::u16string_view path) const;
 
-  // Directory reading and tree building, run by open().
-  DirectoryRead readDirectory(std::uint32_t firstBlock, NameMap<ItemRecord>& out);
+  // Directory reading and tree building, run by open(). With `claimedBlocks` (one flag per chain
+  // table entry), the directory ends before the first flagged block of its chain, and the blocks
+  // it reads are flagged.
+  DirectoryRead readDirectory(std::uint32_t firstBlock, NameMap<ItemRecord>& out,
+                              std::vector<bool>* claimedBlocks = nullptr);
   bool rebuildTree();
 
   // The item detail file of each folder.

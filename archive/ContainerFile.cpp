@@ -55,7 +55,8 @@ void ContainerFile::resizeChainTable(std::uint32_t count) {
 }
 
 void ContainerFile::loadChainTable() {
-  if (!isOpen()) return;
+  // An empty table has no storage to read into (and a key block may well claim 0 entries).
+  if (!isOpen() || chainTable_.empty()) return;
   // The table is read straight into its own storage, then decoded entry by entry in place.
   auto* bytes = reinterpret_cast<std::uint8_t*>(chainTable_.data());
   const std::size_t length = chainTable_.size() * 4;
@@ -113,6 +114,27 @@ std::uint64_t ContainerFile::chainExtents(std::uint32_t firstBlock, ExtentList& 
     }
     if (chainTable_[cur] == kFreeBlock) return total;
   }
+}
+
+std::uint64_t ContainerFile::storedPrefix(ExtentList& extents) const {
+  if (fileSize_ <= dataStart()) {
+    extents.clear();
+    return 0;
+  }
+  const std::uint64_t lastStored = (fileSize_ - dataStart() - 1) / kBlockSize + kFirstDataBlock;
+  std::size_t kept = 0;
+  for (; kept < extents.size(); ++kept) {
+    Extent& e = extents[kept];
+    if (e.blockCount() == 0) continue;
+    if (e.first > lastStored) break;
+    if (e.last > lastStored) {
+      e.last = static_cast<std::uint32_t>(lastStored);
+      ++kept;
+      break;
+    }
+  }
+  extents.resize(kept);
+  return capacityOf(extents);
 }
 
 std::uint64_t ContainerFile::readExtents(const ExtentList& extents, std::uint8_t* dst, std::uint64_t wanted) {

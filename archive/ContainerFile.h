@@ -59,6 +59,10 @@ class ContainerFile {
   // broken: nothing, capacity 0.
   std::uint64_t chainExtents(std::uint32_t firstBlock, ExtentList& out);
 
+  // Cuts the extents before the first block that lies wholly past the end of the file and
+  // answers their capacity: the part of a chain whose bytes the file actually stores.
+  std::uint64_t storedPrefix(ExtentList& extents) const;
+
   // Copies the first bytes of the chain, at most `wanted` (0: all the extents hold). Stops at the
   // first block that cannot be read, so what comes back is always the chain's true prefix.
   // Returns the count copied, 0 when nothing could be read.

@@ -17,6 +17,12 @@ namespace {
 
 enum class Direction { Encrypt, Decrypt };
 
+constexpr std::size_t kXtsShortestUnit = 16;
+
+bool xtsCanProcess(std::size_t length, std::uint32_t blockNumber) {
+  return blockNumber != 0 && length >= kXtsShortestUnit;
+}
+
 // Everything a cipher needs that depends only on type, key and salt; built once per keying and
 // shared read-only by every call, so concurrent calls need no lock. Wipes itself when destroyed.
 struct KeyMaterial {
@@ -53,8 +59,9 @@ std::optional<Bytes> transform(Direction direction, std::int32_t type, const Key
       return cfbTransform(direction == Direction::Encrypt ? CfbDirection::Encrypt : CfbDirection::Decrypt, data,
                           length, material.cfb);
     case CipherType::AesXts: {
-      // Block 0 is the key block, which this cipher cannot protect.
-      if (blockNumber == 0) return std::nullopt;
+      // Block 0 is the key block, which this cipher cannot protect; a unit shorter than one AES
+      // block cannot be processed, and the wrappers would throw or stop the process on it.
+      if (!xtsCanProcess(length, blockNumber)) return std::nullopt;
       const auto tweak = makeTweak(blockNumber);
       return direction == Direction::Encrypt ? xtsEncrypt(data, length, material.xtsKey, tweak)
                                              : xtsDecrypt(data, length, material.xtsKey, tweak);
@@ -136,7 +143,7 @@ bool CipherContext::decryptInto(const std::uint8_t* data, std::uint8_t* out, std
     case CipherType::AesCfb:
       return cfbTransformInto(CfbDirection::Decrypt, data, out, length, material.cfb);
     case CipherType::AesXts:
-      if (blockNumber == 0) return false;
+      if (!xtsCanProcess(length, blockNumber)) return false;
       if (material.xts && material.xts->decrypt(data, out, length, makeTweak(blockNumber))) return true;
       xtsDecryptInto(data, length, material.xtsKey, makeTweak(blockNumber), out);
       return true;

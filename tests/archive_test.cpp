@@ -292,5 +292,114 @@ TEST(ArchiveDetails, TheCacheKeepsAThousandTablesAndEvictsTheOldest) {
   EXPECT_EQ(loadsFor(1), 1u);  // read again from its file
 }
 
+// A detail file whose chain runs on through thousands of blocks the file does not hold, claiming
+// a blob that only those blocks could hold: refused, without reading a block past the end.
+TEST(ArchiveHostile, DetailTablesAreReadOnlyFromBlocksTheFileHolds) {
+  ArchiveBuilder builder;
+  builder.addFile(u"a.txt", "a");
+  testing::DetailFileContents table;
+  table.records.push_back({u"a.txt", bytesOf("blob"), {}, {}, 40u << 20, {}, {}});
+  builder.addDetailFile(u"", table);
+  builder.settings.extraChainEntries = 4000;
+  const auto layout = builder.layout();
+  ASSERT_TRUE(layout);
+  const std::uint32_t detailBlock = layout->find(u"valdo_item_detail.deposit")->blocks.front();
+  const std::uint32_t pastEnd = layout->highestBlock + 1;
+  builder.settings.chainOverrides[detailBlock] = pastEnd;
+  for (std::uint32_t b = pastEnd; b + 1 < layout->highestBlock + 4000; ++b) builder.settings.chainOverrides[b] = b + 1;
+  builder.settings.chainOverrides[layout->highestBlock + 3999] = 1;
+  Opened o(builder, {});
+  ASSERT_TRUE(o.opened);
+
+  EXPECT_EQ(o.archive->detailRecordFor(u"\\a.txt"), nullptr);
+  EXPECT_EQ(o.archive->lastError(), kErrorMalformedDetailTable);
+  EXPECT_LE(o.archive->container().cache().size(), layout->highestBlock - 1);
+}
+
+// Folder keys stop growing at 32767 units: the folder whose key would pass that is kept, marked
+// damaged and left empty, and nothing below it is read.
+TEST(ArchiveHostile, FoldersNestedPastTheLongestPathAreLeftEmpty) {
+  ArchiveBuilder builder;
+  const std::u16string name(1200, u'n');
+  std::u16string path;
+  std::vector<std::u16string> folders;
+  for (int level = 0; level < 30; ++level) {
+    path += u"\\" + name;
+    folders.push_back(path);
+  }
+  builder.addFile(path + u"\\leaf.txt", "leaf");
+  Opened o(builder, {});
+  ASSERT_TRUE(o.opened);
+
+  // A folder's key is one backslash and 1201 units per level: level 27 (index 26) still fits.
+  ItemRecord r;
+  EXPECT_TRUE(o.archive->findItem(folders[26], r));
+  EXPECT_FALSE(o.archive->isDamagedFolder(folders[26]));
+  EXPECT_TRUE(o.archive->findItem(folders[27], r));
+  EXPECT_TRUE(o.archive->isDamagedFolder(folders[27]));
+  EXPECT_FALSE(o.archive->findItem(folders[28], r));
+  std::vector<std::u16string> paths;
+  std::vector<DetailRecordRef> details;
+  o.archive->listItems(u"\\", paths, details);
+  EXPECT_EQ(paths.size(), 28u);
+}
+
+// A directory whose chain runs into the blocks of another directory ends there: it keeps the
+// items before, and is reported damaged. A folder that starts inside another directory is empty.
+TEST(ArchiveHostile, DirectoriesEndWhereTheyRunIntoAnotherDirectory) {
+  ArchiveBuilder builder;
+  builder.addFile(u"a\\one.txt", "1");
+  builder.addFile(u"b\\two.txt", "2");
+  builder.addFolder(u"c");
+  const auto layout = builder.layout();
+  ASSERT_TRUE(layout);
+  const std::uint32_t aBlock = layout->find(u"a")->blocks.front();
+  builder.settings.chainOverrides[layout->find(u"b")->blocks.front()] = aBlock;  // b's chain: its block, then a's
+  Opened o(builder, {});
+  ASSERT_TRUE(o.opened);
+
+  ItemRecord r;
+  EXPECT_TRUE(o.archive->findItem(u"\\a\\one.txt", r));
+  EXPECT_FALSE(o.archive->isDamagedFolder(u"\\a"));
+  EXPECT_TRUE(o.archive->findItem(u"\\b\\two.txt", r));
+  EXPECT_FALSE(o.archive->findItem(u"\\b\\one.txt", r));
+  EXPECT_TRUE(o.archive->isDamagedFolder(u"\\b"));
+}
+
+TEST(ArchiveHostile, AFolderStartingInsideAnotherDirectoryIsEmptyAndDamaged) {
+  ArchiveBuilder builder;
+  builder.rootDirectory.blocks = BlockList{2, 3};
+  for (int i = 0; i < 200; ++i) builder.addFile(u"f" + std::u16string(1, char16_t(0x4E00 + i)));  // two blocks of groups
+  builder.addFolder(u"inside").firstBlock = 3;  // the root directory's second block
+  Opened o(builder, {});
+  ASSERT_TRUE(o.opened);
+  NameMap<ItemRecord> children;
+  ASSERT_TRUE(o.archive->listChildren(u"\\inside", children));
+  EXPECT_TRUE(children.empty());
+  EXPECT_TRUE(o.archive->isDamagedFolder(u"\\inside"));
+  ASSERT_TRUE(o.archive->listChildren(u"\\", children));
+  EXPECT_EQ(children.size(), 201u);
+}
+
+// All keys together are bounded by the size of the archive: items below paths of tens of
+// thousands of units stop being taken once the keys would outgrow it, and their folder is
+// reported damaged.
+TEST(ArchiveHostile, TheKeysOfTheTreeStayWithinABoundSetByTheArchiveSize) {
+  ArchiveBuilder builder;
+  const std::u16string name(1200, u'n');
+  std::u16string deepest;
+  for (int level = 0; level < 26; ++level) deepest += u"\\" + name;
+  const int files = 1200;  // 1200 keys of about 31000 units: more than the bound allows
+  for (int i = 0; i < files; ++i) builder.addFile(deepest + u"\\" + std::u16string(1, char16_t(0x4E00 + i)));
+  Opened o(builder, {});
+  ASSERT_TRUE(o.opened);
+
+  NameMap<ItemRecord> children;
+  ASSERT_TRUE(o.archive->listChildren(deepest, children));
+  EXPECT_GT(children.size(), 100u);
+  EXPECT_LT(children.size(), static_cast<std::size_t>(files));
+  EXPECT_TRUE(o.archive->isDamagedFolder(deepest));
+}
+
 }  // namespace
 }  // namespace sorvel

@@ -253,6 +253,24 @@ TEST(CipherContextXts, BlockNumberZeroYieldsNothing) {
   EXPECT_FALSE(context.decryptInto(data.data(), out.data(), out.size(), 0));
 }
 
+// A unit shorter than one AES block (the empty one included) cannot be processed: the context
+// says so with an empty answer instead of letting the wrappers throw or stop the process.
+TEST(CipherContextXts, UnitsShorterThanOneAesBlockYieldNothing) {
+  CipherContext context;
+  configure(context, kAesXts, textBytes("secret"), kSalt);
+  const Bytes data = pattern(16);
+  for (std::size_t length : {0, 1, 15}) {
+    SCOPED_TRACE(length);
+    EXPECT_FALSE(context.encrypt(data.data(), length, 5));
+    EXPECT_FALSE(context.decrypt(data.data(), length, 5));
+    Bytes out(16);
+    EXPECT_FALSE(context.decryptInto(data.data(), out.data(), length, 5));
+  }
+  const auto sealed = context.encrypt(data.data(), 16, 5);
+  ASSERT_TRUE(sealed);
+  EXPECT_EQ(context.decrypt(sealed->data(), 16, 5), data);
+}
+
 // --- decryptInto and the keyed state ---
 
 struct Keying {

@@ -56,6 +56,30 @@ TEST_F(ContainerFixture, ChainsBecomeRunsOfConsecutiveBlocks) {
   }
 }
 
+TEST_F(ContainerFixture, StoredPrefixKeepsTheBlocksTheFileHolds) {
+  struct Case {
+    const char* what;
+    Runs before;
+    Runs after;
+  };
+  // The file holds blocks 2 to 11.
+  const Case cases[] = {
+      {"all stored", {{3, 5}, {8, 9}}, {{3, 5}, {8, 9}}},
+      {"cut inside a run", {{4, 4}, {9, 14}, {5, 5}}, {{4, 4}, {9, 11}}},
+      {"cut before a run past the end", {{4, 4}, {20, 21}, {5, 6}}, {{4, 4}}},
+      {"empty runs stay, holding nothing", {{0, 0}, {3, 3}}, {{0, 0}, {3, 3}}},
+      {"nothing stored", {{12, 13}}, {}},
+  };
+  write({}, 32, 10);
+  for (const Case& c : cases) {
+    ExtentList extents;
+    for (const auto& [first, last] : c.before) extents.push_back(Extent{first, last});
+    const std::uint64_t capacity = container_->storedPrefix(extents);
+    EXPECT_EQ(runsOf(extents), c.after) << c.what;
+    EXPECT_EQ(capacity, capacityOf(extents)) << c.what;
+  }
+}
+
 TEST_F(ContainerFixture, ReadsTheWantedPrefixOfAChain) {
   write({{5, 6}, {6, 7}, {7, 10}, {10, 11}, {11, 1}}, 32, 12);
   ExtentList extents;

@@ -24,7 +24,10 @@ bool Archive::loadDetailTable(std::uint32_t block, DetailTable& out) {
   ++detailTableLoads_;
   if (block < kFirstDataBlock) return false;  // no chain begins below the first data block
   ExtentList extents;
-  const std::uint64_t capacity = container_.chainExtents(block, extents);
+  container_.chainExtents(block, extents);
+  // Only what the file stores: a table whose records or blobs reach past its end cannot be
+  // trusted, and must not make the reader allocate and decrypt blocks the file does not have.
+  const std::uint64_t capacity = container_.storedPrefix(extents);
   ChainByteSource bytes(container_, extents, capacity);
   if (capacity == 0 || !bytes.readable()) return false;
   if (!parseDetailTable(bytes, out)) {

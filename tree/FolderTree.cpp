@@ -7,7 +7,7 @@ namespace {
 
 std::unique_ptr<SvFolder> createRoot() {
   auto root = std::make_unique<SvFolder>();
-  root->name = std::u16string(kRootPath);
+  root->name.assign(1, kRootPath[0]);
   root->record.entry.raw[1] = kFolderAttribute;
   storeU16(root->record.entry.raw.data() + 34, kRootDirectoryBlock);
   return root;

@@ -33,8 +33,9 @@ struct FolderItemNode {
 struct SvFolder final : FolderItemNode {
   SvFolder() : FolderItemNode(kFolderKind) {}
   NameMap<std::unique_ptr<FolderItemNode>> children;
-  // Set when the folder's directory could not be trusted (malformed, or a chain already read as
-  // another folder's directory): the folder is then empty here although the archive meant more.
+  // Set when the folder's directory could not be trusted (malformed, a chain already read as
+  // another folder's directory or running into one, or a tree past its bounds): the folder then
+  // holds at most the items read before that point, although the archive meant more.
   bool damaged = false;
 };
 

@@ -1,0 +1,39 @@
+// The two parsers of stored metadata, each on its own bytes.
+#include "archive/ByteSource.h"
+#include "entries/FuzzEntries.h"
+#include "tree/DetailTable.h"
+#include "tree/DirectoryParser.h"
+
+namespace sorvel::fuzz {
+
+bool parseDirectoryBytes(const std::uint8_t* data, std::size_t size) {
+  NameMap<ItemRecord> items;
+  const bool wellFormed = parseDirectory(data, size, items);
+  if (!wellFormed) return items.empty();
+  // Every item came from a group of at least one name entry and an item entry.
+  std::uint64_t entries = 0;
+  for (const auto& [name, record] : items) {
+    if (record.nameEntries.empty() || record.entry.raw[46] != 0x05 || record.entry.raw[47] != 0xFF) return false;
+    entries += record.nameEntries.size() + 1;
+  }
+  return entries * kEntrySize <= size;
+}
+
+bool parseDetailTableBytes(const std::uint8_t* data, std::size_t size) {
+  BufferByteSource bytes(data, size);
+  DetailTable table;
+  if (!parseDetailTable(bytes, table)) return true;
+  const std::uint64_t count = table.header.recordCount();
+  if (!table.records) return count == 0;
+  if (table.records->empty() || table.records->size() > count) return false;
+  std::uint64_t blobBytes = 0;
+  for (const auto& [name, record] : *table.records) {
+    if (record->firstBlob.size() != record->firstBlobLength() || record->secondBlob.size() != record->secondBlobLength()) {
+      return false;
+    }
+    blobBytes += record->firstBlob.size() + record->secondBlob.size();
+  }
+  return kDetailHeaderSize + count * kDetailRecordSize + blobBytes <= size;
+}
+
+}  // namespace sorvel::fuzz

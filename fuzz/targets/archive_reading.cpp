@@ -1,0 +1,9 @@
+// libFuzzer target: see readArchive in entries/FuzzEntries.h.
+#include <cstdlib>
+
+#include "entries/FuzzEntries.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (!sorvel::fuzz::readArchive(data, size)) std::abort();
+  return 0;
+}

@@ -3,6 +3,26 @@
 #include <string>
 
 namespace sorvel {
+namespace {
+
+// The usage lines name the program as it is called on its host.
+#ifdef _WIN32
+constexpr const char* kUsageLines[] = {
+    "  sorvelExtractorWin.exe <archive_path_name> <out_dir>",
+    "Example:",
+    "  sorvelExtractorWin.exe virt.sva export_out",
+    "  sorvelExtractorWin.exe .\\virt.sva .\\out",
+};
+#else
+constexpr const char* kUsageLines[] = {
+    "  sorvelExtractorWin <archive_path_name> <out_dir>",
+    "Example:",
+    "  sorvelExtractorWin virt.sva export_out",
+    "  sorvelExtractorWin ./virt.sva ./out",
+};
+#endif
+
+}  // namespace
 
 void printHelp(Console& console) {
   const char* const rule = "=====================================";
@@ -10,10 +30,7 @@ void printHelp(Console& console) {
   console.line(std::string("Sorvel Extractor v") + kProgramVersion);
   console.line(rule);
   console.line("Usage:");
-  console.line("  sorvelExtractorWin.exe <archive_path_name> <out_dir>");
-  console.line("Example:");
-  console.line("  sorvelExtractorWin.exe virt.sva export_out");
-  console.line("  sorvelExtractorWin.exe .\\virt.sva .\\out");
+  for (const char* line : kUsageLines) console.line(line);
   console.line("No argument -> show this help.");
 }
 

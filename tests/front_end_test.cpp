@@ -26,10 +26,10 @@ const std::vector<std::string> kHelp = {
     "Sorvel Extractor v1.0.0",
     "=====================================",
     "Usage:",
-    "  sorvelExtractorWin.exe <archive_path_name> <out_dir>",
+    "  sorvelExtractorWin <archive_path_name> <out_dir>",
     "Example:",
-    "  sorvelExtractorWin.exe virt.sva export_out",
-    "  sorvelExtractorWin.exe .\\virt.sva .\\out",
+    "  sorvelExtractorWin virt.sva export_out",
+    "  sorvelExtractorWin ./virt.sva ./out",
     "No argument -> show this help.",
 };
 

@@ -3,6 +3,7 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "app/ArchiveSteps.h"
@@ -91,9 +92,15 @@ int judgeHeader(const ArchiveHeader& header, Console& console) {
 
 }  // namespace
 
-int runFrontEnd(int argc, const char* const* argv, Console& console, KeySource& keys) {
-  if (argc == 1) {
+int runFrontEnd(int argc, const char* const* argv, Console& console, KeySource& keys, Console& promptConsole) {
+  // A single argument is an option; only these three are known.
+  const std::string_view option = argc == 2 ? argv[1] : "";
+  if (argc == 1 || option == "--help" || option == "-h") {
     printHelp(console);
+    return ExitCode::Success;
+  }
+  if (option == "--version") {
+    printVersion(console);
     return ExitCode::Success;
   }
   if (argc != 3) {
@@ -116,7 +123,7 @@ int runFrontEnd(int argc, const char* const* argv, Console& console, KeySource& 
   if (const int code = judgeHeader(*header, console); code != 0) return code;
 
   std::u16string typedPassword;
-  if (header->noPassword == 0) typedPassword = readPassword(keys, console);
+  if (header->noPassword == 0) typedPassword = readPassword(keys, promptConsole);
   Bytes passwordBytes = normalizePassword(typedPassword);
   wipePassword(typedPassword);
 

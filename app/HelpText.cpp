@@ -24,10 +24,12 @@ constexpr const char* kUsageLines[] = {
 
 }  // namespace
 
+void printVersion(Console& console) { console.line(std::string("Sorvel Extractor v") + kProgramVersion); }
+
 void printHelp(Console& console) {
   const char* const rule = "=====================================";
   console.line(rule);
-  console.line(std::string("Sorvel Extractor v") + kProgramVersion);
+  printVersion(console);
   console.line(rule);
   console.line("Usage:");
   for (const char* line : kUsageLines) console.line(line);

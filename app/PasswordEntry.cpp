@@ -1,6 +1,9 @@
 #include "app/PasswordEntry.h"
 
+#include <cstdint>
 #include <optional>
+#include <string_view>
+#include <vector>
 
 #include "platform/Nfkc.h"
 #include "platform/Utf16.h"
@@ -8,14 +11,20 @@
 namespace sorvel {
 
 std::u16string readPassword(KeySource& keys, Console& console) {
-  console.write("Password: ");
+  constexpr std::string_view kPrompt = "Password: ";
+  console.write(kPrompt);
   std::u16string typed;
+  // The code units behind each star: one, or two for a character that came as one key.
+  std::vector<std::uint8_t> starUnits;
   for (KeyEvent key = keys.next(); key.kind != KeyEvent::Kind::Enter; key = keys.next()) {
     switch (key.kind) {
       case KeyEvent::Kind::Backspace:
-        if (!typed.empty()) {
-          typed.back() = 0;
-          typed.pop_back();
+        if (!starUnits.empty()) {
+          for (std::uint8_t unit = 0; unit < starUnits.back(); ++unit) {
+            typed.back() = 0;
+            typed.pop_back();
+          }
+          starUnits.pop_back();
           console.write("\b \b");
         }
         break;
@@ -24,7 +33,13 @@ std::u16string readPassword(KeySource& keys, Console& console) {
         break;
       case KeyEvent::Kind::Character:
         typed.push_back(key.code);
+        if (key.low != 0) typed.push_back(key.low);
+        starUnits.push_back(key.low != 0 ? 2 : 1);
         console.write("*");
+        break;
+      case KeyEvent::Kind::Resumed:
+        // Back from a stop: whatever was on the line may be gone; start it again.
+        console.write("\r" + std::string(kPrompt) + std::string(starUnits.size(), '*'));
         break;
       case KeyEvent::Kind::Enter:
         break;

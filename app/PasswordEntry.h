@@ -8,9 +8,10 @@
 
 namespace sorvel {
 
-// Prompts with "Password: ", echoes one "*" per code unit typed, lets Backspace take back the
-// last unit, drops the key after a prefix, and ends the line when Enter comes. Returns the typed
-// UTF-16 code units, Enter not included.
+// Prompts with "Password: ", echoes one "*" per character event (one code unit, or a surrogate
+// pair typed as one key), lets Backspace take back the last of them whole, drops the key after a
+// prefix, shows prompt and stars again after a resumption, and ends the line when Enter comes.
+// Returns the typed UTF-16 code units, Enter not included.
 std::u16string readPassword(KeySource& keys, Console& console);
 
 // The password in Normalization Form KC as UTF-8 bytes; empty when the input is empty or cannot

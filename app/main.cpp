@@ -2,15 +2,15 @@
 
 #include "app/FrontEnd.h"
 #include "platform/Console.h"
-#include "platform/StandardKeySource.h"
+#include "platform/StandardPasswordInput.h"
 
 int main(int argc, char** argv) {
-  std::unique_ptr<sorvel::KeySource> keys = sorvel::makeStandardKeySource();
+  auto password = std::make_unique<sorvel::StandardPasswordInput>();
   try {
-    return sorvel::runFrontEnd(argc, argv, sorvel::Console::standard(), *keys);
+    return sorvel::runFrontEnd(argc, argv, sorvel::Console::standard(), password->keys(), password->echo());
   } catch (...) {
     // Only exhausted memory gets here. Give the terminal its mode back before the process ends.
-    keys.reset();
+    password.reset();
     throw;
   }
 }

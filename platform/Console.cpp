@@ -2,6 +2,8 @@
 
 #include <iostream>
 
+#include "platform/TerminalText.h"
+
 namespace sorvel {
 
 namespace {
@@ -16,7 +18,7 @@ Console& Console::standard() {
 
 void Console::line(std::string_view text) {
   std::ostream& stream = text.starts_with(kErrorPrefix) ? err_ : out_;
-  stream << text << '\n';
+  stream << terminalSafe(text) << '\n';
   stream.flush();
 }
 

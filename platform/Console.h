@@ -1,7 +1,8 @@
 #pragma once
 // Console output as UTF-8 text. Lines that begin with "Error:" belong on the error stream,
 // everything else on the standard output; each line is flushed at once so the two streams
-// stay in order when both go to one terminal.
+// stay in order when both go to one terminal. A line is always one line of plain text: whatever
+// it holds that a terminal would act on (a line end, an escape sequence) is shown escaped.
 #include <ostream>
 #include <string_view>
 
@@ -16,7 +17,8 @@ class Console {
   // The process's own standard output and standard error.
   static Console& standard();
 
-  // Writes `text` and a newline, then flushes; "Error:" lines go to the error stream.
+  // Writes `text`, made safe for a terminal (terminalSafe), and a newline, then flushes;
+  // "Error:" lines go to the error stream.
   void line(std::string_view text);
   // Writes `text` to the standard output without a newline and flushes (prompt and echo).
   void write(std::string_view text);

@@ -3,7 +3,15 @@
 namespace sorvel {
 
 void KeyByteDecoder::appendUnits(std::deque<KeyEvent>& out) {
-  for (const char16_t unit : units_) out.push_back(KeyEvent::character(unit));
+  // The decoder hands out the two units of a character together, so a pair never straddles calls.
+  for (std::size_t i = 0; i < units_.size(); ++i) {
+    const char16_t unit = units_[i];
+    if (wholeCharacters_ && unit >= 0xD800 && unit <= 0xDBFF && i + 1 < units_.size()) {
+      out.push_back(KeyEvent::surrogatePair(unit, units_[++i]));
+    } else {
+      out.push_back(KeyEvent::character(unit));
+    }
+  }
   units_.clear();
 }
 

@@ -14,9 +14,9 @@ KeyEvent PipeKeySource::next() {
     std::uint8_t byte = 0;
     const ssize_t n = ::read(fd_, &byte, 1);
     if (n < 0 && errno == EINTR) continue;
-    if (n == 1) {
-      decoder_.feed(byte, pending_);
-    } else {
+    if (n == 1) decoder_.feed(byte, pending_);
+    // The end of the input, an error reading it or the limit: no more keys will come.
+    if (n != 1 || ++bytesRead_ == kMaxBytes) {
       decoder_.flush(pending_);
       ended_ = true;
     }

@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <utility>
 
@@ -19,11 +20,17 @@ bool isSequenceFinal(std::uint8_t byte) { return byte >= 0x40 && byte <= 0x7E; }
 std::optional<std::uint8_t> TerminalKeySource::readByte(int timeoutMs) {
   if (pushedBack_) return std::exchange(pushedBack_, std::nullopt);
   for (;;) {
-    if (timeoutMs >= 0) {
-      pollfd watch{fd_, POLLIN, 0};
-      const int ready = ::poll(&watch, 1, timeoutMs);
-      if (ready < 0 && errno == EINTR) continue;
-      if (ready <= 0) return std::nullopt;
+    // A negative descriptor (no notices) is left out by poll.
+    std::array<pollfd, 2> watch{{{fd_, POLLIN, 0}, {mode_.resumeNotices(), POLLIN, 0}}};
+    const int ready = ::poll(watch.data(), watch.size(), timeoutMs);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready == 0) return std::nullopt;
+    if (ready > 0 && watch[1].revents != 0 && mode_.takeResumed()) {
+      resumed_ = true;
+      // Waiting for a key: hand the resumption over now. Waiting for the rest of an escape
+      // sequence: that may still come.
+      if (timeoutMs < 0) return std::nullopt;
+      if (watch[0].revents == 0) continue;
     }
     std::uint8_t byte = 0;
     const ssize_t n = ::read(fd_, &byte, 1);
@@ -49,7 +56,7 @@ void TerminalKeySource::skipEscapeSequence(std::uint8_t introducer) {
 void TerminalKeySource::readMore() {
   const std::optional<std::uint8_t> byte = readByte(-1);
   if (!byte) {
-    decoder_.flush(pending_);
+    if (ended_) decoder_.flush(pending_);
     return;
   }
   if (*byte != kEscape) {
@@ -68,7 +75,9 @@ void TerminalKeySource::readMore() {
 }
 
 KeyEvent TerminalKeySource::next() {
-  while (pending_.empty()) {
+  for (;;) {
+    if (std::exchange(resumed_, false)) return KeyEvent::resumed();
+    if (!pending_.empty()) break;
     if (ended_) {
       mode_.leave();
       return KeyEvent::enter();

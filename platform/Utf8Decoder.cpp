@@ -12,28 +12,31 @@ void Utf8Decoder::append(char32_t codePoint, std::u16string& out) {
   out.push_back(static_cast<char16_t>(0xDC00 + (offset & 0x3FF)));
 }
 
+std::optional<Utf8Lead> utf8Lead(std::uint8_t byte) {
+  if (byte < 0x80) return Utf8Lead{0, 0x80, 0xBF, byte};
+  if (byte >= 0xC2 && byte <= 0xDF) return Utf8Lead{1, 0x80, 0xBF, byte & 0x1Fu};
+  if (byte >= 0xE0 && byte <= 0xEF) {
+    return Utf8Lead{2, static_cast<std::uint8_t>(byte == 0xE0 ? 0xA0 : 0x80),
+                    static_cast<std::uint8_t>(byte == 0xED ? 0x9F : 0xBF), byte & 0x0Fu};
+  }
+  if (byte >= 0xF0 && byte <= 0xF4) {
+    return Utf8Lead{3, static_cast<std::uint8_t>(byte == 0xF0 ? 0x90 : 0x80),
+                    static_cast<std::uint8_t>(byte == 0xF4 ? 0x8F : 0xBF), byte & 0x07u};
+  }
+  return std::nullopt;
+}
+
 void Utf8Decoder::start(std::uint8_t byte, std::u16string& out) {
-  low_ = 0x80;
-  high_ = 0xBF;
-  if (byte < 0x80) {
-    out.push_back(byte);
-  } else if (byte >= 0xC2 && byte <= 0xDF) {
-    codePoint_ = byte & 0x1Fu;
-    remaining_ = 1;
-  } else if (byte >= 0xE0 && byte <= 0xEF) {
-    codePoint_ = byte & 0x0Fu;
-    remaining_ = 2;
-    // No overlong forms, no surrogates.
-    if (byte == 0xE0) low_ = 0xA0;
-    if (byte == 0xED) high_ = 0x9F;
-  } else if (byte >= 0xF0 && byte <= 0xF4) {
-    codePoint_ = byte & 0x07u;
-    remaining_ = 3;
-    // No overlong forms, nothing above U+10FFFF.
-    if (byte == 0xF0) low_ = 0x90;
-    if (byte == 0xF4) high_ = 0x8F;
-  } else {
+  const std::optional<Utf8Lead> lead = utf8Lead(byte);
+  if (!lead) {
     out.push_back(kReplacementCharacter);
+  } else if (lead->continuation == 0) {
+    out.push_back(byte);
+  } else {
+    codePoint_ = lead->bits;
+    remaining_ = lead->continuation;
+    low_ = lead->low;
+    high_ = lead->high;
   }
 }
 

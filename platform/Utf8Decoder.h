@@ -3,11 +3,24 @@
 // that cannot start a sequence, or the longest prefix of a sequence that breaks off) becomes one
 // U+FFFD, so decoding never stops and never swallows the byte that broke a sequence.
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace sorvel {
 
 inline constexpr char16_t kReplacementCharacter = 0xFFFD;
+
+// What the first byte of a well-formed sequence opens: the number of continuation bytes, the
+// range the first of them must lie in (no overlong forms, no surrogates, nothing above
+// U+10FFFF; later ones lie in 0x80..0xBF) and the code point bits the byte carries. Nothing for
+// a byte that cannot start a sequence.
+struct Utf8Lead {
+  int continuation;
+  std::uint8_t low;
+  std::uint8_t high;
+  char32_t bits;
+};
+std::optional<Utf8Lead> utf8Lead(std::uint8_t byte);
 
 class Utf8Decoder {
  public:

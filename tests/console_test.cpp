@@ -45,5 +45,14 @@ TEST(Console, WriteAddsNoLineEndAndKeepsBytes) {
   EXPECT_EQ(err.str(), "");
 }
 
+TEST(Console, LinesCannotDriveTheTerminal) {
+  std::ostringstream out, err;
+  Console console(out, err);
+  console.line("Input  : /x/\x1b[2Jy\nz");
+  console.line("Error: can not extract: \\a\rArchive extracted successfully! ");
+  EXPECT_EQ(out.str(), "Input  : /x/\\x1B[2Jy\\x0Az\n");
+  EXPECT_EQ(err.str(), "Error: can not extract: \\a\\x0DArchive extracted successfully! \n");
+}
+
 }  // namespace
 }  // namespace sorvel

@@ -114,6 +114,15 @@ const std::vector<std::string> kPrompt3 = {"Password: ***"};  // the reply "abc\
 const FrontEndCase kCases[] = {
     {"NoArgumentsShowsHelp", {}, std::nullopt, "", kHelp, {}, 0},
     {"OneArgument", {"a.sva"}, headerBytes(1, 1), "", kHelp, {"Error: invalid argument count!"}, 1},
+    // A single argument is an option: three are known, anything else is a wrong count.
+    {"HelpOption", {"--help"}, std::nullopt, "", kHelp, {}, 0},
+    {"ShortHelpOption", {"-h"}, std::nullopt, "", kHelp, {}, 0},
+    {"VersionOption", {"--version"}, std::nullopt, "", {"Sorvel Extractor v1.0.0"}, {}, 0},
+    {"OptionsAreCaseSensitive", {"--HELP"}, std::nullopt, "", kHelp, {"Error: invalid argument count!"}, 1},
+    {"UnknownOption", {"-v"}, std::nullopt, "", kHelp, {"Error: invalid argument count!"}, 1},
+    {"OptionPrefixIsNoOption", {"--help=x"}, std::nullopt, "", kHelp, {"Error: invalid argument count!"}, 1},
+    {"HelpBesideOtherArguments", {"--help", "out"}, std::nullopt, "", {},
+     {"Error: sorvel archive not exist: {CWD}/--help"}, 3},
     {"ThreeArguments", {"a.sva", "out", "extra"}, headerBytes(1, 1), "", kHelp, {"Error: invalid argument count!"}, 1},
     {"MissingArchive", {"missing.sva", "out"}, std::nullopt, "", {},
      {"Error: sorvel archive not exist: {CWD}/missing.sva"}, 3},
@@ -172,6 +181,11 @@ const FrontEndCase kCases[] = {
      std::nullopt},
     {"PipedEndOfInputEndsPrompt", kArgs, headerBytes(1, 1), "", withEcho({"Password: "}), {}, std::nullopt},
     {"PipedUnterminatedPassword", kArgs, headerBytes(1, 1), "ab", withEcho({"Password: **"}), {}, std::nullopt},
+    // Paths are echoed and reported with what a terminal would act on escaped.
+    {"ControlCharactersInEchoedPaths", {"a.sva", "o\x1b[2Ju\nt\\x"}, headerBytes(1, 1), "abc\n",
+     {"Input  : {CWD}/a.sva", "Output : {CWD}/o\\x1B[2Ju\\x0At\\x", "Password: ***"}, {}, std::nullopt},
+    {"ForgedLineInMissingArchiveName", {"x\nArchive extracted successfully! ", "out"}, std::nullopt, "", {},
+     {"Error: sorvel archive not exist: {CWD}/x\\x0AArchive extracted successfully! "}, 3},
 };
 
 class FrontEndTest : public ::testing::TestWithParam<FrontEndCase> {};
@@ -252,6 +266,22 @@ TEST(FrontEndPaths, VanishedWorkingFolderFailsRelativePaths) {
   ASSERT_TRUE(mixed.exited);
   EXPECT_EQ(mixed.exitCode, 2);
   EXPECT_EQ(mixed.stderrLines(), std::vector<std::string>{"Error: Path resolve failed: No such file or directory"});
+}
+
+TEST(FrontEndPassword, EndlessInputEndsThePromptAfterOneMebibyte) {
+  TempDir dir;
+  dir.writeFile("a.sva", headerBytes(1, 1));
+  testing::ProcessRequest request;
+  request.program = "/bin/sh";
+  request.workingDirectory = dir.path();
+  request.args = {"-c", "exec \"$0\" a.sva out < /dev/zero", SORVEL_EXE};
+  const ProcessResult run = testing::runProcess(request);
+  ASSERT_FALSE(run.timedOut);
+  ASSERT_TRUE(run.exited) << "signal " << run.signal;
+  // Every NUL read is a character of the password, one star each, and then the line ends.
+  EXPECT_EQ(run.stdoutLines(), expand(withEcho({"Password: " + std::string(std::size_t{1} << 20, '*')}), dir.path()));
+  EXPECT_EQ(run.exitCode, 9);
+  EXPECT_EQ(run.stderrLines(), std::vector<std::string>{"Error: incorrect password!"});
 }
 
 }  // namespace

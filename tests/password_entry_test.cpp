@@ -32,6 +32,7 @@ class ScriptedKeys final : public KeySource {
 KeyEvent ch(char16_t unit) { return KeyEvent::character(unit); }
 const KeyEvent kEnter = KeyEvent::enter();
 const KeyEvent kBackspace = KeyEvent::backspace();
+const KeyEvent kSmiley = KeyEvent::surrogatePair(0xD83D, 0xDE00);
 
 struct PromptCase {
   const char* name;
@@ -59,6 +60,15 @@ const PromptCase kPromptCases[] = {
     // A character outside the BMP is two units: two stars, two Backspaces to remove it.
     {"TwoUnitCharacter", {ch(0xD83D), ch(0xDE00), kEnter}, u"\U0001F600", "**\n"},
     {"TwoUnitCharacterErasedUnitByUnit", {ch(0xD83D), ch(0xDE00), kBackspace, kEnter}, u"\xD83D", "**\b \b\n"},
+    // The same character typed at a terminal is one key: one star, one Backspace takes it whole.
+    {"CharacterAsOneKeyIsOneStar", {kSmiley, kEnter}, u"\U0001F600", "*\n"},
+    {"CharacterAsOneKeyErasedWhole", {ch('a'), kSmiley, kBackspace, ch('b'), kEnter}, u"ab", "**\b \b*\n"},
+    // Back from a stop, the line starts again with the prompt and a star per key typed so far.
+    {"ResumedShowsPromptAndStarsAgain", {ch('a'), kSmiley, KeyEvent::resumed(), ch('c'), kEnter}, u"a\U0001F600c",
+     "**\rPassword: ***\n"},
+    {"ResumedThenBackspace", {ch('a'), ch('b'), KeyEvent::resumed(), kBackspace, kEnter}, u"a",
+     "**\rPassword: **\b \b\n"},
+    {"ResumedBeforeAnyKey", {KeyEvent::resumed(), kEnter}, u"", "\rPassword: \n"},
 };
 
 class PromptTest : public ::testing::TestWithParam<PromptCase> {};

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cstdio>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -92,6 +93,29 @@ TEST(PipeKeySource, TakesNothingBeyondTheLine) {
   EXPECT_EQ(::read(fds[0], rest.data(), rest.size()), 4);
   EXPECT_EQ(std::string(rest.data(), 4), "rest");
   ::close(fds[0]);
+}
+
+TEST(PipeKeySource, EndlessInputEndsTheLineAfterOneMebibyte) {
+  // The limit falls inside a two-byte character, which is then cut like any other.
+  std::string input(PipeKeySource::kMaxBytes - 1, 'a');
+  input += "\xC3\xA9rest";
+  std::FILE* file = std::tmpfile();
+  ASSERT_NE(file, nullptr);
+  ASSERT_EQ(std::fwrite(input.data(), 1, input.size(), file), input.size());
+  ASSERT_EQ(std::fflush(file), 0);
+  const int fd = ::fileno(file);
+  ASSERT_EQ(::lseek(fd, 0, SEEK_SET), 0);
+
+  PipeKeySource source(fd);
+  std::size_t letters = 0;
+  KeyEvent event = source.next();
+  for (; event == ch('a'); event = source.next()) ++letters;
+  EXPECT_EQ(letters, PipeKeySource::kMaxBytes - 1);
+  EXPECT_EQ(event, ch(0xFFFD));
+  EXPECT_EQ(source.next(), kEnter);
+  EXPECT_EQ(source.next(), kEnter);
+  EXPECT_EQ(::lseek(fd, 0, SEEK_CUR), static_cast<off_t>(PipeKeySource::kMaxBytes)) << "read past the limit";
+  std::fclose(file);
 }
 
 }  // namespace

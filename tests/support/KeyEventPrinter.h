@@ -9,7 +9,9 @@ namespace sorvel {
 inline void PrintTo(const KeyEvent& event, std::ostream* os) {
   switch (event.kind) {
     case KeyEvent::Kind::Character:
-      *os << "Character(U+" << std::hex << static_cast<unsigned>(event.code) << std::dec << ")";
+      *os << "Character(U+" << std::hex << static_cast<unsigned>(event.code);
+      if (event.low != 0) *os << " U+" << static_cast<unsigned>(event.low);
+      *os << std::dec << ")";
       return;
     case KeyEvent::Kind::Enter:
       *os << "Enter";
@@ -19,6 +21,9 @@ inline void PrintTo(const KeyEvent& event, std::ostream* os) {
       return;
     case KeyEvent::Kind::Prefix:
       *os << "Prefix(" << static_cast<unsigned>(event.code) << ")";
+      return;
+    case KeyEvent::Kind::Resumed:
+      *os << "Resumed";
       return;
   }
 }

@@ -32,4 +32,5 @@ set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
 
 # Tests and other built programs run under wine64, through the wrapper that keeps Wine headless in
 # the project's own prefix.
-set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_CURRENT_LIST_DIR}/../scripts/wine")
+get_filename_component(SORVEL_WINE_RUNNER "${CMAKE_CURRENT_LIST_DIR}/../scripts/wine" ABSOLUTE)
+set(CMAKE_CROSSCOMPILING_EMULATOR "${SORVEL_WINE_RUNNER}")

@@ -346,5 +346,38 @@ TEST_F(Extraction, ContentThatRunsIntoAnotherItemsBlocksEndsThere) {
   EXPECT_EQ(readFile(out("zz_detail.bin")), Bytes(10, 0));
 }
 
+// Links already in the output folder, where an archive folder must go, are neither followed nor
+// removed: that folder and everything below it are reported, and nothing outside changes. The
+// output folder itself may be a link: the user named it.
+TEST_F(Extraction, LinksInTheOutputFolderAreNeitherFollowedNorRemoved) {
+  ArchiveBuilder builder;
+  builder.addFile(u"cfg\\authorized_keys", "attacker's key");
+  builder.addFile(u"cfg\\sub\\x.txt", "x");
+  builder.addFile(u"gone\\f.txt", "f");
+  builder.addFile(u"ok\\fine.txt", "fine");
+  dir_.writeFile("outside/authorized_keys", "the owner's key");
+  dir_.makeDir("out");
+  fs::create_directory_symlink(dir_.file("outside"), dir_.file("out/cfg"));
+  fs::create_directory_symlink(dir_.file("outside/nothing"), dir_.file("out/gone"));
+  fs::create_directory_symlink(dir_.file("out"), dir_.file("outlink"));
+
+  const auto result = run(builder, {}, "outlink");
+  EXPECT_EQ(result.exitCode, 11);
+  EXPECT_EQ(result.stderrLines(), (std::vector<std::string>{
+                                      "Error: can not extract: \\cfg",
+                                      "Error: can not extract: \\cfg\\authorized_keys",
+                                      "Error: can not extract: \\cfg\\sub",
+                                      "Error: can not extract: \\cfg\\sub\\x.txt",
+                                      "Error: can not extract: \\gone",
+                                      "Error: can not extract: \\gone\\f.txt",
+                                      "Error: archive extracted with errors!",
+                                  }));
+  EXPECT_EQ(listTree(dir_.file("outside")), (std::vector<std::string>{"authorized_keys"}));
+  EXPECT_EQ(readFile(dir_.file("outside/authorized_keys")), bytesOf("the owner's key"));
+  EXPECT_TRUE(fs::is_symlink(dir_.file("out/cfg")));
+  EXPECT_TRUE(fs::is_symlink(dir_.file("out/gone")));
+  EXPECT_EQ(readFile(dir_.file("out/ok/fine.txt")), bytesOf("fine"));
+}
+
 }  // namespace
 }  // namespace sorvel

@@ -1,5 +1,6 @@
 #include "app/PasswordEntry.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "platform/Nfkc.h"
@@ -7,9 +8,30 @@
 
 namespace sorvel {
 
+namespace {
+
+// Room for a password typed by hand; more is made as needed.
+constexpr std::size_t kTypedReserve = 128;
+
+// Appends one unit without leaving copies behind: the text is kept out of the string's inline
+// buffer (which would stay on the stack), and a buffer outgrown is wiped before it is released.
+void appendSecret(std::u16string& typed, char16_t unit) {
+  if (typed.size() == typed.capacity()) {
+    std::u16string larger;
+    larger.reserve(std::max(kTypedReserve, 2 * typed.capacity()));
+    larger = typed;
+    wipePassword(typed);
+    typed.swap(larger);
+  }
+  typed.push_back(unit);
+}
+
+}  // namespace
+
 std::u16string readPassword(KeySource& keys, Console& console) {
   console.write("Password: ");
   std::u16string typed;
+  typed.reserve(kTypedReserve);
   for (KeyEvent key = keys.next(); key.kind != KeyEvent::Kind::Enter; key = keys.next()) {
     switch (key.kind) {
       case KeyEvent::Kind::Backspace:
@@ -23,7 +45,7 @@ std::u16string readPassword(KeySource& keys, Console& console) {
         keys.next();  // the code of the function or cursor key itself
         break;
       case KeyEvent::Kind::Character:
-        typed.push_back(key.code);
+        appendSecret(typed, key.code);
         console.write("*");
         break;
       case KeyEvent::Kind::Enter:

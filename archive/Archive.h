@@ -37,6 +37,11 @@ class Archive {
   bool checkPassword(const std::string& archivePath, const Bytes& passwordBytes);
   // Opens the archive read-only, checks header, key block and chain table, builds the tree.
   bool open(const std::string& archivePath);
+  // The same two steps on an archive file the caller opened once: everything is read through
+  // it, whatever happens to the name meanwhile. `attach` takes it over (false when not open).
+  bool attach(ReadOnlyFile file);
+  bool checkPassword(const Bytes& passwordBytes);
+  bool open();
 
   // Lookups on the tree built by open().
   bool findItem(std::u16string_view path, ItemRecord& out) const;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "archive/ByteOrder.h"
 
@@ -14,9 +15,15 @@ ContainerFile::~ContainerFile() {
 }
 
 bool ContainerFile::openFile(const std::string& path) {
-  if (!file_.open(path)) return false;
+  ReadOnlyFile file;
+  if (!file.open(path)) return false;
+  return adoptFile(std::move(file));
+}
+
+bool ContainerFile::adoptFile(ReadOnlyFile file) {
+  file_ = std::move(file);
   fileSize_ = file_.size().value_or(0);
-  return true;
+  return file_.isOpen();
 }
 
 void ContainerFile::closeFile() {

@@ -33,6 +33,9 @@ class ContainerFile {
   CipherContext dataCipher;
 
   bool openFile(const std::string& path);
+  // Takes over an archive file already open; false when it is not.
+  bool adoptFile(ReadOnlyFile file);
+  const ReadOnlyFile& file() const { return file_; }
   void closeFile();
   bool isOpen() const { return file_.isOpen(); }
   std::uint64_t fileSize() const { return fileSize_; }

@@ -71,6 +71,7 @@ class FileWriter {
   static std::optional<FileWriter> start(int folder, const std::string& temporaryPrefix, const std::string& target,
                                          bool targetMissing, WriteCall writeCall);
   bool commitUnnamed();
+  void clearTemporary();
   bool fail(int error);
   bool ensureOpen();
 

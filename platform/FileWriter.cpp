@@ -1,6 +1,7 @@
 #include "platform/FileWriter.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -147,6 +148,12 @@ std::optional<FileWriter> FileWriter::createIn(const DirectoryHandle& folder, co
                                                WriteCall writeCall) {
   if (!folder.isOpen() || name.empty() || name.find('/') != std::string::npos) {
     errno = EINVAL;
+    return std::nullopt;
+  }
+  // A name the file system cannot take is refused now, not after the content is written.
+  const long nameMax = ::fpathconf(folder.fd(), _PC_NAME_MAX);
+  if (name.size() > static_cast<std::size_t>(nameMax > 0 ? nameMax : NAME_MAX)) {
+    errno = ENAMETOOLONG;
     return std::nullopt;
   }
   return start(folder.fd(), std::string(), name, /*targetMissing=*/true, std::move(writeCall));

@@ -199,6 +199,7 @@ void ContentPipeline::fill(std::size_t batchIndex, std::vector<Segment>& plan) {
     for (std::size_t k = s; k < end; ++k) {
       if (segments[k].blockCount == 0) continue;
       slot.failed[k] = read && decryptSegment(segments[k], base) ? 0 : 1;
+      blocksRead_.fetch_add(segments[k].blockCount, std::memory_order_relaxed);
     }
     s = end - 1;
   }

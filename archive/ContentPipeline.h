@@ -49,6 +49,9 @@ class ContentPipeline {
   // unread is dropped. The source is valid until the next call.
   ContentSource& job(std::size_t index);
 
+  // Blocks read and decrypted so far, by all workers.
+  std::uint64_t blocksRead() const { return blocksRead_.load(); }
+
  private:
   // Consecutive blocks of one job, placed in its batch's slot at `offset`. Every job that is
   // read starts with a segment of no blocks that tells what its chain holds.
@@ -121,6 +124,7 @@ class ContentPipeline {
 
   std::atomic<std::size_t> abandonedBelow_{0};  // jobs below are abandoned
   std::atomic<bool> stopping_{false};
+  std::atomic<std::uint64_t> blocksRead_{0};
   // The consumer's position: a batch and a segment in it.
   std::size_t heldBatch_ = SIZE_MAX;
   std::size_t consumerBatch_ = 0;

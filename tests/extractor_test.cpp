@@ -87,5 +87,26 @@ TEST(ExtractorWalks, AFolderSwappedForALinkMidWalkLeadsNowhereOutside) {
   }
 }
 
+// Extraction has no use for item detail records and does not fetch them.
+TEST(ExtractorWalks, ItemDetailTablesAreNeverLoaded) {
+  testing::TempDir dir;
+  testing::ArchiveBuilder builder;
+  builder.addFile(u"docs\\a.txt", "alpha");
+  testing::DetailFileContents details;
+  details.records.push_back({u"a.txt", testing::bytesOf("blob"), {}, {}, {}, {}, {}});
+  builder.addDetailFile(u"docs", details);
+  builder.addDetailFile(u"", details);
+  const std::string archivePath = dir.file("details.sva");
+  ASSERT_TRUE(builder.writeTo(archivePath));
+  Archive archive;
+  ASSERT_TRUE(archive.checkPassword(archivePath, {}));
+  ASSERT_TRUE(archive.open(archivePath));
+  Extractor extractor(archive, [](const std::string&) {});
+  EXPECT_TRUE(extractor.extract(u"\\", dir.file("out")));
+  EXPECT_EQ(readText(dir.file("out/docs/a.txt")), "alpha");
+  EXPECT_FALSE(extractor.reportedProblems());
+  EXPECT_EQ(archive.detailTableLoads(), 0u);
+}
+
 }  // namespace
 }  // namespace sorvel

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <initializer_list>
+#include <map>
 #include <thread>
 
 #include "support/RawContainer.h"
@@ -29,6 +31,16 @@ std::vector<JobResult> drain(ContentPipeline& pipeline, std::size_t jobCount, st
     EXPECT_EQ(source.delivered(), results[j].bytes);
   }
   return results;
+}
+
+// A chain through the blocks `first` to `last` in order, plus single-block chains on `singles`.
+std::map<std::uint32_t, std::uint32_t> chainTable(std::uint32_t first, std::uint32_t last,
+                                                  std::initializer_list<std::uint32_t> singles = {}) {
+  std::map<std::uint32_t, std::uint32_t> table;
+  for (std::uint32_t b = first; b < last; ++b) table[b] = b + 1;
+  table[last] = 1;
+  for (std::uint32_t b : singles) table[b] = 1;
+  return table;
 }
 
 class ContentPipelineTest : public ::testing::TestWithParam<ContentPipeline::Options> {};
@@ -58,11 +70,7 @@ TEST_P(ContentPipelineTest, DeliversEveryJobInOrderWhateverTheThreadsAndSlots) {
 }
 
 TEST_P(ContentPipelineTest, AJobLeftUnreadIsDroppedAndTheNextOneIsIntact) {
-  std::map<std::uint32_t, std::uint32_t> table;
-  for (std::uint32_t b = 2; b < 30; ++b) table[b] = b + 1;
-  table[30] = 1;
-  table[31] = 1;
-  testing::RawContainer raw(table, 64, 31);
+  testing::RawContainer raw(chainTable(2, 30, {31}), 64, 31);
   const std::vector<ContentPipeline::Job> jobs{{2, 29 * kBlockSize}, {31, kBlockSize}};
   ContentPipeline pipeline(raw.container(), jobs, GetParam());
   auto results = drain(pipeline, jobs.size(), /*skip=*/0);
@@ -70,10 +78,7 @@ TEST_P(ContentPipelineTest, AJobLeftUnreadIsDroppedAndTheNextOneIsIntact) {
 }
 
 TEST_P(ContentPipelineTest, StopsCleanlyWithWorkLeft) {
-  std::map<std::uint32_t, std::uint32_t> table;
-  for (std::uint32_t b = 2; b < 60; ++b) table[b] = b + 1;
-  table[60] = 1;
-  testing::RawContainer raw(table, 64, 59);
+  testing::RawContainer raw(chainTable(2, 60), 64, 59);
   std::vector<ContentPipeline::Job> jobs(20, ContentPipeline::Job{2, 59 * kBlockSize});
   ContentPipeline pipeline(raw.container(), jobs, GetParam());
   ContentSource& first = pipeline.job(0);
@@ -82,10 +87,7 @@ TEST_P(ContentPipelineTest, StopsCleanlyWithWorkLeft) {
 }
 
 TEST_P(ContentPipelineTest, ABlockThatFailsToDecryptEndsItsJobThere) {
-  std::map<std::uint32_t, std::uint32_t> table;
-  for (std::uint32_t b = 2; b < 10; ++b) table[b] = b + 1;
-  table[10] = 1;
-  testing::RawContainer raw(table, 16, 9);
+  testing::RawContainer raw(chainTable(2, 10), 16, 9);
   raw.container().dataCipher.setKey(Bytes{'k'});
   raw.container().dataCipher.setType(9);  // a code without a cipher: every block fails
   const std::vector<ContentPipeline::Job> jobs{{2, 9 * kBlockSize}, {2, 100}};
@@ -122,11 +124,7 @@ TEST_P(ContentPipelineTest, SmallJobsSharingBatchesStayApartWhenSomeAreSkippedOr
 }
 
 TEST_P(ContentPipelineTest, AbandonedContentIsNeitherReadNorDecrypted) {
-  std::map<std::uint32_t, std::uint32_t> table;
-  for (std::uint32_t b = 2; b < 401; ++b) table[b] = b + 1;
-  table[401] = 1;
-  table[402] = 1;
-  testing::RawContainer raw(table, 512, 401);
+  testing::RawContainer raw(chainTable(2, 401, {402}), 512, 401);
   const std::vector<ContentPipeline::Job> jobs{{2, 400 * kBlockSize}, {402, 100}};
   ContentPipeline pipeline(raw.container(), jobs, GetParam());
   ContentSource& first = pipeline.job(0);

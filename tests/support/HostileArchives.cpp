@@ -69,6 +69,23 @@ std::vector<HostileShape> hostileShapes(std::uint32_t entries) {
     shape.builder.settings.password = password;
     filesOnOneChain(shape.builder, 5250, [](int i) { return numbered(u'f', i); }, kHugeSize, entries, false);
   }
+  {  // Many files on one chain the archive does store.
+    HostileShape& shape = shapes.emplace_back();
+    shape.name = "shared-stored-chain";
+    shape.builder.settings.password = password;
+    shape.builder.addFile(u"a.bin", Bytes(40 * disk::kBlockSize, 'a'));
+    std::vector<Item*> files;
+    for (int i = 0; i < 2000; ++i) {
+      Item& file = shape.builder.addFile(numbered(u'f', i));
+      file.storedSize = kHugeSize;
+      files.push_back(&file);
+    }
+    shape.builder.settings.chainEntryCount = entries;
+    const auto layout = shape.builder.layout();
+    if (layout) {
+      for (Item* file : files) file->firstBlock = layout->find(u"a.bin")->blocks.front();
+    }
+  }
   {  // Files on one chain in descending block order: every block is a run of its own.
     HostileShape& shape = shapes.emplace_back();
     shape.name = "descending-chain";

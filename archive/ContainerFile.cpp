@@ -104,7 +104,6 @@ ContainerFile::ContentChain ContainerFile::planContent(std::uint32_t firstBlock,
   // all walks together pass each block of the table at most once.
   const std::uint32_t walk = startWalk();
   std::uint32_t cur = firstBlock;
-  bool runOpen = false;
   auto broken = [&plan] {
     plan.extents.clear();
     plan.end = ContentEnd::Broken;
@@ -122,11 +121,10 @@ ContainerFile::ContentChain ContainerFile::planContent(std::uint32_t firstBlock,
     }
     visitedBy_[cur] = walk;
     claimed[cur] = true;
-    if (runOpen && plan.extents.back().last + std::uint64_t{1} == cur) {
+    if (!plan.extents.empty() && plan.extents.back().last + std::uint64_t{1} == cur) {
       plan.extents.back().last = cur;
     } else {
       plan.extents.push_back(Extent{cur, cur});
-      runOpen = true;
     }
     const std::uint32_t next = chainTable_[cur];
     if (next == kEndOfChain) break;

@@ -38,7 +38,8 @@ class ContentPipeline {
   };
 
   // Starts the workers. `claimed` flags blocks no job may have (one flag per chain-table entry;
-  // empty: none). The container must stay open and unchanged until the pipeline is gone.
+  // empty: none). The container must stay open and unchanged until the pipeline is gone, and
+  // walks no other chains meanwhile: the workers walk the jobs' chains on it.
   ContentPipeline(ContainerFile& container, std::vector<Job> jobs, Options options,
                   std::vector<bool> claimed = {});
   ~ContentPipeline();

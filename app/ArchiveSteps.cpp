@@ -1,19 +1,22 @@
 #include "app/ArchiveSteps.h"
 
+#include <utility>
+
 #include "app/ExitCode.h"
 #include "app/Extractor.h"
 #include "archive/Archive.h"
 
 namespace sorvel {
 
-int runArchiveSteps(Console& console, const std::string& archivePath, const std::string& outputFolder,
+int runArchiveSteps(Console& console, ReadOnlyFile archiveFile, const std::string& outputFolder,
                     const Bytes& passwordBytes) {
   Archive archive;
-  if (!archive.checkPassword(archivePath, passwordBytes)) {
+  archive.attach(std::move(archiveFile));
+  if (!archive.checkPassword(passwordBytes)) {
     console.line("Error: incorrect password!");
     return ExitCode::IncorrectPassword;
   }
-  if (!archive.open(archivePath)) {
+  if (!archive.open()) {
     console.line("Error: archive can not be opened !");
     return ExitCode::CannotOpen;
   }

@@ -5,10 +5,12 @@
 
 #include "crypto/Bytes.h"
 #include "platform/Console.h"
+#include "platform/ReadOnlyFile.h"
 
 namespace sorvel {
 
-int runArchiveSteps(Console& console, const std::string& archivePath, const std::string& outputFolder,
+// `archive` is the archive file as the front end opened it, once for the whole run.
+int runArchiveSteps(Console& console, ReadOnlyFile archive, const std::string& outputFolder,
                     const Bytes& passwordBytes);
 
 }  // namespace sorvel

@@ -2,22 +2,34 @@
 // Writes an archive's folders and files below an output folder: folders as directories, files
 // with their content, times and read-only attribute. The walk goes on past every item that
 // fails, and reports each one through `report`, in listing order.
+//
+// Every folder is reached from the output folder one name at a time, never through a symbolic
+// link, and files are created inside their open folder: nothing is written outside the output
+// folder, whatever it already holds.
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "archive/Archive.h"
 #include "archive/ContentPipeline.h"
 #include "archive/ContentSource.h"
-#include "platform/DirectoryHandle.h"
 #include "platform/FileWriter.h"
+#include "platform/OutputFolders.h"
 
 namespace sorvel {
 
 class Extractor {
  public:
   using ReportLine = std::function<void(const std::string& line)>;
+
+  // One item reported: the line's leading words, the item, and why (not printed).
+  struct Problem {
+    std::string_view what;
+    std::u16string path;
+    std::string reason;
+  };
 
   Extractor(Archive& archive, ReportLine report, ContentPipeline::Options pipeline = {});
 
@@ -29,28 +41,28 @@ class Extractor {
   bool extractItem(std::u16string_view pathInArchive);
 
   // True once any item was reported as not written or damaged.
-  bool reportedProblems() const { return reportedProblems_; }
+  bool reportedProblems() const { return !problems_.empty(); }
+  const std::vector<Problem>& problems() const { return problems_; }
+
+  // Called after each item of a walk with its path; tests change the output tree there.
+  void setAfterItem(std::function<void(std::u16string_view pathInArchive)> hook) { afterItem_ = std::move(hook); }
 
  private:
-  struct PlannedItem {
-    std::u16string path;
-    const ItemRecord* record;  // in the archive's tree
-    std::size_t job;           // its content in the pipeline; SIZE_MAX: none
-  };
-
   bool writeItem(std::u16string_view pathInArchive, const ItemRecord& record, ContentSource* content);
-  bool writeFolder(std::u16string_view pathInArchive, const std::string& outputPath);
+  bool writeFolder(std::u16string_view pathInArchive, const std::vector<std::string>& names);
   bool writeFile(std::u16string_view pathInArchive, const ItemRecord& record, ContentSource* content,
-                 const std::string& outputPath);
-  std::optional<FileWriter> createFile(const std::string& outputPath);
-  void reportItem(std::string_view what, std::u16string_view pathInArchive);
+                 const std::vector<std::string>& names);
+  // The item's folder names below the output folder.
+  std::vector<std::string> outputNames(std::u16string_view pathInArchive) const;
+  bool reportItem(std::string_view what, std::u16string_view pathInArchive, std::string reason);
 
   Archive& archive_;
   ReportLine report_;
   ContentPipeline::Options pipelineOptions_;
   std::string outputBase_;
-  DirectoryHandle folder_;  // the folder of the last file created
-  bool reportedProblems_ = false;
+  OutputFolders folders_;
+  std::vector<Problem> problems_;
+  std::function<void(std::u16string_view)> afterItem_;
 };
 
 }  // namespace sorvel

@@ -1,6 +1,7 @@
 #include "app/FrontEnd.h"
 
 #include <array>
+#include <cerrno>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -59,10 +60,8 @@ int checkArchiveExists(const std::string& archivePath, Console& console) {
   return ExitCode::ArchiveMissing;
 }
 
-// The first bytes of the file, zero where the file is shorter; nothing when it cannot be opened.
-std::optional<ArchiveHeader> preReadHeader(const std::string& archivePath) {
-  ReadOnlyFile file;
-  if (!file.open(archivePath)) return std::nullopt;
+// The first bytes of the file, zero where the file is shorter.
+ArchiveHeader preReadHeader(const ReadOnlyFile& file) {
   std::array<std::uint8_t, kArchiveHeaderSize> bytes{};
   file.readAt(0, bytes.data(), bytes.size());
   return ArchiveHeader::parse(bytes.data());
@@ -115,19 +114,26 @@ int runFrontEnd(int argc, const char* const* argv, Console& console, KeySource& 
   console.line("Input  : " + paths->archive);
   console.line("Output : " + paths->output);
 
-  const std::optional<ArchiveHeader> header = preReadHeader(paths->archive);
-  if (!header) {
+  // Opened once: the header, the password check and the extraction all read this one file,
+  // whatever the name comes to stand for meanwhile.
+  ReadOnlyFile archive;
+  if (!archive.open(paths->archive)) {
+    if (errno == EINVAL) {  // no longer a regular file
+      console.line("Error: sorvel archive not exist: " + paths->archive);
+      return ExitCode::ArchiveMissing;
+    }
     console.line("Error: archive can not be opened !");
     return ExitCode::CannotOpen;
   }
-  if (const int code = judgeHeader(*header, console); code != 0) return code;
+  const ArchiveHeader header = preReadHeader(archive);
+  if (const int code = judgeHeader(header, console); code != 0) return code;
 
   std::u16string typedPassword;
-  if (header->noPassword == 0) typedPassword = readPassword(keys, promptConsole);
+  if (header.noPassword == 0) typedPassword = readPassword(keys, promptConsole);
   Bytes passwordBytes = normalizePassword(typedPassword);
   wipePassword(typedPassword);
 
-  const int code = runArchiveSteps(console, paths->archive, paths->output, passwordBytes);
+  const int code = runArchiveSteps(console, std::move(archive), paths->output, passwordBytes);
   secureWipe(passwordBytes);
   return code;
 }

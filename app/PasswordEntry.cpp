@@ -1,5 +1,6 @@
 #include "app/PasswordEntry.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -10,10 +11,31 @@
 
 namespace sorvel {
 
+namespace {
+
+// Room for a password typed by hand; more is made as needed.
+constexpr std::size_t kTypedReserve = 128;
+
+// Appends one unit without leaving copies behind: the text is kept out of the string's inline
+// buffer (which would stay on the stack), and a buffer outgrown is wiped before it is released.
+void appendSecret(std::u16string& typed, char16_t unit) {
+  if (typed.size() == typed.capacity()) {
+    std::u16string larger;
+    larger.reserve(std::max(kTypedReserve, 2 * typed.capacity()));
+    larger = typed;
+    wipePassword(typed);
+    typed.swap(larger);
+  }
+  typed.push_back(unit);
+}
+
+}  // namespace
+
 std::u16string readPassword(KeySource& keys, Console& console) {
   constexpr std::string_view kPrompt = "Password: ";
   console.write(kPrompt);
   std::u16string typed;
+  typed.reserve(kTypedReserve);
   // The code units behind each star: one, or two for a character that came as one key.
   std::vector<std::uint8_t> starUnits;
   for (KeyEvent key = keys.next(); key.kind != KeyEvent::Kind::Enter; key = keys.next()) {
@@ -32,8 +54,8 @@ std::u16string readPassword(KeySource& keys, Console& console) {
         keys.next();  // the code of the function or cursor key itself
         break;
       case KeyEvent::Kind::Character:
-        typed.push_back(key.code);
-        if (key.low != 0) typed.push_back(key.low);
+        appendSecret(typed, key.code);
+        if (key.low != 0) appendSecret(typed, key.low);
         starUnits.push_back(key.low != 0 ? 2 : 1);
         console.write("*");
         break;

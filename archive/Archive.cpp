@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "archive/ArchiveHeader.h"
 #include "archive/ByteOrder.h"
@@ -24,10 +25,22 @@ bool Archive::refuseOpen(std::uint32_t error) {
   return false;
 }
 
+bool Archive::attach(ReadOnlyFile file) { return container_.adoptFile(std::move(file)); }
+
+bool Archive::checkPassword(const Bytes& passwordBytes) {
+  return sorvel::checkPassword(container_.file(), passwordBytes, container_.keyBlockCipher, container_.dataCipher);
+}
+
 bool Archive::open(const std::string& archivePath) {
   lastError_ = kErrorSuccess;
   // Read-only: nothing is ever written to the archive, and a read-only archive must extract.
   if (!container_.openFile(archivePath)) return false;
+  return open();
+}
+
+bool Archive::open() {
+  lastError_ = kErrorSuccess;
+  if (!container_.isOpen()) return false;
 
   container_.resetCopies();
   container_.markHeaderStale();

@@ -37,6 +37,11 @@ class Archive {
   bool checkPassword(const std::string& archivePath, const Bytes& passwordBytes);
   // Opens the archive read-only, checks header, key block and chain table, builds the tree.
   bool open(const std::string& archivePath);
+  // The same two steps on an archive file the caller opened once: everything is read through
+  // it, whatever happens to the name meanwhile. `attach` takes it over (false when not open).
+  bool attach(ReadOnlyFile file);
+  bool checkPassword(const Bytes& passwordBytes);
+  bool open();
 
   // Lookups on the tree built by open().
   bool findItem(std::u16string_view path, ItemRecord& out) const;
@@ -46,6 +51,15 @@ class Archive {
   // each item's record as the tree holds it (what findItem would copy).
   void listItems(std::u16string_view folderPath, std::vector<std::u16string>& paths,
                  std::vector<DetailRecordRef>& details, std::vector<const ItemRecord*>* records = nullptr);
+  // Every item below the folder in the order of listItems, each folder's item detail file
+  // included and flagged: the order in which extraction gives blocks to files. No detail record
+  // is fetched.
+  struct ListedItem {
+    std::u16string path;
+    const ItemRecord* record;  // in the tree
+    bool detailFile;
+  };
+  void listForExtraction(std::u16string_view folderPath, std::vector<ListedItem>& out) const;
   // The whole content of a file into `out` (exactly `size` bytes, zero beyond what the chain
   // holds); the count read, 0 when nothing could be read or the size is 0.
   std::uint64_t readContent(std::u16string_view path, Bytes& out);
@@ -67,6 +81,9 @@ class Archive {
   DetailTableRef detailTableOf(std::u16string_view folderPath);
   DetailRecordRef detailRecordFor(std::u16string_view itemPath);
 
+  // One flag per chain-table entry: the blocks the tree's directories were read from.
+  const std::vector<bool>& directoryBlocks() const { return directoryBlocks_; }
+
   ContainerFile& container() { return container_; }
   const FolderTree& tree() const { return tree_; }
   const std::u16string& currentFolder() const { return currentFolder_; }
@@ -80,6 +97,7 @@ class Archive {
   ContainerFile container_;
   std::u16string currentFolder_ = kRootPath;
   FolderTree tree_;
+  std::vector<bool> directoryBlocks_;
   DetailCache detailCache_;
   std::uint32_t lastError_ = kErrorSuccess;
   std::uint64_t detailTableLoads_ = 0;

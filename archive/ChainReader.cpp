@@ -2,13 +2,17 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace sorvel {
 
-ChainReader::ChainReader(ContainerFile& container, std::uint32_t firstBlock, std::uint64_t wanted)
+ChainReader::ChainReader(ContainerFile& container, std::uint32_t firstBlock, std::uint64_t wanted,
+                         std::vector<bool> claimed)
     : container_(container) {
-  container_.chainExtents(firstBlock, extents_);
-  limit_ = std::min(wanted, capacityOf(extents_));
+  ContainerFile::ContentChain plan = container_.planContent(firstBlock, wanted, claimed);
+  extents_ = std::move(plan.extents);
+  limit_ = plan.bytes;
+  end_ = plan.end;
 }
 
 ChainReader::~ChainReader() {

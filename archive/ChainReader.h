@@ -3,6 +3,7 @@
 // object: file content of any size streams through a small buffer. Content blocks are read once,
 // so they bypass the block cache and leave the directories in it.
 #include <cstdint>
+#include <vector>
 
 #include "archive/ContainerFile.h"
 #include "archive/ContentSource.h"
@@ -11,8 +12,11 @@ namespace sorvel {
 
 class ChainReader final : public ContentSource {
  public:
-  // The first `wanted` bytes of the chain that starts at `firstBlock`.
-  ChainReader(ContainerFile& container, std::uint32_t firstBlock, std::uint64_t wanted);
+  // The first `wanted` bytes of the chain that starts at `firstBlock`, planned as
+  // ContainerFile::planContent does: blocks flagged in `claimed` (one flag per chain-table entry,
+  // none when empty) and blocks the file does not store end it.
+  ChainReader(ContainerFile& container, std::uint32_t firstBlock, std::uint64_t wanted,
+              std::vector<bool> claimed = {});
   ~ChainReader() override;
   ChainReader(const ChainReader&) = delete;
   ChainReader& operator=(const ChainReader&) = delete;
@@ -20,6 +24,8 @@ class ChainReader final : public ContentSource {
   // What the chain's blocks can deliver of the wanted bytes: less than wanted for a chain that
   // is too short, 0 for one that is free or broken.
   std::uint64_t expected() const override { return limit_; }
+  ContainerFile::ContentEnd end() const override { return end_; }
+  void abandon() override { failed_ = true; }
   std::uint64_t delivered() const override { return delivered_; }
   // True once a block failed to read: the bytes delivered are then all there is.
   bool failed() const { return failed_; }
@@ -36,6 +42,7 @@ class ChainReader final : public ContentSource {
   std::size_t extentIndex_ = 0;
   std::uint64_t blockInExtent_ = 0;
   std::uint64_t limit_ = 0;
+  ContainerFile::ContentEnd end_ = ContainerFile::ContentEnd::Whole;
   std::uint64_t delivered_ = 0;
   bool failed_ = false;
   Bytes tail_;    // the last, partly wanted block

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "archive/ByteOrder.h"
 
@@ -14,9 +15,15 @@ ContainerFile::~ContainerFile() {
 }
 
 bool ContainerFile::openFile(const std::string& path) {
-  if (!file_.open(path)) return false;
+  ReadOnlyFile file;
+  if (!file.open(path)) return false;
+  return adoptFile(std::move(file));
+}
+
+bool ContainerFile::adoptFile(ReadOnlyFile file) {
+  file_ = std::move(file);
   fileSize_ = file_.size().value_or(0);
-  return true;
+  return file_.isOpen();
 }
 
 void ContainerFile::closeFile() {
@@ -66,20 +73,94 @@ void ContainerFile::loadChainTable() {
   tableStale_ = false;
 }
 
-std::uint64_t ContainerFile::chainExtents(std::uint32_t firstBlock, ExtentList& out) {
-  out.clear();
-  if (tableStale_) loadChainTable();
-  const std::size_t tableSize = chainTable_.size();
-  if (firstBlock >= tableSize || chainTable_[firstBlock] == kFreeBlock) return 0;
-
-  if (visitedBy_.size() != tableSize) {
-    visitedBy_.assign(tableSize, 0);
+std::uint32_t ContainerFile::startWalk() {
+  if (visitedBy_.size() != chainTable_.size()) {
+    visitedBy_.assign(chainTable_.size(), 0);
     walkNumber_ = 0;
   }
   if (++walkNumber_ == 0) {
     std::fill(visitedBy_.begin(), visitedBy_.end(), 0);
     walkNumber_ = 1;
   }
+  return walkNumber_;
+}
+
+ContainerFile::ContentChain ContainerFile::planContent(std::uint32_t firstBlock, std::uint64_t wanted,
+                                                       std::vector<bool>& claimed) {
+  ContentChain plan;
+  if (wanted == 0) return plan;
+  if (tableStale_) loadChainTable();
+  const std::size_t tableSize = chainTable_.size();
+  plan.end = ContentEnd::Short;
+  if (firstBlock < kFirstDataBlock || firstBlock >= tableSize || chainTable_[firstBlock] == kFreeBlock) return plan;
+  if (claimed.size() != tableSize) claimed.resize(tableSize, false);
+
+  // Blocks from this one on are not in the file at all.
+  const std::uint64_t firstPastEnd =
+      fileSize_ <= dataStart() ? kFirstDataBlock : (fileSize_ - dataStart() - 1) / kBlockSize + kFirstDataBlock + 1;
+  // The whole chain is walked, as chainExtents does (a loop or a block outside the table
+  // anywhere makes it broken; a free entry drops the run it ends), but it stops at the first
+  // block the file does not store or another object holds. Each block it passes is claimed, so
+  // all walks together pass each block of the table at most once.
+  const std::uint32_t walk = startWalk();
+  std::uint32_t cur = firstBlock;
+  auto broken = [&plan] {
+    plan.extents.clear();
+    plan.end = ContentEnd::Broken;
+    return std::move(plan);
+  };
+  for (;;) {
+    if (visitedBy_[cur] == walk) return broken();  // the chain loops
+    if (claimed[cur]) {
+      plan.end = ContentEnd::Claimed;
+      break;
+    }
+    if (cur >= firstPastEnd) {
+      plan.end = ContentEnd::Missing;
+      break;
+    }
+    visitedBy_[cur] = walk;
+    claimed[cur] = true;
+    if (!plan.extents.empty() && plan.extents.back().last + std::uint64_t{1} == cur) {
+      plan.extents.back().last = cur;
+    } else {
+      plan.extents.push_back(Extent{cur, cur});
+    }
+    const std::uint32_t next = chainTable_[cur];
+    if (next == kEndOfChain) break;
+    if (next >= tableSize) return broken();  // names a block the table does not have
+    if (chainTable_[next] == kFreeBlock) {
+      plan.extents.pop_back();  // only the runs closed before a free entry count
+      break;
+    }
+    cur = next;
+  }
+
+  // Of what the chain holds, the blocks of the wanted bytes.
+  const std::uint64_t blocksWanted = (wanted - 1) / kBlockSize + 1;
+  std::uint64_t taken = 0;
+  for (std::size_t i = 0; i < plan.extents.size(); ++i) {
+    Extent& e = plan.extents[i];
+    if (taken + e.blockCount() >= blocksWanted) {
+      e.last = static_cast<std::uint32_t>(e.first + (blocksWanted - taken) - 1);
+      plan.extents.resize(i + 1);
+      plan.end = ContentEnd::Whole;
+      taken = blocksWanted;
+      break;
+    }
+    taken += e.blockCount();
+  }
+  plan.bytes = std::min(wanted, taken * kBlockSize);
+  return plan;
+}
+
+std::uint64_t ContainerFile::chainExtents(std::uint32_t firstBlock, ExtentList& out) {
+  out.clear();
+  if (tableStale_) loadChainTable();
+  const std::size_t tableSize = chainTable_.size();
+  if (firstBlock >= tableSize || chainTable_[firstBlock] == kFreeBlock) return 0;
+
+  const std::uint32_t walk = startWalk();
 
   auto runBytes = [](const Extent& run) { return (std::uint64_t{run.last} - run.first + 1) * kBlockSize; };
   std::uint32_t cur = firstBlock;
@@ -87,11 +168,11 @@ std::uint64_t ContainerFile::chainExtents(std::uint32_t firstBlock, ExtentList& 
   Extent run{};
   std::uint64_t total = 0;
   for (;;) {
-    if (visitedBy_[cur] == walkNumber_) {  // the chain loops
+    if (visitedBy_[cur] == walk) {  // the chain loops
       out.clear();
       return 0;
     }
-    visitedBy_[cur] = walkNumber_;
+    visitedBy_[cur] = walk;
     if (cur == prev + 1) {
       run.last = cur;
     } else {

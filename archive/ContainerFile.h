@@ -33,6 +33,9 @@ class ContainerFile {
   CipherContext dataCipher;
 
   bool openFile(const std::string& path);
+  // Takes over an archive file already open; false when it is not.
+  bool adoptFile(ReadOnlyFile file);
+  const ReadOnlyFile& file() const { return file_; }
   void closeFile();
   bool isOpen() const { return file_.isOpen(); }
   std::uint64_t fileSize() const { return fileSize_; }
@@ -58,6 +61,27 @@ class ContainerFile {
   // A chain that names a block outside the table or comes back to a block it has passed is
   // broken: nothing, capacity 0.
   std::uint64_t chainExtents(std::uint32_t firstBlock, ExtentList& out);
+
+  // How a file's content chain was planned by planContent: where its blocks stop short of the
+  // wanted bytes, and why.
+  enum class ContentEnd {
+    Whole,    // every wanted byte has a block
+    Short,    // the chain ends (or reaches a free entry) first
+    Missing,  // the next block lies wholly past the end of the file: the file was cut off
+    Claimed,  // the next block belongs to a directory or to an earlier file
+    Broken,   // the chain names a block outside the table or comes back to one it passed
+  };
+  struct ContentChain {
+    ExtentList extents;       // the blocks to read, in chain order
+    std::uint64_t bytes = 0;  // of the wanted bytes, those the extents deliver (0 when broken)
+    ContentEnd end = ContentEnd::Whole;
+  };
+  // The blocks of the chain at `firstBlock` that hold the first `wanted` bytes of a file, as
+  // chainExtents and readExtents would give them, except that the chain ends before the first
+  // block that `claimed` flags or the file does not store at all. Every block the walk passes is
+  // flagged, so no two files are ever given the same block. `claimed` has one flag per
+  // chain-table entry.
+  ContentChain planContent(std::uint32_t firstBlock, std::uint64_t wanted, std::vector<bool>& claimed);
 
   // Cuts the extents before the first block that lies wholly past the end of the file and
   // answers their capacity: the part of a chain whose bytes the file actually stores.
@@ -107,6 +131,7 @@ class ContainerFile {
   std::array<std::uint8_t, kKeyBlockSize> keyBlock_{};
   std::vector<std::uint32_t> chainTable_;
   bool tableStale_ = false;
+  std::uint32_t startWalk();
   // Per block, the walk that last passed it: finds loops without clearing a table per walk.
   std::vector<std::uint32_t> visitedBy_;
   std::uint32_t walkNumber_ = 0;

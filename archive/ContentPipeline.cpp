@@ -1,6 +1,7 @@
 #include "archive/ContentPipeline.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace sorvel {
 namespace {
@@ -8,6 +9,8 @@ namespace {
 constexpr std::uint32_t kStopped = UINT32_MAX;
 // Keeps a slot's offsets within 32 bits.
 constexpr std::uint32_t kMaxBlocksPerBatch = 65536;
+// Many empty or tiny objects in a row share a batch up to this many segments.
+constexpr std::size_t kMaxSegmentsPerBatch = 4096;
 
 unsigned defaultWorkers() {
   const unsigned cores = std::thread::hardware_concurrency();
@@ -18,41 +21,65 @@ unsigned defaultWorkers() {
 
 class ContentPipeline::JobSource final : public ContentSource {
  public:
-  JobSource(ContentPipeline& pipeline, std::size_t job) : pipeline_(pipeline), job_(job) {}
+  // Positioned on the job's first segment, which tells what its chain holds.
+  JobSource(ContentPipeline& pipeline, std::size_t job) : pipeline_(pipeline), job_(job) {
+    if (job >= pipeline.jobs_.size() || pipeline.jobs_[job].claimOnly) {
+      end_ = ContainerFile::ContentEnd::Broken;
+      done_ = true;
+      return;
+    }
+    const Segment& first = pipeline_.currentSegment();
+    expected_ = first.expected;
+    end_ = first.end;
+  }
 
-  std::uint64_t expected() const override { return pipeline_.expected_[job_]; }
+  std::uint64_t expected() const override { return expected_; }
+  ContainerFile::ContentEnd end() const override { return end_; }
   std::uint64_t delivered() const override { return delivered_; }
 
   Piece next() override {
-    if (failed_) return {};
-    const std::size_t index = pipeline_.nextSegment_;
-    if (index >= pipeline_.segments_.size() || pipeline_.segments_[index].job != job_) return {};
-    const Slot& slot = pipeline_.holdBatchOf(index);
-    pipeline_.nextSegment_ = index + 1;
-    if (pipeline_.segmentFailed_[index] != 0) {
-      failed_ = true;
-      return {};
+    while (!done_) {
+      const Segment& segment = pipeline_.currentSegment();
+      if (segment.job != job_) break;
+      const bool failed = pipeline_.currentFailed();
+      const std::uint8_t* data = pipeline_.currentData(segment);
+      pipeline_.advance();
+      if (segment.lastOfJob) done_ = true;
+      if (failed) break;
+      if (segment.blockCount == 0) continue;
+      delivered_ += segment.bytes;
+      return {data, segment.bytes};
     }
-    const Segment& segment = pipeline_.segments_[index];
-    delivered_ += segment.bytes;
-    return {slot.data.data() + segment.offset, segment.bytes};
+    done_ = true;
+    return {};
+  }
+
+  void abandon() override {
+    done_ = true;
+    std::size_t below = pipeline_.abandonedBelow_.load();
+    while (below < job_ + 1 && !pipeline_.abandonedBelow_.compare_exchange_weak(below, job_ + 1)) {
+    }
   }
 
  private:
   ContentPipeline& pipeline_;
   std::size_t job_;
+  std::uint64_t expected_ = 0;
+  ContainerFile::ContentEnd end_ = ContainerFile::ContentEnd::Whole;
   std::uint64_t delivered_ = 0;
-  bool failed_ = false;
+  bool done_ = false;
 };
 
-ContentPipeline::ContentPipeline(ContainerFile& container, const std::vector<Job>& jobs, Options options)
-    : container_(container), slots_(std::max<std::size_t>(options.slots, 1)) {
-  const std::uint32_t perBatch = std::clamp<std::uint32_t>(options.blocksPerBatch, 1, kMaxBlocksPerBatch);
-  plan(jobs, perBatch);
-  for (std::size_t s = 0; s < slots_.size(); ++s) slots_[s].data.resize(perBatch * kBlockSize);
-  const std::size_t workers = std::min<std::size_t>(options.workers == 0 ? defaultWorkers() : options.workers,
-                                                    batches_.size());
-  for (std::size_t w = 0; w < workers; ++w) workers_.emplace_back([this] { work(); });
+ContentPipeline::ContentPipeline(ContainerFile& container, std::vector<Job> jobs, Options options,
+                                 std::vector<bool> claimed)
+    : container_(container),
+      jobs_(std::move(jobs)),
+      blocksPerBatch_(std::clamp<std::uint32_t>(options.blocksPerBatch, 1, kMaxBlocksPerBatch)),
+      slots_(std::max<std::size_t>(options.slots, 1)),
+      claimed_(std::move(claimed)) {
+  for (Slot& slot : slots_) slot.data.resize(blocksPerBatch_ * kBlockSize);
+  const unsigned workers = options.workers == 0 ? defaultWorkers() : options.workers;
+  for (unsigned w = 0; w < workers; ++w) workers_.emplace_back([this] { work(); });
 }
 
 ContentPipeline::~ContentPipeline() {
@@ -66,68 +93,115 @@ ContentPipeline::~ContentPipeline() {
   for (Slot& slot : slots_) secureWipe(slot.data);
 }
 
-void ContentPipeline::plan(const std::vector<Job>& jobs, std::uint32_t blocksPerBatch) {
-  expected_.reserve(jobs.size());
-  std::uint32_t used = blocksPerBatch;  // blocks taken in the open batch; full means none is open
-  ExtentList extents;
-  for (std::size_t j = 0; j < jobs.size(); ++j) {
-    container_.chainExtents(jobs[j].firstBlock, extents);
-    const std::uint64_t limit = std::min(jobs[j].wanted, capacityOf(extents));
-    expected_.push_back(limit);
-    std::uint64_t planned = 0;
-    for (const Extent& e : extents) {
-      for (std::uint64_t i = 0; i < e.blockCount() && planned < limit;) {
-        if (used == blocksPerBatch) {
-          batches_.push_back(Batch{segments_.size(), segments_.size()});
-          used = 0;
-        }
-        const std::uint64_t count = std::min<std::uint64_t>(e.blockCount() - i, blocksPerBatch - used);
-        const std::uint64_t bytes = std::min(count * kBlockSize, limit - planned);
-        const auto blocks = static_cast<std::uint32_t>((bytes + kBlockSize - 1) / kBlockSize);  // only wanted ones
-        segments_.push_back(Segment{j, batches_.size() - 1, static_cast<std::uint32_t>(e.first + i), blocks,
-                                    static_cast<std::uint32_t>(bytes), static_cast<std::uint32_t>(used * kBlockSize)});
-        batches_.back().endSegment = segments_.size();
-        used += blocks;
-        planned += bytes;
-        i += blocks;
+bool ContentPipeline::planBatch(std::vector<Segment>& out) {
+  out.clear();
+  PlanState& p = plan_;
+  std::uint32_t used = 0;  // blocks of the batch
+  auto finishJob = [&p] {
+    p.started = false;
+    p.chain = {};
+    ++p.job;
+  };
+  auto endSegment = [&](std::uint32_t offset) {
+    return Segment{p.job, 0, 0, 0, offset, true, p.chain.end, p.chain.bytes};
+  };
+  while (out.size() < kMaxSegmentsPerBatch) {
+    if (!p.started) {
+      // Blocks that are only claimed take no room in a batch.
+      while (p.job < jobs_.size() && jobs_[p.job].claimOnly) {
+        container_.planContent(jobs_[p.job].firstBlock, jobs_[p.job].wanted, claimed_);
+        ++p.job;
       }
+      if (p.job >= jobs_.size() || used == blocksPerBatch_) break;
+      p.chain = container_.planContent(jobs_[p.job].firstBlock, jobs_[p.job].wanted, claimed_);
+      p.extent = 0;
+      p.blockInExtent = 0;
+      p.planned = 0;
+      p.started = true;
     }
+    // A job with nothing to read, or one its reader gave up, ends with a segment of no blocks.
+    if (p.chain.bytes == 0 || abandoned(p.job)) {
+      out.push_back(endSegment(static_cast<std::uint32_t>(used * kBlockSize)));
+      finishJob();
+      continue;
+    }
+    if (used == blocksPerBatch_) break;
+    const Extent& e = p.chain.extents[p.extent];
+    const std::uint64_t count = std::min<std::uint64_t>(e.blockCount() - p.blockInExtent, blocksPerBatch_ - used);
+    const std::uint64_t bytes = std::min(count * kBlockSize, p.chain.bytes - p.planned);
+    const auto blocks = static_cast<std::uint32_t>((bytes + kBlockSize - 1) / kBlockSize);  // only wanted ones
+    const bool last = p.planned + bytes == p.chain.bytes;
+    out.push_back(Segment{p.job, static_cast<std::uint32_t>(e.first + p.blockInExtent), blocks,
+                          static_cast<std::uint32_t>(bytes), static_cast<std::uint32_t>(used * kBlockSize), last,
+                          p.chain.end, p.chain.bytes});
+    used += blocks;
+    p.planned += bytes;
+    p.blockInExtent += blocks;
+    if (p.blockInExtent == e.blockCount()) {
+      ++p.extent;
+      p.blockInExtent = 0;
+    }
+    if (last) finishJob();
   }
-  segmentFailed_.assign(segments_.size(), 0);
+  return !out.empty();
 }
 
 void ContentPipeline::work() {
+  std::vector<Segment> plan;
   for (;;) {
-    if (stopping_.load()) return;
-    const std::size_t index = nextToClaim_.fetch_add(1);
-    if (index >= batches_.size()) return;
-    fill(index);
+    std::size_t index;
+    {
+      std::lock_guard<std::mutex> lock(planLock_);
+      if (stopping_.load() || !planBatch(plan)) return;
+      index = nextBatch_++;
+    }
+    fill(index, plan);
   }
 }
 
-void ContentPipeline::fill(std::size_t batchIndex) {
+void ContentPipeline::fill(std::size_t batchIndex, std::vector<Segment>& plan) {
   Slot& slot = slotOf(batchIndex);
   const std::uint32_t free = freeTicket(batchIndex);
   for (std::uint32_t t = slot.ticket.load(); t != free; t = slot.ticket.load()) {
     if (t == kStopped || stopping_.load()) return;
     slot.ticket.wait(t);
   }
-  const Batch& batch = batches_[batchIndex];
-  for (std::size_t s = batch.firstSegment; s < batch.endSegment;) {
-    // Segments that carry on each other's blocks (small files stored one after the other) are
-    // read as one run, straight into the slot, and decrypted there segment by segment.
-    std::size_t end = s + 1;
-    while (end < batch.endSegment &&
-           segments_[end].firstBlock == std::uint64_t{segments_[end - 1].firstBlock} + segments_[end - 1].blockCount) {
-      ++end;
+  slot.segments.swap(plan);
+  const std::vector<Segment>& segments = slot.segments;
+  slot.failed.assign(segments.size(), 0);
+  // Blocks of a job its reader gave up are neither read nor decrypted.
+  auto readable = [&](std::size_t s) { return segments[s].blockCount > 0 && !abandoned(segments[s].job); };
+  for (std::size_t s = 0; s < segments.size(); ++s) {
+    if (segments[s].blockCount == 0) continue;
+    if (!readable(s)) {
+      slot.failed[s] = 1;
+      continue;
     }
-    const Segment& last = segments_[end - 1];
-    const std::uint64_t runLength = last.offset - segments_[s].offset + lastBlockStart(last) +
-                                    ContainerFile::decryptedLength(lastBlockBytes(last));
+    // Segments that carry on each other's blocks (small files stored one after the other) are
+    // read as one run, straight into the slot, and decrypted there segment by segment; the
+    // empty segments of jobs without content in between take no room.
+    std::size_t last = s;
+    std::size_t end = s + 1;
+    for (std::size_t k = s + 1; k < segments.size(); ++k) {
+      if (segments[k].blockCount == 0) continue;
+      if (!readable(k) ||
+          segments[k].firstBlock != std::uint64_t{segments[last].firstBlock} + segments[last].blockCount) {
+        break;
+      }
+      last = k;
+      end = k + 1;
+    }
+    const Segment& tail = segments[last];
+    const std::uint64_t runLength = tail.offset - segments[s].offset + lastBlockStart(tail) +
+                                    ContainerFile::decryptedLength(lastBlockBytes(tail));
     std::uint8_t* const base = slot.data.data();
-    const bool read = container_.readStoredBlocks(segments_[s].firstBlock, runLength, base + segments_[s].offset);
-    for (std::size_t k = s; k < end; ++k) segmentFailed_[k] = read && decryptSegment(segments_[k], base) ? 0 : 1;
-    s = end;
+    const bool read = container_.readStoredBlocks(segments[s].firstBlock, runLength, base + segments[s].offset);
+    for (std::size_t k = s; k < end; ++k) {
+      if (segments[k].blockCount == 0) continue;
+      slot.failed[k] = read && decryptSegment(segments[k], base) ? 0 : 1;
+      blocksRead_.fetch_add(segments[k].blockCount, std::memory_order_relaxed);
+    }
+    s = end - 1;
   }
   slot.ticket.store(free + 1);
   slot.ticket.notify_all();
@@ -142,16 +216,23 @@ bool ContentPipeline::decryptSegment(const Segment& segment, std::uint8_t* slotD
   return true;
 }
 
-const ContentPipeline::Slot& ContentPipeline::holdBatchOf(std::size_t segmentIndex) {
-  const std::size_t batch = segments_[segmentIndex].batch;
-  Slot& slot = slotOf(batch);
-  if (heldBatch_ == batch) return slot;
-  releaseHeld();
-  const std::uint32_t ready = freeTicket(batch) + 1;
-  for (std::uint32_t t = slot.ticket.load(); t != ready; t = slot.ticket.load()) slot.ticket.wait(t);
-  heldBatch_ = batch;
-  return slot;
+const ContentPipeline::Segment& ContentPipeline::currentSegment() {
+  for (;;) {
+    if (heldBatch_ != consumerBatch_) {
+      releaseHeld();
+      Slot& slot = slotOf(consumerBatch_);
+      const std::uint32_t ready = freeTicket(consumerBatch_) + 1;
+      for (std::uint32_t t = slot.ticket.load(); t != ready; t = slot.ticket.load()) slot.ticket.wait(t);
+      heldBatch_ = consumerBatch_;
+      segmentInBatch_ = 0;
+    }
+    const Slot& slot = slotOf(heldBatch_);
+    if (segmentInBatch_ < slot.segments.size()) return slot.segments[segmentInBatch_];
+    ++consumerBatch_;
+  }
 }
+
+void ContentPipeline::advance() { ++segmentInBatch_; }
 
 void ContentPipeline::releaseHeld() {
   if (heldBatch_ == SIZE_MAX) return;
@@ -163,14 +244,15 @@ void ContentPipeline::releaseHeld() {
 
 void ContentPipeline::dropUpTo(std::size_t job) {
   current_.reset();
-  while (nextSegment_ < segments_.size() && segments_[nextSegment_].job < job) {
-    holdBatchOf(nextSegment_);
-    ++nextSegment_;
+  // What earlier jobs left is not read any more, where it is not read already.
+  std::size_t below = abandonedBelow_.load();
+  while (below < job && !abandonedBelow_.compare_exchange_weak(below, job)) {
   }
+  while (currentSegment().job < job) advance();
 }
 
 ContentSource& ContentPipeline::job(std::size_t index) {
-  dropUpTo(index);
+  if (index < jobs_.size() && !jobs_[index].claimOnly) dropUpTo(index);
   current_ = std::make_unique<JobSource>(*this, index);
   return *current_;
 }

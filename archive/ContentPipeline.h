@@ -3,11 +3,17 @@
 // worker threads, while the caller writes what is ready. The work is cut into batches of up to
 // `blocksPerBatch` blocks; each batch lands in one of a fixed number of slots, so memory stays
 // bounded whatever the sizes. A large object spans many batches, and many small objects share
-// one, so that threads hand over work per batch, not per object. Batches are handed out
-// strictly in order.
+// one, so that threads hand over work per batch, not per object. Batches are planned and
+// handed out strictly in order, each as a worker reaches it: an object's chain is walked only
+// when the batches before it are planned, so the plan never runs more than a few batches
+// ahead of the consumer.
+//
+// Chains are planned as ContainerFile::planContent does, in job order: no block is given to
+// two jobs, and blocks the file does not store end a job.
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -21,6 +27,9 @@ class ContentPipeline {
   struct Job {
     std::uint32_t firstBlock = 0;
     std::uint64_t wanted = 0;  // bytes of the chain the caller wants (a file's size)
+    // The job's blocks are only claimed, never read: an object that is not written (an item
+    // detail file) but whose blocks no later job may have. job() must not be asked for it.
+    bool claimOnly = false;
   };
   struct Options {
     unsigned workers = 0;           // 0: one per core
@@ -28,9 +37,11 @@ class ContentPipeline {
     std::uint32_t blocksPerBatch = 64;
   };
 
-  // Walks every job's chain at once (on the calling thread), then starts the workers. The
-  // container must stay open and unchanged until the pipeline is gone.
-  ContentPipeline(ContainerFile& container, const std::vector<Job>& jobs, Options options);
+  // Starts the workers. `claimed` flags blocks no job may have (one flag per chain-table entry;
+  // empty: none). The container must stay open and unchanged until the pipeline is gone, and
+  // walks no other chains meanwhile: the workers walk the jobs' chains on it.
+  ContentPipeline(ContainerFile& container, std::vector<Job> jobs, Options options,
+                  std::vector<bool> claimed = {});
   ~ContentPipeline();
   ContentPipeline(const ContentPipeline&) = delete;
   ContentPipeline& operator=(const ContentPipeline&) = delete;
@@ -39,25 +50,40 @@ class ContentPipeline {
   // unread is dropped. The source is valid until the next call.
   ContentSource& job(std::size_t index);
 
+  // Blocks read and decrypted so far, by all workers.
+  std::uint64_t blocksRead() const { return blocksRead_.load(); }
+
  private:
-  // Consecutive blocks of one job, placed in its batch's slot at `offset`.
+  // Consecutive blocks of one job, placed in its batch's slot at `offset`. Every job that is
+  // read starts with a segment of no blocks that tells what its chain holds.
   struct Segment {
     std::size_t job;
-    std::size_t batch;
     std::uint32_t firstBlock;
     std::uint32_t blockCount;
     std::uint32_t bytes;   // of the decrypted blocks, those wanted
     std::uint32_t offset;  // in the slot
-  };
-  struct Batch {
-    std::size_t firstSegment;
-    std::size_t endSegment;
+    bool lastOfJob;
+    ContainerFile::ContentEnd end;  // first segment of a job: how its chain ends
+    std::uint64_t expected;         // first segment of a job: what its chain holds
   };
   struct Slot {
     // For the slot's g-th batch: 2*g free to fill, 2*g+1 ready; kStopped: shutting down.
     // 32 bits, so that waiting and waking go straight to the futex.
     std::atomic<std::uint32_t> ticket{0};
     Bytes data;
+    // The batch in the slot, and per segment whether it failed (or was skipped); written by the
+    // batch's worker before it is ready.
+    std::vector<Segment> segments;
+    std::vector<std::uint8_t> failed;
+  };
+  // The planner's place in the jobs.
+  struct PlanState {
+    std::size_t job = 0;
+    bool started = false;  // the job's first segment is planned
+    ContainerFile::ContentChain chain;
+    std::size_t extent = 0;
+    std::uint64_t blockInExtent = 0;
+    std::uint64_t planned = 0;
   };
   class JobSource;
 
@@ -68,29 +94,42 @@ class ContentPipeline {
     return static_cast<std::size_t>(segment.bytes - lastBlockStart(segment));
   }
 
-  void plan(const std::vector<Job>& jobs, std::uint32_t blocksPerBatch);
+  bool planBatch(std::vector<Segment>& out);
+  bool abandoned(std::size_t job) const { return job < abandonedBelow_.load(std::memory_order_relaxed); }
   bool decryptSegment(const Segment& segment, std::uint8_t* slotData) const;
   void work();
-  void fill(std::size_t batchIndex);
+  void fill(std::size_t batchIndex, std::vector<Segment>& plan);
   Slot& slotOf(std::size_t batchIndex) { return slots_[batchIndex % slots_.size()]; }
   std::uint32_t freeTicket(std::size_t batchIndex) const {
     return static_cast<std::uint32_t>(2 * (batchIndex / slots_.size()));
   }
-  // Moves the consumer to the batch of segment `index`, releasing the one it held.
-  const Slot& holdBatchOf(std::size_t segmentIndex);
+  // The segment at the consumer's position, its batch held.
+  const Segment& currentSegment();
+  bool currentFailed() const { return slots_[heldBatch_ % slots_.size()].failed[segmentInBatch_] != 0; }
+  const std::uint8_t* currentData(const Segment& segment) const {
+    return slots_[heldBatch_ % slots_.size()].data.data() + segment.offset;
+  }
+  void advance();
   void releaseHeld();
   void dropUpTo(std::size_t job);
 
   ContainerFile& container_;
-  std::vector<std::uint64_t> expected_;  // per job
-  std::vector<Segment> segments_;
-  std::vector<std::uint8_t> segmentFailed_;  // written by the batch's worker before it is ready
-  std::vector<Batch> batches_;
+  std::vector<Job> jobs_;
+  std::uint32_t blocksPerBatch_;
   std::vector<Slot> slots_;
-  std::atomic<std::size_t> nextToClaim_{0};
+
+  std::mutex planLock_;  // guards the planner: plan_, claimed_, nextBatch_
+  PlanState plan_;
+  std::vector<bool> claimed_;
+  std::size_t nextBatch_ = 0;
+
+  std::atomic<std::size_t> abandonedBelow_{0};  // jobs below are abandoned
   std::atomic<bool> stopping_{false};
-  std::size_t nextSegment_ = 0;  // the consumer's position
+  std::atomic<std::uint64_t> blocksRead_{0};
+  // The consumer's position: a batch and a segment in it.
   std::size_t heldBatch_ = SIZE_MAX;
+  std::size_t consumerBatch_ = 0;
+  std::size_t segmentInBatch_ = 0;
   std::vector<std::thread> workers_;
   std::unique_ptr<JobSource> current_;
 };

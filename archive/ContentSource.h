@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "archive/ContainerFile.h"
+
 namespace sorvel {
 
 class ContentSource {
@@ -10,6 +12,8 @@ class ContentSource {
   virtual ~ContentSource() = default;
   // What the object's chain can deliver of the wanted bytes (0 for a free or broken chain).
   virtual std::uint64_t expected() const = 0;
+  // Why the chain delivers less than wanted, if it does (Whole when it does not).
+  virtual ContainerFile::ContentEnd end() const = 0;
   virtual std::uint64_t delivered() const = 0;
   // The next piece, or an empty piece at the end (or after a block failed to read). The piece
   // stays valid until the next call.
@@ -18,6 +22,8 @@ class ContentSource {
     std::size_t size = 0;
   };
   virtual Piece next() = 0;
+  // The caller wants nothing more of this object: what is left is neither read nor decrypted.
+  virtual void abandon() = 0;
 };
 
 }  // namespace sorvel

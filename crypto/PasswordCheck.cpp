@@ -17,27 +17,27 @@ constexpr std::size_t kHeaderKeySaltOffset = 38;
 constexpr std::size_t kHeaderKeySaltSize = 16;
 constexpr std::size_t kHeaderCipherTypeOffset = 55;
 
-// Reads up to `length` bytes at `offset` into `buffer` (left zero where the file is shorter).
-// 0 when the file cannot be opened or holds nothing there.
-std::size_t readFileRange(const std::string& path, std::uint64_t offset, std::uint8_t* buffer, std::size_t length) {
-  ReadOnlyFile file;
-  if (!file.open(path)) return 0;
-  return file.readAt(offset, buffer, length);
-}
-
 }  // namespace
 
 bool checkPassword(const std::string& archivePath, const Bytes& passwordBytes, CipherContext& keyBlockCipher,
                    CipherContext& dataCipher) {
+  ReadOnlyFile archive;
+  if (!archive.open(archivePath)) return false;
+  return checkPassword(archive, passwordBytes, keyBlockCipher, dataCipher);
+}
+
+bool checkPassword(const ReadOnlyFile& archive, const Bytes& passwordBytes, CipherContext& keyBlockCipher,
+                   CipherContext& dataCipher) {
+  // Reads are left zero where the file is shorter; one that finds nothing at all fails the check.
   std::array<std::uint8_t, kHeaderSize> header{};
-  if (readFileRange(archivePath, 0, header.data(), header.size()) == 0) return false;
+  if (archive.readAt(0, header.data(), header.size()) == 0) return false;
 
   keyBlockCipher.setType(header[kHeaderCipherTypeOffset]);
   keyBlockCipher.setKey(passwordBytes);
   keyBlockCipher.setSalt(header.data() + kHeaderKeySaltOffset, kHeaderKeySaltSize);
 
   Bytes stored(kKeyBlockSize, 0);
-  if (readFileRange(archivePath, kKeyBlockOffset, stored.data(), stored.size()) == 0) return false;
+  if (archive.readAt(kKeyBlockOffset, stored.data(), stored.size()) == 0) return false;
 
   auto plain = keyBlockCipher.decrypt(stored.data(), stored.size(), 0);
   secureWipe(stored);

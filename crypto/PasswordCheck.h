@@ -4,6 +4,7 @@
 
 #include "crypto/Bytes.h"
 #include "crypto/CipherContext.h"
+#include "platform/ReadOnlyFile.h"
 
 namespace sorvel {
 
@@ -11,6 +12,9 @@ namespace sorvel {
 // takes the data cipher's type and salt from it and compares the stored password digest.
 // On a match `dataCipher` also gets the password as its key. `dataCipher`'s type and salt are set
 // whenever the key block could be decrypted, also when the digest differs.
+bool checkPassword(const ReadOnlyFile& archive, const Bytes& passwordBytes, CipherContext& keyBlockCipher,
+                   CipherContext& dataCipher);
+// The same on the file at `archivePath`, opened for the check alone.
 bool checkPassword(const std::string& archivePath, const Bytes& passwordBytes, CipherContext& keyBlockCipher,
                    CipherContext& dataCipher);
 

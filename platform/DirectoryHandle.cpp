@@ -34,6 +34,22 @@ bool DirectoryHandle::open(const std::string& path) {
   return true;
 }
 
+bool DirectoryHandle::openIn(const DirectoryHandle& parent, const std::string& name) {
+  close();
+  if (!parent.isOpen() || name.empty() || name.find('/') != std::string::npos) {
+    errno = EINVAL;
+    return false;
+  }
+  int fd;
+  do {
+    fd = ::openat(parent.fd(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return false;
+  fd_ = fd;
+  path_ = name;
+  return true;
+}
+
 void DirectoryHandle::close() {
   if (fd_ >= 0) ::close(std::exchange(fd_, -1));
   path_.clear();

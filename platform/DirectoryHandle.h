@@ -17,10 +17,13 @@ class DirectoryHandle {
   // Opens `path` (followed if it is a symbolic link); false, with errno set, when it is not a
   // directory that can be opened. "" stands for the current folder.
   bool open(const std::string& path);
+  // Opens the folder `name` (one name, no "/") inside `parent`, never following a symbolic link:
+  // false, with errno set (ELOOP, ENOTDIR, ...), for a link or anything but a directory.
+  bool openIn(const DirectoryHandle& parent, const std::string& name);
   void close();
   bool isOpen() const { return fd_ >= 0; }
   int fd() const { return fd_; }
-  // The path it was opened with.
+  // The path it was opened with (the name alone for openIn).
   const std::string& path() const { return path_; }
 
  private:

@@ -1,6 +1,7 @@
 #include "platform/FileWriter.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -14,6 +15,7 @@
 #include <utility>
 
 #include "platform/ArchiveTime.h"
+#include "platform/ProcessSafety.h"
 
 namespace sorvel {
 namespace {
@@ -148,6 +150,12 @@ std::optional<FileWriter> FileWriter::createIn(const DirectoryHandle& folder, co
     errno = EINVAL;
     return std::nullopt;
   }
+  // A name the file system cannot take is refused now, not after the content is written.
+  const long nameMax = ::fpathconf(folder.fd(), _PC_NAME_MAX);
+  if (name.size() > static_cast<std::size_t>(nameMax > 0 ? nameMax : NAME_MAX)) {
+    errno = ENAMETOOLONG;
+    return std::nullopt;
+  }
   return start(folder.fd(), std::string(), name, /*targetMissing=*/true, std::move(writeCall));
 }
 
@@ -162,6 +170,7 @@ std::optional<FileWriter> FileWriter::start(int folder, const std::string& tempo
   }
   if (writer.fd_ < 0) writer.fd_ = openTemporary(folder, temporaryPrefix, writer.temporaryPath_);
   if (writer.fd_ < 0) return std::nullopt;
+  if (!writer.temporaryPath_.empty()) noteTemporaryFile(folder, writer.temporaryPath_);
   writer.targetPath_ = target;
   writer.writeCall_ = writeCall ? std::move(writeCall)
                                 : [](int fd, const void* data, std::size_t count) { return ::write(fd, data, count); };
@@ -254,7 +263,7 @@ bool FileWriter::commit(std::int64_t accessed, std::int64_t modified, std::uint8
   if (::close(std::exchange(fd_, -1)) != 0 && errno != EINTR) return fail(errno);
   if (targetMissing_) {
     if (::renameat2(folder_, temporaryPath_.c_str(), folder_, targetPath_.c_str(), RENAME_NOREPLACE) == 0) {
-      temporaryPath_.clear();
+      clearTemporary();
       return true;
     }
     // Something took the name meanwhile (or the file system cannot refuse): judge it as above.
@@ -262,7 +271,7 @@ bool FileWriter::commit(std::int64_t accessed, std::int64_t modified, std::uint8
     if (const int refusal = targetRefusal(folder_, targetPath_)) return fail(refusal);
   }
   if (::renameat(folder_, temporaryPath_.c_str(), folder_, targetPath_.c_str()) != 0) return fail(errno);
-  temporaryPath_.clear();
+  clearTemporary();
   return true;
 }
 
@@ -281,10 +290,16 @@ bool FileWriter::commitUnnamed() {
   if (const int refusal = targetRefusal(folder_, targetPath_)) return fail(refusal);
   temporaryPath_ = linkUnderTemporaryName(fd_, folder_);
   if (temporaryPath_.empty()) return fail(errno);
+  noteTemporaryFile(folder_, temporaryPath_);
   if (::close(std::exchange(fd_, -1)) != 0 && errno != EINTR) return fail(errno);
   if (::renameat(folder_, temporaryPath_.c_str(), folder_, targetPath_.c_str()) != 0) return fail(errno);
-  temporaryPath_.clear();
+  clearTemporary();
   return true;
+}
+
+void FileWriter::clearTemporary() {
+  temporaryPath_.clear();
+  forgetTemporaryFile();
 }
 
 void FileWriter::abandon() {
@@ -292,7 +307,7 @@ void FileWriter::abandon() {
   if (fd_ >= 0) ::close(std::exchange(fd_, -1));
   if (!temporaryPath_.empty()) {
     ::unlinkat(folder_, temporaryPath_.c_str(), 0);
-    temporaryPath_.clear();
+    clearTemporary();
   }
   errno = savedErrno;
 }

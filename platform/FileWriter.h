@@ -34,8 +34,9 @@ class FileWriter {
   // replaced by the file, never written through. Without `writeCall`, write(2) is used.
   static std::optional<FileWriter> create(const std::string& targetPath, WriteCall writeCall = {});
   // The same for the file `name` (one name, no "/") in an open folder, which must stay open
-  // until the writer is done; every call resolves just that name. The target is not looked at
-  // before `commit`, which refuses it then as `create` would (EISDIR, EACCES) and keeps it.
+  // until the writer is done; every call resolves just that name. A name longer than the file
+  // system takes is refused at once (ENAMETOOLONG). The target is not looked at before
+  // `commit`, which refuses it then as `create` would (EISDIR, EACCES) and keeps it.
   // Where the file system allows, the content goes to an unnamed file that commit links in
   // place, and `temporaryPath()` stays empty.
   static std::optional<FileWriter> createIn(const DirectoryHandle& folder, const std::string& name,
@@ -71,6 +72,7 @@ class FileWriter {
   static std::optional<FileWriter> start(int folder, const std::string& temporaryPrefix, const std::string& target,
                                          bool targetMissing, WriteCall writeCall);
   bool commitUnnamed();
+  void clearTemporary();
   bool fail(int error);
   bool ensureOpen();
 

@@ -17,7 +17,8 @@ class ReadOnlyFile {
   ReadOnlyFile(const ReadOnlyFile&) = delete;
   ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
 
-  // False when the file cannot be opened for reading; errno tells why.
+  // False when the file cannot be opened for reading; errno tells why. Only a regular file is
+  // kept open (anything else: EINVAL), and opening never waits, whatever the path names.
   bool open(const std::string& path);
   void close();
   bool isOpen() const { return fd_ >= 0; }

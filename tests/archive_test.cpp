@@ -1,10 +1,13 @@
 #include "archive/Archive.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <cerrno>
 #include <filesystem>
 
 #include "archive/ByteOrder.h"
+#include "platform/ReadOnlyFile.h"
 #include "support/ArchiveBuilder.h"
 #include "support/TempDir.h"
 
@@ -399,6 +402,42 @@ TEST(ArchiveHostile, TheKeysOfTheTreeStayWithinABoundSetByTheArchiveSize) {
   EXPECT_GT(children.size(), 100u);
   EXPECT_LT(children.size(), static_cast<std::size_t>(files));
   EXPECT_TRUE(o.archive->isDamagedFolder(deepest));
+}
+
+// The front end opens the archive once; the header, the password check and the opening all
+// read that one file, whatever the name stands for by then. Opening never waits on a FIFO.
+TEST(ArchiveFile, EverythingIsReadThroughTheFileOpenedOnce) {
+  testing::TempDir dir;
+  ArchiveBuilder first;
+  first.settings.password = bytesOf("first");
+  first.addFile(u"first.txt", "1");
+  ArchiveBuilder second;
+  second.settings.password = bytesOf("second");
+  second.addFile(u"second.txt", "2");
+  const std::string path = dir.file("archive.sva");
+  const std::string other = dir.file("other.sva");
+  ASSERT_TRUE(first.writeTo(path));
+  ASSERT_TRUE(second.writeTo(other));
+
+  ReadOnlyFile file;
+  ASSERT_TRUE(file.open(path));
+  std::filesystem::rename(other, path);  // replaced while, say, the prompt waits
+  Archive archive;
+  ASSERT_TRUE(archive.attach(std::move(file)));
+  EXPECT_FALSE(archive.checkPassword(bytesOf("second")));
+  ASSERT_TRUE(archive.checkPassword(bytesOf("first")));
+  ASSERT_TRUE(archive.open());
+  ItemRecord record;
+  EXPECT_TRUE(archive.findItem(u"\\first.txt", record));
+  EXPECT_FALSE(archive.findItem(u"\\second.txt", record));
+
+  const std::string fifo = dir.file("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  ReadOnlyFile notRegular;
+  EXPECT_FALSE(notRegular.open(fifo));
+  EXPECT_EQ(errno, EINVAL);
+  EXPECT_FALSE(notRegular.open(dir.path()));
+  EXPECT_EQ(errno, EINVAL);
 }
 
 }  // namespace

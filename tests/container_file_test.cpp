@@ -56,6 +56,49 @@ TEST_F(ContainerFixture, ChainsBecomeRunsOfConsecutiveBlocks) {
   }
 }
 
+// A file's content: the chain as chainExtents gives it, cut to the wanted bytes, ending before
+// a block already claimed or one the file (blocks 2..13 here) does not store.
+TEST_F(ContainerFixture, ContentIsPlannedFromWhatTheFileStoresAndNoOtherObjectHolds) {
+  using End = ContainerFile::ContentEnd;
+  struct Case {
+    const char* what;
+    std::map<std::uint32_t, std::uint32_t> table;
+    std::vector<std::uint32_t> claimedBefore;
+    std::uint32_t first;
+    std::uint64_t wanted;
+    Runs runs;
+    std::uint64_t bytes;
+    End end;
+  };
+  const Case cases[] = {
+      {"whole", {{5, 6}, {6, 9}, {9, 1}}, {}, 5, 40000, {{5, 6}, {9, 9}}, 40000, End::Whole},
+      {"only the wanted blocks", {{5, 6}, {6, 7}, {7, 1}}, {}, 5, 100, {{5, 5}}, 100, End::Whole},
+      {"chain too short", {{5, 1}}, {}, 5, 40000, {{5, 5}}, 16384, End::Short},
+      {"free entry drops the open run", {{4, 5}, {5, 7}, {7, 8}}, {}, 4, 60000, {{4, 5}}, 32768, End::Short},
+      {"runs past the end of the file", {{12, 13}, {13, 14}, {14, 15}, {15, 1}}, {}, 12, 60000, {{12, 13}}, 32768,
+       End::Missing},
+      {"starts past the end of the file", {{20, 1}}, {}, 20, 100, {}, 0, End::Missing},
+      {"runs into a claimed block", {{3, 4}, {4, 5}, {5, 1}}, {5}, 3, 40000, {{3, 4}}, 32768, End::Claimed},
+      {"starts on a claimed block", {{3, 1}}, {3}, 3, 100, {}, 0, End::Claimed},
+      {"claimed only past the wanted blocks", {{3, 4}, {4, 1}}, {4}, 3, 100, {{3, 3}}, 100, End::Whole},
+      {"loops past the wanted blocks", {{3, 4}, {4, 3}}, {}, 3, 100, {}, 0, End::Broken},
+      {"names a block outside the table", {{3, 40}}, {}, 3, 100, {}, 0, End::Broken},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    write(c.table, 32, 12);
+    std::vector<bool> claimed(32, false);
+    for (std::uint32_t b : c.claimedBefore) claimed[b] = true;
+    const ContainerFile::ContentChain plan = container_->planContent(c.first, c.wanted, claimed);
+    EXPECT_EQ(runsOf(plan.extents), c.runs);
+    EXPECT_EQ(plan.bytes, c.bytes);
+    EXPECT_EQ(plan.end, c.end);
+    for (const Extent& e : plan.extents) {
+      for (std::uint32_t b = e.first; b <= e.last; ++b) EXPECT_TRUE(claimed[b]) << b;
+    }
+  }
+}
+
 TEST_F(ContainerFixture, StoredPrefixKeepsTheBlocksTheFileHolds) {
   struct Case {
     const char* what;

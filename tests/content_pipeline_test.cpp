@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <initializer_list>
+#include <map>
+#include <thread>
+
 #include "support/RawContainer.h"
 
 namespace sorvel {
@@ -26,6 +31,16 @@ std::vector<JobResult> drain(ContentPipeline& pipeline, std::size_t jobCount, st
     EXPECT_EQ(source.delivered(), results[j].bytes);
   }
   return results;
+}
+
+// A chain through the blocks `first` to `last` in order, plus single-block chains on `singles`.
+std::map<std::uint32_t, std::uint32_t> chainTable(std::uint32_t first, std::uint32_t last,
+                                                  std::initializer_list<std::uint32_t> singles = {}) {
+  std::map<std::uint32_t, std::uint32_t> table;
+  for (std::uint32_t b = first; b < last; ++b) table[b] = b + 1;
+  table[last] = 1;
+  for (std::uint32_t b : singles) table[b] = 1;
+  return table;
 }
 
 class ContentPipelineTest : public ::testing::TestWithParam<ContentPipeline::Options> {};
@@ -55,11 +70,7 @@ TEST_P(ContentPipelineTest, DeliversEveryJobInOrderWhateverTheThreadsAndSlots) {
 }
 
 TEST_P(ContentPipelineTest, AJobLeftUnreadIsDroppedAndTheNextOneIsIntact) {
-  std::map<std::uint32_t, std::uint32_t> table;
-  for (std::uint32_t b = 2; b < 30; ++b) table[b] = b + 1;
-  table[30] = 1;
-  table[31] = 1;
-  testing::RawContainer raw(table, 64, 31);
+  testing::RawContainer raw(chainTable(2, 30, {31}), 64, 31);
   const std::vector<ContentPipeline::Job> jobs{{2, 29 * kBlockSize}, {31, kBlockSize}};
   ContentPipeline pipeline(raw.container(), jobs, GetParam());
   auto results = drain(pipeline, jobs.size(), /*skip=*/0);
@@ -67,10 +78,7 @@ TEST_P(ContentPipelineTest, AJobLeftUnreadIsDroppedAndTheNextOneIsIntact) {
 }
 
 TEST_P(ContentPipelineTest, StopsCleanlyWithWorkLeft) {
-  std::map<std::uint32_t, std::uint32_t> table;
-  for (std::uint32_t b = 2; b < 60; ++b) table[b] = b + 1;
-  table[60] = 1;
-  testing::RawContainer raw(table, 64, 59);
+  testing::RawContainer raw(chainTable(2, 60), 64, 59);
   std::vector<ContentPipeline::Job> jobs(20, ContentPipeline::Job{2, 59 * kBlockSize});
   ContentPipeline pipeline(raw.container(), jobs, GetParam());
   ContentSource& first = pipeline.job(0);
@@ -79,10 +87,7 @@ TEST_P(ContentPipelineTest, StopsCleanlyWithWorkLeft) {
 }
 
 TEST_P(ContentPipelineTest, ABlockThatFailsToDecryptEndsItsJobThere) {
-  std::map<std::uint32_t, std::uint32_t> table;
-  for (std::uint32_t b = 2; b < 10; ++b) table[b] = b + 1;
-  table[10] = 1;
-  testing::RawContainer raw(table, 16, 9);
+  testing::RawContainer raw(chainTable(2, 10), 16, 9);
   raw.container().dataCipher.setKey(Bytes{'k'});
   raw.container().dataCipher.setType(9);  // a code without a cipher: every block fails
   const std::vector<ContentPipeline::Job> jobs{{2, 9 * kBlockSize}, {2, 100}};
@@ -115,6 +120,59 @@ TEST_P(ContentPipelineTest, SmallJobsSharingBatchesStayApartWhenSomeAreSkippedOr
     for (piece = source.next(); piece.size > 0; piece = source.next()) bytes += piece.size;
     EXPECT_EQ(bytes, jobs[j].wanted) << "job " << j;
     EXPECT_EQ(source.delivered(), jobs[j].wanted) << "job " << j;
+  }
+}
+
+TEST_P(ContentPipelineTest, AbandonedContentIsNeitherReadNorDecrypted) {
+  testing::RawContainer raw(chainTable(2, 401, {402}), 512, 401);
+  const std::vector<ContentPipeline::Job> jobs{{2, 400 * kBlockSize}, {402, 100}};
+  ContentPipeline pipeline(raw.container(), jobs, GetParam());
+  ContentSource& first = pipeline.job(0);
+  EXPECT_GT(first.next().size, 0u);
+  first.abandon();
+  EXPECT_EQ(first.next().size, 0u);
+  ContentSource& second = pipeline.job(1);
+  const auto piece = second.next();
+  ASSERT_EQ(piece.size, 100u);
+  EXPECT_EQ(piece.data[0], 402 % 256);
+  // What was planned ahead when the first job was given up is all that was read of it.
+  const ContentPipeline::Options options = GetParam();
+  const std::uint64_t workers = options.workers == 0 ? std::max(1u, std::thread::hardware_concurrency()) : options.workers;
+  EXPECT_LE(pipeline.blocksRead(), (options.slots + workers + 1) * options.blocksPerBatch + 1);
+}
+
+// Jobs never share a block: the first to reach a block keeps it, and a later job's content ends
+// there. Blocks claimed beforehand (directories) and those of claim-only jobs count the same.
+TEST_P(ContentPipelineTest, NoBlockGoesToTwoJobs) {
+  std::map<std::uint32_t, std::uint32_t> table{{2, 1}, {3, 4}, {4, 5}, {5, 1}, {6, 4}, {7, 8}, {8, 1}, {9, 7}, {10, 1}};
+  testing::RawContainer raw(table, 16, 9);
+  std::vector<bool> claimed(16, false);
+  claimed[2] = true;  // a directory's
+  const std::vector<ContentPipeline::Job> jobs{
+      {3, 3 * kBlockSize},          // 3, 4, 5
+      {6, 2 * kBlockSize},          // 6, then 4 is taken: one block
+      {2, 100},                     // the directory's block: nothing
+      {7, 2 * kBlockSize, true},    // claims 7, 8 and is never read
+      {9, 2 * kBlockSize},          // 9, then 7 is taken
+      {10, 100}};
+  ContentPipeline pipeline(raw.container(), jobs, GetParam(), claimed);
+  const std::vector<std::pair<std::vector<std::uint8_t>, ContainerFile::ContentEnd>> expected{
+      {{3, 4, 5}, ContainerFile::ContentEnd::Whole},
+      {{6}, ContainerFile::ContentEnd::Claimed},
+      {{}, ContainerFile::ContentEnd::Claimed},
+      {},
+      {{9}, ContainerFile::ContentEnd::Claimed},
+      {{10}, ContainerFile::ContentEnd::Whole}};
+  for (std::size_t j = 0; j < jobs.size(); ++j) {
+    if (jobs[j].claimOnly) continue;
+    SCOPED_TRACE(j);
+    ContentSource& source = pipeline.job(j);
+    EXPECT_EQ(source.end(), expected[j].second);
+    std::vector<std::uint8_t> blocks;
+    for (auto piece = source.next(); piece.size > 0; piece = source.next()) {
+      for (std::size_t at = 0; at < piece.size; at += kBlockSize) blocks.push_back(piece.data[at]);
+    }
+    EXPECT_EQ(blocks, expected[j].first);
   }
 }
 

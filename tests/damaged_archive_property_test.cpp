@@ -7,6 +7,7 @@
 // SORVEL_PROPERTY_SEED=S replays the run of seed S (printed by every run and every failure),
 // SORVEL_PROPERTY_CASE=C only its case C; SORVEL_PROPERTY_CASES=N sets the number of cases.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
@@ -27,6 +28,7 @@
 #include "archive/Archive.h"
 #include "platform/Utf16.h"
 #include "support/ArchiveBuilder.h"
+#include "support/HostileArchives.h"
 #include "support/ProcessRunner.h"
 #include "support/TempDir.h"
 
@@ -38,6 +40,11 @@ using testing::ArchiveBuilder;
 using testing::bytesOf;
 
 constexpr std::uint64_t kDefaultCases = 3000;
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
 const std::set<int> kAllowedExitCodes = {0, 6, 7, 8, 9, 10, 11};
 
 struct Range {
@@ -336,6 +343,56 @@ TEST(DamagedArchives, EndWithAnExitCodeAndWriteOnlyNamedItemsInsideTheOutputFold
 
   for (std::size_t i = 0; i < std::min<std::size_t>(failures.size(), 20); ++i) ADD_FAILURE() << failures[i];
   EXPECT_TRUE(failures.empty()) << failures.size() << " of " << end - first << " cases failed";
+}
+
+// Archives whose chains claim far more than they store: the work of a run is bounded by what
+// the archive holds. Memory is held to a limit that grows with the archive's size (RLIMIT_AS),
+// time to a generous limit, and the bytes written to what the archive stores plus the zero
+// tails of the items reported damaged, none longer than the archive.
+TEST(HostileArchives, WorkStaysWithinWhatTheArchiveStores) {
+  constexpr std::uint32_t kChainEntries = 65536;
+  testing::TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  for (testing::HostileShape& shape : testing::hostileShapes(kChainEntries)) {
+    SCOPED_TRACE(shape.name);
+    const fs::path archive = fs::path(dir.path()) / (shape.name + ".sva");
+    const fs::path out = fs::path(dir.path()) / (shape.name + "-out");
+    ASSERT_TRUE(shape.builder.writeTo(archive));
+    const std::uint64_t archiveSize = fs::file_size(archive);
+
+    testing::ProcessRequest request;
+    request.args = {archive.string(), out.string()};
+    request.stdinBytes = "hostile\n";
+    request.workingDirectory = dir.path();
+    request.timeout = std::chrono::seconds(120);
+    // AddressSanitizer reserves terabytes of shadow address space: there, only the other limits.
+    request.addressSpaceLimit = kAddressSanitizer ? 0 : (std::uint64_t{256} << 20) + 16 * archiveSize;
+    request.fileSizeLimit = archiveSize;  // no single file may be larger than its archive
+    const testing::ProcessResult result = testing::runProcess(request);
+    ASSERT_TRUE(result.started);
+    EXPECT_FALSE(result.timedOut);
+    ASSERT_TRUE(result.exited) << "signal " << result.signal;
+    EXPECT_TRUE(kAllowedExitCodes.contains(result.exitCode)) << result.exitCode;
+
+    std::uint64_t damaged = 0;
+    for (const std::string& line : result.stderrLines()) damaged += line.starts_with("Error: damaged item: ") ? 1 : 0;
+    std::uint64_t apparent = 0;
+    std::uint64_t stored = 0;
+    std::uint64_t files = 0;
+    if (fs::exists(out)) {
+      for (const fs::directory_entry& entry : fs::recursive_directory_iterator(out)) {
+        struct stat st {};
+        ASSERT_EQ(::lstat(entry.path().c_str(), &st), 0);
+        if (!S_ISREG(st.st_mode)) continue;
+        ++files;
+        apparent += static_cast<std::uint64_t>(st.st_size);
+        stored += static_cast<std::uint64_t>(st.st_blocks) * 512;
+      }
+    }
+    EXPECT_LE(apparent, archiveSize * (1 + damaged));
+    EXPECT_LE(stored, archiveSize + 4096 * files);  // bytes really written, block rounding aside
+    fs::remove_all(out);
+  }
 }
 
 }  // namespace

@@ -184,7 +184,8 @@ TEST_F(Extraction, DamagedContentIsReportedInListingOrder) {
   builder.settings.chainOverrides[0] = 0;  // placeholder, replaced below once the layout is known
   // A chain that loops.
   builder.addFile(u"files\\d_loop.bin", Bytes(40000, 'l'));
-  // A size far beyond anything the file could hold.
+  // A size far beyond anything the file could hold: no file is larger than its archive, so the
+  // zero tail stops at the archive file's size.
   builder.addFile(u"files\\e_huge.bin", Bytes(10, 'h')).storedSize = std::uint64_t{1} << 60;
   builder.addFile(u"zz_last.txt", "last");
   builder.settings.chainOverrides.clear();
@@ -200,13 +201,15 @@ TEST_F(Extraction, DamagedContentIsReportedInListingOrder) {
                                       "Error: damaged item: \\files\\b_short.bin",
                                       "Error: can not extract: \\files\\c_free.bin",
                                       "Error: can not extract: \\files\\d_loop.bin",
-                                      "Error: can not extract: \\files\\e_huge.bin",
+                                      "Error: damaged item: \\files\\e_huge.bin",
                                       "Error: archive extracted with errors!",
                                   }));
   Bytes expected(20000, 's');
   expected.resize(40000, 0);
   EXPECT_EQ(readFile(out("files/b_short.bin")), expected);
-  EXPECT_EQ(listTree(out()), (std::vector<std::string>{"files/", "files/b_short.bin", "files/fine.txt", "zz_last.txt"}));
+  EXPECT_EQ(fs::file_size(out("files/e_huge.bin")), fs::file_size(archive_));
+  EXPECT_EQ(listTree(out()),
+            (std::vector<std::string>{"files/", "files/b_short.bin", "files/e_huge.bin", "files/fine.txt", "zz_last.txt"}));
 }
 
 TEST_F(Extraction, DamagedFoldersAreCreatedEmptyAndReported) {
@@ -262,6 +265,118 @@ TEST_F(Extraction, AFullDiskLeavesNeitherAPartialNorATemporaryFile) {
                                                             "Error: archive extracted with errors!"}));
   EXPECT_EQ(listTree(dir_.file("out")), (std::vector<std::string>{"large.bin", "small.txt", "z.txt"}));
   EXPECT_EQ(readFile(dir_.file("out/large.bin")), bytesOf("the old large file"));
+}
+
+// A cut-off archive (a half-finished download) is never a success: content stops at the first
+// block the file does not hold, and the rest is zeros. Only a last block that is partly stored
+// is read as it always was, its missing tail as zeros.
+TEST_F(Extraction, ACutOffArchiveReportsTheFilesItCutShort) {
+  const Bytes big = testing::generateContent(testing::seededContent(5), 0, 40000);
+  struct Case {
+    const char* name;
+    int blockCut;             // the file ends at the start of this block of big.bin, plus:
+    std::uint64_t extra;      // bytes of that block still stored
+    std::uint64_t goodBytes;  // of big.bin's content that come back
+    std::vector<std::string> errors;
+  };
+  const Case cases[] = {
+      {"two blocks missing", 1, 0, 16384, {"Error: damaged item: \\z_big.bin", "Error: archive extracted with errors!"}},
+      {"last block missing", 2, 0, 32768, {"Error: damaged item: \\z_big.bin", "Error: archive extracted with errors!"}},
+      {"last block partly stored", 2, 100, 32868, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ArchiveBuilder builder;
+    builder.addFile(u"a.txt", "first");
+    builder.addFile(u"z_big.bin", big);
+    const auto layout = builder.layout();
+    ASSERT_TRUE(layout);
+    builder.settings.fileSize = layout->blockOffset(layout->find(u"z_big.bin")->blocks[c.blockCut]) + c.extra;
+    const auto result = run(builder, {}, std::string("out-") + std::to_string(c.blockCut) + "-" + std::to_string(c.extra));
+    EXPECT_EQ(result.exitCode, c.errors.empty() ? 0 : 11);
+    EXPECT_EQ(result.stderrLines(), c.errors);
+    Bytes expected(big.begin(), big.begin() + static_cast<std::ptrdiff_t>(c.goodBytes));
+    expected.resize(big.size(), 0);
+    EXPECT_EQ(readFile(out("z_big.bin")), expected);
+    EXPECT_EQ(readFile(out("a.txt")), bytesOf("first"));
+  }
+}
+
+// Two items never share a block: a file whose chain starts in or runs into blocks that a
+// directory, an item detail file or an earlier file holds ends there, and is damaged.
+TEST_F(Extraction, ContentThatRunsIntoAnotherItemsBlocksEndsThere) {
+  ArchiveBuilder builder;
+  builder.settings.password = bytesOf("pw");
+  const Bytes a = testing::generateContent(testing::seededContent(11), 0, 20000);
+  const Bytes c = testing::generateContent(testing::seededContent(12), 0, 30000);
+  builder.addFile(u"a.bin", a);
+  testing::Item& bSame = builder.addFile(u"b_same.bin", Bytes(100, 'b'));
+  builder.addFile(u"c_into.bin", c);
+  testing::Item& dDirectory = builder.addFile(u"d_directory.bin", Bytes(50, 'd'));
+  builder.addFile(u"e_fine.bin", "fine");
+  testing::DetailFileContents details;
+  details.records.push_back({u"a.bin", bytesOf("blob"), {}, {}, {}, {}, {}});
+  builder.addDetailFile(u"", details);
+  testing::Item& zzDetail = builder.addFile(u"zz_detail.bin", Bytes(10, 'z'));
+  auto layout = builder.layout();
+  ASSERT_TRUE(layout);
+  const BlockList aBlocks = layout->find(u"a.bin")->blocks;
+  const std::uint32_t detailBlock = layout->find(testing::disk::kDetailFileName)->blocks.front();
+  bSame.firstBlock = aBlocks[0];
+  dDirectory.firstBlock = 2;  // the root directory's block
+  zzDetail.firstBlock = detailBlock;
+  builder.settings.chainOverrides[layout->find(u"c_into.bin")->blocks[0]] = aBlocks[1];
+
+  const auto result = run(builder, "pw");
+  EXPECT_EQ(result.exitCode, 11);
+  EXPECT_EQ(result.stderrLines(), (std::vector<std::string>{
+                                      "Error: damaged item: \\b_same.bin",
+                                      "Error: damaged item: \\c_into.bin",
+                                      "Error: damaged item: \\d_directory.bin",
+                                      "Error: damaged item: \\zz_detail.bin",
+                                      "Error: archive extracted with errors!",
+                                  }));
+  EXPECT_EQ(readFile(out("a.bin")), a);
+  EXPECT_EQ(readFile(out("b_same.bin")), Bytes(100, 0));
+  Bytes cExpected(c.begin(), c.begin() + 16384);
+  cExpected.resize(c.size(), 0);
+  EXPECT_EQ(readFile(out("c_into.bin")), cExpected);
+  EXPECT_EQ(readFile(out("d_directory.bin")), Bytes(50, 0));
+  EXPECT_EQ(readFile(out("e_fine.bin")), bytesOf("fine"));
+  EXPECT_EQ(readFile(out("zz_detail.bin")), Bytes(10, 0));
+}
+
+// Links already in the output folder, where an archive folder must go, are neither followed nor
+// removed: that folder and everything below it are reported, and nothing outside changes. The
+// output folder itself may be a link: the user named it.
+TEST_F(Extraction, LinksInTheOutputFolderAreNeitherFollowedNorRemoved) {
+  ArchiveBuilder builder;
+  builder.addFile(u"cfg\\authorized_keys", "attacker's key");
+  builder.addFile(u"cfg\\sub\\x.txt", "x");
+  builder.addFile(u"gone\\f.txt", "f");
+  builder.addFile(u"ok\\fine.txt", "fine");
+  dir_.writeFile("outside/authorized_keys", "the owner's key");
+  dir_.makeDir("out");
+  fs::create_directory_symlink(dir_.file("outside"), dir_.file("out/cfg"));
+  fs::create_directory_symlink(dir_.file("outside/nothing"), dir_.file("out/gone"));
+  fs::create_directory_symlink(dir_.file("out"), dir_.file("outlink"));
+
+  const auto result = run(builder, {}, "outlink");
+  EXPECT_EQ(result.exitCode, 11);
+  EXPECT_EQ(result.stderrLines(), (std::vector<std::string>{
+                                      "Error: can not extract: \\cfg",
+                                      "Error: can not extract: \\cfg\\authorized_keys",
+                                      "Error: can not extract: \\cfg\\sub",
+                                      "Error: can not extract: \\cfg\\sub\\x.txt",
+                                      "Error: can not extract: \\gone",
+                                      "Error: can not extract: \\gone\\f.txt",
+                                      "Error: archive extracted with errors!",
+                                  }));
+  EXPECT_EQ(listTree(dir_.file("outside")), (std::vector<std::string>{"authorized_keys"}));
+  EXPECT_EQ(readFile(dir_.file("outside/authorized_keys")), bytesOf("the owner's key"));
+  EXPECT_TRUE(fs::is_symlink(dir_.file("out/cfg")));
+  EXPECT_TRUE(fs::is_symlink(dir_.file("out/gone")));
+  EXPECT_EQ(readFile(dir_.file("out/ok/fine.txt")), bytesOf("fine"));
 }
 
 }  // namespace

@@ -334,6 +334,10 @@ TEST_F(FileWriterTest, InAnOpenFolderOnlyOneNameIsTaken) {
     EXPECT_EQ(errno, EINVAL) << name;
   }
   EXPECT_FALSE(FileWriter::createIn(DirectoryHandle(), "out"));
+  // A name too long for the file system fails before any content is written.
+  errno = 0;
+  EXPECT_FALSE(FileWriter::createIn(handle, std::string(300, 'x')));
+  EXPECT_EQ(errno, ENAMETOOLONG);
   {
     auto abandoned = FileWriter::createIn(handle, "out");
     ASSERT_TRUE(abandoned);

@@ -80,7 +80,8 @@ void Archive::buildPathMap(NameMap<ItemRecord>& out, NameMap<bool>& damagedFolde
   // A directory chain is read once: a folder that leads back to a chain already read (its own
   // parent, say) would otherwise make the walk endless.
   std::unordered_set<std::uint32_t> chainsRead;
-  std::vector<bool> claimedBlocks(container_.chainTableSize(), false);
+  std::vector<bool>& claimedBlocks = directoryBlocks_;
+  claimedBlocks.assign(container_.chainTableSize(), false);
   std::uint64_t keyUnitsLeft = kKeyUnitsBase + kKeyUnitsPerArchiveByte * container_.fileSize();
   std::deque<std::pair<std::uint32_t, std::u16string>> queue;
   queue.emplace_back(kRootDirectoryBlock, kRootPath);

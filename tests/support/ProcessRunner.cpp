@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -76,6 +77,14 @@ void closeFd(int& fd) {
   sigset_t none;
   sigemptyset(&none);
   ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  if (request.addressSpaceLimit != 0) {
+    const rlimit limit{request.addressSpaceLimit, request.addressSpaceLimit};
+    ::setrlimit(RLIMIT_AS, &limit);
+  }
+  if (request.fileSizeLimit != 0) {
+    const rlimit limit{request.fileSizeLimit, request.fileSizeLimit};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  }
   if (request.workingDirectory.empty() || ::chdir(request.workingDirectory.c_str()) == 0) ::execve(argv[0], argv, envp);
   const int error = errno;
   [[maybe_unused]] const ssize_t n = ::write(status.write, &error, sizeof error);

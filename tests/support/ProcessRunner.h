@@ -4,6 +4,7 @@
 // folder, a plain "C" locale, and a time limit. Standard output and standard error are
 // captured separately.
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,10 @@ struct ProcessRequest {
   // override them).
   std::vector<std::string> environment;
   std::chrono::milliseconds timeout{30000};
+  // Limits of the child in bytes, 0 for none: its address space (RLIMIT_AS) and the largest file
+  // it may write (RLIMIT_FSIZE).
+  std::uint64_t addressSpaceLimit = 0;
+  std::uint64_t fileSizeLimit = 0;
 };
 
 struct ProcessResult {

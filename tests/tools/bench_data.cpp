@@ -5,6 +5,8 @@
 //       one file "big.bin" of 1 GiB; the plain copy only when a path is given
 //   bench_data tree <password> <archive> <plain folder>
 //       200 folders "d000".."d199" of 100 files "f000.bin".."f099.bin", 4 KiB each, AesCfb
+//   bench_data hostile <chain entries> <folder>
+//       the hostile shapes (password "hostile") as <folder>/<shape>.sva
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -18,6 +20,7 @@
 #include <string_view>
 
 #include "support/ArchiveBuilder.h"
+#include "support/HostileArchives.h"
 
 namespace {
 
@@ -35,7 +38,8 @@ constexpr std::uint8_t kAesCfb = 1;
 int usage() {
   std::fprintf(stderr,
                "usage: bench_data large <xts|cfb|blowfish> <password> <archive> [<plain file>]\n"
-               "       bench_data tree <password> <archive> <plain folder>\n");
+               "       bench_data tree <password> <archive> <plain folder>\n"
+               "       bench_data hostile <chain entries> <folder>\n");
   return 2;
 }
 
@@ -112,9 +116,17 @@ int makeTree(const std::string& password, const std::string& archive, const std:
 
 }  // namespace
 
+int makeHostile(std::uint32_t entries, const std::string& folder) {
+  for (testing::HostileShape& shape : testing::hostileShapes(entries)) {
+    if (!shape.builder.writeTo(std::filesystem::path(folder) / (shape.name + ".sva"))) return 1;
+  }
+  return 0;
+}
+
 int main(int argc, char** argv) {
   const std::string_view mode = argc > 1 ? argv[1] : "";
   if (mode == "large" && (argc == 5 || argc == 6)) return makeLarge(argv[2], argv[3], argv[4], argc == 6 ? argv[5] : "");
   if (mode == "tree" && argc == 5) return makeTree(argv[2], argv[3], argv[4]);
+  if (mode == "hostile" && argc == 4) return makeHostile(static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10)), argv[3]);
   return usage();
 }

@@ -1,0 +1,37 @@
+#pragma once
+// The folders of an output tree, reached from the output folder one name at a time, each from
+// its parent's open descriptor and never through a symbolic link: whatever the tree already
+// holds, nothing is created outside it. Only the output folder itself may be a link, since the
+// user named it.
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/DirectoryHandle.h"
+
+namespace sorvel {
+
+class OutputFolders {
+ public:
+  // Why a folder could not be reached or made.
+  struct Failure {
+    int error = 0;
+    std::string reason;
+  };
+
+  // Opens the output folder, made first when `create` and it is missing (its parent must exist).
+  bool openBase(const std::string& path, bool create, Failure& failure);
+  bool isOpen() const { return base_.isOpen(); }
+  // The folder at `names` below the output folder, each name reached from the one before; the
+  // last one made first when `makeLast` (an existing folder is fine). Null, with `failure` set,
+  // when a name is missing, is not a folder or is a symbolic link (which is neither followed nor
+  // removed). The answer stays valid until the next call.
+  const DirectoryHandle* reach(const std::vector<std::string>& names, bool makeLast, Failure& failure);
+  void close();
+
+ private:
+  DirectoryHandle base_;
+  std::vector<std::pair<std::string, DirectoryHandle>> open_;  // the folders last reached, outermost first
+};
+
+}  // namespace sorvel

@@ -1,0 +1,19 @@
+#pragma once
+// Process-wide safety measures of a run that holds a password and writes files.
+#include <string>
+
+namespace sorvel {
+
+// No core dump of this process, which holds the password and the keys derived from it: it is
+// made undumpable (also hiding its memory from other processes of the same user) and its core
+// size limit is set to 0. False when either could not be done.
+bool disableCoreDumps();
+
+// The named temporary file being written (relative to `folder`, or to the current folder for
+// AT_FDCWD), removed if SIGINT or SIGTERM ends the run; the first call installs the handlers,
+// where those signals are not ignored. The handler only removes that name and raises the signal
+// again. One file at a time: noting a new one replaces the last.
+void noteTemporaryFile(int folder, const std::string& name);
+void forgetTemporaryFile();
+
+}  // namespace sorvel

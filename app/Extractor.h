@@ -7,6 +7,7 @@
 // link, and files are created inside their open folder: nothing is written outside the output
 // folder, whatever it already holds.
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -55,6 +56,8 @@ class Extractor {
   // The item's folder names below the output folder.
   std::vector<std::string> outputNames(std::u16string_view pathInArchive) const;
   bool reportItem(std::string_view what, std::u16string_view pathInArchive, std::string reason);
+  // Reports the items the tree left out that are told right after `item`.
+  void reportLeftOut(const ItemRecord* item);
 
   Archive& archive_;
   ReportLine report_;
@@ -62,6 +65,7 @@ class Extractor {
   std::string outputBase_;
   OutputFolders folders_;
   std::vector<Problem> problems_;
+  std::multimap<const ItemRecord*, const LeftOutItem*> leftOutAfter_;  // by the item they follow
   std::function<void(std::u16string_view)> afterItem_;
 };
 

@@ -1,8 +1,12 @@
 // The whole program on archives made by the test builder: what lands on disk, and what is
 // reported for everything that cannot land there.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -254,6 +258,48 @@ TEST_F(Extraction, NothingIsLostWithoutAWord) {
     EXPECT_EQ(result.stderrLines(), lines);
     EXPECT_EQ(listTree(dir.file("out")), c.tree);
   }
+}
+
+// Each can-not-extract line says why: the system's text, or ours where that would mislead.
+TEST_F(Extraction, EveryItemNotWrittenSaysWhy) {
+  const std::string longName(300, 'n');
+  ArchiveBuilder builder;
+  builder.addFile(u"d\\f.txt", "f");
+  builder.addFile(u"long", "l").storedName = std::u16string(longName.begin(), longName.end());
+  builder.addFile(u"x.txt", "x");
+  dir_.writeFile("out/d", "a file where a folder goes");
+  dir_.makeDir("out/x.txt");
+  const auto result = run(builder);
+  EXPECT_EQ(result.exitCode, 11);
+  EXPECT_EQ(result.stderrLines(), (std::vector<std::string>{
+                                      "Error: can not extract: \\d: Not a directory",
+                                      "Error: can not extract: \\d\\f.txt: Not a directory",
+                                      "Error: can not extract: \\" + longName + ": File name too long",
+                                      "Error: can not extract: \\x.txt: a folder is in the way",
+                                      "Error: archive extracted with errors!",
+                                  }));
+  EXPECT_EQ(listTree(out()), (std::vector<std::string>{"d", "x.txt/"}));
+}
+
+// A full file system, on a tiny one mounted for the test.
+TEST_F(Extraction, AFullFileSystemIsNamed) {
+  if (::geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+  const std::string mountPoint = dir_.makeDir("small");
+  if (::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=64k") != 0) {
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+  }
+  struct Unmount {
+    std::string path;
+    ~Unmount() { ::umount(path.c_str()); }
+  } unmount{mountPoint};
+  ArchiveBuilder builder;
+  builder.addFile(u"big.bin", Bytes(400000, 'B'));
+  builder.addFile(u"small.txt", "fits");
+  const auto result = run(builder, {}, "small/out");
+  EXPECT_EQ(result.exitCode, 11);
+  EXPECT_EQ(result.stderrLines(), (std::vector<std::string>{"Error: can not extract: \\big.bin: No space left on device",
+                                                            "Error: archive extracted with errors!"}));
+  EXPECT_EQ(listTree(out()), (std::vector<std::string>{"small.txt"}));
 }
 
 TEST_F(Extraction, DamagedContentIsReportedInListingOrder) {

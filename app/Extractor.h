@@ -25,7 +25,8 @@ class Extractor {
  public:
   using ReportLine = std::function<void(const std::string& line)>;
 
-  // One item reported: the line's leading words, the item, and why (not printed).
+  // One item reported: the line's leading words, the item, and why (printed at the end of a
+  // can-not-extract line; a damage line leaves it out).
   struct Problem {
     std::string_view what;
     std::u16string path;

@@ -17,6 +17,17 @@ namespace {
 constexpr std::string_view kCannotExtract = "Error: can not extract: ";
 constexpr std::string_view kDamagedItem = "Error: damaged item: ";
 constexpr std::string_view kDamagedFolder = "Error: damaged folder: ";
+// Reasons of our own, beside the system's texts, for an item that can not be extracted.
+constexpr std::string_view kUnsafeName = "unsafe name";
+constexpr std::string_view kFolderInTheWay = "a folder is in the way";
+constexpr std::string_view kContentUnreadable = "content cannot be read";
+constexpr std::string_view kSameNameAs = "same name as ";
+
+// The system's text for a failed call, or ours where it would mislead.
+std::string failureText(int error) {
+  if (error == EISDIR) return std::string(kFolderInTheWay);
+  return systemErrorText(error);
+}
 
 // Why a file's content stops short of its size.
 std::string contentShortfall(ContainerFile::ContentEnd end) {
@@ -52,6 +63,11 @@ bool Extractor::extract(std::u16string_view pathInArchive, const std::string& ou
     return written;
   }
   const bool result = writeItem(pathInArchive, start, nullptr);
+  // Without the output folder nothing below can be written: its one line says so for all.
+  if (!folders_.isOpen()) return result;
+  leftOutAfter_.clear();
+  for (const LeftOutItem& item : archive_.tree().leftOut()) leftOutAfter_.emplace(&item.after->record, &item);
+  if (const FolderItemNode* node = archive_.tree().findNode(pathInArchive)) reportLeftOut(&node->record);
   if (afterItem_) afterItem_(pathInArchive);
 
   // Item detail files are not written, but their blocks count as theirs: no later file may
@@ -74,6 +90,7 @@ bool Extractor::extract(std::u16string_view pathInArchive, const std::string& ou
     const std::size_t job = jobOf[i];
     const bool readable = job != SIZE_MAX && !jobs[job].claimOnly;
     writeItem(items[i].path, *items[i].record, readable ? &pipeline.job(job) : nullptr);
+    reportLeftOut(items[i].record);
     if (afterItem_) afterItem_(items[i].path);
   }
   folders_.close();  // a later walk opens its folders afresh, whatever happened to them meanwhile
@@ -102,7 +119,7 @@ std::vector<std::string> Extractor::outputNames(std::u16string_view pathInArchiv
 }
 
 bool Extractor::writeItem(std::u16string_view pathInArchive, const ItemRecord& record, ContentSource* content) {
-  if (!isSafeItemPath(pathInArchive)) return reportItem(kCannotExtract, pathInArchive, "unsafe name");
+  if (!isSafeItemPath(pathInArchive)) return reportItem(kCannotExtract, pathInArchive, std::string(kUnsafeName));
   const std::vector<std::string> names = outputNames(pathInArchive);
   if (record.isFolder()) return writeFolder(pathInArchive, names);
   return writeFile(pathInArchive, record, content, names);
@@ -131,12 +148,12 @@ bool Extractor::writeFile(std::u16string_view pathInArchive, const ItemRecord& r
   const std::uint64_t size = record.size();
   // Content that cannot be read at all is not written from nothing; but a file whose first
   // block is past the end of the archive or another item's is damaged like any cut-off file.
-  if (size > 0 && content == nullptr) return fail("unsafe name");
+  if (size > 0 && content == nullptr) return fail(std::string(kUnsafeName));
   if (size > 0 && content->expected() == 0 && content->end() != ContainerFile::ContentEnd::Missing &&
       content->end() != ContainerFile::ContentEnd::Claimed) {
-    return fail(contentShortfall(content->end()));
+    return fail(std::string(kContentUnreadable));
   }
-  if (names.empty()) return fail(systemErrorText(EINVAL));
+  if (names.empty()) return fail(std::string(kUnsafeName));
 
   OutputFolders::Failure failure;
   if (!folders_.isOpen() && !folders_.openBase(outputBase_, /*create=*/false, failure)) return fail(failure.reason);
@@ -144,14 +161,14 @@ bool Extractor::writeFile(std::u16string_view pathInArchive, const ItemRecord& r
   const DirectoryHandle* folder = folders_.reach(folderNames, /*makeLast=*/false, failure);
   if (folder == nullptr) return fail(failure.reason);
   std::optional<FileWriter> file = FileWriter::createIn(*folder, names.back());
-  if (!file) return fail(systemErrorText(errno));
+  if (!file) return fail(failureText(errno));
   std::uint64_t delivered = 0;
   if (size > 0) {
     for (ContentSource::Piece piece = content->next(); piece.size > 0; piece = content->next()) {
-      if (!file->write(piece.data, piece.size)) return fail(systemErrorText(file->error()));
+      if (!file->write(piece.data, piece.size)) return fail(failureText(file->error()));
     }
     delivered = content->delivered();
-    if (delivered == 0 && content->expected() > 0) return fail(contentShortfall(ContainerFile::ContentEnd::Whole));
+    if (delivered == 0 && content->expected() > 0) return fail(std::string(kContentUnreadable));
   }
 
   // Content that stops short of the recorded size leaves a tail of zeros, made by extending the
@@ -159,8 +176,8 @@ bool Extractor::writeFile(std::u16string_view pathInArchive, const ItemRecord& r
   // tail stops at the archive file's size.
   const bool damaged = delivered < size;
   const std::uint64_t length = std::min(size, std::max(delivered, archive_.container().fileSize()));
-  if (damaged && !file->extendTo(length)) return fail(systemErrorText(file->error()));
-  if (!file->commit(record.accessed, record.modified, record.attributes())) return fail(systemErrorText(file->error()));
+  if (damaged && !file->extendTo(length)) return fail(failureText(file->error()));
+  if (!file->commit(record.accessed, record.modified, record.attributes())) return fail(failureText(file->error()));
   if (damaged) {
     reportItem(kDamagedItem, pathInArchive,
                contentShortfall(delivered < content->expected() ? ContainerFile::ContentEnd::Whole : content->end()));
@@ -169,9 +186,21 @@ bool Extractor::writeFile(std::u16string_view pathInArchive, const ItemRecord& r
 }
 
 bool Extractor::reportItem(std::string_view what, std::u16string_view pathInArchive, std::string reason) {
+  std::string line = std::string(what) + toUtf8Lossy(pathInArchive);
+  if (what == kCannotExtract) line += ": " + reason;  // damage is told by the line alone
   problems_.push_back(Problem{what, std::u16string(pathInArchive), std::move(reason)});
-  report_(std::string(what) + toUtf8Lossy(pathInArchive));
+  report_(line);
   return false;
+}
+
+void Extractor::reportLeftOut(const ItemRecord* item) {
+  const auto [first, last] = leftOutAfter_.equal_range(item);
+  for (auto it = first; it != last; ++it) {
+    const LeftOutItem& left = *it->second;
+    reportItem(kCannotExtract, left.path,
+               left.why == LeftOutItem::Why::SameName ? std::string(kSameNameAs) + toUtf8Lossy(left.namesake)
+                                                      : std::string(kUnsafeName));
+  }
 }
 
 }  // namespace sorvel

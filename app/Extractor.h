@@ -7,6 +7,7 @@
 // link, and files are created inside their open folder: nothing is written outside the output
 // folder, whatever it already holds.
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,7 +25,8 @@ class Extractor {
  public:
   using ReportLine = std::function<void(const std::string& line)>;
 
-  // One item reported: the line's leading words, the item, and why (not printed).
+  // One item reported: the line's leading words, the item, and why (printed at the end of a
+  // can-not-extract line; a damage line leaves it out).
   struct Problem {
     std::string_view what;
     std::u16string path;
@@ -55,6 +57,8 @@ class Extractor {
   // The item's folder names below the output folder.
   std::vector<std::string> outputNames(std::u16string_view pathInArchive) const;
   bool reportItem(std::string_view what, std::u16string_view pathInArchive, std::string reason);
+  // Reports the items the tree left out that are told right after `item`.
+  void reportLeftOut(const ItemRecord* item);
 
   Archive& archive_;
   ReportLine report_;
@@ -62,6 +66,7 @@ class Extractor {
   std::string outputBase_;
   OutputFolders folders_;
   std::vector<Problem> problems_;
+  std::multimap<const ItemRecord*, const LeftOutItem*> leftOutAfter_;  // by the item they follow
   std::function<void(std::u16string_view)> afterItem_;
 };
 

@@ -91,7 +91,7 @@ class Archive {
   std::uint64_t detailTableLoads() const { return detailTableLoads_; }
 
  private:
-  void buildPathMap(NameMap<ItemRecord>& out, NameMap<bool>& damagedFolders);
+  void buildPathMap(NameMap<ItemRecord>& out, NameMap<bool>& damagedFolders, std::vector<LeftOutItem>& leftOut);
   bool refuseOpen(std::uint32_t error);
 
   ContainerFile container_;

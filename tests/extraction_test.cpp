@@ -1,10 +1,15 @@
 // The whole program on archives made by the test builder: what lands on disk, and what is
 // reported for everything that cannot land there.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 #include "support/ArchiveBuilder.h"
@@ -130,7 +135,7 @@ TEST_F(Extraction, ReplacesAnExistingFileButKeepsAReadOnlyOne) {
   const auto result = run(builder);
   EXPECT_EQ(result.exitCode, 11);
   EXPECT_EQ(result.stderrLines(),
-            (std::vector<std::string>{"Error: can not extract: \\locked.txt", "Error: archive extracted with errors!"}));
+            (std::vector<std::string>{"Error: can not extract: \\locked.txt: Permission denied", "Error: archive extracted with errors!"}));
   EXPECT_EQ(readFile(out("writable.txt")), bytesOf("new"));
   EXPECT_EQ(readFile(out("locked.txt")), bytesOf("old"));
   EXPECT_EQ(readFile(out("zz.txt")), bytesOf("after"));
@@ -157,19 +162,144 @@ TEST_F(Extraction, UnsafeNamesAreNeverWrittenAndEachIsReported) {
   const auto result = run(builder, {}, "deep/out");
   EXPECT_EQ(result.exitCode, 11);
   EXPECT_EQ(result.stderrLines(), (std::vector<std::string>{
-                                      "Error: can not extract: \\.",
-                                      "Error: can not extract: \\.\\dot.txt",
-                                      "Error: can not extract: \\..",
-                                      "Error: can not extract: \\..\\x.txt",
-                                      "Error: can not extract: \\..\\y",
-                                      "Error: can not extract: \\..\\y\\z.txt",
-                                      "Error: can not extract: \\a/b.txt",
+                                      "Error: can not extract: \\.: unsafe name",
+                                      "Error: can not extract: \\.\\dot.txt: unsafe name",
+                                      "Error: can not extract: \\..: unsafe name",
+                                      "Error: can not extract: \\..\\x.txt: unsafe name",
+                                      "Error: can not extract: \\..\\y: unsafe name",
+                                      "Error: can not extract: \\..\\y\\z.txt: unsafe name",
+                                      "Error: can not extract: \\a/b.txt: unsafe name",
                                       "Error: archive extracted with errors!",
                                   }));
   EXPECT_EQ(listTree(dir_.file("deep")), (std::vector<std::string>{"out/", "out/...", "out/ok.txt"}));
   EXPECT_FALSE(fs::exists(dir_.file("x.txt")));
   EXPECT_FALSE(fs::exists(dir_.file("deep/x.txt")));
   EXPECT_FALSE(fs::exists(dir_.file("deep/y")));
+}
+
+// Items the archive holds but that cannot have a place of their own on disk: the first under a
+// name is written, every later one is told in listing order, and the run ends with errors.
+TEST_F(Extraction, NothingIsLostWithoutAWord) {
+  struct Case {
+    const char* name;
+    std::function<void(ArchiveBuilder&)> describe;
+    std::vector<std::string> tree;  // what lands on disk
+    std::vector<std::string> lines;  // the lines reported before the closing one
+  };
+  const std::string fffd = "\xEF\xBF\xBD";
+  const Case cases[] = {
+      {"unpaired surrogates that come out as one name",
+       [](ArchiveBuilder& b) {
+         b.addFile(u"s1", "first").storedName = std::u16string(u"a") + char16_t(0xD800) + u".txt";
+         b.addFile(u"s2", "second").storedName = std::u16string(u"a") + char16_t(0xDC00) + u".txt";
+       },
+       {"a" + fffd + ".txt"},
+       {"Error: can not extract: \\a" + fffd + ".txt: same name as \\a" + fffd + ".txt"}},
+      {"an unpaired surrogate and a stored U+FFFD, folders",
+       [](ArchiveBuilder& b) {
+         b.addFile(u"lone\\in.txt", "lone").storedName = u"in.txt";
+         b.addFolder(u"lone").storedName = std::u16string(u"d") + char16_t(0xDBFF);
+         b.addFile(u"real\\other.txt", "real");
+         b.addFolder(u"real").storedName = std::u16string(u"d") + char16_t(0xFFFD);
+       },
+       {"d" + fffd + "/", "d" + fffd + "/in.txt"},
+       {"Error: can not extract: \\d" + fffd + ": same name as \\d" + fffd}},
+      {"an unpaired surrogate alone is written with U+FFFD",
+       [](ArchiveBuilder& b) { b.addFile(u"s", "only").storedName = std::u16string(u"x") + char16_t(0xD834); },
+       {"x" + fffd},
+       {}},
+      {"a backslash into a folder that is not there",
+       [](ArchiveBuilder& b) {
+         b.addFile(u"f", "f").storedName = u"nowhere\\f.txt";
+         b.addFile(u"sub\\g.txt", "g");
+         b.addFolder(u"sub").storedName = u"gone\\sub";
+         b.addFile(u"z.txt", "z");
+       },
+       {"z.txt"},
+       {"Error: can not extract: \\gone\\sub: unsafe name", "Error: can not extract: \\nowhere\\f.txt: unsafe name"}},
+      {"a backslash into a folder that is there writes into it",
+       [](ArchiveBuilder& b) {
+         b.addFile(u"d\\a.txt", "a");
+         b.addFile(u"f", "f").storedName = u"d\\b.txt";
+       },
+       {"d/", "d/a.txt", "d/b.txt"},
+       {}},
+      {"a backslash onto an item of the same path",
+       [](ArchiveBuilder& b) {
+         b.addFile(u"d\\f.txt", "in d");
+         b.addFile(u"f", "from the root").storedName = u"d\\F.TXT";
+       },
+       {"d/", "d/F.TXT"},
+       {"Error: can not extract: \\d\\f.txt: same name as \\d\\F.TXT"}},
+      {"empty names",
+       [](ArchiveBuilder& b) {
+         b.addFile(u"e", "e").storedName = u"";
+         b.addFile(u"d\\e", "e").storedName = u"";
+         b.addFile(u"d\\k.txt", "k");
+       },
+       {"d/", "d/k.txt"},
+       {"Error: can not extract: \\: unsafe name", "Error: can not extract: \\d\\: unsafe name"}},
+      {"a name of backslashes alone",
+       [](ArchiveBuilder& b) { b.addFile(u"b", "b").storedName = u"\\\\"; },
+       {},
+       {"Error: can not extract: \\\\\\: unsafe name"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::TempDir dir;
+    ArchiveBuilder builder;
+    c.describe(builder);
+    const std::string archive = dir.file("archive.sva");
+    ASSERT_TRUE(builder.writeTo(archive));
+    const auto result = testing::runSorvel({archive, dir.file("out")}, "\n", dir.path());
+    std::vector<std::string> lines = c.lines;
+    if (!lines.empty()) lines.push_back("Error: archive extracted with errors!");
+    EXPECT_EQ(result.exitCode, lines.empty() ? 0 : 11);
+    EXPECT_EQ(result.stderrLines(), lines);
+    EXPECT_EQ(listTree(dir.file("out")), c.tree);
+  }
+}
+
+// Each can-not-extract line says why: the system's text, or ours where that would mislead.
+TEST_F(Extraction, EveryItemNotWrittenSaysWhy) {
+  const std::string longName(300, 'n');
+  ArchiveBuilder builder;
+  builder.addFile(u"d\\f.txt", "f");
+  builder.addFile(u"long", "l").storedName = std::u16string(longName.begin(), longName.end());
+  builder.addFile(u"x.txt", "x");
+  dir_.writeFile("out/d", "a file where a folder goes");
+  dir_.makeDir("out/x.txt");
+  const auto result = run(builder);
+  EXPECT_EQ(result.exitCode, 11);
+  EXPECT_EQ(result.stderrLines(), (std::vector<std::string>{
+                                      "Error: can not extract: \\d: Not a directory",
+                                      "Error: can not extract: \\d\\f.txt: Not a directory",
+                                      "Error: can not extract: \\" + longName + ": File name too long",
+                                      "Error: can not extract: \\x.txt: a folder is in the way",
+                                      "Error: archive extracted with errors!",
+                                  }));
+  EXPECT_EQ(listTree(out()), (std::vector<std::string>{"d", "x.txt/"}));
+}
+
+// A full file system, on a tiny one mounted for the test.
+TEST_F(Extraction, AFullFileSystemIsNamed) {
+  if (::geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+  const std::string mountPoint = dir_.makeDir("small");
+  if (::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=64k") != 0) {
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+  }
+  struct Unmount {
+    std::string path;
+    ~Unmount() { ::umount(path.c_str()); }
+  } unmount{mountPoint};
+  ArchiveBuilder builder;
+  builder.addFile(u"big.bin", Bytes(400000, 'B'));
+  builder.addFile(u"small.txt", "fits");
+  const auto result = run(builder, {}, "small/out");
+  EXPECT_EQ(result.exitCode, 11);
+  EXPECT_EQ(result.stderrLines(), (std::vector<std::string>{"Error: can not extract: \\big.bin: No space left on device",
+                                                            "Error: archive extracted with errors!"}));
+  EXPECT_EQ(listTree(out()), (std::vector<std::string>{"small.txt"}));
 }
 
 TEST_F(Extraction, DamagedContentIsReportedInListingOrder) {
@@ -199,8 +329,8 @@ TEST_F(Extraction, DamagedContentIsReportedInListingOrder) {
   EXPECT_EQ(result.exitCode, 11);
   EXPECT_EQ(result.stderrLines(), (std::vector<std::string>{
                                       "Error: damaged item: \\files\\b_short.bin",
-                                      "Error: can not extract: \\files\\c_free.bin",
-                                      "Error: can not extract: \\files\\d_loop.bin",
+                                      "Error: can not extract: \\files\\c_free.bin: content cannot be read",
+                                      "Error: can not extract: \\files\\d_loop.bin: content cannot be read",
                                       "Error: damaged item: \\files\\e_huge.bin",
                                       "Error: archive extracted with errors!",
                                   }));
@@ -228,20 +358,34 @@ TEST_F(Extraction, DamagedFoldersAreCreatedEmptyAndReported) {
   EXPECT_EQ(listTree(out()), (std::vector<std::string>{"aaa/", "aaa/inside.txt", "bad/", "loop/", "top.txt"}));
 }
 
-TEST_F(Extraction, ItemsBelowAnOutputFolderWithoutParentFailOneByOne) {
+// The output folder that cannot be made, or is not a folder, is told once: nothing below it
+// could be written either.
+TEST_F(Extraction, AnOutputFolderThatCannotBeMadeIsReportedOnce) {
+  struct Case {
+    const char* name;
+    const char* outName;
+    const char* fileInTheWay;  // made before the run, or null
+    const char* line;
+  };
+  const Case cases[] = {
+      {"parent missing", "missing/out", nullptr, "Error: can not extract: \\: No such file or directory"},
+      {"a file in its place", "out", "out", "Error: can not extract: \\: Not a directory"},
+      {"below a file", "file/out", "file", "Error: can not extract: \\: Not a directory"},
+  };
   ArchiveBuilder builder;
   builder.addFile(u"d\\f.txt", "f");
   builder.addFile(u"g.txt", "g");
-  const auto result = run(builder, {}, "missing/out");
-  EXPECT_EQ(result.exitCode, 11);
-  EXPECT_EQ(result.stderrLines(), (std::vector<std::string>{
-                                      "Error: can not extract: \\",
-                                      "Error: can not extract: \\d",
-                                      "Error: can not extract: \\d\\f.txt",
-                                      "Error: can not extract: \\g.txt",
-                                      "Error: archive extracted with errors!",
-                                  }));
-  EXPECT_FALSE(fs::exists(dir_.file("missing")));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::TempDir dir;
+    if (c.fileInTheWay != nullptr) dir.writeFile(c.fileInTheWay, "a file");
+    const std::string archive = dir.file("archive.sva");
+    ASSERT_TRUE(builder.writeTo(archive));
+    const auto result = testing::runSorvel({archive, dir.file(c.outName)}, "\n", dir.path());
+    EXPECT_EQ(result.exitCode, 11);
+    EXPECT_EQ(result.stderrLines(), (std::vector<std::string>{c.line, "Error: archive extracted with errors!"}));
+    EXPECT_FALSE(fs::exists(dir.file("missing")));
+  }
 }
 
 TEST_F(Extraction, AFullDiskLeavesNeitherAPartialNorATemporaryFile) {
@@ -261,7 +405,7 @@ TEST_F(Extraction, AFullDiskLeavesNeitherAPartialNorATemporaryFile) {
   request.workingDirectory = dir_.path();
   const auto result = testing::runProcess(request);
   EXPECT_EQ(result.exitCode, 11);
-  EXPECT_EQ(result.stderrLines(), (std::vector<std::string>{"Error: can not extract: \\large.bin",
+  EXPECT_EQ(result.stderrLines(), (std::vector<std::string>{"Error: can not extract: \\large.bin: File too large",
                                                             "Error: archive extracted with errors!"}));
   EXPECT_EQ(listTree(dir_.file("out")), (std::vector<std::string>{"large.bin", "small.txt", "z.txt"}));
   EXPECT_EQ(readFile(dir_.file("out/large.bin")), bytesOf("the old large file"));
@@ -364,12 +508,12 @@ TEST_F(Extraction, LinksInTheOutputFolderAreNeitherFollowedNorRemoved) {
   const auto result = run(builder, {}, "outlink");
   EXPECT_EQ(result.exitCode, 11);
   EXPECT_EQ(result.stderrLines(), (std::vector<std::string>{
-                                      "Error: can not extract: \\cfg",
-                                      "Error: can not extract: \\cfg\\authorized_keys",
-                                      "Error: can not extract: \\cfg\\sub",
-                                      "Error: can not extract: \\cfg\\sub\\x.txt",
-                                      "Error: can not extract: \\gone",
-                                      "Error: can not extract: \\gone\\f.txt",
+                                      "Error: can not extract: \\cfg: symbolic link in the way",
+                                      "Error: can not extract: \\cfg\\authorized_keys: symbolic link in the way",
+                                      "Error: can not extract: \\cfg\\sub: symbolic link in the way",
+                                      "Error: can not extract: \\cfg\\sub\\x.txt: symbolic link in the way",
+                                      "Error: can not extract: \\gone: symbolic link in the way",
+                                      "Error: can not extract: \\gone\\f.txt: symbolic link in the way",
                                       "Error: archive extracted with errors!",
                                   }));
   EXPECT_EQ(listTree(dir_.file("outside")), (std::vector<std::string>{"authorized_keys"}));

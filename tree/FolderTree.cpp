@@ -64,9 +64,9 @@ std::pair<SvFolder*, std::u16string> FolderTree::findParentFolder(std::u16string
   return {folder, std::u16string(pending)};
 }
 
-const FolderItemNode* FolderTree::findNode(std::u16string_view path) const {
+const FolderItemNode* FolderTree::deepestNode(std::u16string_view path, bool& complete) const {
   const FolderItemNode* node = root_.get();
-  const bool found = forEachComponent(path, [&](std::u16string_view component) {
+  complete = forEachComponent(path, [&](std::u16string_view component) {
     if (!node->isFolder()) return false;
     const auto& children = static_cast<const SvFolder*>(node)->children;
     auto it = children.find(component);
@@ -74,14 +74,29 @@ const FolderItemNode* FolderTree::findNode(std::u16string_view path) const {
     node = it->second.get();
     return true;
   });
-  return found ? node : nullptr;
+  return node;
+}
+
+const FolderItemNode* FolderTree::findNode(std::u16string_view path) const {
+  bool complete = false;
+  const FolderItemNode* node = deepestNode(path, complete);
+  return complete ? node : nullptr;
 }
 
 FolderItemNode* FolderTree::findNode(std::u16string_view path) {
   return const_cast<FolderItemNode*>(static_cast<const FolderTree*>(this)->findNode(path));
 }
 
+void FolderTree::setLeftOut(std::vector<LeftOutItem> items) {
+  for (LeftOutItem& item : items) {
+    bool complete = false;
+    item.after = deepestNode(item.why == LeftOutItem::Why::SameName ? item.namesake : item.folder, complete);
+  }
+  leftOut_ = std::move(items);
+}
+
 void FolderTree::clearTree() {
+  leftOut_.clear();
   // Detach subtrees onto a work list so that no destructor recurses through a deep tree.
   std::vector<std::unique_ptr<FolderItemNode>> pending;
   for (auto& [name, child] : root_->children) pending.push_back(std::move(child));

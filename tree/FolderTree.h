@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "tree/ItemRecord.h"
 #include "tree/NameRules.h"
@@ -43,6 +44,20 @@ struct Deposit final : FolderItemNode {
   Deposit() : FolderItemNode(kFileKind) {}
 };
 
+// An item of the archive that has no place of its own in the tree: its name is held by another
+// item of its folder (compareNames alike, or alike on disk once unpaired surrogates become
+// U+FFFD), or it is empty, or holds a backslash that leads into a folder that is not there.
+// Kept so that extraction tells about it instead of losing it without a word.
+struct LeftOutItem {
+  enum class Why { SameName, UnsafeName };
+  Why why;
+  std::u16string path;      // its folder's path and its stored name
+  std::u16string namesake;  // SameName: the path of the item that holds the name
+  std::u16string folder;    // the path of the folder whose directory holds it
+  // Told right after this node: the namesake, else the nearest folder of the tree on its way.
+  const FolderItemNode* after = nullptr;
+};
+
 class FolderTree {
  public:
   FolderTree();  // the root alone: name "\", a folder whose directory starts at block 2
@@ -65,11 +80,20 @@ class FolderTree {
   // The node at `path` (the root for a path without components), or null.
   const FolderItemNode* findNode(std::u16string_view path) const;
   FolderItemNode* findNode(std::u16string_view path);
-  // Deletes every node below the root, deepest first, without recursion.
+  // Deletes every node below the root, deepest first, without recursion, and the items left out.
   void clearTree();
 
+  // The items left out of the tree, in the order they were met; `after` set by setLeftOut to the
+  // deepest node found on the way to the namesake (SameName) or to the folder (UnsafeName).
+  const std::vector<LeftOutItem>& leftOut() const { return leftOut_; }
+  void setLeftOut(std::vector<LeftOutItem> items);
+
  private:
+  // The node reached by following `path` as far as the tree has it; `complete` when all the way.
+  const FolderItemNode* deepestNode(std::u16string_view path, bool& complete) const;
+
   std::unique_ptr<SvFolder> root_;
+  std::vector<LeftOutItem> leftOut_;
 };
 
 }  // namespace sorvel

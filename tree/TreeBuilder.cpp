@@ -1,11 +1,14 @@
 // Reading every directory of an opened archive into the folder tree.
 #include <deque>
+#include <map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
 
 #include "archive/Archive.h"
 #include "archive/ChainByteSource.h"
+#include "platform/Utf16.h"
+#include "tree/DetailTable.h"
 #include "tree/DirectoryParser.h"
 
 namespace sorvel {
@@ -74,7 +77,7 @@ DirectoryRead Archive::readDirectory(std::uint32_t firstBlock, NameMap<ItemRecor
   return DirectoryRead::Malformed;
 }
 
-void Archive::buildPathMap(NameMap<ItemRecord>& out, NameMap<bool>& damagedFolders) {
+void Archive::buildPathMap(NameMap<ItemRecord>& out, NameMap<bool>& damagedFolders, std::vector<LeftOutItem>& leftOut) {
   out.clear();
   damagedFolders.clear();
   // A directory chain is read once: a folder that leads back to a chain already read (its own
@@ -103,16 +106,29 @@ void Archive::buildPathMap(NameMap<ItemRecord>& out, NameMap<bool>& damagedFolde
         break;
       }
       keyUnitsLeft -= path.size() + name.size() + 1;
+      if (name.empty()) {  // its key would be its folder's own
+        leftOut.push_back({LeftOutItem::Why::UnsafeName, path, {}, path});
+        continue;
+      }
       std::u16string key = path + name;
+      if (record.isFolder()) key.push_back(u'\\');
+      // A name holding a backslash can spell the key of an item read before. (Within one
+      // directory, names alike but for ASCII letter case are one item, spelled as the first with
+      // the last one's record: that is how such archives have always come out.)
+      if (auto held = out.find(key); held != out.end()) {
+        if (compareNames(leafName(path + name), kDetailFileName) != 0) {
+          leftOut.push_back({LeftOutItem::Why::SameName, path + name, stripTrailingSeparators(held->first), path});
+        }
+        continue;
+      }
       if (record.isFolder()) {
-        key.push_back(u'\\');
         if (key.size() > kMaxPathUnits) {
           insertOrReplace(damagedFolders, key, true);
         } else {
           queue.emplace_back(record.firstBlock(), key);
         }
       }
-      insertOrReplace(out, key, std::move(record));
+      out.emplace(std::move(key), std::move(record));
     }
   }
 }
@@ -121,8 +137,47 @@ bool Archive::rebuildTree() {
   tree_.clearTree();
   NameMap<ItemRecord> items;
   NameMap<bool> damagedFolders;
-  buildPathMap(items, damagedFolders);
+  std::vector<LeftOutItem> leftOut;
+  buildPathMap(items, damagedFolders, leftOut);
+  // Names that hold an unpaired surrogate, by folder, as they are written: with U+FFFD.
+  std::map<std::pair<const SvFolder*, std::u16string>, std::u16string> writtenNames;
   for (const auto& [key, record] : items) {
+    const std::u16string path = record.isFolder() ? key.substr(0, key.size() - 1) : key;
+    const auto [folder, leaf] = tree_.findParentFolder(path);
+    if (folder == nullptr) {
+      // A stored name with a backslash may point into a folder that is not there. Anything
+      // else is below a folder left out, and goes with it.
+      const std::u16string name = assembleName(record.nameEntries);
+      if (name.find(u'\\') != std::u16string::npos) {
+        leftOut.push_back({LeftOutItem::Why::UnsafeName, path, {}, path.substr(0, path.size() - name.size())});
+      }
+      continue;
+    }
+    std::u16string_view named = path;  // without the backslashes a stored name may end with
+    while (!named.empty() && named.back() == u'\\') named.remove_suffix(1);
+    if (leaf.empty()) {  // a name of backslashes alone
+      leftOut.push_back({LeftOutItem::Why::UnsafeName, path, {}, std::u16string(named)});
+      continue;
+    }
+    const std::u16string folderPath(named.substr(0, named.size() - leaf.size()));
+    const std::u16string written = toUtf16(toUtf8Lossy(leaf));
+    std::u16string namesake;
+    if (auto held = folder->children.find(leaf); held != folder->children.end()) {
+      namesake = folderPath + held->second->name;
+    } else if (auto same = writtenNames.find({folder, written}); same != writtenNames.end()) {
+      namesake = same->second;
+    } else if (written != leaf) {
+      if (auto plain = folder->children.find(written); plain != folder->children.end() && plain->second->name == written) {
+        namesake = folderPath + plain->second->name;
+      }
+    }
+    if (!namesake.empty()) {
+      if (compareNames(leaf, kDetailFileName) != 0) {
+        leftOut.push_back({LeftOutItem::Why::SameName, path, namesake, folderPath});
+      }
+      continue;
+    }
+    if (written != leaf) writtenNames.emplace(std::make_pair(folder, written), path);
     if (record.isFolder()) {
       tree_.addFolder(key, record);
     } else {
@@ -133,6 +188,7 @@ bool Archive::rebuildTree() {
     FolderItemNode* node = tree_.findNode(key);
     if (node != nullptr && node->isFolder()) static_cast<SvFolder*>(node)->damaged = true;
   }
+  tree_.setLeftOut(std::move(leftOut));
   return true;
 }
 

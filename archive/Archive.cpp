@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "archive/ArchiveHeader.h"
-#include "archive/ByteOrder.h"
+#include "base/ByteOrder.h"
 #include "crypto/KeyBlock.h"
 #include "crypto/PasswordCheck.h"
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "archive/ContainerFile.h"
-#include "crypto/Bytes.h"
+#include "base/Bytes.h"
 #include "tree/DetailCache.h"
 #include "tree/FolderTree.h"
 #include "tree/ItemRecord.h"

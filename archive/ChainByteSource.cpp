@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "crypto/Bytes.h"
+#include "base/Bytes.h"
 
 namespace sorvel {
 

@@ -2,7 +2,7 @@
 // The content of a block chain as a ByteSource: `size` is the chain's capacity as its walk
 // reported it; the readable blocks of its extents follow one another from offset 0, and
 // everything from the first block that cannot be read on is zero.
-#include "archive/ByteSource.h"
+#include "base/ByteSource.h"
 #include "archive/ContainerFile.h"
 
 namespace sorvel {

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <utility>
 
-#include "archive/ByteOrder.h"
+#include "base/ByteOrder.h"
 
 namespace sorvel {
 

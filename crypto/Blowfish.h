@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "crypto/Bytes.h"
+#include "base/Bytes.h"
 #include "crypto/BlowfishTables.h"
 
 namespace sorvel {

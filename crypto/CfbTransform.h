@@ -8,7 +8,7 @@
 
 #include <crypto++/secblock.h>
 
-#include "crypto/Bytes.h"
+#include "base/Bytes.h"
 
 namespace sorvel {
 

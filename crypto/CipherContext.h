@@ -6,7 +6,7 @@
 #include <memory>
 #include <optional>
 
-#include "crypto/Bytes.h"
+#include "base/Bytes.h"
 #include "crypto/CipherType.h"
 
 namespace sorvel {

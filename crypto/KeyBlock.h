@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "crypto/Bytes.h"
+#include "base/Bytes.h"
 
 namespace sorvel {
 

@@ -2,7 +2,7 @@
 // Checks a password against the archive's key block and keys the two cipher contexts.
 #include <string>
 
-#include "crypto/Bytes.h"
+#include "base/Bytes.h"
 #include "crypto/CipherContext.h"
 #include "platform/ReadOnlyFile.h"
 

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "archive/ByteOrder.h"
-#include "crypto/Bytes.h"
+#include "base/ByteOrder.h"
+#include "base/Bytes.h"
 
 namespace sorvel {
 namespace {

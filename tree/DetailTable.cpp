@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "archive/ByteOrder.h"
+#include "base/ByteOrder.h"
 
 namespace sorvel {
 namespace {

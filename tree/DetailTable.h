@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "archive/ByteSource.h"
-#include "crypto/Bytes.h"
+#include "base/ByteSource.h"
+#include "base/Bytes.h"
 #include "tree/NameRules.h"
 
 namespace sorvel {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/ByteOrder.h"
+#include "base/ByteOrder.h"
 
 namespace sorvel {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <span>
 
-#include "crypto/Bytes.h"
+#include "base/Bytes.h"
 
 namespace sorvel {
 

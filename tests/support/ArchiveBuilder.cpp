@@ -7,7 +7,7 @@
 #include <functional>
 #include <memory>
 
-#include "archive/ByteOrder.h"
+#include "base/ByteOrder.h"
 #include "support/ArchivePlan.h"
 #include "support/ArchiveSealer.h"
 #include "support/HeaderEncoder.h"

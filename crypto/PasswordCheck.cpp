@@ -19,13 +19,6 @@ constexpr std::size_t kHeaderCipherTypeOffset = 55;
 
 }  // namespace
 
-bool checkPassword(const std::string& archivePath, const Bytes& passwordBytes, CipherContext& keyBlockCipher,
-                   CipherContext& dataCipher) {
-  ReadOnlyFile archive;
-  if (!archive.open(archivePath)) return false;
-  return checkPassword(archive, passwordBytes, keyBlockCipher, dataCipher);
-}
-
 bool checkPassword(const ReadOnlyFile& archive, const Bytes& passwordBytes, CipherContext& keyBlockCipher,
                    CipherContext& dataCipher) {
   // Reads are left zero where the file is shorter; one that finds nothing at all fails the check.

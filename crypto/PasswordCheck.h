@@ -1,7 +1,5 @@
 #pragma once
 // Checks a password against the archive's key block and keys the two cipher contexts.
-#include <string>
-
 #include "base/Bytes.h"
 #include "crypto/CipherContext.h"
 #include "platform/ReadOnlyFile.h"
@@ -13,9 +11,6 @@ namespace sorvel {
 // On a match `dataCipher` also gets the password as its key. `dataCipher`'s type and salt are set
 // whenever the key block could be decrypted, also when the digest differs.
 bool checkPassword(const ReadOnlyFile& archive, const Bytes& passwordBytes, CipherContext& keyBlockCipher,
-                   CipherContext& dataCipher);
-// The same on the file at `archivePath`, opened for the check alone.
-bool checkPassword(const std::string& archivePath, const Bytes& passwordBytes, CipherContext& keyBlockCipher,
                    CipherContext& dataCipher);
 
 }  // namespace sorvel

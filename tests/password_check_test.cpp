@@ -12,6 +12,7 @@
 
 #include "crypto/KeyBlock.h"
 #include "crypto/PasswordDigest.h"
+#include "platform/ReadOnlyFile.h"
 #include "support/HexBytes.h"
 
 namespace sorvel {
@@ -19,6 +20,13 @@ namespace {
 
 using testing::hexBytes;
 using testing::textBytes;
+
+// The check on the file at `path`, opened for it alone.
+bool checkPasswordAt(const std::string& path, const Bytes& typed, CipherContext& keyBlockCipher,
+                     CipherContext& dataCipher) {
+  ReadOnlyFile archive;
+  return archive.open(path) && checkPassword(archive, typed, keyBlockCipher, dataCipher);
+}
 
 constexpr std::int32_t kNone = static_cast<std::int32_t>(CipherType::None);
 constexpr std::int32_t kAesCfb = static_cast<std::int32_t>(CipherType::AesCfb);
@@ -177,7 +185,7 @@ TEST_F(PasswordCheckTest, ChecksTheDigestAndKeysBothContexts) {
     CipherContext keyBlockCipher;
     CipherContext dataCipher;
 
-    EXPECT_EQ(checkPassword(path, c.typed, keyBlockCipher, dataCipher), c.matches);
+    EXPECT_EQ(checkPasswordAt(path, c.typed, keyBlockCipher, dataCipher), c.matches);
 
     EXPECT_EQ(keyBlockCipher.type(), c.archive.headerCipher);
     EXPECT_EQ(keyBlockCipher.key(), c.typed);
@@ -209,7 +217,7 @@ TEST_F(PasswordCheckTest, UnreadableHeaderLeavesBothContextsUntouched) {
     SCOPED_TRACE(path);
     CipherContext keyBlockCipher;
     CipherContext dataCipher;
-    EXPECT_FALSE(checkPassword(path, textBytes("pw"), keyBlockCipher, dataCipher));
+    EXPECT_FALSE(checkPasswordAt(path, textBytes("pw"), keyBlockCipher, dataCipher));
     EXPECT_TRUE(keyBlockCipher.key().empty());
     EXPECT_TRUE(keyBlockCipher.salt().empty());
     EXPECT_EQ(dataCipher.type(), 0);
@@ -224,7 +232,7 @@ TEST_F(PasswordCheckTest, KeyBlockCipherDecryptsTheKeyBlockAfterSuccess) {
   const std::string path = writeFile("archive", file);
   CipherContext keyBlockCipher;
   CipherContext dataCipher;
-  ASSERT_TRUE(checkPassword(path, archive.password, keyBlockCipher, dataCipher));
+  ASSERT_TRUE(checkPasswordAt(path, archive.password, keyBlockCipher, dataCipher));
 
   const auto plain = keyBlockCipher.decrypt(file.data() + kKeyBlockOffset, kKeyBlockSize, 0);
   ASSERT_TRUE(plain);

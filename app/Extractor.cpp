@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "app/OutputPath.h"
-#include "archive/ChainReader.h"
+#include "archive/ContentReader.h"
 #include "archive/ContentPipeline.h"
 #include "platform/FileWriter.h"
 #include "platform/SystemError.h"
@@ -46,7 +46,7 @@ bool Extractor::extract(std::u16string_view pathInArchive, const std::string& ou
   ItemRecord start;
   if (!archive_.findItem(pathInArchive, start)) return false;
   if (!start.isFolder()) {
-    ChainReader content(archive_.container(), start.firstBlock(), start.size(), archive_.directoryBlocks());
+    ContentReader content(archive_.container(), start.firstBlock(), start.size(), archive_.directoryBlocks());
     const bool written = writeItem(pathInArchive, start, &content);
     folders_.close();
     return written;
@@ -87,7 +87,7 @@ bool Extractor::extractItem(std::u16string_view pathInArchive) {
   if (record.isFolder()) {
     written = writeItem(pathInArchive, record, nullptr);
   } else {
-    ChainReader content(archive_.container(), record.firstBlock(), record.size(), archive_.directoryBlocks());
+    ContentReader content(archive_.container(), record.firstBlock(), record.size(), archive_.directoryBlocks());
     written = writeItem(pathInArchive, record, &content);
   }
   folders_.close();

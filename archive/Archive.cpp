@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "archive/ArchiveHeader.h"
-#include "archive/ChainReader.h"
+#include "archive/ContentReader.h"
 #include "base/ByteOrder.h"
 #include "crypto/KeyBlock.h"
 #include "crypto/PasswordCheck.h"
@@ -86,7 +86,7 @@ std::uint64_t Archive::readContent(std::u16string_view path, Bytes& out) {
   out.clear();
   if (record.size() == 0) return 0;
   out.assign(record.size(), 0);
-  ChainReader reader(container_, record.firstBlock(), record.size());
+  ContentReader reader(container_, record.firstBlock(), record.size());
   std::uint64_t done = 0;
   while (done < out.size()) {
     const std::size_t n = reader.read(out.data() + done, out.size() - done);

@@ -67,7 +67,6 @@ class Archive {
   const std::vector<bool>& directoryBlocks() const { return chains_.directoryBlocks(); }
 
   ContainerFile& container() { return container_; }
-  const FolderTree& tree() const { return tree_; }
   const std::u16string& currentFolder() const { return currentFolder_; }
   std::uint32_t lastError() const { return lastError_; }
   std::uint64_t detailTableLoads() const { return details_.loads(); }

@@ -1,6 +1,6 @@
 #include "archive/ContainerChains.h"
 
-#include "archive/ChainByteSource.h"
+#include "archive/TableReader.h"
 
 namespace sorvel {
 namespace {
@@ -48,7 +48,7 @@ ChainSource::Directory ContainerChains::openDirectory(std::uint32_t firstBlock) 
       return directory;
     }
   }
-  auto bytes = std::make_unique<ChainByteSource>(container_, extents, capacity);
+  auto bytes = std::make_unique<TableReader>(container_, extents, capacity);
   if (!bytes->readable()) return directory;
   claim(extents, directoryBlocks_);
   directory.cut = cut;
@@ -61,7 +61,7 @@ std::unique_ptr<ByteSource> ContainerChains::openStored(std::uint32_t firstBlock
   ExtentList extents;
   container_.chainExtents(firstBlock, extents);
   const std::uint64_t capacity = container_.storedPrefix(extents);
-  auto bytes = std::make_unique<ChainByteSource>(container_, extents, capacity);
+  auto bytes = std::make_unique<TableReader>(container_, extents, capacity);
   if (capacity == 0 || !bytes->readable()) return nullptr;
   return bytes;
 }

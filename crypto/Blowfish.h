@@ -29,6 +29,7 @@ class BlowfishState {
   void encryptBlock(std::uint32_t& left, std::uint32_t& right) const;
   void decryptBlock(std::uint32_t& left, std::uint32_t& right) const;
 
+  // encryptBuffer serves the test archive builder only (through CipherContext::encrypt).
   // A new buffer of `length` rounded up to a multiple of 8 holding the transformed blocks; the
   // partial last block is zero-padded before it is transformed. Nothing when `length` is 0.
   std::optional<Bytes> encryptBuffer(const std::uint8_t* data, std::size_t length) const;

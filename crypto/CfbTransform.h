@@ -12,6 +12,7 @@
 
 namespace sorvel {
 
+// Encrypt serves the test archive builder only (through CipherContext::encrypt).
 enum class CfbDirection { Encrypt, Decrypt };
 
 inline constexpr std::size_t kCfbChunkSize = 4096;

@@ -160,7 +160,7 @@ bool Extractor::writeFile(std::u16string_view pathInArchive, const ItemRecord& r
   const bool damaged = delivered < size;
   const std::uint64_t length = std::min(size, std::max(delivered, archive_.container().fileSize()));
   if (damaged && !file->extendTo(length)) return fail(systemErrorText(file->error()));
-  if (!file->commit(record.accessed, record.modified, record.attributes())) return fail(systemErrorText(file->error()));
+  if (!file->commit(record.accessed, record.modified, record.isReadOnly())) return fail(systemErrorText(file->error()));
   if (damaged) {
     reportItem(kDamagedItem, pathInArchive,
                contentShortfall(delivered < content->expected() ? ContainerFile::ContentEnd::Whole : content->end()));

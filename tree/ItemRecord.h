@@ -59,6 +59,8 @@ struct ItemRecord {
   std::uint64_t size() const { return entry.size(); }
   std::uint32_t firstBlock() const { return entry.firstBlock(); }
   bool isFolder() const { return (attributes() & kFolderAttribute) != 0; }
+  // The other attribute bits (hidden, system, archive) mean nothing to an extracted file.
+  bool isReadOnly() const { return (attributes() & kReadOnlyAttribute) != 0; }
 };
 
 // The name of a group: the name entry right before the item entry holds the first 20 units, the

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "app/Messages.h"
 #include "app/OutputPath.h"
 #include "archive/ContentReader.h"
 #include "archive/ContentPipeline.h"
@@ -14,23 +15,19 @@
 namespace sorvel {
 namespace {
 
-constexpr std::string_view kCannotExtract = "Error: can not extract: ";
-constexpr std::string_view kDamagedItem = "Error: damaged item: ";
-constexpr std::string_view kDamagedFolder = "Error: damaged folder: ";
-
 // Why a file's content stops short of its size.
 std::string contentShortfall(ContainerFile::ContentEnd end) {
   switch (end) {
     case ContainerFile::ContentEnd::Whole:
-      return "a block could not be read";
+      return std::string(Message::BlockUnreadable);
     case ContainerFile::ContentEnd::Short:
-      return "its chain is shorter than its size";
+      return std::string(Message::ChainTooShort);
     case ContainerFile::ContentEnd::Missing:
-      return "the archive file is cut off";
+      return std::string(Message::ArchiveCutOff);
     case ContainerFile::ContentEnd::Claimed:
-      return "its chain runs into blocks of another item";
+      return std::string(Message::ChainRunsIntoAnother);
     case ContainerFile::ContentEnd::Broken:
-      return "its chain is broken";
+      return std::string(Message::ChainBroken);
   }
   return {};
 }
@@ -102,7 +99,7 @@ std::vector<std::string> Extractor::outputNames(std::u16string_view pathInArchiv
 }
 
 bool Extractor::writeItem(std::u16string_view pathInArchive, const ItemRecord& record, ContentSource* content) {
-  if (!isSafeItemPath(pathInArchive)) return reportItem(kCannotExtract, pathInArchive, "unsafe name");
+  if (!isSafeItemPath(pathInArchive)) return reportItem(Message::CannotExtract, pathInArchive, std::string(Message::UnsafeName));
   const std::vector<std::string> names = outputNames(pathInArchive);
   if (record.isFolder()) return writeFolder(pathInArchive, names);
   return writeFile(pathInArchive, record, content, names);
@@ -115,9 +112,9 @@ bool Extractor::writeFolder(std::u16string_view pathInArchive, const std::vector
                                   : (folders_.isOpen() || folders_.openBase(outputBase_, false, failure)) &&
                                         folders_.reach(names, /*makeLast=*/true, failure) != nullptr;
   if (!made) {
-    reportItem(kCannotExtract, pathInArchive, failure.reason);
+    reportItem(Message::CannotExtract, pathInArchive, failure.reason);
   } else if (archive_.isDamagedFolder(pathInArchive)) {
-    reportItem(kDamagedFolder, pathInArchive, "its directory is damaged");
+    reportItem(Message::DamagedFolder, pathInArchive, std::string(Message::DirectoryDamaged));
   }
   return true;
 }
@@ -126,12 +123,12 @@ bool Extractor::writeFile(std::u16string_view pathInArchive, const ItemRecord& r
                           const std::vector<std::string>& names) {
   auto fail = [&](std::string reason) {
     if (content != nullptr) content->abandon();  // what is left of it is not read
-    return reportItem(kCannotExtract, pathInArchive, std::move(reason));
+    return reportItem(Message::CannotExtract, pathInArchive, std::move(reason));
   };
   const std::uint64_t size = record.size();
   // Content that cannot be read at all is not written from nothing; but a file whose first
   // block is past the end of the archive or another item's is damaged like any cut-off file.
-  if (size > 0 && content == nullptr) return fail("unsafe name");
+  if (size > 0 && content == nullptr) return fail(std::string(Message::UnsafeName));
   if (size > 0 && content->expected() == 0 && content->end() != ContainerFile::ContentEnd::Missing &&
       content->end() != ContainerFile::ContentEnd::Claimed) {
     return fail(contentShortfall(content->end()));
@@ -162,7 +159,7 @@ bool Extractor::writeFile(std::u16string_view pathInArchive, const ItemRecord& r
   if (damaged && !file->extendTo(length)) return fail(systemErrorText(file->error()));
   if (!file->commit(record.accessed, record.modified, record.isReadOnly())) return fail(systemErrorText(file->error()));
   if (damaged) {
-    reportItem(kDamagedItem, pathInArchive,
+    reportItem(Message::DamagedItem, pathInArchive,
                contentShortfall(delivered < content->expected() ? ContainerFile::ContentEnd::Whole : content->end()));
   }
   return true;

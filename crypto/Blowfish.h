@@ -47,6 +47,10 @@ class BlowfishState {
   enum class Direction { Encrypt, Decrypt };
 
   std::uint32_t round(std::uint32_t x) const;
+  template <Direction kDirection>
+  void transformBlock(std::uint32_t& left, std::uint32_t& right) const;
+  template <Direction kDirection>
+  std::optional<Bytes> transformBuffer(const std::uint8_t* data, std::size_t length) const;
   // Transforms every 8-byte block of `buffer` in place; `length` is a multiple of 8.
   template <Direction kDirection>
   void transformBlocks(std::uint8_t* buffer, std::size_t length) const;

@@ -16,11 +16,6 @@ namespace sorvel::testing {
 
 namespace {
 
-std::u16string_view withoutLeadingSeparators(std::u16string_view path) {
-  while (!path.empty() && path.front() == u'\\') path.remove_prefix(1);
-  return path;
-}
-
 using Sink = std::function<void(const std::uint8_t* data, std::size_t length)>;
 
 // Writes the archive's bytes in file order, at most `plan.clippedSize` of them, then zeros up to

@@ -30,7 +30,12 @@ bool Archive::refuseOpen(std::uint32_t error) {
 bool Archive::attach(ReadOnlyFile file) { return container_.adoptFile(std::move(file)); }
 
 bool Archive::checkPassword(const Bytes& passwordBytes) {
-  return sorvel::checkPassword(container_.file(), passwordBytes, container_.keyBlockCipher, container_.dataCipher);
+  // Reads are left zero where the file is shorter; one that finds nothing at all fails the check.
+  std::array<std::uint8_t, kArchiveHeaderSize> bytes{};
+  if (container_.file().readAt(0, bytes.data(), bytes.size()) == 0) return false;
+  const ArchiveHeader header = ArchiveHeader::parse(bytes.data());
+  return sorvel::checkPassword(container_.file(), KeyBlockSealing{header.cipherType, header.keySalt}, passwordBytes,
+                               container_.keyBlockCipher, container_.dataCipher);
 }
 
 bool Archive::open(const std::string& archivePath) {

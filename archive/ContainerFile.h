@@ -16,6 +16,8 @@
 
 namespace sorvel {
 
+// The chain table: one 32-bit entry per block number from this file offset on, the data blocks
+// after it (docs/FORMAT.md, "Chain table" and "Blocks").
 inline constexpr std::uint64_t kChainTableOffset = 1024;
 
 // Chain table entries: 0 marks a free block, 1 the last block of a chain, anything else the next.

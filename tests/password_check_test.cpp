@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "archive/ArchiveHeader.h"
 #include "crypto/KeyBlock.h"
 #include "crypto/PasswordDigest.h"
 #include "platform/ReadOnlyFile.h"
@@ -21,11 +22,15 @@ namespace {
 using testing::hexBytes;
 using testing::textBytes;
 
-// The check on the file at `path`, opened for it alone.
+// The check on the file at `path`, opened for it alone, as the archive makes it: sealed as its
+// header says.
 bool checkPasswordAt(const std::string& path, const Bytes& typed, CipherContext& keyBlockCipher,
                      CipherContext& dataCipher) {
   ReadOnlyFile archive;
-  return archive.open(path) && checkPassword(archive, typed, keyBlockCipher, dataCipher);
+  std::array<std::uint8_t, kArchiveHeaderSize> bytes{};
+  if (!archive.open(path) || archive.readAt(0, bytes.data(), bytes.size()) == 0) return false;
+  const ArchiveHeader header = ArchiveHeader::parse(bytes.data());
+  return checkPassword(archive, KeyBlockSealing{header.cipherType, header.keySalt}, typed, keyBlockCipher, dataCipher);
 }
 
 constexpr std::int32_t kNone = static_cast<std::int32_t>(CipherType::None);

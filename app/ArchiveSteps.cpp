@@ -4,6 +4,7 @@
 
 #include "app/ExitCode.h"
 #include "app/Extractor.h"
+#include "app/Messages.h"
 #include "archive/Archive.h"
 
 namespace sorvel {
@@ -13,20 +14,20 @@ int runArchiveSteps(Console& console, ReadOnlyFile archiveFile, const std::strin
   Archive archive;
   archive.attach(std::move(archiveFile));
   if (!archive.checkPassword(passwordBytes)) {
-    console.line("Error: incorrect password!");
+    console.line(Message::IncorrectPassword);
     return ExitCode::IncorrectPassword;
   }
   if (!archive.open()) {
-    console.line("Error: archive can not be opened !");
+    console.line(Message::CannotOpen);
     return ExitCode::CannotOpen;
   }
   Extractor extractor(archive, [&console](const std::string& line) { console.line(line); });
   extractor.extract(kRootPath, outputFolder);
   if (extractor.reportedProblems()) {
-    console.line("Error: archive extracted with errors!");
+    console.line(Message::ExtractedWithErrors);
     return ExitCode::ExtractedWithErrors;
   }
-  console.line("Archive extracted successfully! ");
+  console.line(Message::ExtractedSuccessfully);
   return ExitCode::Success;
 }
 

@@ -3,7 +3,7 @@
 // opening the archive and extracting it into the output folder. Returns the exit code.
 #include <string>
 
-#include "crypto/Bytes.h"
+#include "base/Bytes.h"
 #include "platform/Console.h"
 #include "platform/ReadOnlyFile.h"
 

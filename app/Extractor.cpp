@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <vector>
 
+#include "app/Messages.h"
 #include "app/OutputPath.h"
-#include "archive/ChainReader.h"
+#include "archive/ContentReader.h"
 #include "archive/ContentPipeline.h"
 #include "platform/FileWriter.h"
 #include "platform/SystemError.h"
@@ -14,18 +15,9 @@
 namespace sorvel {
 namespace {
 
-constexpr std::string_view kCannotExtract = "Error: can not extract: ";
-constexpr std::string_view kDamagedItem = "Error: damaged item: ";
-constexpr std::string_view kDamagedFolder = "Error: damaged folder: ";
-// Reasons of our own, beside the system's texts, for an item that can not be extracted.
-constexpr std::string_view kUnsafeName = "unsafe name";
-constexpr std::string_view kFolderInTheWay = "a folder is in the way";
-constexpr std::string_view kContentUnreadable = "content cannot be read";
-constexpr std::string_view kSameNameAs = "same name as ";
-
 // The system's text for a failed call, or ours where it would mislead.
 std::string failureText(int error) {
-  if (error == EISDIR) return std::string(kFolderInTheWay);
+  if (error == EISDIR) return std::string(Message::FolderInTheWay);
   return systemErrorText(error);
 }
 
@@ -33,15 +25,15 @@ std::string failureText(int error) {
 std::string contentShortfall(ContainerFile::ContentEnd end) {
   switch (end) {
     case ContainerFile::ContentEnd::Whole:
-      return "a block could not be read";
+      return std::string(Message::BlockUnreadable);
     case ContainerFile::ContentEnd::Short:
-      return "its chain is shorter than its size";
+      return std::string(Message::ChainTooShort);
     case ContainerFile::ContentEnd::Missing:
-      return "the archive file is cut off";
+      return std::string(Message::ArchiveCutOff);
     case ContainerFile::ContentEnd::Claimed:
-      return "its chain runs into blocks of another item";
+      return std::string(Message::ChainRunsIntoAnother);
     case ContainerFile::ContentEnd::Broken:
-      return "its chain is broken";
+      return std::string(Message::ChainBroken);
   }
   return {};
 }
@@ -57,7 +49,7 @@ bool Extractor::extract(std::u16string_view pathInArchive, const std::string& ou
   ItemRecord start;
   if (!archive_.findItem(pathInArchive, start)) return false;
   if (!start.isFolder()) {
-    ChainReader content(archive_.container(), start.firstBlock(), start.size(), archive_.directoryBlocks());
+    ContentReader content(archive_.container(), start.firstBlock(), start.size(), archive_.directoryBlocks());
     const bool written = writeItem(pathInArchive, start, &content);
     folders_.close();
     return written;
@@ -104,7 +96,7 @@ bool Extractor::extractItem(std::u16string_view pathInArchive) {
   if (record.isFolder()) {
     written = writeItem(pathInArchive, record, nullptr);
   } else {
-    ChainReader content(archive_.container(), record.firstBlock(), record.size(), archive_.directoryBlocks());
+    ContentReader content(archive_.container(), record.firstBlock(), record.size(), archive_.directoryBlocks());
     written = writeItem(pathInArchive, record, &content);
   }
   folders_.close();
@@ -119,7 +111,7 @@ std::vector<std::string> Extractor::outputNames(std::u16string_view pathInArchiv
 }
 
 bool Extractor::writeItem(std::u16string_view pathInArchive, const ItemRecord& record, ContentSource* content) {
-  if (!isSafeItemPath(pathInArchive)) return reportItem(kCannotExtract, pathInArchive, std::string(kUnsafeName));
+  if (!isSafeItemPath(pathInArchive)) return reportItem(Message::CannotExtract, pathInArchive, std::string(Message::UnsafeName));
   const std::vector<std::string> names = outputNames(pathInArchive);
   if (record.isFolder()) return writeFolder(pathInArchive, names);
   return writeFile(pathInArchive, record, content, names);
@@ -132,9 +124,9 @@ bool Extractor::writeFolder(std::u16string_view pathInArchive, const std::vector
                                   : (folders_.isOpen() || folders_.openBase(outputBase_, false, failure)) &&
                                         folders_.reach(names, /*makeLast=*/true, failure) != nullptr;
   if (!made) {
-    reportItem(kCannotExtract, pathInArchive, failure.reason);
+    reportItem(Message::CannotExtract, pathInArchive, failure.reason);
   } else if (archive_.isDamagedFolder(pathInArchive)) {
-    reportItem(kDamagedFolder, pathInArchive, "its directory is damaged");
+    reportItem(Message::DamagedFolder, pathInArchive, std::string(Message::DirectoryDamaged));
   }
   return true;
 }
@@ -143,17 +135,17 @@ bool Extractor::writeFile(std::u16string_view pathInArchive, const ItemRecord& r
                           const std::vector<std::string>& names) {
   auto fail = [&](std::string reason) {
     if (content != nullptr) content->abandon();  // what is left of it is not read
-    return reportItem(kCannotExtract, pathInArchive, std::move(reason));
+    return reportItem(Message::CannotExtract, pathInArchive, std::move(reason));
   };
   const std::uint64_t size = record.size();
   // Content that cannot be read at all is not written from nothing; but a file whose first
   // block is past the end of the archive or another item's is damaged like any cut-off file.
-  if (size > 0 && content == nullptr) return fail(std::string(kUnsafeName));
+  if (size > 0 && content == nullptr) return fail(std::string(Message::UnsafeName));
   if (size > 0 && content->expected() == 0 && content->end() != ContainerFile::ContentEnd::Missing &&
       content->end() != ContainerFile::ContentEnd::Claimed) {
-    return fail(std::string(kContentUnreadable));
+    return fail(std::string(Message::ContentUnreadable));
   }
-  if (names.empty()) return fail(std::string(kUnsafeName));
+  if (names.empty()) return fail(std::string(Message::UnsafeName));
 
   OutputFolders::Failure failure;
   if (!folders_.isOpen() && !folders_.openBase(outputBase_, /*create=*/false, failure)) return fail(failure.reason);
@@ -168,7 +160,7 @@ bool Extractor::writeFile(std::u16string_view pathInArchive, const ItemRecord& r
       if (!file->write(piece.data, piece.size)) return fail(failureText(file->error()));
     }
     delivered = content->delivered();
-    if (delivered == 0 && content->expected() > 0) return fail(std::string(kContentUnreadable));
+    if (delivered == 0 && content->expected() > 0) return fail(std::string(Message::ContentUnreadable));
   }
 
   // Content that stops short of the recorded size leaves a tail of zeros, made by extending the
@@ -177,9 +169,9 @@ bool Extractor::writeFile(std::u16string_view pathInArchive, const ItemRecord& r
   const bool damaged = delivered < size;
   const std::uint64_t length = std::min(size, std::max(delivered, archive_.container().fileSize()));
   if (damaged && !file->extendTo(length)) return fail(failureText(file->error()));
-  if (!file->commit(record.accessed, record.modified, record.attributes())) return fail(failureText(file->error()));
+  if (!file->commit(record.accessed, record.modified, record.isReadOnly())) return fail(failureText(file->error()));
   if (damaged) {
-    reportItem(kDamagedItem, pathInArchive,
+    reportItem(Message::DamagedItem, pathInArchive,
                contentShortfall(delivered < content->expected() ? ContainerFile::ContentEnd::Whole : content->end()));
   }
   return true;
@@ -187,7 +179,7 @@ bool Extractor::writeFile(std::u16string_view pathInArchive, const ItemRecord& r
 
 bool Extractor::reportItem(std::string_view what, std::u16string_view pathInArchive, std::string reason) {
   std::string line = std::string(what) + toUtf8Lossy(pathInArchive);
-  if (what == kCannotExtract) line += ": " + reason;  // damage is told by the line alone
+  if (what == Message::CannotExtract) line += ": " + reason;  // damage is told by the line alone
   problems_.push_back(Problem{what, std::u16string(pathInArchive), std::move(reason)});
   report_(line);
   return false;
@@ -197,9 +189,9 @@ void Extractor::reportLeftOut(const ItemRecord* item) {
   const auto [first, last] = leftOutAfter_.equal_range(item);
   for (auto it = first; it != last; ++it) {
     const LeftOutItem& left = *it->second;
-    reportItem(kCannotExtract, left.path,
-               left.why == LeftOutItem::Why::SameName ? std::string(kSameNameAs) + toUtf8Lossy(left.namesake)
-                                                      : std::string(kUnsafeName));
+    reportItem(Message::CannotExtract, left.path,
+               left.why == LeftOutItem::Why::SameName ? std::string(Message::SameNameAs) + toUtf8Lossy(left.namesake)
+                                                      : std::string(Message::UnsafeName));
   }
 }
 

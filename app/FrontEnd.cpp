@@ -10,6 +10,7 @@
 #include "app/ArchiveSteps.h"
 #include "app/ExitCode.h"
 #include "app/HelpText.h"
+#include "app/Messages.h"
 #include "app/PasswordEntry.h"
 #include "archive/ArchiveHeader.h"
 #include "crypto/CipherType.h"
@@ -35,7 +36,7 @@ std::optional<ResolvedPaths> resolvePaths(const char* archiveArgument, const cha
   for (auto [argument, target] : {std::pair{archiveArgument, &paths.archive}, std::pair{outputArgument, &paths.output}}) {
     std::optional<std::string> absolute = makeAbsolute(argument, error);
     if (!absolute) {
-      console.line("Error: Path resolve failed: " + systemErrorText(error));
+      console.line(std::string(Message::PathResolveFailed) + systemErrorText(error));
       return std::nullopt;
     }
     *target = std::move(*absolute);
@@ -51,12 +52,12 @@ int checkArchiveExists(const std::string& archivePath, Console& console) {
       return 0;
     case FileKind::Absent:
     case FileKind::Other:
-      console.line("Error: sorvel archive not exist: " + archivePath);
+      console.line(std::string(Message::ArchiveNotExist) + archivePath);
       return ExitCode::ArchiveMissing;
     case FileKind::Error:
       break;
   }
-  console.line("Error: sorvel archive not accessible: " + archivePath + ": " + systemErrorText(status.error));
+  console.line(std::string(Message::ArchiveNotAccessible) + archivePath + ": " + systemErrorText(status.error));
   return ExitCode::ArchiveMissing;
 }
 
@@ -70,20 +71,20 @@ ArchiveHeader preReadHeader(const ReadOnlyFile& file) {
 // 0 when the header lets the run go on to the password, else the exit code after the message.
 int judgeHeader(const ArchiveHeader& header, Console& console) {
   if (!header.magicMatches()) {
-    console.line("Error: archive format error !");
+    console.line(Message::FormatError);
     return ExitCode::FormatError;
   }
   if (header.authType != 1 && header.cipherType != 2) {
-    console.line("Error: unnkown archive version!");
+    console.line(Message::UnknownVersion);
     return ExitCode::UnknownVersion;
   }
   if (header.authType == 2 || header.authType == 3) {
-    console.line("Error: unsupported authen type!");
+    console.line(Message::UnsupportedAuth);
     return ExitCode::UnsupportedAuth;
   }
   // A key block cipher that does not exist can never be unlocked: say so before asking.
   if (!isKnownCipher(header.cipherType)) {
-    console.line("Error: unnkown archive version!");
+    console.line(Message::UnknownVersion);
     return ExitCode::UnknownVersion;
   }
   return 0;
@@ -103,7 +104,7 @@ int runFrontEnd(int argc, const char* const* argv, Console& console, KeySource& 
     return ExitCode::Success;
   }
   if (argc != 3) {
-    console.line("Error: invalid argument count!");
+    console.line(Message::InvalidArgumentCount);
     printHelp(console);
     return ExitCode::ArgumentCount;
   }
@@ -111,18 +112,18 @@ int runFrontEnd(int argc, const char* const* argv, Console& console, KeySource& 
   const std::optional<ResolvedPaths> paths = resolvePaths(argv[1], argv[2], console);
   if (!paths) return ExitCode::PathResolve;
   if (const int code = checkArchiveExists(paths->archive, console); code != 0) return code;
-  console.line("Input  : " + paths->archive);
-  console.line("Output : " + paths->output);
+  console.line(std::string(Message::InputPath) + paths->archive);
+  console.line(std::string(Message::OutputPath) + paths->output);
 
   // Opened once: the header, the password check and the extraction all read this one file,
   // whatever the name comes to stand for meanwhile.
   ReadOnlyFile archive;
   if (!archive.open(paths->archive)) {
     if (errno == EINVAL) {  // no longer a regular file
-      console.line("Error: sorvel archive not exist: " + paths->archive);
+      console.line(std::string(Message::ArchiveNotExist) + paths->archive);
       return ExitCode::ArchiveMissing;
     }
-    console.line("Error: archive can not be opened !");
+    console.line(Message::CannotOpen);
     return ExitCode::CannotOpen;
   }
   const ArchiveHeader header = preReadHeader(archive);

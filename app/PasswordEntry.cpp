@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/Messages.h"
 #include "platform/Nfkc.h"
 #include "platform/Utf16.h"
 
@@ -32,7 +33,7 @@ void appendSecret(std::u16string& typed, char16_t unit) {
 }  // namespace
 
 std::u16string readPassword(KeySource& keys, Console& console) {
-  constexpr std::string_view kPrompt = "Password: ";
+  constexpr std::string_view kPrompt = Message::PasswordPrompt;
   console.write(kPrompt);
   std::u16string typed;
   typed.reserve(kTypedReserve);

@@ -2,7 +2,7 @@
 // The password prompt and the conversion of what was typed into key material.
 #include <string>
 
-#include "crypto/Bytes.h"
+#include "base/Bytes.h"
 #include "platform/Console.h"
 #include "platform/KeySource.h"
 

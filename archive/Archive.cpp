@@ -5,7 +5,8 @@
 #include <utility>
 
 #include "archive/ArchiveHeader.h"
-#include "archive/ByteOrder.h"
+#include "archive/ContentReader.h"
+#include "base/ByteOrder.h"
 #include "crypto/KeyBlock.h"
 #include "crypto/PasswordCheck.h"
 
@@ -16,7 +17,8 @@ Archive::Archive(std::size_t blockCacheCapacity) : container_(blockCacheCapacity
 Archive::~Archive() = default;
 
 bool Archive::checkPassword(const std::string& archivePath, const Bytes& passwordBytes) {
-  return sorvel::checkPassword(archivePath, passwordBytes, container_.keyBlockCipher, container_.dataCipher);
+  // The check reads through the container's file, the one open() goes on with.
+  return container_.openFile(archivePath) && checkPassword(passwordBytes);
 }
 
 bool Archive::refuseOpen(std::uint32_t error) {
@@ -28,7 +30,12 @@ bool Archive::refuseOpen(std::uint32_t error) {
 bool Archive::attach(ReadOnlyFile file) { return container_.adoptFile(std::move(file)); }
 
 bool Archive::checkPassword(const Bytes& passwordBytes) {
-  return sorvel::checkPassword(container_.file(), passwordBytes, container_.keyBlockCipher, container_.dataCipher);
+  // Reads are left zero where the file is shorter; one that finds nothing at all fails the check.
+  std::array<std::uint8_t, kArchiveHeaderSize> bytes{};
+  if (container_.file().readAt(0, bytes.data(), bytes.size()) == 0) return false;
+  const ArchiveHeader header = ArchiveHeader::parse(bytes.data());
+  return sorvel::checkPassword(container_.file(), KeyBlockSealing{header.cipherType, header.keySalt}, passwordBytes,
+                               container_.keyBlockCipher, container_.dataCipher);
 }
 
 bool Archive::open(const std::string& archivePath) {
@@ -74,8 +81,25 @@ bool Archive::open() {
                            container_.chainEntry(kRootDirectoryBlock) != kFreeBlock;
   if (!headerValid) return refuseOpen(kErrorHeaderRefused);
 
-  rebuildTree();
+  TreeBuilder(chains_, lastError_).build(tree_);
   return true;
+}
+
+std::uint64_t Archive::readContent(std::u16string_view path, Bytes& out) {
+  ItemRecord record;
+  if (!findItem(path, record)) return 0;
+  out.clear();
+  if (record.size() == 0) return 0;
+  out.assign(record.size(), 0);
+  ContentReader reader(container_, record.firstBlock(), record.size());
+  std::uint64_t done = 0;
+  while (done < out.size()) {
+    const std::size_t n = reader.read(out.data() + done, out.size() - done);
+    if (n == 0) break;
+    done += n;
+  }
+  if (done == 0) out.clear();
+  return done;
 }
 
 }  // namespace sorvel

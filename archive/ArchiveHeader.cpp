@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "archive/ByteOrder.h"
+#include "base/ByteOrder.h"
 
 namespace sorvel {
 

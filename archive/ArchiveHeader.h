@@ -1,7 +1,8 @@
 #pragma once
 // The plain 768-byte header at the start of every archive file: what identifies the file, the
 // cipher of the key block and its salt, whether a password is asked for, and how far the data
-// area is in use. Integers are little-endian; bytes not named here are not read.
+// area is in use. Integers are little-endian; bytes not named here are not read. The layout:
+// docs/FORMAT.md, "Header".
 #include <array>
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "archive/BlockCache.h"
 
-#include "crypto/Bytes.h"
+#include "base/Bytes.h"
 
 namespace sorvel {
 

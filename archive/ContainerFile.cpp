@@ -4,7 +4,7 @@
 #include <cstring>
 #include <utility>
 
-#include "archive/ByteOrder.h"
+#include "base/ByteOrder.h"
 
 namespace sorvel {
 
@@ -216,46 +216,6 @@ std::uint64_t ContainerFile::storedPrefix(ExtentList& extents) const {
   }
   extents.resize(kept);
   return capacityOf(extents);
-}
-
-std::uint64_t ContainerFile::readExtents(const ExtentList& extents, std::uint8_t* dst, std::uint64_t wanted) {
-  const std::uint64_t capacity = capacityOf(extents);
-  if (capacity == 0) return 0;
-  const std::uint64_t want = (wanted == 0 || wanted > capacity) ? capacity : wanted;
-  std::uint64_t copied = 0;
-  for (const Extent& e : extents) {
-    for (std::uint64_t i = 0; i < e.blockCount() && copied < want; ++i) {
-      const auto block = static_cast<std::uint32_t>(e.first + i);
-      const std::uint64_t n = std::min<std::uint64_t>(kBlockSize, want - copied);
-      if (n == kBlockSize) {
-        if (!readBlock(block, dst + copied)) return copied;
-      } else {
-        const BlockCache::Block* data = cachedBlock(block);
-        if (data == nullptr) return copied;
-        std::memcpy(dst + copied, data->data(), n);
-      }
-      copied += n;
-    }
-  }
-  return copied;
-}
-
-bool ContainerFile::readRange(std::uint64_t offset, std::uint8_t* dst, std::uint64_t length) {
-  if (length == 0) return true;
-  if (offset < dataStart()) return false;
-  const std::uint64_t relative = offset - dataStart();
-  std::uint64_t done = 0;
-  while (done < length) {
-    const std::uint64_t index = (relative + done) / kBlockSize;
-    const std::uint64_t within = (relative + done) % kBlockSize;
-    if (index + kFirstDataBlock > UINT32_MAX) return false;
-    const BlockCache::Block* data = cachedBlock(static_cast<std::uint32_t>(index + kFirstDataBlock));
-    if (data == nullptr) return false;
-    const std::uint64_t n = std::min(kBlockSize - within, length - done);
-    std::memcpy(dst + done, data->data() + within, n);
-    done += n;
-  }
-  return true;
 }
 
 bool ContainerFile::readBlock(std::uint32_t block, std::uint8_t* dst) {

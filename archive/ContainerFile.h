@@ -16,6 +16,8 @@
 
 namespace sorvel {
 
+// The chain table: one 32-bit entry per block number from this file offset on, the data blocks
+// after it (docs/FORMAT.md, "Chain table" and "Blocks").
 inline constexpr std::uint64_t kChainTableOffset = 1024;
 
 // Chain table entries: 0 marks a free block, 1 the last block of a chain, anything else the next.
@@ -77,7 +79,7 @@ class ContainerFile {
     ContentEnd end = ContentEnd::Whole;
   };
   // The blocks of the chain at `firstBlock` that hold the first `wanted` bytes of a file, as
-  // chainExtents and readExtents would give them, except that the chain ends before the first
+  // chainExtents would give them, except that the chain ends before the first
   // block that `claimed` flags or the file does not store at all. Every block the walk passes is
   // flagged, so no two files are ever given the same block. `claimed` has one flag per
   // chain-table entry.
@@ -87,19 +89,8 @@ class ContainerFile {
   // answers their capacity: the part of a chain whose bytes the file actually stores.
   std::uint64_t storedPrefix(ExtentList& extents) const;
 
-  // Copies the first bytes of the chain, at most `wanted` (0: all the extents hold). Stops at the
-  // first block that cannot be read, so what comes back is always the chain's true prefix.
-  // Returns the count copied, 0 when nothing could be read.
-  std::uint64_t readExtents(const ExtentList& extents, std::uint8_t* dst, std::uint64_t wanted);
-
-  // `length` bytes of the data area starting at file offset `offset` (>= dataStart()).
-  bool readRange(std::uint64_t offset, std::uint8_t* dst, std::uint64_t length);
   // One decrypted block, through the cache.
   bool readBlock(std::uint32_t block, std::uint8_t* dst);
-  // A decrypted block as held by the cache (valid until the next cache operation), or null.
-  const BlockCache::Block* cachedBlock(std::uint32_t block);
-  bool loadBlock(std::uint32_t block);
-  void evictBlock() { cache_.evictLeastRecentlyUsed(); }
 
   // Reads and decrypts `count` consecutive blocks from `first` into `dst`, bypassing the cache:
   // content read once has no business evicting directories. Bytes past the end of the file are
@@ -124,6 +115,10 @@ class ContainerFile {
   std::uint64_t blockDecryptions() const { return blockDecryptions_; }
 
  private:
+  // A decrypted block as held by the cache (valid until the next cache operation), or null.
+  const BlockCache::Block* cachedBlock(std::uint32_t block);
+  bool loadBlock(std::uint32_t block);
+
   ReadOnlyFile file_;
   std::uint64_t fileSize_ = 0;
   std::array<std::uint8_t, kArchiveHeaderSize> header_{};

@@ -5,6 +5,8 @@
 
 namespace sorvel {
 
+// Every data block is this long, and numbers below kFirstDataBlock name none (docs/FORMAT.md,
+// "Blocks"); the one place the system states the block size.
 inline constexpr std::uint64_t kBlockSize = 16384;
 inline constexpr std::uint32_t kFirstDataBlock = 2;
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <utility>
 
-#include "archive/ByteOrder.h"
+#include "base/ByteOrder.h"
 
 namespace sorvel {
 
@@ -34,31 +34,27 @@ std::uint32_t BlowfishState::round(std::uint32_t x) const {
 }
 
 void BlowfishState::encryptBlock(std::uint32_t& left, std::uint32_t& right) const {
-  std::uint32_t l = left;
-  std::uint32_t r = right;
-  for (std::size_t i = 0; i < kRounds; ++i) {
-    l ^= p_[i];
-    r ^= round(l);
-    std::swap(l, r);
-  }
-  std::swap(l, r);
-  r ^= p_[16];
-  l ^= p_[17];
-  left = l;
-  right = r;
+  transformBlock<Direction::Encrypt>(left, right);
 }
 
 void BlowfishState::decryptBlock(std::uint32_t& left, std::uint32_t& right) const {
+  transformBlock<Direction::Decrypt>(left, right);
+}
+
+// Decryption is encryption with the subkeys in reverse order.
+template <BlowfishState::Direction kDirection>
+void BlowfishState::transformBlock(std::uint32_t& left, std::uint32_t& right) const {
+  auto subkey = [this](std::size_t i) { return kDirection == Direction::Encrypt ? p_[i] : p_[kRounds + 1 - i]; };
   std::uint32_t l = left;
   std::uint32_t r = right;
-  for (std::size_t i = kRounds + 1; i > 1; --i) {
-    l ^= p_[i];
+  for (std::size_t i = 0; i < kRounds; ++i) {
+    l ^= subkey(i);
     r ^= round(l);
     std::swap(l, r);
   }
   std::swap(l, r);
-  r ^= p_[1];
-  l ^= p_[0];
+  r ^= subkey(kRounds);
+  l ^= subkey(kRounds + 1);
   left = l;
   right = r;
 }
@@ -144,24 +140,22 @@ void BlowfishState::transformBlocks(std::uint8_t* buffer, std::size_t length) co
 }
 
 std::optional<Bytes> BlowfishState::encryptBuffer(const std::uint8_t* data, std::size_t length) const {
-  if (length == 0) return std::nullopt;
-  const std::size_t padded = roundUpToBlock(length);
-  Bytes out;
-  out.reserve(padded);  // one allocation: no stray copy of the data is left behind
-  out.assign(data, data + length);
-  out.resize(padded, 0);
-  transformBlocks<Direction::Encrypt>(out.data(), out.size());
-  return out;
+  return transformBuffer<Direction::Encrypt>(data, length);
 }
 
 std::optional<Bytes> BlowfishState::decryptBuffer(const std::uint8_t* data, std::size_t length) const {
+  return transformBuffer<Direction::Decrypt>(data, length);
+}
+
+template <BlowfishState::Direction kDirection>
+std::optional<Bytes> BlowfishState::transformBuffer(const std::uint8_t* data, std::size_t length) const {
   if (length == 0) return std::nullopt;
   const std::size_t padded = roundUpToBlock(length);
   Bytes out;
   out.reserve(padded);  // one allocation: no stray copy of the data is left behind
   out.assign(data, data + length);
   out.resize(padded, 0);
-  transformBlocks<Direction::Decrypt>(out.data(), out.size());
+  transformBlocks<kDirection>(out.data(), out.size());
   return out;
 }
 

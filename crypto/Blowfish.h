@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "crypto/Bytes.h"
+#include "base/Bytes.h"
 #include "crypto/BlowfishTables.h"
 
 namespace sorvel {
@@ -29,6 +29,7 @@ class BlowfishState {
   void encryptBlock(std::uint32_t& left, std::uint32_t& right) const;
   void decryptBlock(std::uint32_t& left, std::uint32_t& right) const;
 
+  // encryptBuffer serves the test archive builder only (through CipherContext::encrypt).
   // A new buffer of `length` rounded up to a multiple of 8 holding the transformed blocks; the
   // partial last block is zero-padded before it is transformed. Nothing when `length` is 0.
   std::optional<Bytes> encryptBuffer(const std::uint8_t* data, std::size_t length) const;
@@ -46,6 +47,10 @@ class BlowfishState {
   enum class Direction { Encrypt, Decrypt };
 
   std::uint32_t round(std::uint32_t x) const;
+  template <Direction kDirection>
+  void transformBlock(std::uint32_t& left, std::uint32_t& right) const;
+  template <Direction kDirection>
+  std::optional<Bytes> transformBuffer(const std::uint8_t* data, std::size_t length) const;
   // Transforms every 8-byte block of `buffer` in place; `length` is a multiple of 8.
   template <Direction kDirection>
   void transformBlocks(std::uint8_t* buffer, std::size_t length) const;

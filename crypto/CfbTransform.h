@@ -8,10 +8,11 @@
 
 #include <crypto++/secblock.h>
 
-#include "crypto/Bytes.h"
+#include "base/Bytes.h"
 
 namespace sorvel {
 
+// Encrypt serves the test archive builder only (through CipherContext::encrypt).
 enum class CfbDirection { Encrypt, Decrypt };
 
 inline constexpr std::size_t kCfbChunkSize = 4096;

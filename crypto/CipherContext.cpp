@@ -49,6 +49,12 @@ struct KeyMaterial {
   }
 };
 
+// Without a key the stored form is the data itself, both ways.
+std::optional<Bytes> unkeyed(const std::uint8_t* data, std::size_t length) {
+  if (length == 0) return std::nullopt;
+  return Bytes(data, data + length);
+}
+
 std::optional<Bytes> transform(Direction direction, std::int32_t type, const KeyMaterial& material,
                                const std::uint8_t* data, std::size_t length, std::uint32_t blockNumber) {
   switch (static_cast<CipherType>(type)) {
@@ -111,19 +117,13 @@ const CipherContext::KeyedState& CipherContext::keyedState() const {
 
 std::optional<Bytes> CipherContext::encrypt(const std::uint8_t* data, std::size_t length,
                                             std::uint32_t blockNumber) const {
-  if (key_.empty()) {
-    if (length == 0) return std::nullopt;
-    return Bytes(data, data + length);
-  }
+  if (key_.empty()) return unkeyed(data, length);
   return transform(Direction::Encrypt, type_, keyedState().material, data, length, blockNumber);
 }
 
 std::optional<Bytes> CipherContext::decrypt(const std::uint8_t* data, std::size_t length,
                                             std::uint32_t blockNumber) const {
-  if (key_.empty()) {
-    if (length == 0) return std::nullopt;
-    return Bytes(data, data + length);
-  }
+  if (key_.empty()) return unkeyed(data, length);
   return transform(Direction::Decrypt, type_, keyedState().material, data, length, blockNumber);
 }
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <optional>
 
-#include "crypto/Bytes.h"
+#include "base/Bytes.h"
 #include "crypto/CipherType.h"
 
 namespace sorvel {
@@ -25,7 +25,8 @@ class CipherContext {
   void setKey(const Bytes& key);
   void setSalt(const std::uint8_t* salt, std::size_t length);
 
-  // The stored form and its inverse. The result is as long as the cipher makes it (a multiple of
+  // The stored form and its inverse. The program itself only decrypts: encrypt serves the test
+  // archive builder (tests/support/ArchiveSealer), which seals archives as stored. The result is as long as the cipher makes it (a multiple of
   // 4096 for AesCfb, of 8 for Blowfish, `length` otherwise), zero beyond the data; nothing when the
   // operation yields nothing (empty key with length 0, a type without a cipher, AesXts with block
   // number 0, a cipher failure).

@@ -1,12 +1,13 @@
 #pragma once
 // The key block: 256 bytes at file offset 768, stored encrypted with the key block cipher. Its
 // first 208 bytes, the key record, name the data cipher, carry its salt and the password digest
-// and tell the size of the chain table. Integers are little-endian.
+// and tell the size of the chain table. Integers are little-endian. The layout: docs/FORMAT.md,
+// "Key block" and "Key record".
 #include <array>
 #include <cstddef>
 #include <cstdint>
 
-#include "crypto/Bytes.h"
+#include "base/Bytes.h"
 
 namespace sorvel {
 

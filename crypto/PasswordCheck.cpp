@@ -10,31 +10,13 @@
 
 namespace sorvel {
 
-namespace {
-
-constexpr std::size_t kHeaderSize = 768;
-constexpr std::size_t kHeaderKeySaltOffset = 38;
-constexpr std::size_t kHeaderKeySaltSize = 16;
-constexpr std::size_t kHeaderCipherTypeOffset = 55;
-
-}  // namespace
-
-bool checkPassword(const std::string& archivePath, const Bytes& passwordBytes, CipherContext& keyBlockCipher,
-                   CipherContext& dataCipher) {
-  ReadOnlyFile archive;
-  if (!archive.open(archivePath)) return false;
-  return checkPassword(archive, passwordBytes, keyBlockCipher, dataCipher);
-}
-
-bool checkPassword(const ReadOnlyFile& archive, const Bytes& passwordBytes, CipherContext& keyBlockCipher,
-                   CipherContext& dataCipher) {
-  // Reads are left zero where the file is shorter; one that finds nothing at all fails the check.
-  std::array<std::uint8_t, kHeaderSize> header{};
-  if (archive.readAt(0, header.data(), header.size()) == 0) return false;
-
-  keyBlockCipher.setType(header[kHeaderCipherTypeOffset]);
+bool checkPassword(const ReadOnlyFile& archive, const KeyBlockSealing& sealing, const Bytes& passwordBytes,
+                   CipherContext& keyBlockCipher, CipherContext& dataCipher) {
+  keyBlockCipher.setType(sealing.cipherType);
   keyBlockCipher.setKey(passwordBytes);
-  keyBlockCipher.setSalt(header.data() + kHeaderKeySaltOffset, kHeaderKeySaltSize);
+  keyBlockCipher.setSalt(sealing.salt.data(), sealing.salt.size());
+
+  // Reads are left zero where the file is shorter; one that finds nothing at all fails the check.
 
   Bytes stored(kKeyBlockSize, 0);
   if (archive.readAt(kKeyBlockOffset, stored.data(), stored.size()) == 0) return false;

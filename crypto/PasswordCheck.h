@@ -1,21 +1,25 @@
 #pragma once
 // Checks a password against the archive's key block and keys the two cipher contexts.
-#include <string>
+#include <cstdint>
+#include <span>
 
-#include "crypto/Bytes.h"
+#include "base/Bytes.h"
 #include "crypto/CipherContext.h"
 #include "platform/ReadOnlyFile.h"
 
 namespace sorvel {
 
-// Keys `keyBlockCipher` from the header (type, salt) and the password, decrypts the key block,
+// How the header says the key block is sealed: its cipher and salt.
+struct KeyBlockSealing {
+  std::int32_t cipherType = 0;
+  std::span<const std::uint8_t> salt;
+};
+
+// Keys `keyBlockCipher` from the header's `sealing` and the password, decrypts the key block,
 // takes the data cipher's type and salt from it and compares the stored password digest.
 // On a match `dataCipher` also gets the password as its key. `dataCipher`'s type and salt are set
 // whenever the key block could be decrypted, also when the digest differs.
-bool checkPassword(const ReadOnlyFile& archive, const Bytes& passwordBytes, CipherContext& keyBlockCipher,
-                   CipherContext& dataCipher);
-// The same on the file at `archivePath`, opened for the check alone.
-bool checkPassword(const std::string& archivePath, const Bytes& passwordBytes, CipherContext& keyBlockCipher,
-                   CipherContext& dataCipher);
+bool checkPassword(const ReadOnlyFile& archive, const KeyBlockSealing& sealing, const Bytes& passwordBytes,
+                   CipherContext& keyBlockCipher, CipherContext& dataCipher);
 
 }  // namespace sorvel

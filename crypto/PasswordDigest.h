@@ -3,7 +3,7 @@
 // characters.
 #include <string>
 
-#include "crypto/Bytes.h"
+#include "base/Bytes.h"
 
 namespace sorvel {
 

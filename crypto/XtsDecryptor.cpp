@@ -7,8 +7,8 @@
 #include <crypto++/cpu.h>
 #include <crypto++/misc.h>
 
-#include "archive/ByteOrder.h"
-#include "crypto/Bytes.h"
+#include "base/ByteOrder.h"
+#include "base/Bytes.h"
 
 namespace sorvel {
 namespace {

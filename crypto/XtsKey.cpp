@@ -6,7 +6,7 @@
 #include <crypto++/sha.h>
 
 #include "aesxts/libaesxts/cryptaesxts.h"
-#include "archive/ByteOrder.h"
+#include "base/ByteOrder.h"
 
 namespace sorvel {
 

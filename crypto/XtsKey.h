@@ -6,7 +6,7 @@
 
 #include <crypto++/secblock.h>
 
-#include "crypto/Bytes.h"
+#include "base/Bytes.h"
 
 namespace sorvel {
 

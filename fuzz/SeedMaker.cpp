@@ -10,7 +10,7 @@
 #include <iterator>
 #include <string>
 
-#include "archive/ByteOrder.h"
+#include "base/ByteOrder.h"
 #include "support/ArchiveBuilder.h"
 #include "support/DetailFileBuilder.h"
 

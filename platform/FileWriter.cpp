@@ -241,7 +241,7 @@ bool FileWriter::extendTo(std::uint64_t size) {
   return true;
 }
 
-bool FileWriter::commit(std::int64_t accessed, std::int64_t modified, std::uint8_t attributes) {
+bool FileWriter::commit(std::int64_t accessed, std::int64_t modified, bool readOnly) {
   if (!ensureOpen()) return false;
   // The target may have turned into something that must not be replaced since `create`. When it
   // was missing then, a rename that refuses to replace anything settles that without a look.
@@ -251,7 +251,7 @@ bool FileWriter::commit(std::int64_t accessed, std::int64_t modified, std::uint8
 
   const timespec times[2] = {archiveTimeToTimespec(accessed), archiveTimeToTimespec(modified)};
   if (::futimens(fd_, times) != 0) return fail(errno);
-  if ((attributes & kReadOnlyAttribute) != 0) {
+  if (readOnly) {
     struct stat st {};
     if (::fstat(fd_, &st) != 0) return fail(errno);
     const mode_t withoutWrite = st.st_mode & 07777 & ~mode_t{0222};

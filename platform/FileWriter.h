@@ -25,9 +25,6 @@ class FileWriter {
 
   // No write call is given more than this many bytes.
   static constexpr std::size_t kMaxWriteChunk = 0x10000000;
-  // Bit of the archive's attribute byte that makes the file read-only.
-  static constexpr std::uint8_t kReadOnlyAttribute = 0x01;
-
   // Starts a file that will replace `targetPath`. Refused (nothing is created) when the target
   // is a directory (EISDIR) or a file without owner write permission (EACCES), when the name is
   // empty (EINVAL) or unusable (ENAMETOOLONG, ENOENT, ...). A symbolic link of that name is
@@ -54,9 +51,9 @@ class FileWriter {
   // the current size (EINVAL). Later writes go after the zeros.
   bool extendTo(std::uint64_t size);
   // Sets the last-access and last-write times (whole seconds), removes every write permission
-  // bit when `attributes` has kReadOnlyAttribute, closes the file and renames it over the
-  // target. The target is checked again first, as at `create`.
-  bool commit(std::int64_t accessed, std::int64_t modified, std::uint8_t attributes);
+  // bit when `readOnly`, closes the file and renames it over the target. The target is checked
+  // again first, as at `create`.
+  bool commit(std::int64_t accessed, std::int64_t modified, bool readOnly);
   // Closes and removes the temporary file; nothing of it remains.
   void abandon();
 

@@ -6,7 +6,7 @@
 
 #include <climits>
 
-#include "crypto/Bytes.h"
+#include "base/Bytes.h"
 
 namespace sorvel {
 

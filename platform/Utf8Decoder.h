@@ -28,7 +28,6 @@ class Utf8Decoder {
   void feed(std::uint8_t byte, std::u16string& out);
   // Ends the input: an open sequence becomes U+FFFD.
   void finish(std::u16string& out);
-  bool pending() const { return remaining_ != 0; }
 
  private:
   void start(std::uint8_t byte, std::u16string& out);

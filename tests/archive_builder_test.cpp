@@ -11,7 +11,7 @@
 #include <functional>
 #include <iterator>
 
-#include "archive/ByteOrder.h"
+#include "base/ByteOrder.h"
 #include "crypto/CipherContext.h"
 
 namespace sorvel::testing {

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "archive/ByteOrder.h"
+#include "base/ByteOrder.h"
 #include "platform/ReadOnlyFile.h"
 #include "support/ArchiveBuilder.h"
 #include "support/TempDir.h"

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "archive/ByteOrder.h"
+#include "base/ByteOrder.h"
 #include "support/HexBytes.h"
 
 namespace sorvel {

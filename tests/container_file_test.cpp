@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "archive/ChainReader.h"
+#include "archive/ContentReader.h"
+#include "archive/TableReader.h"
 #include "support/RawContainer.h"
 
 namespace sorvel {
@@ -123,39 +124,40 @@ TEST_F(ContainerFixture, StoredPrefixKeepsTheBlocksTheFileHolds) {
   }
 }
 
-TEST_F(ContainerFixture, ReadsTheWantedPrefixOfAChain) {
+// Directories and detail tables are read whole through a TableReader: blocks in chain order,
+// each decrypted when first looked at.
+TEST_F(ContainerFixture, TableReaderReadsTheChainInOrderOnDemand) {
   write({{5, 6}, {6, 7}, {7, 10}, {10, 11}, {11, 1}}, 32, 12);
   ExtentList extents;
   ASSERT_EQ(container_->chainExtents(5, extents), 81920u);
 
-  Bytes out(81920 + 100, 0xEE);
-  EXPECT_EQ(container_->readExtents(extents, out.data(), 20000), 20000u);
+  TableReader table(*container_, extents, 81920);
+  EXPECT_EQ(table.size(), 81920u);
+  Bytes out(20000, 0xEE);
+  table.copy(0, out.data(), out.size());
   EXPECT_EQ(out[0], 5);
   EXPECT_EQ(out[16384], 6);
   EXPECT_EQ(out[19999], 6);
-  EXPECT_EQ(out[20000], 0xEE);  // nothing past what was wanted
-  EXPECT_EQ(container_->blockDecryptions(), 2u);
+  EXPECT_EQ(container_->blockDecryptions(), 2u);  // only the blocks looked at
 
-  std::fill(out.begin(), out.end(), 0xEE);
-  EXPECT_EQ(container_->readExtents(extents, out.data(), 0), 81920u);
-  EXPECT_EQ(out[3 * 16384], 10);
-  EXPECT_EQ(out[81919], 11);
-  EXPECT_EQ(out[81920], 0xEE);
-
-  std::fill(out.begin(), out.end(), 0xEE);
-  EXPECT_EQ(container_->readExtents(extents, out.data(), 81920 + 50), 81920u);  // more than the chain holds
-  EXPECT_EQ(out[81920], 0xEE);
+  Bytes piece(2, 0xEE);
+  table.copy(3 * 16384 - 1, piece.data(), 2);  // across the jump from block 7 to 10
+  EXPECT_EQ(piece, (Bytes{7, 10}));
+  table.copy(81919, piece.data(), 1);
+  EXPECT_EQ(piece[0], 11);
 
   ExtentList invalid{{0, 0}, {1, 1}, {0, 9}};
-  EXPECT_EQ(container_->readExtents(invalid, out.data(), 0), 0u);
+  TableReader nothing(*container_, invalid, 0);
+  EXPECT_FALSE(nothing.readable());
 }
 
 TEST_F(ContainerFixture, BlocksBeyondTheEndOfTheFileReadAsZeros) {
   write({{3, 4}, {4, 1}}, 8, 2);  // the file holds blocks 2 and 3 only
   ExtentList extents;
   ASSERT_EQ(container_->chainExtents(3, extents), 32768u);
+  TableReader table(*container_, extents, 32768);
   Bytes out(32768, 0xEE);
-  EXPECT_EQ(container_->readExtents(extents, out.data(), 0), 32768u);
+  table.copy(0, out.data(), out.size());
   EXPECT_EQ(out[0], 3);
   EXPECT_EQ(out[16384], 0);
   EXPECT_EQ(out[32767], 0);
@@ -177,9 +179,9 @@ TEST_F(ContainerFixture, CacheDecryptsABlockOnceUntilItIsEvicted) {
   EXPECT_EQ(block[0], 2);
 }
 
-TEST_F(ContainerFixture, ChainReaderStreamsWithoutTheCache) {
+TEST_F(ContainerFixture, ContentReaderStreamsWithoutTheCache) {
   write({{5, 6}, {6, 7}, {7, 10}, {10, 11}, {11, 1}}, 32, 12);
-  ChainReader reader(*container_, 5, 70000);
+  ContentReader reader(*container_, 5, 70000);
   EXPECT_EQ(reader.expected(), 70000u);
   Bytes out;
   for (auto piece = reader.next(); piece.size > 0; piece = reader.next()) out.insert(out.end(), piece.data, piece.data + piece.size);
@@ -189,7 +191,7 @@ TEST_F(ContainerFixture, ChainReaderStreamsWithoutTheCache) {
   EXPECT_EQ(out[69999], 11);
   EXPECT_EQ(container_->cache().size(), 0u);
 
-  ChainReader shortChain(*container_, 10, 100000);
+  ContentReader shortChain(*container_, 10, 100000);
   EXPECT_EQ(shortChain.expected(), 32768u);
 }
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "archive/ByteOrder.h"
+#include "base/ByteOrder.h"
 
 namespace sorvel {
 namespace {

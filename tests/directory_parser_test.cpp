@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "archive/ByteOrder.h"
-#include "crypto/Bytes.h"
+#include "base/ByteOrder.h"
+#include "base/Bytes.h"
 
 namespace sorvel {
 namespace {
@@ -63,6 +63,22 @@ TEST(ParseDirectory, ReadsFieldsFromTheirOffsets) {
   EXPECT_EQ(r.modified, 2000);
   EXPECT_EQ(r.accessed, 3000);
   EXPECT_FALSE(r.isFolder());
+}
+
+// Only the read-only bit reaches the extracted file; hidden, system and archive bits do not.
+TEST(ParseDirectory, ReadOnlyIsTheLowAttributeBit) {
+  const struct {
+    std::uint8_t attributes;
+    bool readOnly;
+  } cases[] = {{0x00, false}, {0x20, false}, {0x06, false}, {0x01, true}, {0x21, true}, {0x27, true}};
+  for (const auto& c : cases) {
+    DirectoryWriter w;
+    w.group(u"a", c.attributes);
+    w.padTo(16384);
+    auto items = parse(w.bytes);
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items.at(u"a").isReadOnly(), c.readOnly) << int{c.attributes};
+  }
 }
 
 TEST(ParseDirectory, AssemblesNamesFromEntriesInReverseOrder) {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto/Bytes.h"
+#include "base/Bytes.h"
 #include "entries/FuzzEntries.h"
 
 namespace sorvel {

@@ -10,8 +10,10 @@
 #include <optional>
 #include <string>
 
+#include "archive/ArchiveHeader.h"
 #include "crypto/KeyBlock.h"
 #include "crypto/PasswordDigest.h"
+#include "platform/ReadOnlyFile.h"
 #include "support/HexBytes.h"
 
 namespace sorvel {
@@ -19,6 +21,17 @@ namespace {
 
 using testing::hexBytes;
 using testing::textBytes;
+
+// The check on the file at `path`, opened for it alone, as the archive makes it: sealed as its
+// header says.
+bool checkPasswordAt(const std::string& path, const Bytes& typed, CipherContext& keyBlockCipher,
+                     CipherContext& dataCipher) {
+  ReadOnlyFile archive;
+  std::array<std::uint8_t, kArchiveHeaderSize> bytes{};
+  if (!archive.open(path) || archive.readAt(0, bytes.data(), bytes.size()) == 0) return false;
+  const ArchiveHeader header = ArchiveHeader::parse(bytes.data());
+  return checkPassword(archive, KeyBlockSealing{header.cipherType, header.keySalt}, typed, keyBlockCipher, dataCipher);
+}
 
 constexpr std::int32_t kNone = static_cast<std::int32_t>(CipherType::None);
 constexpr std::int32_t kAesCfb = static_cast<std::int32_t>(CipherType::AesCfb);
@@ -177,7 +190,7 @@ TEST_F(PasswordCheckTest, ChecksTheDigestAndKeysBothContexts) {
     CipherContext keyBlockCipher;
     CipherContext dataCipher;
 
-    EXPECT_EQ(checkPassword(path, c.typed, keyBlockCipher, dataCipher), c.matches);
+    EXPECT_EQ(checkPasswordAt(path, c.typed, keyBlockCipher, dataCipher), c.matches);
 
     EXPECT_EQ(keyBlockCipher.type(), c.archive.headerCipher);
     EXPECT_EQ(keyBlockCipher.key(), c.typed);
@@ -209,7 +222,7 @@ TEST_F(PasswordCheckTest, UnreadableHeaderLeavesBothContextsUntouched) {
     SCOPED_TRACE(path);
     CipherContext keyBlockCipher;
     CipherContext dataCipher;
-    EXPECT_FALSE(checkPassword(path, textBytes("pw"), keyBlockCipher, dataCipher));
+    EXPECT_FALSE(checkPasswordAt(path, textBytes("pw"), keyBlockCipher, dataCipher));
     EXPECT_TRUE(keyBlockCipher.key().empty());
     EXPECT_TRUE(keyBlockCipher.salt().empty());
     EXPECT_EQ(dataCipher.type(), 0);
@@ -224,7 +237,7 @@ TEST_F(PasswordCheckTest, KeyBlockCipherDecryptsTheKeyBlockAfterSuccess) {
   const std::string path = writeFile("archive", file);
   CipherContext keyBlockCipher;
   CipherContext dataCipher;
-  ASSERT_TRUE(checkPassword(path, archive.password, keyBlockCipher, dataCipher));
+  ASSERT_TRUE(checkPasswordAt(path, archive.password, keyBlockCipher, dataCipher));
 
   const auto plain = keyBlockCipher.decrypt(file.data() + kKeyBlockOffset, kKeyBlockSize, 0);
   ASSERT_TRUE(plain);

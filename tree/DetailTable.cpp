@@ -2,14 +2,12 @@
 
 #include <vector>
 
-#include "archive/ByteOrder.h"
+#include "base/ByteOrder.h"
 
 namespace sorvel {
 namespace {
 
-constexpr std::size_t kNameFieldBytes = 553;
-constexpr std::size_t kFirstBlobLengthOffset = 553;
-constexpr std::size_t kSecondBlobLengthOffset = 557;
+constexpr std::size_t kNameFieldBytes = kFirstBlobLengthOffset - kDetailNameOffset;
 
 // Cuts `length` bytes at `offset` out of the data, or fails if they are not all there.
 bool cutBlob(ByteSource& data, std::uint64_t& offset, std::uint32_t length, Bytes& out) {
@@ -23,17 +21,17 @@ bool cutBlob(ByteSource& data, std::uint64_t& offset, std::uint32_t length, Byte
 
 }  // namespace
 
-std::uint32_t DetailHeader::recordCount() const { return loadU32(raw.data()); }
-std::uint16_t DetailHeader::signature() const { return loadU16(raw.data() + 30); }
+std::uint32_t DetailHeader::recordCount() const { return loadU32(raw.data() + kDetailRecordCountOffset); }
+std::uint16_t DetailHeader::signature() const { return loadU16(raw.data() + kDetailHeaderSignatureOffset); }
 
 std::uint32_t DetailRecord::firstBlobLength() const { return loadU32(raw.data() + kFirstBlobLengthOffset); }
 std::uint32_t DetailRecord::secondBlobLength() const { return loadU32(raw.data() + kSecondBlobLengthOffset); }
-std::uint16_t DetailRecord::signature() const { return loadU16(raw.data() + 766); }
+std::uint16_t DetailRecord::signature() const { return loadU16(raw.data() + kDetailRecordSignatureOffset); }
 
 std::optional<std::u16string> DetailRecord::name() const {
   std::u16string name;
   for (std::size_t at = 0; at + 1 < kNameFieldBytes; at += 2) {
-    const auto unit = static_cast<char16_t>(loadU16(raw.data() + at));
+    const auto unit = static_cast<char16_t>(loadU16(raw.data() + kDetailNameOffset + at));
     if (unit == 0) return name;
     name.push_back(unit);
   }

@@ -1,14 +1,15 @@
 #pragma once
 // The item detail file a folder may hold: a 32-byte header, `recordCount` records of 768 bytes,
 // then all first blobs in record order, then all second blobs. Records are found by item name.
+// The layout: docs/FORMAT.md, "Detail header" and "Detail record".
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 
-#include "archive/ByteSource.h"
-#include "crypto/Bytes.h"
+#include "base/ByteSource.h"
+#include "base/Bytes.h"
 #include "tree/NameRules.h"
 
 namespace sorvel {
@@ -18,6 +19,15 @@ inline constexpr std::size_t kDetailHeaderSize = 32;
 inline constexpr std::size_t kDetailRecordSize = 768;
 inline constexpr std::uint16_t kDetailHeaderSignature = 0xFF06;
 inline constexpr std::uint16_t kDetailRecordSignature = 0xFF07;
+// Offsets within the header.
+inline constexpr std::size_t kDetailRecordCountOffset = 0;
+inline constexpr std::size_t kDetailHeaderSignatureOffset = 30;
+// Offsets within a record: the name (UTF-16, up to its 0 unit) fills the bytes before the
+// lengths.
+inline constexpr std::size_t kDetailNameOffset = 0;
+inline constexpr std::size_t kFirstBlobLengthOffset = 553;
+inline constexpr std::size_t kSecondBlobLengthOffset = 557;
+inline constexpr std::size_t kDetailRecordSignatureOffset = 766;
 
 struct DetailHeader {
   std::array<std::uint8_t, kDetailHeaderSize> raw{};

@@ -2,7 +2,7 @@
 // Turns a directory's bytes into its items, keyed by name.
 #include <cstdint>
 
-#include "archive/ByteSource.h"
+#include "base/ByteSource.h"
 #include "tree/ItemRecord.h"
 #include "tree/NameRules.h"
 

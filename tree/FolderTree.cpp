@@ -8,8 +8,8 @@ namespace {
 std::unique_ptr<SvFolder> createRoot() {
   auto root = std::make_unique<SvFolder>();
   root->name.assign(1, kRootPath[0]);
-  root->record.entry.raw[1] = kFolderAttribute;
-  storeU16(root->record.entry.raw.data() + 34, kRootDirectoryBlock);
+  root->record.entry.raw[kAttributesOffset] = kFolderAttribute;
+  storeU16(root->record.entry.raw.data() + kFirstBlockLowOffset, kRootDirectoryBlock);
   return root;
 }
 

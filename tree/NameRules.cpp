@@ -23,13 +23,10 @@ int compareNames(std::u16string_view a, std::u16string_view b) {
 
 std::vector<std::u16string> splitPath(std::u16string_view path) {
   std::vector<std::u16string> parts;
-  std::size_t start = 0;
-  while (start <= path.size()) {
-    std::size_t end = path.find(u'\\', start);
-    if (end == std::u16string_view::npos) end = path.size();
-    if (end > start) parts.emplace_back(path.substr(start, end - start));
-    start = end + 1;
-  }
+  forEachComponent(path, [&parts](std::u16string_view component) {
+    parts.emplace_back(component);
+    return true;
+  });
   return parts;
 }
 

@@ -1,20 +1,20 @@
-// Lookups, listings and content reads on the folder tree of an opened archive.
+#include "tree/PathLookup.h"
+
 #include <deque>
 #include <utility>
 
-#include "archive/Archive.h"
-#include "archive/ChainReader.h"
+#include "tree/DetailLookup.h"
 
 namespace sorvel {
 
-bool Archive::findItem(std::u16string_view path, ItemRecord& out) const {
+bool PathLookup::findItem(std::u16string_view path, ItemRecord& out) const {
   const FolderItemNode* node = tree_.findNode(path);
   if (node == nullptr) return false;
   out = node->record;
   return true;
 }
 
-bool Archive::listChildren(std::u16string_view folderPath, NameMap<ItemRecord>& out) const {
+bool PathLookup::listChildren(std::u16string_view folderPath, NameMap<ItemRecord>& out) const {
   const FolderItemNode* node = tree_.findNode(folderPath);
   if (node == nullptr || !node->isFolder()) return false;
   out.clear();
@@ -22,6 +22,20 @@ bool Archive::listChildren(std::u16string_view folderPath, NameMap<ItemRecord>& 
     out.emplace_hint(out.end(), child->name, child->record);
   }
   return true;
+}
+
+bool PathLookup::findFile(std::u16string_view path, ItemRecord& out) const {
+  if (splitPath(path).empty()) return false;
+  const FolderItemNode* node = tree_.findNode(path);
+  if (node == nullptr || node->isFolder()) return false;
+  out = node->record;
+  return true;
+}
+
+std::uint32_t PathLookup::detailFileBlock(std::u16string_view folderPath) const {
+  ItemRecord record;
+  if (!findFile(folderPrefix(folderPath) + kDetailFileName, record)) return 0;
+  return record.firstBlock();
 }
 
 namespace {
@@ -63,15 +77,15 @@ void walkBelow(const FolderItemNode* start, std::u16string_view startPath, Visit
 
 }  // namespace
 
-void Archive::listItems(std::u16string_view folderPath, std::vector<std::u16string>& paths,
-                        std::vector<DetailRecordRef>& details, std::vector<const ItemRecord*>* records) {
+void PathLookup::listItems(std::u16string_view folderPath, DetailLookup& details, std::vector<std::u16string>& paths,
+                           std::vector<DetailRecordRef>& detailRecords, std::vector<const ItemRecord*>* records) const {
   // Each level fetches its folder's detail table once, for the first item that needs it: the
   // work per item stays the same however large the folder.
   auto detailRecordIn = [&](WalkLevel& level, const std::u16string& name, const std::u16string& path) -> DetailRecordRef {
     // A "/" counts as a separator where detail records are looked up by path.
-    if (name.find(u'/') != std::u16string::npos) return detailRecordFor(path);
+    if (name.find(u'/') != std::u16string::npos) return details.detailRecordFor(path);
     if (!level.tableFetched) {
-      level.table = detailTableOf(level.prefix);
+      level.table = details.detailTableOf(level.prefix);
       level.tableFetched = true;
     }
     if (level.table == nullptr || !level.table->records) return nullptr;
@@ -81,14 +95,14 @@ void Archive::listItems(std::u16string_view folderPath, std::vector<std::u16stri
   walkBelow(tree_.findNode(folderPath), folderPath,
             [&](WalkLevel& level, const FolderItemNode& child, std::u16string path) -> const std::u16string* {
               if (compareNames(child.name, kDetailFileName) == 0) return nullptr;
-              details.push_back(detailRecordIn(level, child.name, path));
+              detailRecords.push_back(detailRecordIn(level, child.name, path));
               if (records != nullptr) records->push_back(&child.record);
               paths.push_back(std::move(path));
               return &paths.back();
             });
 }
 
-void Archive::listForExtraction(std::u16string_view folderPath, std::vector<ListedItem>& out) const {
+void PathLookup::listForExtraction(std::u16string_view folderPath, std::vector<ListedItem>& out) const {
   walkBelow(tree_.findNode(folderPath), folderPath,
             [&](WalkLevel&, const FolderItemNode& child, std::u16string path) -> const std::u16string* {
               const bool detailFile = compareNames(child.name, kDetailFileName) == 0;
@@ -98,24 +112,7 @@ void Archive::listForExtraction(std::u16string_view folderPath, std::vector<List
             });
 }
 
-std::uint64_t Archive::readContent(std::u16string_view path, Bytes& out) {
-  ItemRecord record;
-  if (!findItem(path, record)) return 0;
-  out.clear();
-  if (record.size() == 0) return 0;
-  out.assign(record.size(), 0);
-  ChainReader reader(container_, record.firstBlock(), record.size());
-  std::uint64_t done = 0;
-  while (done < out.size()) {
-    const std::size_t n = reader.read(out.data() + done, out.size() - done);
-    if (n == 0) break;
-    done += n;
-  }
-  if (done == 0) out.clear();
-  return done;
-}
-
-bool Archive::isDamagedFolder(std::u16string_view path) const {
+bool PathLookup::isDamagedFolder(std::u16string_view path) const {
   const FolderItemNode* node = tree_.findNode(path);
   return node != nullptr && node->isFolder() && static_cast<const SvFolder*>(node)->damaged;
 }

@@ -1,12 +1,11 @@
-// Reading every directory of an opened archive into the folder tree.
+#include "tree/TreeBuilder.h"
+
 #include <deque>
 #include <map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
 
-#include "archive/Archive.h"
-#include "archive/ChainByteSource.h"
 #include "platform/Utf16.h"
 #include "tree/DetailTable.h"
 #include "tree/DirectoryParser.h"
@@ -25,67 +24,29 @@ constexpr std::size_t kMaxPathUnits = 32767;
 constexpr std::uint64_t kKeyUnitsBase = std::uint64_t{16} << 20;
 constexpr std::uint64_t kKeyUnitsPerArchiveByte = 8;
 
-// Cuts the extents before the first block another directory holds; true when that cut anything.
-bool cutAtClaimed(ExtentList& extents, const std::vector<bool>& claimed) {
-  for (std::size_t i = 0; i < extents.size(); ++i) {
-    Extent& e = extents[i];
-    for (std::uint64_t b = e.first; b < e.first + e.blockCount(); ++b) {
-      if (b >= claimed.size() || !claimed[b]) continue;
-      if (b == e.first) {
-        extents.resize(i);
-      } else {
-        e.last = static_cast<std::uint32_t>(b - 1);
-        extents.resize(i + 1);
-      }
-      return true;
-    }
-  }
-  return false;
-}
-
-void claim(const ExtentList& extents, std::vector<bool>& claimed) {
-  for (const Extent& e : extents) {
-    for (std::uint64_t b = e.first; b < e.first + e.blockCount(); ++b) {
-      if (b < claimed.size()) claimed[b] = true;
-    }
-  }
-}
-
 }  // namespace
 
-DirectoryRead Archive::readDirectory(std::uint32_t firstBlock, NameMap<ItemRecord>& out,
-                                     std::vector<bool>* claimedBlocks) {
+DirectoryRead TreeBuilder::readDirectory(std::uint32_t firstBlock, NameMap<ItemRecord>& out) {
   out.clear();
-  ExtentList extents;
-  std::uint64_t capacity = container_.chainExtents(firstBlock, extents);
-  if (capacity == 0) return DirectoryRead::Unreadable;
   // A directory ends where its chain runs into blocks another directory holds: directories that
   // share blocks would each read the others' items again, and a few blocks chained into one
   // another could stand for a tree that grows with the square of their number.
-  bool shared = false;
-  if (claimedBlocks != nullptr && cutAtClaimed(extents, *claimedBlocks)) {
-    shared = true;
-    capacity = capacityOf(extents);
-    if (capacity == 0) return DirectoryRead::Shared;
-  }
-  ChainByteSource bytes(container_, extents, capacity);
-  if (!bytes.readable()) return DirectoryRead::Unreadable;
-  if (claimedBlocks != nullptr) claim(extents, *claimedBlocks);
+  ChainSource::Directory directory = chains_.openDirectory(firstBlock);
+  if (directory.bytes == nullptr) return directory.cut ? DirectoryRead::Shared : DirectoryRead::Unreadable;
   lastError_ = kErrorSuccess;
-  if (parseDirectory(bytes, out)) return shared ? DirectoryRead::Shared : DirectoryRead::Complete;
+  if (parseDirectory(*directory.bytes, out)) return directory.cut ? DirectoryRead::Shared : DirectoryRead::Complete;
   lastError_ = kErrorMalformedDirectory;
   return DirectoryRead::Malformed;
 }
 
-void Archive::buildPathMap(NameMap<ItemRecord>& out, NameMap<bool>& damagedFolders, std::vector<LeftOutItem>& leftOut) {
+void TreeBuilder::buildPathMap(NameMap<ItemRecord>& out, NameMap<bool>& damagedFolders, std::vector<LeftOutItem>& leftOut) {
   out.clear();
   damagedFolders.clear();
   // A directory chain is read once: a folder that leads back to a chain already read (its own
   // parent, say) would otherwise make the walk endless.
   std::unordered_set<std::uint32_t> chainsRead;
-  std::vector<bool>& claimedBlocks = directoryBlocks_;
-  claimedBlocks.assign(container_.chainTableSize(), false);
-  std::uint64_t keyUnitsLeft = kKeyUnitsBase + kKeyUnitsPerArchiveByte * container_.fileSize();
+  chains_.startTree();
+  std::uint64_t keyUnitsLeft = kKeyUnitsBase + kKeyUnitsPerArchiveByte * chains_.archiveSize();
   std::deque<std::pair<std::uint32_t, std::u16string>> queue;
   queue.emplace_back(kRootDirectoryBlock, kRootPath);
   NameMap<ItemRecord> directory;
@@ -96,7 +57,7 @@ void Archive::buildPathMap(NameMap<ItemRecord>& out, NameMap<bool>& damagedFolde
       insertOrReplace(damagedFolders, path, true);
       continue;
     }
-    const DirectoryRead result = readDirectory(block, directory, &claimedBlocks);
+    const DirectoryRead result = readDirectory(block, directory);
     if (result != DirectoryRead::Unreadable) chainsRead.insert(block);
     if (result == DirectoryRead::Malformed || result == DirectoryRead::Shared) insertOrReplace(damagedFolders, path, true);
 
@@ -133,8 +94,8 @@ void Archive::buildPathMap(NameMap<ItemRecord>& out, NameMap<bool>& damagedFolde
   }
 }
 
-bool Archive::rebuildTree() {
-  tree_.clearTree();
+void TreeBuilder::build(FolderTree& tree) {
+  tree.clearTree();
   NameMap<ItemRecord> items;
   NameMap<bool> damagedFolders;
   std::vector<LeftOutItem> leftOut;
@@ -143,7 +104,7 @@ bool Archive::rebuildTree() {
   std::map<std::pair<const SvFolder*, std::u16string>, std::u16string> writtenNames;
   for (const auto& [key, record] : items) {
     const std::u16string path = record.isFolder() ? key.substr(0, key.size() - 1) : key;
-    const auto [folder, leaf] = tree_.findParentFolder(path);
+    const auto [folder, leaf] = tree.findParentFolder(path);
     if (folder == nullptr) {
       // A stored name with a backslash may point into a folder that is not there. Anything
       // else is below a folder left out, and goes with it.
@@ -179,17 +140,16 @@ bool Archive::rebuildTree() {
     }
     if (written != leaf) writtenNames.emplace(std::make_pair(folder, written), path);
     if (record.isFolder()) {
-      tree_.addFolder(key, record);
+      tree.addFolder(key, record);
     } else {
-      tree_.addFile(key, record);
+      tree.addFile(key, record);
     }
   }
   for (const auto& [key, damaged] : damagedFolders) {
-    FolderItemNode* node = tree_.findNode(key);
+    FolderItemNode* node = tree.findNode(key);
     if (node != nullptr && node->isFolder()) static_cast<SvFolder*>(node)->damaged = true;
   }
-  tree_.setLeftOut(std::move(leftOut));
-  return true;
+  tree.setLeftOut(std::move(leftOut));
 }
 
 }  // namespace sorvel

@@ -5,13 +5,13 @@
 #include <cstdint>
 #include <span>
 
-#include "crypto/Bytes.h"
+#include "base/Bytes.h"
 
 namespace sorvel {
 
 inline constexpr std::size_t kXtsKeyLength = 64;
-inline constexpr std::size_t kXtsTweakLength = 16;
 
+// Encryption serves the test archive builder only (through CipherContext::encrypt).
 // Returns nDataSize encrypted bytes. Throws std::invalid_argument, checked in this order, with
 // "PlainData null or empty", "keystr length mismatch" or "ivstr must be 16 bytes (XTS tweak)";
 // cipher exceptions pass on.

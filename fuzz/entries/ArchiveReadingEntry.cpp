@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "archive/Archive.h"
-#include "archive/ChainReader.h"
+#include "archive/ContentReader.h"
 #include "archive/ContentPipeline.h"
 #include "entries/FuzzEntries.h"
 #include "entries/MemoryFile.h"
@@ -27,7 +27,7 @@ struct ContentCheck {
   void streamFile(const ItemRecord& record) {
     const std::uint64_t wanted = std::min({record.size(), kBytesPerFile, budget});
     if (wanted == 0) return;
-    ChainReader reader(archive.container(), record.firstBlock(), wanted);
+    ContentReader reader(archive.container(), record.firstBlock(), wanted);
     Bytes buffer(4 * kBlockSize);
     std::uint64_t total = 0;
     for (std::size_t n = reader.read(buffer.data(), buffer.size()); n > 0; n = reader.read(buffer.data(), buffer.size())) {

@@ -1,5 +1,5 @@
 // The two parsers of stored metadata, each on its own bytes.
-#include "archive/ByteSource.h"
+#include "base/ByteSource.h"
 #include "entries/FuzzEntries.h"
 #include "tree/DetailTable.h"
 #include "tree/DirectoryParser.h"

@@ -7,7 +7,7 @@
 #include <functional>
 #include <memory>
 
-#include "archive/ByteOrder.h"
+#include "base/ByteOrder.h"
 #include "support/ArchivePlan.h"
 #include "support/ArchiveSealer.h"
 #include "support/HeaderEncoder.h"
@@ -15,11 +15,6 @@
 namespace sorvel::testing {
 
 namespace {
-
-std::u16string_view withoutLeadingSeparators(std::u16string_view path) {
-  while (!path.empty() && path.front() == u'\\') path.remove_prefix(1);
-  return path;
-}
 
 using Sink = std::function<void(const std::uint8_t* data, std::size_t length)>;
 

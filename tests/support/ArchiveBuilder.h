@@ -16,7 +16,7 @@
 #include <optional>
 #include <string_view>
 
-#include "crypto/Bytes.h"
+#include "base/Bytes.h"
 #include "support/ArchiveDescription.h"
 #include "support/ArchiveLayout.h"
 #include "support/DetailFileBuilder.h"

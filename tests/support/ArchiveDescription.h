@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto/Bytes.h"
+#include "base/Bytes.h"
 #include "support/ContentGenerator.h"
 
 namespace sorvel::testing {

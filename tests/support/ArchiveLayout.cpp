@@ -2,14 +2,10 @@
 
 namespace sorvel::testing {
 
-namespace {
-
 std::u16string_view withoutLeadingSeparators(std::u16string_view path) {
   while (!path.empty() && path.front() == u'\\') path.remove_prefix(1);
   return path;
 }
-
-}  // namespace
 
 const ItemLayout* ArchiveLayout::find(std::u16string_view path) const {
   path = withoutLeadingSeparators(path);

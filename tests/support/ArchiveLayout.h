@@ -11,6 +11,9 @@
 
 namespace sorvel::testing {
 
+// The path without the backslashes it may begin with: how items are named in a layout.
+std::u16string_view withoutLeadingSeparators(std::u16string_view path);
+
 struct ItemLayout {
   std::u16string path;              // as the item was added; the root is ""
   BlockList blocks;                 // a file's content chain or a folder's directory chain

@@ -4,7 +4,7 @@
 // cipher, XTS for the key block), the plain bytes are stored, which a reader cannot decrypt.
 #include <cstdint>
 
-#include "crypto/Bytes.h"
+#include "base/Bytes.h"
 #include "crypto/CipherContext.h"
 #include "support/ArchiveDescription.h"
 

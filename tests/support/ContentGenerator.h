@@ -7,7 +7,7 @@
 #include <functional>
 #include <string_view>
 
-#include "crypto/Bytes.h"
+#include "base/Bytes.h"
 
 namespace sorvel::testing {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto/Bytes.h"
+#include "base/Bytes.h"
 
 namespace sorvel::testing {
 

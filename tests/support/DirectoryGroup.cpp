@@ -1,6 +1,6 @@
 #include "support/DirectoryGroup.h"
 
-#include "archive/ByteOrder.h"
+#include "base/ByteOrder.h"
 
 namespace sorvel::testing {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "crypto/Bytes.h"
+#include "base/Bytes.h"
 #include "support/ArchiveDescription.h"
 
 namespace sorvel::testing {

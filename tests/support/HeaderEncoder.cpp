@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "archive/ByteOrder.h"
+#include "base/ByteOrder.h"
 #include "support/ArchiveLayout.h"
 
 namespace sorvel::testing {

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "crypto/Bytes.h"
+#include "base/Bytes.h"
 
 namespace sorvel::testing {
 

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "archive/ByteOrder.h"
+#include "base/ByteOrder.h"
 
 namespace sorvel::testing {
 

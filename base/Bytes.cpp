@@ -1,4 +1,4 @@
-#include "crypto/Bytes.h"
+#include "base/Bytes.h"
 
 #include <crypto++/misc.h>
 

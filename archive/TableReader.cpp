@@ -1,23 +1,23 @@
-#include "archive/ChainByteSource.h"
+#include "archive/TableReader.h"
 
 #include <algorithm>
 
-#include "crypto/Bytes.h"
+#include "base/Bytes.h"
 
 namespace sorvel {
 
-ChainByteSource::ChainByteSource(ContainerFile& container, const ExtentList& extents, std::uint64_t size)
+TableReader::TableReader(ContainerFile& container, const ExtentList& extents, std::uint64_t size)
     : container_(container), size_(size) {
   for (const Extent& e : extents) {
     for (std::uint64_t i = 0; i < e.blockCount(); ++i) blocks_.push_back(static_cast<std::uint32_t>(e.first + i));
   }
 }
 
-ChainByteSource::~ChainByteSource() { secureWipe(current_.data(), current_.size()); }
+TableReader::~TableReader() { secureWipe(current_.data(), current_.size()); }
 
-bool ChainByteSource::readable() { return load(0); }
+bool TableReader::readable() { return load(0); }
 
-bool ChainByteSource::load(std::uint64_t index) {
+bool TableReader::load(std::uint64_t index) {
   if (index == currentIndex_) return true;
   if (index >= blocks_.size() || index >= failedFrom_) return false;
   if (!container_.readBlock(blocks_[index], current_.data())) {
@@ -28,7 +28,7 @@ bool ChainByteSource::load(std::uint64_t index) {
   return true;
 }
 
-void ChainByteSource::copy(std::uint64_t offset, std::uint8_t* out, std::size_t length) {
+void TableReader::copy(std::uint64_t offset, std::uint8_t* out, std::size_t length) {
   while (length > 0) {
     const std::uint64_t index = offset / kBlockSize;
     const std::uint64_t within = offset % kBlockSize;

@@ -1,4 +1,4 @@
-#include "archive/ChainReader.h"
+#include "archive/ContentReader.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,7 +6,7 @@
 
 namespace sorvel {
 
-ChainReader::ChainReader(ContainerFile& container, std::uint32_t firstBlock, std::uint64_t wanted,
+ContentReader::ContentReader(ContainerFile& container, std::uint32_t firstBlock, std::uint64_t wanted,
                          std::vector<bool> claimed)
     : container_(container) {
   ContainerFile::ContentChain plan = container_.planContent(firstBlock, wanted, claimed);
@@ -15,19 +15,19 @@ ChainReader::ChainReader(ContainerFile& container, std::uint32_t firstBlock, std
   end_ = plan.end;
 }
 
-ChainReader::~ChainReader() {
+ContentReader::~ContentReader() {
   secureWipe(tail_);
   secureWipe(buffer_);
 }
 
-ContentSource::Piece ChainReader::next() {
+ContentSource::Piece ContentReader::next() {
   constexpr std::size_t kPieceSize = 64 * kBlockSize;
   if (buffer_.empty()) buffer_.resize(kPieceSize);
   const std::size_t n = read(buffer_.data(), buffer_.size());
   return {buffer_.data(), n};
 }
 
-std::size_t ChainReader::read(std::uint8_t* dst, std::size_t maxBytes) {
+std::size_t ContentReader::read(std::uint8_t* dst, std::size_t maxBytes) {
   while (!failed_ && delivered_ < limit_ && maxBytes > 0) {
     if (extentIndex_ >= extents_.size()) break;
     const Extent& extent = extents_[extentIndex_];

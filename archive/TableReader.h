@@ -1,16 +1,19 @@
 #pragma once
-// The content of a block chain as a ByteSource: `size` is the chain's capacity as its walk
+// The reader of directories and item detail tables: a chain read whole, at random offsets, as a
+// ByteSource (see ContainerChains, which bounds it). `size` is the chain's capacity as its walk
 // reported it; the readable blocks of its extents follow one another from offset 0, and
-// everything from the first block that cannot be read on is zero.
-#include "archive/ByteSource.h"
+// everything from the first block that cannot be read on is zero. Blocks go through the block
+// cache, since directories are read again. File content is read by ContentReader and
+// ContentPipeline instead.
+#include "base/ByteSource.h"
 #include "archive/ContainerFile.h"
 
 namespace sorvel {
 
-class ChainByteSource final : public ByteSource {
+class TableReader final : public ByteSource {
  public:
-  ChainByteSource(ContainerFile& container, const ExtentList& extents, std::uint64_t size);
-  ~ChainByteSource() override;
+  TableReader(ContainerFile& container, const ExtentList& extents, std::uint64_t size);
+  ~TableReader() override;
 
   std::uint64_t size() const override { return size_; }
   void copy(std::uint64_t offset, std::uint8_t* out, std::size_t length) override;

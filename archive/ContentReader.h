@@ -1,7 +1,8 @@
 #pragma once
-// Reads a stored object's bytes in order, a run of blocks at a time, without holding the whole
-// object: file content of any size streams through a small buffer. Content blocks are read once,
-// so they bypass the block cache and leave the directories in it.
+// The reader of one file's content on the calling thread: the bytes in order, a run of blocks at
+// a time, without holding the whole file, so content of any size streams through a small
+// buffer. Content blocks are read once, so they bypass the block cache and leave the
+// directories in it. Many files' content is read ahead on worker threads by ContentPipeline.
 #include <cstdint>
 #include <vector>
 
@@ -10,16 +11,16 @@
 
 namespace sorvel {
 
-class ChainReader final : public ContentSource {
+class ContentReader final : public ContentSource {
  public:
   // The first `wanted` bytes of the chain that starts at `firstBlock`, planned as
   // ContainerFile::planContent does: blocks flagged in `claimed` (one flag per chain-table entry,
   // none when empty) and blocks the file does not store end it.
-  ChainReader(ContainerFile& container, std::uint32_t firstBlock, std::uint64_t wanted,
+  ContentReader(ContainerFile& container, std::uint32_t firstBlock, std::uint64_t wanted,
               std::vector<bool> claimed = {});
-  ~ChainReader() override;
-  ChainReader(const ChainReader&) = delete;
-  ChainReader& operator=(const ChainReader&) = delete;
+  ~ContentReader() override;
+  ContentReader(const ContentReader&) = delete;
+  ContentReader& operator=(const ContentReader&) = delete;
 
   // What the chain's blocks can deliver of the wanted bytes: less than wanted for a chain that
   // is too short, 0 for one that is free or broken.

@@ -1,0 +1,48 @@
+#pragma once
+// Every line the front end and extraction print, each beside the exit code it ends the run with
+// (ExitCode.h); the help text is in HelpText.cpp. The texts are the system's own and are kept
+// exactly as they have always been printed, spellings included: "unnkown" and "authen" are spelt
+// so, the blank before "!" in "archive format error !" and "can not be opened !" belongs to the
+// text, and "Archive extracted successfully! " ends in a blank.
+#include <string_view>
+
+namespace sorvel::Message {
+
+// Whole lines, and the exit code each goes with.
+inline constexpr std::string_view InvalidArgumentCount = "Error: invalid argument count!";  // ArgumentCount
+inline constexpr std::string_view FormatError = "Error: archive format error !";             // FormatError
+inline constexpr std::string_view UnknownVersion = "Error: unnkown archive version!";        // UnknownVersion
+inline constexpr std::string_view UnsupportedAuth = "Error: unsupported authen type!";       // UnsupportedAuth
+inline constexpr std::string_view IncorrectPassword = "Error: incorrect password!";          // IncorrectPassword
+inline constexpr std::string_view CannotOpen = "Error: archive can not be opened !";         // CannotOpen
+inline constexpr std::string_view ExtractedWithErrors = "Error: archive extracted with errors!";  // ExtractedWithErrors
+inline constexpr std::string_view ExtractedSuccessfully = "Archive extracted successfully! ";     // Success
+
+// Beginnings of lines, followed by a path or a reason.
+inline constexpr std::string_view PathResolveFailed = "Error: Path resolve failed: ";        // PathResolve
+inline constexpr std::string_view ArchiveNotExist = "Error: sorvel archive not exist: ";      // ArchiveMissing
+inline constexpr std::string_view ArchiveNotAccessible = "Error: sorvel archive not accessible: ";  // ArchiveMissing
+inline constexpr std::string_view InputPath = "Input  : ";
+inline constexpr std::string_view OutputPath = "Output : ";
+inline constexpr std::string_view PasswordPrompt = "Password: ";
+
+// Extraction's lines on one item, "<what><path>: <reason>"; the run then ends with
+// ExtractedWithErrors.
+inline constexpr std::string_view CannotExtract = "Error: can not extract: ";
+inline constexpr std::string_view DamagedItem = "Error: damaged item: ";
+inline constexpr std::string_view DamagedFolder = "Error: damaged folder: ";
+
+// The reasons extraction gives (besides the system's error texts). Those after SameNameAs
+// say why a damaged item's content ends early; they are kept with the item but not printed.
+inline constexpr std::string_view UnsafeName = "unsafe name";
+inline constexpr std::string_view FolderInTheWay = "a folder is in the way";
+inline constexpr std::string_view ContentUnreadable = "content cannot be read";
+inline constexpr std::string_view SameNameAs = "same name as ";  // followed by the other item's path
+inline constexpr std::string_view DirectoryDamaged = "its directory is damaged";
+inline constexpr std::string_view BlockUnreadable = "a block could not be read";
+inline constexpr std::string_view ChainTooShort = "its chain is shorter than its size";
+inline constexpr std::string_view ArchiveCutOff = "the archive file is cut off";
+inline constexpr std::string_view ChainRunsIntoAnother = "its chain runs into blocks of another item";
+inline constexpr std::string_view ChainBroken = "its chain is broken";
+
+}  // namespace sorvel::Message

@@ -1,0 +1,37 @@
+#pragma once
+// Reads every directory of an archive, from the root's down, into its folder tree.
+#include <cstdint>
+#include <vector>
+
+#include "base/ChainSource.h"
+#include "base/LastError.h"
+#include "tree/FolderTree.h"
+#include "tree/ItemRecord.h"
+#include "tree/NameRules.h"
+
+namespace sorvel {
+
+inline constexpr std::uint32_t kErrorMalformedDirectory = 550;
+
+// How reading one folder's directory went. Shared: its chain runs into blocks that another
+// directory holds, which no sound archive does; the items before them were read.
+enum class DirectoryRead { Complete, Unreadable, Malformed, Shared };
+
+class TreeBuilder {
+ public:
+  // Each directory parsed leaves kErrorSuccess or kErrorMalformedDirectory in `lastError`.
+  TreeBuilder(ChainSource& chains, std::uint32_t& lastError) : chains_(chains), lastError_(lastError) {}
+
+  // Replaces everything below the tree's root with the archive's folders and files.
+  void build(FolderTree& tree);
+  // One folder's directory (its blocks then count as read; see ChainSource::openDirectory).
+  DirectoryRead readDirectory(std::uint32_t firstBlock, NameMap<ItemRecord>& out);
+
+ private:
+  void buildPathMap(NameMap<ItemRecord>& out, NameMap<bool>& damagedFolders, std::vector<LeftOutItem>& leftOut);
+
+  ChainSource& chains_;
+  std::uint32_t& lastError_;
+};
+
+}  // namespace sorvel

@@ -43,6 +43,7 @@ Extractor::Extractor(Archive& archive, ReportLine report, ContentPipeline::Optio
 bool Extractor::extract(std::u16string_view pathInArchive, const std::string& outputFolder) {
   outputBase_ = stripTrailingSlashes(outputFolder);
   folders_.close();
+  written_.clear();
   ItemRecord start;
   if (!archive_.findItem(pathInArchive, start)) return false;
   if (!start.isFolder()) {
@@ -101,8 +102,33 @@ std::vector<std::string> Extractor::outputNames(std::u16string_view pathInArchiv
   return names;
 }
 
+std::optional<std::string> Extractor::hostRefusal(std::u16string_view pathInArchive) const {
+  const std::size_t skip = std::min(archive_.currentFolder().size(), pathInArchive.size());
+  std::u16string folder;
+  for (const std::u16string& name : splitPath(pathInArchive.substr(skip))) {
+    if (std::optional<std::string> refusal = hostNameRefusal(name)) return refusal;
+    if (std::optional<std::string> collision = written_.collision(folder, name)) return collision;
+    folder += u'\\';
+    folder += name;
+  }
+  return std::nullopt;
+}
+
+void Extractor::noteWritten(std::u16string_view pathInArchive) {
+  const std::size_t skip = std::min(archive_.currentFolder().size(), pathInArchive.size());
+  const std::vector<std::u16string> names = splitPath(pathInArchive.substr(skip));
+  if (names.empty()) return;
+  std::u16string folder;
+  for (std::size_t i = 0; i + 1 < names.size(); ++i) folder += u'\\' + names[i];
+  written_.note(folder, names.back());
+}
+
 bool Extractor::writeItem(std::u16string_view pathInArchive, const ItemRecord& record, ContentSource* content) {
   if (!isSafeItemPath(pathInArchive)) return reportItem(kCannotExtract, pathInArchive, "unsafe name");
+  if (std::optional<std::string> refusal = hostRefusal(pathInArchive)) {
+    if (content != nullptr) content->abandon();
+    return reportItem(kCannotExtract, pathInArchive, std::move(*refusal));
+  }
   const std::vector<std::string> names = outputNames(pathInArchive);
   if (record.isFolder()) return writeFolder(pathInArchive, names);
   return writeFile(pathInArchive, record, content, names);
@@ -116,7 +142,10 @@ bool Extractor::writeFolder(std::u16string_view pathInArchive, const std::vector
                                         folders_.reach(names, /*makeLast=*/true, failure) != nullptr;
   if (!made) {
     reportItem(kCannotExtract, pathInArchive, failure.reason);
-  } else if (archive_.isDamagedFolder(pathInArchive)) {
+    return true;
+  }
+  noteWritten(pathInArchive);
+  if (archive_.isDamagedFolder(pathInArchive)) {
     reportItem(kDamagedFolder, pathInArchive, "its directory is damaged");
   }
   return true;
@@ -160,7 +189,9 @@ bool Extractor::writeFile(std::u16string_view pathInArchive, const ItemRecord& r
   const bool damaged = delivered < size;
   const std::uint64_t length = std::min(size, std::max(delivered, archive_.container().fileSize()));
   if (damaged && !file->extendTo(length)) return fail(systemErrorText(file->error()));
+  file->setCreationTime(record.created);
   if (!file->commit(record.accessed, record.modified, record.attributes())) return fail(systemErrorText(file->error()));
+  noteWritten(pathInArchive);
   if (damaged) {
     reportItem(kDamagedItem, pathInArchive,
                contentShortfall(delivered < content->expected() ? ContainerFile::ContentEnd::Whole : content->end()));

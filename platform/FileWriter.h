@@ -6,8 +6,6 @@
 //
 // Every call that answers false leaves the writer abandoned; `error()` then holds the errno of
 // the first failure (errno is set as well).
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -15,18 +13,24 @@
 #include <string>
 
 #include "platform/DirectoryHandle.h"
+#include "platform/NativeHandle.h"
 
 namespace sorvel {
 
 class FileWriter {
  public:
-  // The write(2) call used for the content; tests substitute it to observe or fake the calls.
-  using WriteCall = std::function<ssize_t(int fd, const void* data, std::size_t count)>;
+  // The host's write call used for the content: bytes written, or -1 with errno set. Tests
+  // substitute it to observe or fake the calls.
+  using WriteCall = std::function<std::ptrdiff_t(NativeHandle file, const void* data, std::size_t count)>;
 
   // No write call is given more than this many bytes.
   static constexpr std::size_t kMaxWriteChunk = 0x10000000;
-  // Bit of the archive's attribute byte that makes the file read-only.
+  // Bits of the archive's attribute byte. Read-only is kept everywhere; the others only where
+  // the host has them (Windows).
   static constexpr std::uint8_t kReadOnlyAttribute = 0x01;
+  static constexpr std::uint8_t kHiddenAttribute = 0x02;
+  static constexpr std::uint8_t kSystemAttribute = 0x04;
+  static constexpr std::uint8_t kArchiveAttribute = 0x20;
 
   // Starts a file that will replace `targetPath`. Refused (nothing is created) when the target
   // is a directory (EISDIR) or a file without owner write permission (EACCES), when the name is
@@ -53,14 +57,18 @@ class FileWriter {
   // Extends the file to `size` bytes with zeros without writing them. `size` must not be below
   // the current size (EINVAL). Later writes go after the zeros.
   bool extendTo(std::uint64_t size);
+  // Where the host stores a creation time (Windows), commit sets it to `created`; elsewhere this
+  // does nothing.
+  void setCreationTime(std::int64_t created) { created_ = created; }
   // Sets the last-access and last-write times (whole seconds), removes every write permission
-  // bit when `attributes` has kReadOnlyAttribute, closes the file and renames it over the
-  // target. The target is checked again first, as at `create`.
+  // bit when `attributes` has kReadOnlyAttribute (on Windows: sets the read-only, hidden, system
+  // and archive attributes as given), closes the file and renames it over the target. The target
+  // is checked again first, as at `create`.
   bool commit(std::int64_t accessed, std::int64_t modified, std::uint8_t attributes);
   // Closes and removes the temporary file; nothing of it remains.
   void abandon();
 
-  bool isOpen() const { return fd_ >= 0; }
+  bool isOpen() const { return handle_ != kNoHandle; }
   std::uint64_t size() const { return size_; }
   int error() const { return error_; }
   // The temporary file while the writer is open (by name within its folder for `createIn`);
@@ -69,21 +77,22 @@ class FileWriter {
 
  private:
   FileWriter() = default;
-  static std::optional<FileWriter> start(int folder, const std::string& temporaryPrefix, const std::string& target,
+  static std::optional<FileWriter> start(NativeHandle folder, const std::string& temporaryPrefix, const std::string& target,
                                          bool targetMissing, WriteCall writeCall);
   bool commitUnnamed();
   void clearTemporary();
   bool fail(int error);
   bool ensureOpen();
 
-  int fd_ = -1;
-  int folder_ = -1;  // the folder the names below are relative to (AT_FDCWD: none)
+  NativeHandle handle_ = kNoHandle;
+  NativeHandle folder_ = kNoHandle;  // the folder the names below are relative to (POSIX; AT_FDCWD: none)
   bool unnamed_ = false;  // the content is in an unnamed file until commit
   std::string targetPath_;
   std::string temporaryPath_;
   WriteCall writeCall_;
   std::uint64_t size_ = 0;
   int error_ = 0;
+  std::int64_t created_ = 0;
   bool targetMissing_ = false;  // not seen at `create`: the rename must not replace anything
 };
 

@@ -1,22 +1,25 @@
 #include "platform/OutputFolders.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <cerrno>
 
 #include "platform/SystemError.h"
+#include "platform/win32/Win32Host.h"
 
 namespace sorvel {
 namespace {
 
-constexpr const char* kLinkInTheWay = "symbolic link in the way";
+constexpr const char* kLinkInTheWay = "reparse point in the way";
+
+bool makeFolder(const std::wstring& path) {
+  if (CreateDirectoryW(path.c_str(), nullptr)) return true;
+  return win32::setErrnoFromLastError() == EEXIST;
+}
 
 }  // namespace
 
 bool OutputFolders::openBase(const std::string& path, bool create, Failure& failure) {
   close();
-  if (create && ::mkdir(path.empty() ? "." : path.c_str(), 0777) != 0 && errno != EEXIST) {
+  if (create && !makeFolder(win32::wide(path.empty() ? std::string(".") : path))) {
     failure = {errno, systemErrorText(errno)};
     return false;
   }
@@ -40,18 +43,18 @@ const DirectoryHandle* OutputFolders::reach(const std::vector<std::string>& name
   }
   open_.resize(kept);
   for (std::size_t i = kept; i < names.size(); ++i) {
+    // The parent is open and cannot be renamed meanwhile, so its path still leads to it.
     const DirectoryHandle& parent = i == 0 ? base_ : open_.back().second;
     const std::string& name = names[i];
-    if (makeLast && i + 1 == names.size() && ::mkdirat(parent.fd(), name.c_str(), 0777) != 0 && errno != EEXIST) {
+    if (makeLast && i + 1 == names.size() &&
+        !makeFolder(win32::joinPath(win32::wide(parent.location()), win32::wide(name)))) {
       failure = {errno, systemErrorText(errno)};
       return nullptr;
     }
     DirectoryHandle folder;
     if (!folder.openIn(parent, name)) {
       const int error = errno;
-      struct stat st {};
-      const bool link = ::fstatat(parent.fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
-      failure = {error, link ? kLinkInTheWay : systemErrorText(error)};
+      failure = {error, error == ELOOP ? kLinkInTheWay : systemErrorText(error)};
       return nullptr;
     }
     open_.emplace_back(name, std::move(folder));

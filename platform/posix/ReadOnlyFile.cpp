@@ -11,12 +11,12 @@ namespace sorvel {
 
 ReadOnlyFile::~ReadOnlyFile() { close(); }
 
-ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&& other) noexcept : handle_(std::exchange(other.handle_, kNoHandle)) {}
 
 ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept {
   if (this != &other) {
     close();
-    fd_ = std::exchange(other.fd_, -1);
+    handle_ = std::exchange(other.handle_, kNoHandle);
   }
   return *this;
 }
@@ -37,20 +37,20 @@ bool ReadOnlyFile::open(const std::string& path) {
     return false;
   }
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  fd_ = fd;
+  handle_ = fd;
   return true;
 }
 
 void ReadOnlyFile::close() {
-  if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+  if (handle_ != kNoHandle) ::close(static_cast<int>(std::exchange(handle_, kNoHandle)));
 }
 
 std::size_t ReadOnlyFile::readAt(std::uint64_t offset, std::uint8_t* dst, std::size_t length) const {
   std::size_t done = 0;
-  while (fd_ >= 0 && done < length) {
+  while (handle_ != kNoHandle && done < length) {
     const auto at = offset + done;
     if (at > static_cast<std::uint64_t>(INT64_MAX)) break;
-    const ssize_t n = ::pread(fd_, dst + done, length - done, static_cast<off_t>(at));
+    const ssize_t n = ::pread(static_cast<int>(handle_), dst + done, length - done, static_cast<off_t>(at));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     done += static_cast<std::size_t>(n);
@@ -60,7 +60,7 @@ std::size_t ReadOnlyFile::readAt(std::uint64_t offset, std::uint8_t* dst, std::s
 
 std::optional<std::uint64_t> ReadOnlyFile::size() const {
   struct stat st {};
-  if (fd_ < 0 || ::fstat(fd_, &st) != 0) return std::nullopt;
+  if (handle_ == kNoHandle || ::fstat(static_cast<int>(handle_), &st) != 0) return std::nullopt;
   return static_cast<std::uint64_t>(st.st_size);
 }
 

@@ -11,12 +11,12 @@ namespace sorvel {
 DirectoryHandle::~DirectoryHandle() { close(); }
 
 DirectoryHandle::DirectoryHandle(DirectoryHandle&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), path_(std::exchange(other.path_, {})) {}
+    : handle_(std::exchange(other.handle_, kNoHandle)), path_(std::exchange(other.path_, {})) {}
 
 DirectoryHandle& DirectoryHandle::operator=(DirectoryHandle&& other) noexcept {
   if (this != &other) {
     close();
-    fd_ = std::exchange(other.fd_, -1);
+    handle_ = std::exchange(other.handle_, kNoHandle);
     path_ = std::exchange(other.path_, {});
   }
   return *this;
@@ -29,7 +29,7 @@ bool DirectoryHandle::open(const std::string& path) {
     fd = ::open(path.empty() ? "." : path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return false;
-  fd_ = fd;
+  handle_ = fd;
   path_ = path;
   return true;
 }
@@ -42,16 +42,16 @@ bool DirectoryHandle::openIn(const DirectoryHandle& parent, const std::string& n
   }
   int fd;
   do {
-    fd = ::openat(parent.fd(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    fd = ::openat(static_cast<int>(parent.handle()), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return false;
-  fd_ = fd;
+  handle_ = fd;
   path_ = name;
   return true;
 }
 
 void DirectoryHandle::close() {
-  if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+  if (handle_ != kNoHandle) ::close(static_cast<int>(std::exchange(handle_, kNoHandle)));
   path_.clear();
 }
 

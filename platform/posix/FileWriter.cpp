@@ -24,6 +24,8 @@ namespace {
 constexpr int kMaxInterruptions = 100;
 constexpr int kMaxNameAttempts = 100;
 
+int fdOf(NativeHandle handle) { return static_cast<int>(handle); }
+
 // 0 when a file may be written at `path`; otherwise the errno that refuses it. Decided by the
 // mode bits, not by access(), which grants everything to root.
 int targetRefusal(int folder, const std::string& name, bool* missing = nullptr) {
@@ -151,36 +153,38 @@ std::optional<FileWriter> FileWriter::createIn(const DirectoryHandle& folder, co
     return std::nullopt;
   }
   // A name the file system cannot take is refused now, not after the content is written.
-  const long nameMax = ::fpathconf(folder.fd(), _PC_NAME_MAX);
+  const long nameMax = ::fpathconf(static_cast<int>(folder.handle()), _PC_NAME_MAX);
   if (name.size() > static_cast<std::size_t>(nameMax > 0 ? nameMax : NAME_MAX)) {
     errno = ENAMETOOLONG;
     return std::nullopt;
   }
-  return start(folder.fd(), std::string(), name, /*targetMissing=*/true, std::move(writeCall));
+  return start(folder.handle(), std::string(), name, /*targetMissing=*/true, std::move(writeCall));
 }
 
-std::optional<FileWriter> FileWriter::start(int folder, const std::string& temporaryPrefix, const std::string& target,
+std::optional<FileWriter> FileWriter::start(NativeHandle folder, const std::string& temporaryPrefix, const std::string& target,
                                             bool targetMissing, WriteCall writeCall) {
   FileWriter writer;
   writer.folder_ = folder;
   writer.targetMissing_ = targetMissing;
   if (folder != AT_FDCWD) {
-    writer.fd_ = openUnnamed(folder);
-    writer.unnamed_ = writer.fd_ >= 0;
+    writer.handle_ = openUnnamed(fdOf(folder));
+    writer.unnamed_ = writer.handle_ != kNoHandle;
   }
-  if (writer.fd_ < 0) writer.fd_ = openTemporary(folder, temporaryPrefix, writer.temporaryPath_);
-  if (writer.fd_ < 0) return std::nullopt;
+  if (writer.handle_ == kNoHandle) writer.handle_ = openTemporary(fdOf(folder), temporaryPrefix, writer.temporaryPath_);
+  if (writer.handle_ == kNoHandle) return std::nullopt;
   if (!writer.temporaryPath_.empty()) noteTemporaryFile(folder, writer.temporaryPath_);
   writer.targetPath_ = target;
   writer.writeCall_ = writeCall ? std::move(writeCall)
-                                : [](int fd, const void* data, std::size_t count) { return ::write(fd, data, count); };
+                                : [](NativeHandle fd, const void* data, std::size_t count) -> std::ptrdiff_t {
+                                    return ::write(fdOf(fd), data, count);
+                                  };
   return writer;
 }
 
 FileWriter::~FileWriter() { abandon(); }
 
 FileWriter::FileWriter(FileWriter&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)),
+    : handle_(std::exchange(other.handle_, kNoHandle)),
       folder_(other.folder_),
       unnamed_(other.unnamed_),
       targetPath_(std::exchange(other.targetPath_, {})),
@@ -193,7 +197,7 @@ FileWriter::FileWriter(FileWriter&& other) noexcept
 FileWriter& FileWriter::operator=(FileWriter&& other) noexcept {
   if (this != &other) {
     abandon();
-    fd_ = std::exchange(other.fd_, -1);
+    handle_ = std::exchange(other.handle_, kNoHandle);
     folder_ = other.folder_;
     unnamed_ = other.unnamed_;
     targetPath_ = std::exchange(other.targetPath_, {});
@@ -211,7 +215,7 @@ bool FileWriter::write(const std::uint8_t* data, std::size_t length) {
   int interruptions = 0;
   while (length > 0) {
     const std::size_t chunk = std::min(length, kMaxWriteChunk);
-    const ssize_t written = writeCall_(fd_, data, chunk);
+    const std::ptrdiff_t written = writeCall_(handle_, data, chunk);
     if (written < 0 && errno == EINTR && ++interruptions < kMaxInterruptions) continue;
     if (written < 0) return fail(errno);
     // No progress would repeat forever; more than asked is a broken write call.
@@ -233,10 +237,10 @@ bool FileWriter::extendTo(std::uint64_t size) {
   const auto end = static_cast<off_t>(size);
   int result;
   do {
-    result = ::ftruncate(fd_, end);
+    result = ::ftruncate(fdOf(handle_), end);
   } while (result != 0 && errno == EINTR);
   if (result != 0) return fail(errno);
-  if (::lseek(fd_, end, SEEK_SET) < 0) return fail(errno);
+  if (::lseek(fdOf(handle_), end, SEEK_SET) < 0) return fail(errno);
   size_ = size;
   return true;
 }
@@ -246,53 +250,53 @@ bool FileWriter::commit(std::int64_t accessed, std::int64_t modified, std::uint8
   // The target may have turned into something that must not be replaced since `create`. When it
   // was missing then, a rename that refuses to replace anything settles that without a look.
   if (!targetMissing_) {
-    if (const int refusal = targetRefusal(folder_, targetPath_)) return fail(refusal);
+    if (const int refusal = targetRefusal(fdOf(folder_), targetPath_)) return fail(refusal);
   }
 
   const timespec times[2] = {archiveTimeToTimespec(accessed), archiveTimeToTimespec(modified)};
-  if (::futimens(fd_, times) != 0) return fail(errno);
+  if (::futimens(fdOf(handle_), times) != 0) return fail(errno);
   if ((attributes & kReadOnlyAttribute) != 0) {
     struct stat st {};
-    if (::fstat(fd_, &st) != 0) return fail(errno);
+    if (::fstat(fdOf(handle_), &st) != 0) return fail(errno);
     const mode_t withoutWrite = st.st_mode & 07777 & ~mode_t{0222};
-    if (::fchmod(fd_, withoutWrite) != 0) return fail(errno);
+    if (::fchmod(fdOf(handle_), withoutWrite) != 0) return fail(errno);
   }
   if (unnamed_) return commitUnnamed();
   // Closed before the rename, so a late write error reported by close still keeps the target.
   // On Linux an interrupted close has released the descriptor all the same.
-  if (::close(std::exchange(fd_, -1)) != 0 && errno != EINTR) return fail(errno);
+  if (::close(fdOf(std::exchange(handle_, kNoHandle))) != 0 && errno != EINTR) return fail(errno);
   if (targetMissing_) {
-    if (::renameat2(folder_, temporaryPath_.c_str(), folder_, targetPath_.c_str(), RENAME_NOREPLACE) == 0) {
+    if (::renameat2(fdOf(folder_), temporaryPath_.c_str(), fdOf(folder_), targetPath_.c_str(), RENAME_NOREPLACE) == 0) {
       clearTemporary();
       return true;
     }
     // Something took the name meanwhile (or the file system cannot refuse): judge it as above.
     if (errno != EEXIST && errno != EINVAL && errno != ENOSYS) return fail(errno);
-    if (const int refusal = targetRefusal(folder_, targetPath_)) return fail(refusal);
+    if (const int refusal = targetRefusal(fdOf(folder_), targetPath_)) return fail(refusal);
   }
-  if (::renameat(folder_, temporaryPath_.c_str(), folder_, targetPath_.c_str()) != 0) return fail(errno);
+  if (::renameat(fdOf(folder_), temporaryPath_.c_str(), fdOf(folder_), targetPath_.c_str()) != 0) return fail(errno);
   clearTemporary();
   return true;
 }
 
 bool FileWriter::commitUnnamed() {
   // Where the name is free, the complete file simply appears under it.
-  if (linkUnnamed(fd_, folder_, targetPath_)) {
-    if (::close(std::exchange(fd_, -1)) != 0 && errno != EINTR) {
+  if (linkUnnamed(fdOf(handle_), fdOf(folder_), targetPath_)) {
+    if (::close(fdOf(std::exchange(handle_, kNoHandle))) != 0 && errno != EINTR) {
       const int closeError = errno;
-      ::unlinkat(folder_, targetPath_.c_str(), 0);  // nothing was there before it
+      ::unlinkat(fdOf(folder_), targetPath_.c_str(), 0);  // nothing was there before it
       return fail(closeError);
     }
     return true;
   }
   if (errno != EEXIST) return fail(errno);
   // Something holds the name: judged as at `create`, then replaced by a rename as usual.
-  if (const int refusal = targetRefusal(folder_, targetPath_)) return fail(refusal);
-  temporaryPath_ = linkUnderTemporaryName(fd_, folder_);
+  if (const int refusal = targetRefusal(fdOf(folder_), targetPath_)) return fail(refusal);
+  temporaryPath_ = linkUnderTemporaryName(fdOf(handle_), fdOf(folder_));
   if (temporaryPath_.empty()) return fail(errno);
   noteTemporaryFile(folder_, temporaryPath_);
-  if (::close(std::exchange(fd_, -1)) != 0 && errno != EINTR) return fail(errno);
-  if (::renameat(folder_, temporaryPath_.c_str(), folder_, targetPath_.c_str()) != 0) return fail(errno);
+  if (::close(fdOf(std::exchange(handle_, kNoHandle))) != 0 && errno != EINTR) return fail(errno);
+  if (::renameat(fdOf(folder_), temporaryPath_.c_str(), fdOf(folder_), targetPath_.c_str()) != 0) return fail(errno);
   clearTemporary();
   return true;
 }
@@ -304,9 +308,9 @@ void FileWriter::clearTemporary() {
 
 void FileWriter::abandon() {
   const int savedErrno = errno;
-  if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+  if (handle_ != kNoHandle) ::close(fdOf(std::exchange(handle_, kNoHandle)));
   if (!temporaryPath_.empty()) {
-    ::unlinkat(folder_, temporaryPath_.c_str(), 0);
+    ::unlinkat(fdOf(folder_), temporaryPath_.c_str(), 0);
     clearTemporary();
   }
   errno = savedErrno;
@@ -320,7 +324,7 @@ bool FileWriter::fail(int error) {
 }
 
 bool FileWriter::ensureOpen() {
-  if (fd_ >= 0) return true;
+  if (handle_ != kNoHandle) return true;
   errno = error_ != 0 ? error_ : EBADF;
   return false;
 }

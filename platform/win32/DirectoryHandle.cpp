@@ -1,0 +1,127 @@
+#include "platform/DirectoryHandle.h"
+
+#include <cerrno>
+#include <utility>
+
+#include "platform/win32/Win32Host.h"
+
+namespace sorvel {
+namespace {
+
+// Others may read and write inside the folder, but while it is open nobody can rename or remove
+// it: the path of every folder reached stays the folder that was checked.
+HANDLE openFolder(const std::wstring& path, DWORD flags) {
+  return CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags,
+                     nullptr);
+}
+
+// The path the system gives for an open folder, without the \\?\ it puts in front.
+std::wstring finalPath(HANDLE folder) {
+  std::wstring path(MAX_PATH, L'\0');
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const DWORD length = GetFinalPathNameByHandleW(folder, path.data(), static_cast<DWORD>(path.size()), 0);
+    if (length == 0) return {};
+    if (length < path.size()) {
+      path.resize(length);
+      if (path.starts_with(L"\\\\?\\UNC\\")) return L"\\\\" + path.substr(8);
+      if (path.starts_with(L"\\\\?\\")) return path.substr(4);
+      return path;
+    }
+    path.resize(length + 1);
+  }
+  return {};
+}
+
+bool sameIgnoringCase(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+         CSTR_EQUAL;
+}
+
+}  // namespace
+
+DirectoryHandle::~DirectoryHandle() { close(); }
+
+DirectoryHandle::DirectoryHandle(DirectoryHandle&& other) noexcept
+    : handle_(std::exchange(other.handle_, kNoHandle)),
+      path_(std::exchange(other.path_, {})),
+      location_(std::exchange(other.location_, {})) {}
+
+DirectoryHandle& DirectoryHandle::operator=(DirectoryHandle&& other) noexcept {
+  if (this != &other) {
+    close();
+    handle_ = std::exchange(other.handle_, kNoHandle);
+    path_ = std::exchange(other.path_, {});
+    location_ = std::exchange(other.location_, {});
+  }
+  return *this;
+}
+
+bool DirectoryHandle::open(const std::string& path) {
+  close();
+  HANDLE folder = openFolder(win32::wide(path.empty() ? std::string(".") : path), 0);
+  if (folder == INVALID_HANDLE_VALUE) {
+    win32::setErrnoFromLastError();
+    return false;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(folder, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    CloseHandle(folder);
+    errno = ENOTDIR;
+    return false;
+  }
+  // Files are made by path below it: the folder as the system resolved it, links and all.
+  std::wstring resolved = finalPath(folder);
+  if (resolved.empty()) {
+    win32::setErrnoFromLastError();
+    CloseHandle(folder);
+    return false;
+  }
+  handle_ = win32::fromHandle(folder);
+  path_ = path;
+  location_ = win32::narrow(resolved);
+  return true;
+}
+
+bool DirectoryHandle::openIn(const DirectoryHandle& parent, const std::string& name) {
+  close();
+  if (!parent.isOpen() || name.empty() || name.find_first_of("/\\") != std::string::npos) {
+    errno = EINVAL;
+    return false;
+  }
+  const std::wstring expected = win32::joinPath(win32::wide(parent.location()), win32::wide(name));
+  HANDLE folder = openFolder(expected, FILE_FLAG_OPEN_REPARSE_POINT);
+  if (folder == INVALID_HANDLE_VALUE) {
+    win32::setErrnoFromLastError();
+    return false;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  int refusal = 0;
+  if (!GetFileInformationByHandle(folder, &info)) {
+    refusal = win32::setErrnoFromLastError();
+  } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    refusal = ELOOP;  // a junction or a symbolic link
+  } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    refusal = ENOTDIR;
+  } else if (!sameIgnoringCase(finalPath(folder), expected)) {
+    // Reached somewhere else all the same (a link the system does not show as a reparse point).
+    refusal = ELOOP;
+  }
+  if (refusal != 0) {
+    CloseHandle(folder);
+    errno = refusal;
+    return false;
+  }
+  handle_ = win32::fromHandle(folder);
+  path_ = name;
+  location_ = win32::narrow(expected);
+  return true;
+}
+
+void DirectoryHandle::close() {
+  if (handle_ != kNoHandle) CloseHandle(win32::toHandle(std::exchange(handle_, kNoHandle)));
+  path_.clear();
+  location_.clear();
+}
+
+}  // namespace sorvel

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <utility>
+#include <vector>
 
 #include "platform/win32/Win32Host.h"
 
@@ -16,20 +17,36 @@ HANDLE openFolder(const std::wstring& path, DWORD flags) {
                      nullptr);
 }
 
-// The path the system gives for an open folder, without the \\?\ it puts in front.
+// The path the system gives for an open folder, in the \\?\ form: names below it are then taken
+// as they are, and paths may be longer than MAX_PATH.
 std::wstring finalPath(HANDLE folder) {
-  std::wstring path(MAX_PATH, L'\0');
+  std::wstring path(1024, L'\0');
   for (int attempt = 0; attempt < 3; ++attempt) {
     const DWORD length = GetFinalPathNameByHandleW(folder, path.data(), static_cast<DWORD>(path.size()), 0);
     if (length == 0) return {};
     if (length < path.size()) {
       path.resize(length);
-      if (path.starts_with(L"\\\\?\\UNC\\")) return L"\\\\" + path.substr(8);
-      if (path.starts_with(L"\\\\?\\")) return path.substr(4);
       return path;
     }
     path.resize(length + 1);
   }
+  return {};
+}
+
+// The open folder's path on its volume ("\\users\\me\\out\\a"; "\\server\\share\\..." on a share), as
+// the system resolved it. (Asked this way rather than with GetFinalPathNameByHandleW, which fails
+// under Wine once the path is longer than MAX_PATH.)
+std::wstring volumePath(HANDLE folder) {
+  std::vector<std::uint8_t> buffer(sizeof(FILE_NAME_INFO) + 32768 * sizeof(wchar_t));
+  auto* info = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
+  if (!GetFileInformationByHandleEx(folder, FileNameInfo, info, static_cast<DWORD>(buffer.size()))) return {};
+  return std::wstring(info->FileName, info->FileNameLength / sizeof(wchar_t));
+}
+
+// `path` (in the \\?\ form) without its volume: what volumePath gives for the folder it names.
+std::wstring withoutVolume(const std::wstring& path) {
+  if (path.starts_with(L"\\\\?\\UNC\\")) return path.substr(7);
+  if (path.starts_with(L"\\\\?\\") && path.size() >= 6 && path[5] == L':') return path.substr(6);
   return {};
 }
 
@@ -103,7 +120,8 @@ bool DirectoryHandle::openIn(const DirectoryHandle& parent, const std::string& n
     refusal = ELOOP;  // a junction or a symbolic link
   } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
     refusal = ENOTDIR;
-  } else if (!sameIgnoringCase(finalPath(folder), expected)) {
+  } else if (const std::wstring resolved = volumePath(folder);
+             resolved.empty() || !sameIgnoringCase(resolved, withoutVolume(expected))) {
     // Reached somewhere else all the same (a link the system does not show as a reparse point).
     refusal = ELOOP;
   }

@@ -211,13 +211,34 @@ TEST_F(Win32Folder, FoldersReachedOneNameAtATimeAndHeldAgainstRenaming) {
   ASSERT_NE(folders.reach({"a"}, true, failure), nullptr) << failure.reason;
   sub = folders.reach({"a", "b"}, true, failure);
   ASSERT_NE(sub, nullptr) << failure.reason;
-  EXPECT_EQ(sub->location(), path(L"out\\a\\b"));
+  // Held in the \\?\ form, so that deep trees are not limited to MAX_PATH.
+  EXPECT_TRUE(sub->location().starts_with("\\\\?\\")) << sub->location();
+  EXPECT_TRUE(sub->location().ends_with("\\out\\a\\b")) << sub->location();
   // An open folder cannot be renamed away under the run.
   EXPECT_FALSE(MoveFileExW((root_ + L"\\out\\a").c_str(), (root_ + L"\\moved").c_str(), 0));
 
   ASSERT_TRUE(CloseHandle(CreateFileW((root_ + L"\\out\\f").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr)));
   EXPECT_EQ(folders.reach({"f", "x"}, true, failure), nullptr);
   EXPECT_NE(failure.error, 0);
+}
+
+TEST_F(Win32Folder, FilesDeeperThanMaxPathAreWritten) {
+  OutputFolders folders;
+  OutputFolders::Failure failure;
+  ASSERT_TRUE(folders.openBase(path(), false, failure)) << failure.reason;
+  std::vector<std::string> names;
+  const DirectoryHandle* folder = nullptr;
+  for (int depth = 0; depth < 24; ++depth) {  // 24 names of 16 characters: beyond MAX_PATH
+    names.push_back("folder-level-" + std::to_string(100 + depth));
+    folder = folders.reach(names, /*makeLast=*/true, failure);
+    ASSERT_NE(folder, nullptr) << failure.reason << " at depth " << depth;
+  }
+  ASSERT_GT(folder->location().size(), std::size_t{MAX_PATH});
+  std::optional<FileWriter> file = FileWriter::createIn(*folder, "deep.txt");
+  ASSERT_TRUE(file.has_value()) << errno;
+  ASSERT_TRUE(file->write(reinterpret_cast<const std::uint8_t*>("deep"), 4));
+  ASSERT_TRUE(file->commit(0, 0, 0)) << file->error();
+  EXPECT_EQ(content(folder->location() + "\\deep.txt"), "deep");
 }
 
 TEST_F(Win32Folder, ArchiveIsReadSharedButNotWritable) {

@@ -8,20 +8,6 @@
 
 namespace sorvel {
 
-DirectoryHandle::~DirectoryHandle() { close(); }
-
-DirectoryHandle::DirectoryHandle(DirectoryHandle&& other) noexcept
-    : handle_(std::exchange(other.handle_, kNoHandle)), path_(std::exchange(other.path_, {})) {}
-
-DirectoryHandle& DirectoryHandle::operator=(DirectoryHandle&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = std::exchange(other.handle_, kNoHandle);
-    path_ = std::exchange(other.path_, {});
-  }
-  return *this;
-}
-
 bool DirectoryHandle::open(const std::string& path) {
   close();
   int fd;

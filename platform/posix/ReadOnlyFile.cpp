@@ -9,18 +9,6 @@
 
 namespace sorvel {
 
-ReadOnlyFile::~ReadOnlyFile() { close(); }
-
-ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&& other) noexcept : handle_(std::exchange(other.handle_, kNoHandle)) {}
-
-ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = std::exchange(other.handle_, kNoHandle);
-  }
-  return *this;
-}
-
 bool ReadOnlyFile::open(const std::string& path) {
   close();
   int fd;

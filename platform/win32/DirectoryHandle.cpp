@@ -57,23 +57,6 @@ bool sameIgnoringCase(const std::wstring& a, const std::wstring& b) {
 
 }  // namespace
 
-DirectoryHandle::~DirectoryHandle() { close(); }
-
-DirectoryHandle::DirectoryHandle(DirectoryHandle&& other) noexcept
-    : handle_(std::exchange(other.handle_, kNoHandle)),
-      path_(std::exchange(other.path_, {})),
-      location_(std::exchange(other.location_, {})) {}
-
-DirectoryHandle& DirectoryHandle::operator=(DirectoryHandle&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = std::exchange(other.handle_, kNoHandle);
-    path_ = std::exchange(other.path_, {});
-    location_ = std::exchange(other.location_, {});
-  }
-  return *this;
-}
-
 bool DirectoryHandle::open(const std::string& path) {
   close();
   HANDLE folder = openFolder(win32::wide(path.empty() ? std::string(".") : path), 0);

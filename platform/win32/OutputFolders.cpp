@@ -1,70 +1,27 @@
-#include "platform/OutputFolders.h"
-
 #include <cerrno>
 
+#include "platform/OutputFolders.h"
 #include "platform/SystemError.h"
 #include "platform/win32/Win32Host.h"
 
 namespace sorvel {
 namespace {
 
-constexpr const char* kLinkInTheWay = "reparse point in the way";
-
-bool makeFolder(const std::wstring& path) {
-  if (CreateDirectoryW(path.c_str(), nullptr)) return true;
-  return win32::setErrnoFromLastError() == EEXIST;
+bool makeFolderAt(const std::wstring& path) {
+  return CreateDirectoryW(path.c_str(), nullptr) || win32::setErrnoFromLastError() == EEXIST;
 }
 
 }  // namespace
 
-bool OutputFolders::openBase(const std::string& path, bool create, Failure& failure) {
-  close();
-  if (create && !makeFolder(win32::wide(path.empty() ? std::string(".") : path))) {
-    failure = {errno, systemErrorText(errno)};
-    return false;
-  }
-  if (!base_.open(path)) {
-    failure = {errno, systemErrorText(errno)};
-    return false;
-  }
-  return true;
+bool OutputFolders::makeFolder(const std::string& path) { return makeFolderAt(win32::wide(path)); }
+
+// The parent is open and cannot be renamed meanwhile, so its path still leads to it.
+bool OutputFolders::makeFolderIn(const DirectoryHandle& parent, const std::string& name) {
+  return makeFolderAt(win32::joinPath(win32::wide(parent.location()), win32::wide(name)));
 }
 
-const DirectoryHandle* OutputFolders::reach(const std::vector<std::string>& names, bool makeLast, Failure& failure) {
-  if (!base_.isOpen()) {
-    failure = {EBADF, systemErrorText(EBADF)};
-    return nullptr;
-  }
-  // Folders come in listing order, so the ones open for the last item are mostly the ones wanted.
-  std::size_t kept = 0;
-  while (kept < open_.size() && kept < names.size() && open_[kept].first == names[kept] &&
-         !(makeLast && kept + 1 == names.size())) {
-    ++kept;
-  }
-  open_.resize(kept);
-  for (std::size_t i = kept; i < names.size(); ++i) {
-    // The parent is open and cannot be renamed meanwhile, so its path still leads to it.
-    const DirectoryHandle& parent = i == 0 ? base_ : open_.back().second;
-    const std::string& name = names[i];
-    if (makeLast && i + 1 == names.size() &&
-        !makeFolder(win32::joinPath(win32::wide(parent.location()), win32::wide(name)))) {
-      failure = {errno, systemErrorText(errno)};
-      return nullptr;
-    }
-    DirectoryHandle folder;
-    if (!folder.openIn(parent, name)) {
-      const int error = errno;
-      failure = {error, error == ELOOP ? kLinkInTheWay : systemErrorText(error)};
-      return nullptr;
-    }
-    open_.emplace_back(name, std::move(folder));
-  }
-  return names.empty() ? &base_ : &open_.back().second;
-}
-
-void OutputFolders::close() {
-  open_.clear();
-  base_.close();
+std::string OutputFolders::openFailure(const DirectoryHandle&, const std::string&, int error) {
+  return error == ELOOP ? "reparse point in the way" : systemErrorText(error);
 }
 
 }  // namespace sorvel

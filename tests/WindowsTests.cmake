@@ -37,3 +37,12 @@ foreach(src ${SORVEL_WINDOWS_TESTS} ${SORVEL_WIN32_TESTS})
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES TIMEOUT 600)
 endforeach()
+
+# The password prompt at a console: Wine's console host on a pseudo-terminal, driven from Linux.
+find_package(Python3 COMPONENTS Interpreter)
+if(Python3_FOUND)
+  add_test(NAME console_prompt_pty
+           COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/win32/console_prompt_pty.py
+                   ${SORVEL_WINE_RUNNER} $<TARGET_FILE:sorvelExtractorWin> ${PROJECT_SOURCE_DIR}/examples/sample.sva)
+  set_tests_properties(console_prompt_pty PROPERTIES TIMEOUT 180)
+endif()

@@ -21,6 +21,15 @@ std::string failureText(int error) {
   return systemErrorText(error);
 }
 
+// What the written file keeps of the item's attribute byte.
+FileFlags fileFlagsOf(const ItemRecord& record) {
+  const std::uint8_t attributes = record.attributes();
+  return {.readOnly = (attributes & kReadOnlyAttribute) != 0,
+          .hidden = (attributes & kHiddenAttribute) != 0,
+          .system = (attributes & kSystemAttribute) != 0,
+          .archive = (attributes & kArchiveAttribute) != 0};
+}
+
 // Why a file's content stops short of its size.
 std::string contentShortfall(ContainerFile::ContentEnd end) {
   switch (end) {
@@ -46,6 +55,7 @@ Extractor::Extractor(Archive& archive, ReportLine report, ContentPipeline::Optio
 bool Extractor::extract(std::u16string_view pathInArchive, const std::string& outputFolder) {
   outputBase_ = stripTrailingSlashes(outputFolder);
   folders_.close();
+  written_.clear();
   ItemRecord start;
   if (!archive_.findItem(pathInArchive, start)) return false;
   if (!start.isFolder()) {
@@ -110,8 +120,33 @@ std::vector<std::string> Extractor::outputNames(std::u16string_view pathInArchiv
   return names;
 }
 
+std::optional<std::string> Extractor::hostRefusal(std::u16string_view pathInArchive) const {
+  const std::size_t skip = std::min(archive_.currentFolder().size(), pathInArchive.size());
+  std::u16string folder;
+  for (const std::u16string& name : splitPath(pathInArchive.substr(skip))) {
+    if (std::optional<std::string> refusal = hostNameRefusal(name)) return refusal;
+    if (std::optional<std::string> collision = written_.collision(folder, name)) return collision;
+    folder += u'\\';
+    folder += name;
+  }
+  return std::nullopt;
+}
+
+void Extractor::noteWritten(std::u16string_view pathInArchive) {
+  const std::size_t skip = std::min(archive_.currentFolder().size(), pathInArchive.size());
+  const std::vector<std::u16string> names = splitPath(pathInArchive.substr(skip));
+  if (names.empty()) return;
+  std::u16string folder;
+  for (std::size_t i = 0; i + 1 < names.size(); ++i) folder += u'\\' + names[i];
+  written_.note(folder, names.back());
+}
+
 bool Extractor::writeItem(std::u16string_view pathInArchive, const ItemRecord& record, ContentSource* content) {
   if (!isSafeItemPath(pathInArchive)) return reportItem(Message::CannotExtract, pathInArchive, std::string(Message::UnsafeName));
+  if (std::optional<std::string> refusal = hostRefusal(pathInArchive)) {
+    if (content != nullptr) content->abandon();
+    return reportItem(Message::CannotExtract, pathInArchive, std::move(*refusal));
+  }
   const std::vector<std::string> names = outputNames(pathInArchive);
   if (record.isFolder()) return writeFolder(pathInArchive, names);
   return writeFile(pathInArchive, record, content, names);
@@ -125,7 +160,10 @@ bool Extractor::writeFolder(std::u16string_view pathInArchive, const std::vector
                                         folders_.reach(names, /*makeLast=*/true, failure) != nullptr;
   if (!made) {
     reportItem(Message::CannotExtract, pathInArchive, failure.reason);
-  } else if (archive_.isDamagedFolder(pathInArchive)) {
+    return true;
+  }
+  noteWritten(pathInArchive);
+  if (archive_.isDamagedFolder(pathInArchive)) {
     reportItem(Message::DamagedFolder, pathInArchive, std::string(Message::DirectoryDamaged));
   }
   return true;
@@ -169,7 +207,9 @@ bool Extractor::writeFile(std::u16string_view pathInArchive, const ItemRecord& r
   const bool damaged = delivered < size;
   const std::uint64_t length = std::min(size, std::max(delivered, archive_.container().fileSize()));
   if (damaged && !file->extendTo(length)) return fail(failureText(file->error()));
-  if (!file->commit(record.accessed, record.modified, record.isReadOnly())) return fail(failureText(file->error()));
+  file->setCreationTime(record.created);
+  if (!file->commit(record.accessed, record.modified, fileFlagsOf(record))) return fail(failureText(file->error()));
+  noteWritten(pathInArchive);
   if (damaged) {
     reportItem(Message::DamagedItem, pathInArchive,
                contentShortfall(delivered < content->expected() ? ContainerFile::ContentEnd::Whole : content->end()));

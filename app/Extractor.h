@@ -17,6 +17,7 @@
 #include "archive/ContentPipeline.h"
 #include "archive/ContentSource.h"
 #include "platform/FileWriter.h"
+#include "platform/HostNames.h"
 #include "platform/OutputFolders.h"
 
 namespace sorvel {
@@ -56,6 +57,10 @@ class Extractor {
                  const std::vector<std::string>& names);
   // The item's folder names below the output folder.
   std::vector<std::string> outputNames(std::u16string_view pathInArchive) const;
+  // Why the host cannot hold the item's path: a name it cannot hold, or one it would take for a
+  // different one already written by this walk (everything below such a name is refused too).
+  std::optional<std::string> hostRefusal(std::u16string_view pathInArchive) const;
+  void noteWritten(std::u16string_view pathInArchive);
   bool reportItem(std::string_view what, std::u16string_view pathInArchive, std::string reason);
   // Reports the items the tree left out that are told right after `item`.
   void reportLeftOut(const ItemRecord* item);
@@ -65,6 +70,7 @@ class Extractor {
   ContentPipeline::Options pipelineOptions_;
   std::string outputBase_;
   OutputFolders folders_;
+  WrittenNames written_;
   std::vector<Problem> problems_;
   std::multimap<const ItemRecord*, const LeftOutItem*> leftOutAfter_;  // by the item they follow
   std::function<void(std::u16string_view)> afterItem_;

@@ -1,11 +1,16 @@
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "app/FrontEnd.h"
 #include "platform/Console.h"
 #include "platform/ProcessSafety.h"
 #include "platform/StandardPasswordInput.h"
+#include "platform/Utf16.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int run(int argc, const char* const* argv) {
   // The process is about to hold a password and keys: they must never end up in a core file.
   sorvel::disableCoreDumps();
   auto password = std::make_unique<sorvel::StandardPasswordInput>();
@@ -17,3 +22,22 @@ int main(int argc, char** argv) {
     throw;
   }
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// Windows hands the arguments over as UTF-16; the program works in UTF-8.
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::string> arguments;
+  for (int i = 0; i < argc; ++i) {
+    const std::wstring_view argument(argv[i]);
+    arguments.push_back(sorvel::toUtf8Lossy(std::u16string(argument.begin(), argument.end())));
+  }
+  std::vector<const char*> pointers;
+  for (const std::string& argument : arguments) pointers.push_back(argument.c_str());
+  pointers.push_back(nullptr);
+  return run(argc, pointers.data());
+}
+#else
+int main(int argc, char** argv) { return run(argc, argv); }
+#endif

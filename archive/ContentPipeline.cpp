@@ -85,10 +85,7 @@ ContentPipeline::ContentPipeline(ContainerFile& container, std::vector<Job> jobs
 ContentPipeline::~ContentPipeline() {
   current_.reset();
   stopping_.store(true);
-  for (Slot& slot : slots_) {
-    slot.ticket.store(kStopped);
-    slot.ticket.notify_all();
-  }
+  for (Slot& slot : slots_) setTicket(slot, kStopped);
   for (std::thread& worker : workers_) worker.join();
   for (Slot& slot : slots_) secureWipe(slot.data);
 }
@@ -162,10 +159,7 @@ void ContentPipeline::work() {
 void ContentPipeline::fill(std::size_t batchIndex, std::vector<Segment>& plan) {
   Slot& slot = slotOf(batchIndex);
   const std::uint32_t free = freeTicket(batchIndex);
-  for (std::uint32_t t = slot.ticket.load(); t != free; t = slot.ticket.load()) {
-    if (t == kStopped || stopping_.load()) return;
-    slot.ticket.wait(t);
-  }
+  if (stopping_.load() || !awaitTicket(slot, free)) return;
   slot.segments.swap(plan);
   const std::vector<Segment>& segments = slot.segments;
   slot.failed.assign(segments.size(), 0);
@@ -203,8 +197,21 @@ void ContentPipeline::fill(std::size_t batchIndex, std::vector<Segment>& plan) {
     }
     s = end - 1;
   }
-  slot.ticket.store(free + 1);
-  slot.ticket.notify_all();
+  setTicket(slot, free + 1);
+}
+
+void ContentPipeline::setTicket(Slot& slot, std::uint32_t ticket) {
+  {
+    std::lock_guard<std::mutex> hold(slot.lock);
+    slot.ticket = ticket;
+  }
+  slot.changed.notify_all();
+}
+
+bool ContentPipeline::awaitTicket(Slot& slot, std::uint32_t wanted) {
+  std::unique_lock<std::mutex> hold(slot.lock);
+  slot.changed.wait(hold, [&] { return slot.ticket == wanted || slot.ticket == kStopped; });
+  return slot.ticket == wanted;
 }
 
 bool ContentPipeline::decryptSegment(const Segment& segment, std::uint8_t* slotData) const {
@@ -222,7 +229,7 @@ const ContentPipeline::Segment& ContentPipeline::currentSegment() {
       releaseHeld();
       Slot& slot = slotOf(consumerBatch_);
       const std::uint32_t ready = freeTicket(consumerBatch_) + 1;
-      for (std::uint32_t t = slot.ticket.load(); t != ready; t = slot.ticket.load()) slot.ticket.wait(t);
+      awaitTicket(slot, ready);  // only the destructor stops the slots, and not while this waits
       heldBatch_ = consumerBatch_;
       segmentInBatch_ = 0;
     }
@@ -237,8 +244,7 @@ void ContentPipeline::advance() { ++segmentInBatch_; }
 void ContentPipeline::releaseHeld() {
   if (heldBatch_ == SIZE_MAX) return;
   Slot& slot = slotOf(heldBatch_);
-  slot.ticket.store(freeTicket(heldBatch_ + slots_.size()));
-  slot.ticket.notify_all();
+  setTicket(slot, freeTicket(heldBatch_ + slots_.size()));
   heldBatch_ = SIZE_MAX;
 }
 

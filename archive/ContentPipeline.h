@@ -11,6 +11,7 @@
 // Chains are planned as ContainerFile::planContent does, in job order: no block is given to
 // two jobs, and blocks the file does not store end a job.
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -68,8 +69,12 @@ class ContentPipeline {
   };
   struct Slot {
     // For the slot's g-th batch: 2*g free to fill, 2*g+1 ready; kStopped: shutting down.
-    // 32 bits, so that waiting and waking go straight to the futex.
-    std::atomic<std::uint32_t> ticket{0};
+    // Guarded by `lock`; every change is announced on `changed`. (A mutex and a condition
+    // variable rather than atomic wait and notify, which some standard libraries implement
+    // without a futex and can then lose a wake-up.)
+    std::mutex lock;
+    std::condition_variable changed;
+    std::uint32_t ticket = 0;
     Bytes data;
     // The batch in the slot, and per segment whether it failed (or was skipped); written by the
     // batch's worker before it is ready.
@@ -99,6 +104,9 @@ class ContentPipeline {
   bool decryptSegment(const Segment& segment, std::uint8_t* slotData) const;
   void work();
   void fill(std::size_t batchIndex, std::vector<Segment>& plan);
+  static void setTicket(Slot& slot, std::uint32_t ticket);
+  // Waits until the slot's ticket is `wanted` (true) or kStopped (false).
+  static bool awaitTicket(Slot& slot, std::uint32_t wanted);
   Slot& slotOf(std::size_t batchIndex) { return slots_[batchIndex % slots_.size()]; }
   std::uint32_t freeTicket(std::size_t batchIndex) const {
     return static_cast<std::uint32_t>(2 * (batchIndex / slots_.size()));

@@ -1,20 +1,9 @@
 #include "platform/FileWriter.h"
 
-#include <fcntl.h>
-#include <limits.h>
-#include <sys/random.h>
-#include <sys/stat.h>
-#include <time.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <cstdio>
-#include <limits>
 #include <utility>
 
-#include "platform/ArchiveTime.h"
 #include "platform/ProcessSafety.h"
 
 namespace sorvel {
@@ -22,165 +11,13 @@ namespace {
 
 // Interrupted write calls without progress are retried, but not forever.
 constexpr int kMaxInterruptions = 100;
-constexpr int kMaxNameAttempts = 100;
-
-// 0 when a file may be written at `path`; otherwise the errno that refuses it. Decided by the
-// mode bits, not by access(), which grants everything to root.
-int targetRefusal(int folder, const std::string& name, bool* missing = nullptr) {
-  struct stat st {};
-  if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    if (missing != nullptr) *missing = errno == ENOENT;
-    return errno == ENOENT ? 0 : errno;
-  }
-  if (S_ISDIR(st.st_mode)) return EISDIR;
-  if (S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0) return EACCES;
-  return 0;
-}
-
-std::uint64_t mixBits(std::uint64_t bits) {  // splitmix64's finaliser
-  bits = (bits ^ (bits >> 30)) * 0xBF58476D1CE4E5B9ULL;
-  bits = (bits ^ (bits >> 27)) * 0x94D049BB133111EBULL;
-  return bits ^ (bits >> 31);
-}
-
-std::uint64_t processSeed() {
-  std::uint64_t bits = 0;
-  if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof bits)) return bits;
-  // No entropy to be had: the clock and the process, which is enough since O_EXCL settles any
-  // collision.
-  timespec now{};
-  ::clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<std::uint64_t>(now.tv_nsec) ^ (static_cast<std::uint64_t>(now.tv_sec) << 30) ^
-         (static_cast<std::uint64_t>(::getpid()) << 48);
-}
-
-// Unpredictable bits for temporary names: one seed per process, then a counter mixed into it,
-// which spares a system call per file.
-std::uint64_t randomBits() {
-  static const std::uint64_t seed = processSeed();
-  static std::atomic<std::uint64_t> counter{0};
-  return mixBits(seed + (counter.fetch_add(1) + 1) * 0x9E3779B97F4A7C15ULL);
-}
-
-// A short name of its own, so a target name of the longest allowed length still works. Created
-// with mode 0666 so the umask (or the folder's default ACL) gives the file its permissions.
-int openTemporary(int folder, const std::string& prefix, std::string& path) {
-  static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
-    std::uint64_t bits = randomBits();
-    path = prefix + ".sv-";
-    for (int i = 0; i < 6; ++i, bits /= 62) path += kLetters[bits % 62];
-    const int fd = ::openat(folder, path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) return fd;
-    if (errno != EEXIST && errno != EINTR) break;
-  }
-  const int openError = errno;
-  path.clear();
-  errno = openError;
-  return -1;
-}
-
-// Gives the unnamed file `fd` (opened with O_TMPFILE) the name `name` in `folder`. Linking by the
-// descriptor itself needs a capability; without it the descriptor's entry in /proc does.
-bool linkUnnamed(int fd, int folder, const std::string& name) {
-  if (::linkat(fd, "", folder, name.c_str(), AT_EMPTY_PATH) == 0) return true;
-  if (errno != ENOENT && errno != EPERM) return false;
-  char self[64];
-  std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-  return ::linkat(AT_FDCWD, self, folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
-}
-
-// Links the unnamed file under a fresh temporary name; that name, or "" on failure.
-std::string linkUnderTemporaryName(int fd, int folder) {
-  static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
-    std::uint64_t bits = randomBits();
-    std::string name = ".sv-";
-    for (int i = 0; i < 6; ++i, bits /= 62) name += kLetters[bits % 62];
-    if (linkUnnamed(fd, folder, name)) return name;
-    if (errno != EEXIST) break;
-  }
-  return {};
-}
-
-// An unnamed file in `folder` that only commit names, so that no temporary name is created and
-// renamed per file; -1 where that cannot be done (file systems without O_TMPFILE, or a process
-// that can link such files neither by descriptor nor through /proc: tried once, on a probe).
-int openUnnamed(int folder) {
-  enum : int { kUnknown, kWorks, kFails };
-  static std::atomic<int> linking{kUnknown};
-  if (linking.load() == kFails) return -1;
-  auto open = [folder] { return ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666); };
-  if (linking.load() == kUnknown) {
-    // A file once linked cannot be linked again after its name is gone: the probe is its own.
-    const int probe = open();
-    if (probe < 0) return -1;
-    const std::string name = linkUnderTemporaryName(probe, folder);
-    ::close(probe);
-    if (name.empty()) {
-      linking.store(kFails);
-      return -1;
-    }
-    ::unlinkat(folder, name.c_str(), 0);
-    linking.store(kWorks);
-  }
-  return open();
-}
 
 }  // namespace
-
-std::optional<FileWriter> FileWriter::create(const std::string& targetPath, WriteCall writeCall) {
-  const auto slash = targetPath.rfind('/');
-  const std::string folder = slash == std::string::npos ? std::string() : targetPath.substr(0, slash + 1);
-  if (folder.size() == targetPath.size()) {  // no name after the last slash
-    errno = EINVAL;
-    return std::nullopt;
-  }
-  bool targetMissing = false;
-  if (const int refusal = targetRefusal(AT_FDCWD, targetPath, &targetMissing)) {
-    errno = refusal;
-    return std::nullopt;
-  }
-  return start(AT_FDCWD, folder, targetPath, targetMissing, std::move(writeCall));
-}
-
-std::optional<FileWriter> FileWriter::createIn(const DirectoryHandle& folder, const std::string& name,
-                                               WriteCall writeCall) {
-  if (!folder.isOpen() || name.empty() || name.find('/') != std::string::npos) {
-    errno = EINVAL;
-    return std::nullopt;
-  }
-  // A name the file system cannot take is refused now, not after the content is written.
-  const long nameMax = ::fpathconf(folder.fd(), _PC_NAME_MAX);
-  if (name.size() > static_cast<std::size_t>(nameMax > 0 ? nameMax : NAME_MAX)) {
-    errno = ENAMETOOLONG;
-    return std::nullopt;
-  }
-  return start(folder.fd(), std::string(), name, /*targetMissing=*/true, std::move(writeCall));
-}
-
-std::optional<FileWriter> FileWriter::start(int folder, const std::string& temporaryPrefix, const std::string& target,
-                                            bool targetMissing, WriteCall writeCall) {
-  FileWriter writer;
-  writer.folder_ = folder;
-  writer.targetMissing_ = targetMissing;
-  if (folder != AT_FDCWD) {
-    writer.fd_ = openUnnamed(folder);
-    writer.unnamed_ = writer.fd_ >= 0;
-  }
-  if (writer.fd_ < 0) writer.fd_ = openTemporary(folder, temporaryPrefix, writer.temporaryPath_);
-  if (writer.fd_ < 0) return std::nullopt;
-  if (!writer.temporaryPath_.empty()) noteTemporaryFile(folder, writer.temporaryPath_);
-  writer.targetPath_ = target;
-  writer.writeCall_ = writeCall ? std::move(writeCall)
-                                : [](int fd, const void* data, std::size_t count) { return ::write(fd, data, count); };
-  return writer;
-}
 
 FileWriter::~FileWriter() { abandon(); }
 
 FileWriter::FileWriter(FileWriter&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)),
+    : handle_(std::exchange(other.handle_, kNoHandle)),
       folder_(other.folder_),
       unnamed_(other.unnamed_),
       targetPath_(std::exchange(other.targetPath_, {})),
@@ -188,12 +25,13 @@ FileWriter::FileWriter(FileWriter&& other) noexcept
       writeCall_(std::exchange(other.writeCall_, {})),
       size_(std::exchange(other.size_, 0)),
       error_(std::exchange(other.error_, 0)),
+      created_(other.created_),
       targetMissing_(other.targetMissing_) {}
 
 FileWriter& FileWriter::operator=(FileWriter&& other) noexcept {
   if (this != &other) {
     abandon();
-    fd_ = std::exchange(other.fd_, -1);
+    handle_ = std::exchange(other.handle_, kNoHandle);
     folder_ = other.folder_;
     unnamed_ = other.unnamed_;
     targetPath_ = std::exchange(other.targetPath_, {});
@@ -201,6 +39,7 @@ FileWriter& FileWriter::operator=(FileWriter&& other) noexcept {
     writeCall_ = std::exchange(other.writeCall_, {});
     size_ = std::exchange(other.size_, 0);
     error_ = std::exchange(other.error_, 0);
+    created_ = other.created_;
     targetMissing_ = other.targetMissing_;
   }
   return *this;
@@ -211,7 +50,7 @@ bool FileWriter::write(const std::uint8_t* data, std::size_t length) {
   int interruptions = 0;
   while (length > 0) {
     const std::size_t chunk = std::min(length, kMaxWriteChunk);
-    const ssize_t written = writeCall_(fd_, data, chunk);
+    const std::ptrdiff_t written = writeCall_(handle_, data, chunk);
     if (written < 0 && errno == EINTR && ++interruptions < kMaxInterruptions) continue;
     if (written < 0) return fail(errno);
     // No progress would repeat forever; more than asked is a broken write call.
@@ -225,91 +64,9 @@ bool FileWriter::write(const std::uint8_t* data, std::size_t length) {
   return true;
 }
 
-bool FileWriter::extendTo(std::uint64_t size) {
-  if (!ensureOpen()) return false;
-  if (size < size_) return fail(EINVAL);
-  if (size > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return fail(EFBIG);
-  if (size == size_) return true;
-  const auto end = static_cast<off_t>(size);
-  int result;
-  do {
-    result = ::ftruncate(fd_, end);
-  } while (result != 0 && errno == EINTR);
-  if (result != 0) return fail(errno);
-  if (::lseek(fd_, end, SEEK_SET) < 0) return fail(errno);
-  size_ = size;
-  return true;
-}
-
-bool FileWriter::commit(std::int64_t accessed, std::int64_t modified, bool readOnly) {
-  if (!ensureOpen()) return false;
-  // The target may have turned into something that must not be replaced since `create`. When it
-  // was missing then, a rename that refuses to replace anything settles that without a look.
-  if (!targetMissing_) {
-    if (const int refusal = targetRefusal(folder_, targetPath_)) return fail(refusal);
-  }
-
-  const timespec times[2] = {archiveTimeToTimespec(accessed), archiveTimeToTimespec(modified)};
-  if (::futimens(fd_, times) != 0) return fail(errno);
-  if (readOnly) {
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0) return fail(errno);
-    const mode_t withoutWrite = st.st_mode & 07777 & ~mode_t{0222};
-    if (::fchmod(fd_, withoutWrite) != 0) return fail(errno);
-  }
-  if (unnamed_) return commitUnnamed();
-  // Closed before the rename, so a late write error reported by close still keeps the target.
-  // On Linux an interrupted close has released the descriptor all the same.
-  if (::close(std::exchange(fd_, -1)) != 0 && errno != EINTR) return fail(errno);
-  if (targetMissing_) {
-    if (::renameat2(folder_, temporaryPath_.c_str(), folder_, targetPath_.c_str(), RENAME_NOREPLACE) == 0) {
-      clearTemporary();
-      return true;
-    }
-    // Something took the name meanwhile (or the file system cannot refuse): judge it as above.
-    if (errno != EEXIST && errno != EINVAL && errno != ENOSYS) return fail(errno);
-    if (const int refusal = targetRefusal(folder_, targetPath_)) return fail(refusal);
-  }
-  if (::renameat(folder_, temporaryPath_.c_str(), folder_, targetPath_.c_str()) != 0) return fail(errno);
-  clearTemporary();
-  return true;
-}
-
-bool FileWriter::commitUnnamed() {
-  // Where the name is free, the complete file simply appears under it.
-  if (linkUnnamed(fd_, folder_, targetPath_)) {
-    if (::close(std::exchange(fd_, -1)) != 0 && errno != EINTR) {
-      const int closeError = errno;
-      ::unlinkat(folder_, targetPath_.c_str(), 0);  // nothing was there before it
-      return fail(closeError);
-    }
-    return true;
-  }
-  if (errno != EEXIST) return fail(errno);
-  // Something holds the name: judged as at `create`, then replaced by a rename as usual.
-  if (const int refusal = targetRefusal(folder_, targetPath_)) return fail(refusal);
-  temporaryPath_ = linkUnderTemporaryName(fd_, folder_);
-  if (temporaryPath_.empty()) return fail(errno);
-  noteTemporaryFile(folder_, temporaryPath_);
-  if (::close(std::exchange(fd_, -1)) != 0 && errno != EINTR) return fail(errno);
-  if (::renameat(folder_, temporaryPath_.c_str(), folder_, targetPath_.c_str()) != 0) return fail(errno);
-  clearTemporary();
-  return true;
-}
-
 void FileWriter::clearTemporary() {
   temporaryPath_.clear();
   forgetTemporaryFile();
-}
-
-void FileWriter::abandon() {
-  const int savedErrno = errno;
-  if (fd_ >= 0) ::close(std::exchange(fd_, -1));
-  if (!temporaryPath_.empty()) {
-    ::unlinkat(folder_, temporaryPath_.c_str(), 0);
-    clearTemporary();
-  }
-  errno = savedErrno;
 }
 
 bool FileWriter::fail(int error) {
@@ -320,7 +77,7 @@ bool FileWriter::fail(int error) {
 }
 
 bool FileWriter::ensureOpen() {
-  if (fd_ >= 0) return true;
+  if (handle_ != kNoHandle) return true;
   errno = error_ != 0 ? error_ : EBADF;
   return false;
 }

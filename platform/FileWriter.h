@@ -6,8 +6,6 @@
 //
 // Every call that answers false leaves the writer abandoned; `error()` then holds the errno of
 // the first failure (errno is set as well).
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -15,13 +13,24 @@
 #include <string>
 
 #include "platform/DirectoryHandle.h"
+#include "platform/NativeHandle.h"
 
 namespace sorvel {
 
+// What a written file keeps of its item's flags. Read-only holds everywhere (on POSIX hosts as
+// the absence of write permission); the others only where the host has them (Windows).
+struct FileFlags {
+  bool readOnly = false;
+  bool hidden = false;
+  bool system = false;
+  bool archive = false;
+};
+
 class FileWriter {
  public:
-  // The write(2) call used for the content; tests substitute it to observe or fake the calls.
-  using WriteCall = std::function<ssize_t(int fd, const void* data, std::size_t count)>;
+  // The host's write call used for the content: bytes written, or -1 with errno set. Tests
+  // substitute it to observe or fake the calls.
+  using WriteCall = std::function<std::ptrdiff_t(NativeHandle file, const void* data, std::size_t count)>;
 
   // No write call is given more than this many bytes.
   static constexpr std::size_t kMaxWriteChunk = 0x10000000;
@@ -50,14 +59,18 @@ class FileWriter {
   // Extends the file to `size` bytes with zeros without writing them. `size` must not be below
   // the current size (EINVAL). Later writes go after the zeros.
   bool extendTo(std::uint64_t size);
+  // Where the host stores a creation time (Windows), commit sets it to `created`; elsewhere this
+  // does nothing.
+  void setCreationTime(std::int64_t created) { created_ = created; }
   // Sets the last-access and last-write times (whole seconds), removes every write permission
-  // bit when `readOnly`, closes the file and renames it over the target. The target is checked
-  // again first, as at `create`.
-  bool commit(std::int64_t accessed, std::int64_t modified, bool readOnly);
+  // bit when `flags.readOnly` (on Windows: sets the read-only, hidden, system and archive
+  // attributes as flagged), closes the file and renames it over the target. The target is
+  // checked again first, as at `create`.
+  bool commit(std::int64_t accessed, std::int64_t modified, FileFlags flags);
   // Closes and removes the temporary file; nothing of it remains.
   void abandon();
 
-  bool isOpen() const { return fd_ >= 0; }
+  bool isOpen() const { return handle_ != kNoHandle; }
   std::uint64_t size() const { return size_; }
   int error() const { return error_; }
   // The temporary file while the writer is open (by name within its folder for `createIn`);
@@ -66,21 +79,22 @@ class FileWriter {
 
  private:
   FileWriter() = default;
-  static std::optional<FileWriter> start(int folder, const std::string& temporaryPrefix, const std::string& target,
+  static std::optional<FileWriter> start(NativeHandle folder, const std::string& temporaryPrefix, const std::string& target,
                                          bool targetMissing, WriteCall writeCall);
   bool commitUnnamed();
   void clearTemporary();
   bool fail(int error);
   bool ensureOpen();
 
-  int fd_ = -1;
-  int folder_ = -1;  // the folder the names below are relative to (AT_FDCWD: none)
+  NativeHandle handle_ = kNoHandle;
+  NativeHandle folder_ = kNoHandle;  // the folder the names below are relative to (POSIX; AT_FDCWD: none)
   bool unnamed_ = false;  // the content is in an unnamed file until commit
   std::string targetPath_;
   std::string temporaryPath_;
   WriteCall writeCall_;
   std::uint64_t size_ = 0;
   int error_ = 0;
+  std::int64_t created_ = 0;
   bool targetMissing_ = false;  // not seen at `create`: the rename must not replace anything
 };
 

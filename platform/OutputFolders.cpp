@@ -1,26 +1,14 @@
 #include "platform/OutputFolders.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <cerrno>
 
 #include "platform/SystemError.h"
 
 namespace sorvel {
-namespace {
-
-constexpr const char* kLinkInTheWay = "symbolic link in the way";
-
-}  // namespace
 
 bool OutputFolders::openBase(const std::string& path, bool create, Failure& failure) {
   close();
-  if (create && ::mkdir(path.empty() ? "." : path.c_str(), 0777) != 0 && errno != EEXIST) {
-    failure = {errno, systemErrorText(errno)};
-    return false;
-  }
-  if (!base_.open(path)) {
+  if ((create && !makeFolder(path.empty() ? std::string(".") : path)) || !base_.open(path)) {
     failure = {errno, systemErrorText(errno)};
     return false;
   }
@@ -42,16 +30,14 @@ const DirectoryHandle* OutputFolders::reach(const std::vector<std::string>& name
   for (std::size_t i = kept; i < names.size(); ++i) {
     const DirectoryHandle& parent = i == 0 ? base_ : open_.back().second;
     const std::string& name = names[i];
-    if (makeLast && i + 1 == names.size() && ::mkdirat(parent.fd(), name.c_str(), 0777) != 0 && errno != EEXIST) {
+    if (makeLast && i + 1 == names.size() && !makeFolderIn(parent, name)) {
       failure = {errno, systemErrorText(errno)};
       return nullptr;
     }
     DirectoryHandle folder;
     if (!folder.openIn(parent, name)) {
       const int error = errno;
-      struct stat st {};
-      const bool link = ::fstatat(parent.fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
-      failure = {error, link ? kLinkInTheWay : systemErrorText(error)};
+      failure = {error, openFailure(parent, name, error)};
       return nullptr;
     }
     open_.emplace_back(name, std::move(folder));

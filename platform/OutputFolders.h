@@ -30,6 +30,13 @@ class OutputFolders {
   void close();
 
  private:
+  // The host's part: makes the folder at `path` or `name` in `parent` (false, with errno set,
+  // unless it is there now or was there already), and tells why `name` in `parent` could not be
+  // opened as a folder when the open failed with `error`.
+  static bool makeFolder(const std::string& path);
+  static bool makeFolderIn(const DirectoryHandle& parent, const std::string& name);
+  static std::string openFailure(const DirectoryHandle& parent, const std::string& name, int error);
+
   DirectoryHandle base_;
   std::vector<std::pair<std::string, DirectoryHandle>> open_;  // the folders last reached, outermost first
 };

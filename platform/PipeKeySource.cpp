@@ -1,8 +1,5 @@
 #include "platform/PipeKeySource.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdint>
 
 namespace sorvel {
@@ -12,11 +9,11 @@ KeyEvent PipeKeySource::next() {
     if (ended_) return KeyEvent::enter();
     // One byte at a time: nothing beyond the password is taken from the input.
     std::uint8_t byte = 0;
-    const ssize_t n = ::read(fd_, &byte, 1);
-    if (n < 0 && errno == EINTR) continue;
-    if (n == 1) decoder_.feed(byte, pending_);
+    const ReadResult result = readByte(input_, byte);
+    if (result == ReadResult::Interrupted) continue;
+    if (result == ReadResult::Byte) decoder_.feed(byte, pending_);
     // The end of the input, an error reading it or the limit: no more keys will come.
-    if (n != 1 || ++bytesRead_ == kMaxBytes) {
+    if (result != ReadResult::Byte || ++bytesRead_ == kMaxBytes) {
       decoder_.flush(pending_);
       ended_ = true;
     }

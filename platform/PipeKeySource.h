@@ -1,5 +1,5 @@
 #pragma once
-// Keys read from a descriptor that is not a terminal (a pipe or a file on standard input).
+// Keys read from a handle that is not a terminal (a pipe or a file on standard input).
 // The end of the input, or an error reading it, counts as Enter, so a prompt never waits on
 // input that cannot come; so does reaching kMaxBytes, so that an endless input (/dev/zero) ends
 // the line too, with what was read so far.
@@ -8,6 +8,7 @@
 
 #include "platform/KeyByteDecoder.h"
 #include "platform/KeySource.h"
+#include "platform/NativeHandle.h"
 
 namespace sorvel {
 
@@ -15,11 +16,15 @@ class PipeKeySource final : public KeySource {
  public:
   static constexpr std::size_t kMaxBytes = std::size_t{1} << 20;
 
-  explicit PipeKeySource(int fd) : fd_(fd) {}
+  explicit PipeKeySource(NativeHandle input) : input_(input) {}
   KeyEvent next() override;
 
  private:
-  int fd_;
+  enum class ReadResult { Byte, End, Interrupted };
+  // One byte from the host; End for the end of the input or an error. (Host-specific.)
+  static ReadResult readByte(NativeHandle input, std::uint8_t& byte);
+
+  NativeHandle input_;
   bool ended_ = false;
   std::size_t bytesRead_ = 0;
   KeyByteDecoder decoder_;

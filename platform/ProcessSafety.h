@@ -2,6 +2,8 @@
 // Process-wide safety measures of a run that holds a password and writes files.
 #include <string>
 
+#include "platform/NativeHandle.h"
+
 namespace sorvel {
 
 // No core dump of this process, which holds the password and the keys derived from it: it is
@@ -10,10 +12,11 @@ namespace sorvel {
 bool disableCoreDumps();
 
 // The named temporary file being written (relative to `folder`, or to the current folder for
-// AT_FDCWD), removed if SIGINT or SIGTERM ends the run; the first call installs the handlers,
-// where those signals are not ignored. The handler only removes that name and raises the signal
-// again. One file at a time: noting a new one replaces the last.
-void noteTemporaryFile(int folder, const std::string& name);
+// AT_FDCWD; on Windows `name` is a full path and `folder` is not used), removed if SIGINT or
+// SIGTERM (on Windows: Ctrl-C, Ctrl-Break or closing the console) ends the run; the first call
+// installs the handlers, where those signals are not ignored. The handler only removes that name
+// and lets the run end as it would have. One file at a time: noting a new one replaces the last.
+void noteTemporaryFile(NativeHandle folder, const std::string& name);
 void forgetTemporaryFile();
 
 }  // namespace sorvel

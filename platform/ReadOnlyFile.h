@@ -1,10 +1,13 @@
 #pragma once
-// An archive file opened for reading only. Positioned reads (pread) keep no shared file offset,
-// so one open file can serve several threads.
+// An archive file opened for reading only, others may read it but not write it where the host
+// can deny that (Windows). Positioned reads keep no shared file offset, so one open file can
+// serve several threads.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
+
+#include "platform/NativeHandle.h"
 
 namespace sorvel {
 
@@ -21,7 +24,7 @@ class ReadOnlyFile {
   // kept open (anything else: EINVAL), and opening never waits, whatever the path names.
   bool open(const std::string& path);
   void close();
-  bool isOpen() const { return fd_ >= 0; }
+  bool isOpen() const { return handle_ != kNoHandle; }
 
   // Reads up to `length` bytes at `offset`; fewer only at the end of the file or on an error.
   std::size_t readAt(std::uint64_t offset, std::uint8_t* dst, std::size_t length) const;
@@ -29,7 +32,7 @@ class ReadOnlyFile {
   std::optional<std::uint64_t> size() const;
 
  private:
-  int fd_ = -1;
+  NativeHandle handle_ = kNoHandle;
 };
 
 }  // namespace sorvel

@@ -4,6 +4,6 @@
 
 namespace sorvel {
 
-std::string systemErrorText(int error) { return std::system_category().message(error); }
+std::string systemErrorText(int error) { return std::generic_category().message(error); }
 
 }  // namespace sorvel

@@ -3,7 +3,7 @@
 
 namespace sorvel {
 
-// The system's description of an errno value.
+// The system's description of an errno value (the host layer gives errno values on every host).
 std::string systemErrorText(int error);
 
 }  // namespace sorvel

@@ -129,7 +129,7 @@ TEST_F(FileWriterTest, CommitLandsContentTimesAndPermissions) {
       ASSERT_TRUE(writer) << std::strerror(errno);
       ASSERT_TRUE(writeText(*writer, c.content));
       EXPECT_EQ(writer->size(), c.content.size());
-      ASSERT_TRUE(writer->commit(c.accessed, c.modified, c.readOnly)) << std::strerror(writer->error());
+      ASSERT_TRUE(writer->commit(c.accessed, c.modified, {.readOnly = c.readOnly})) << std::strerror(writer->error());
       EXPECT_FALSE(writer->isOpen());
     }
     // Times first: reading the content may move the access time.
@@ -159,7 +159,7 @@ TEST_F(FileWriterTest, PiecesAndShortWritesKeepTheirOrder) {
   ASSERT_TRUE(writeText(*writer, "abcdefgh"));
   ASSERT_TRUE(writeText(*writer, ""));
   ASSERT_TRUE(writeText(*writer, "ij"));
-  ASSERT_TRUE(writer->commit(0, 0, false));
+  ASSERT_TRUE(writer->commit(0, 0, {}));
   EXPECT_EQ(requested, (std::vector<std::size_t>{8, 5, 2, 2}));
   EXPECT_EQ(readFile(target), "abcdefghij");
 }
@@ -188,7 +188,7 @@ TEST_F(FileWriterTest, ReplacesWhatMayBeReplaced) {
       auto writer = FileWriter::create(folder + "/out");
       ASSERT_TRUE(writer) << std::strerror(errno);
       ASSERT_TRUE(writeText(*writer, "new"));
-      ASSERT_TRUE(writer->commit(0, 0, false)) << std::strerror(writer->error());
+      ASSERT_TRUE(writer->commit(0, 0, {})) << std::strerror(writer->error());
     }
     struct stat st {};
     ASSERT_EQ(::lstat((folder + "/out").c_str(), &st), 0);
@@ -254,7 +254,7 @@ TEST_F(FileWriterTest, TargetThatTurnsUnreplaceableBeforeCommitIsKept) {
     ASSERT_TRUE(writer);
     ASSERT_TRUE(writeText(*writer, "new"));
     c.change(target);
-    EXPECT_FALSE(writer->commit(0, 0, false));
+    EXPECT_FALSE(writer->commit(0, 0, {}));
     EXPECT_EQ(writer->error(), c.expectedErrno);
     EXPECT_EQ(entriesOf(folder), std::vector<std::string>{"out"});
     if (fs::is_regular_file(target)) {
@@ -276,7 +276,7 @@ TEST_F(FileWriterTest, TargetThatAppearsReplaceableBeforeCommitIsReplaced) {
     ASSERT_TRUE(writer);
     ASSERT_TRUE(writeText(*writer, "new"));
     appear(target);
-    ASSERT_TRUE(writer->commit(0, 0, false)) << std::strerror(writer->error());
+    ASSERT_TRUE(writer->commit(0, 0, {})) << std::strerror(writer->error());
     struct stat st {};
     ASSERT_EQ(::lstat(target.c_str(), &st), 0);
     EXPECT_TRUE(S_ISREG(st.st_mode));
@@ -309,7 +309,7 @@ TEST_F(FileWriterTest, InAnOpenFolderTheTargetIsJudgedAtCommit) {
     auto writer = FileWriter::createIn(handle, "out");
     ASSERT_TRUE(writer) << std::strerror(errno);
     ASSERT_TRUE(writeText(*writer, "new"));
-    EXPECT_EQ(writer->commit(1000000000, 1000000000, false), c.expectedErrno == 0);
+    EXPECT_EQ(writer->commit(1000000000, 1000000000, {}), c.expectedErrno == 0);
     EXPECT_EQ(writer->error(), c.expectedErrno);
     EXPECT_EQ(entriesOf(folder), std::vector<std::string>{"out"});
     struct stat st {};
@@ -419,7 +419,7 @@ TEST_F(FileWriterTest, FailingWriteCallsEndTheFileAndKeepTheOldOne) {
     auto writer = FileWriter::create(target, observed);
     ASSERT_TRUE(writer);
     EXPECT_EQ(writeText(*writer, "new content"), c.succeeds);
-    EXPECT_EQ(writer->commit(0, 0, false), c.succeeds);
+    EXPECT_EQ(writer->commit(0, 0, {}), c.succeeds);
     EXPECT_EQ(writer->error(), c.expectedErrno);
     // A write call that fails for good must not be retried without bound.
     EXPECT_LT(calls, 1000);
@@ -452,7 +452,7 @@ TEST_F(FileWriterTest, FullDiskLeavesNoPartOfTheNewFile) {
       }
       EXPECT_EQ(writer->error(), EFBIG);
       EXPECT_EQ(entriesOf(folder), std::vector<std::string>{"out"});
-      EXPECT_FALSE(writer->commit(0, 0, false));
+      EXPECT_FALSE(writer->commit(0, 0, {}));
     }
     EXPECT_EQ(entriesOf(folder), std::vector<std::string>{"out"});
     EXPECT_EQ(readFile(target), "old");
@@ -485,7 +485,7 @@ TEST_F(FileWriterTest, AbandonedFileLeavesNothing) {
       if (c.explicitAbandon) {
         writer->abandon();
         EXPECT_EQ(entriesOf(folder), before);
-        EXPECT_FALSE(writer->commit(0, 0, false));
+        EXPECT_FALSE(writer->commit(0, 0, {}));
       }
     }
     EXPECT_EQ(entriesOf(folder), before);
@@ -505,7 +505,7 @@ TEST_F(FileWriterTest, MovedWriterKeepsItsFile) {
     moved.emplace(std::move(*writer));
   }  // the moved-from writer must not remove the file
   ASSERT_TRUE(writeText(*moved, "cd"));
-  ASSERT_TRUE(moved->commit(0, 0, false));
+  ASSERT_TRUE(moved->commit(0, 0, {}));
   EXPECT_EQ(readFile(target), "abcd");
 }
 
@@ -519,7 +519,7 @@ TEST_F(FileWriterTest, ZeroTailExtendsWithoutWriting) {
     ASSERT_TRUE(writer->extendTo(kSize));
     ASSERT_TRUE(writer->extendTo(kSize));  // already that long
     EXPECT_EQ(writer->size(), kSize);
-    ASSERT_TRUE(writer->commit(0, 0, false));
+    ASSERT_TRUE(writer->commit(0, 0, {}));
   }
   struct stat st {};
   ASSERT_EQ(::stat(target.c_str(), &st), 0);
@@ -539,7 +539,7 @@ TEST_F(FileWriterTest, WritesAfterTheZeroTailFollowIt) {
   ASSERT_TRUE(writeText(*writer, "abc"));
   ASSERT_TRUE(writer->extendTo(6));
   ASSERT_TRUE(writeText(*writer, "xyz"));
-  ASSERT_TRUE(writer->commit(0, 0, false));
+  ASSERT_TRUE(writer->commit(0, 0, {}));
   EXPECT_EQ(readFile(target), std::string("abc\0\0\0xyz", 9));
 }
 

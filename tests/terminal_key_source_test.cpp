@@ -1,6 +1,6 @@
 // Keys typed at a terminal, through real pseudo-terminals: the key source on its own, and the
 // program's password prompt.
-#include "platform/TerminalKeySource.h"
+#include "platform/posix/TerminalKeySource.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -20,6 +20,9 @@ inline constexpr std::uint8_t kGroupCountMask = 0x3F;
 inline constexpr std::uint8_t kNameMarker = 0x0F;
 inline constexpr std::uint8_t kFolderAttribute = 0x10;
 inline constexpr std::uint8_t kReadOnlyAttribute = 0x01;
+inline constexpr std::uint8_t kHiddenAttribute = 0x02;
+inline constexpr std::uint8_t kSystemAttribute = 0x04;
+inline constexpr std::uint8_t kArchiveAttribute = 0x20;
 
 // Offsets within an entry. Both kinds end in their signature.
 inline constexpr std::size_t kEntrySignatureOffset = 46;

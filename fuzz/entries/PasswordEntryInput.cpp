@@ -9,7 +9,7 @@
 #include "entries/MemoryFile.h"
 #include "platform/Console.h"
 #include "platform/PipeKeySource.h"
-#include "platform/TerminalKeySource.h"
+#include "platform/posix/TerminalKeySource.h"
 #include "platform/Utf16.h"
 
 namespace sorvel::fuzz {

@@ -172,7 +172,7 @@ bool ArchiveBuilder::writeTo(const std::filesystem::path& path) const {
     return false;
   }
   {
-    FileHandle file(std::fopen(path.c_str(), "wb"));
+    FileHandle file(std::fopen(path.string().c_str(), "wb"));
     if (!file) {
       ADD_FAILURE() << "cannot create " << path;
       return false;
@@ -187,7 +187,7 @@ bool ArchiveBuilder::writeTo(const std::filesystem::path& path) const {
     }
   }
   if (settings.patches.empty()) return true;
-  FileHandle file(std::fopen(path.c_str(), "r+b"));
+  FileHandle file(std::fopen(path.string().c_str(), "r+b"));
   bool patched = file != nullptr;
   for (const auto& patch : settings.patches) {
     if (!patched) break;

@@ -54,7 +54,7 @@ bool disableCoreDumps() {
   return ::setrlimit(RLIMIT_CORE, &none) == 0 && undumpable;
 }
 
-void noteTemporaryFile(int folder, const std::string& name) {
+void noteTemporaryFile(NativeHandle folder, const std::string& name) {
   static std::once_flag installed;
   std::call_once(installed, installHandlers);
   if (name.empty() || name.size() >= PATH_MAX) {
@@ -64,7 +64,7 @@ void noteTemporaryFile(int folder, const std::string& name) {
   const int slot = activeTemporary.load() == 0 ? 1 : 0;
   activeTemporary.store(-1);
   std::memcpy(temporaries[slot].name, name.c_str(), name.size() + 1);
-  temporaries[slot].folder.store(folder);
+  temporaries[slot].folder.store(static_cast<int>(folder));
   activeTemporary.store(slot);
 }
 

@@ -11,7 +11,7 @@
 
 #include "platform/KeyByteDecoder.h"
 #include "platform/KeySource.h"
-#include "platform/RawTerminalMode.h"
+#include "platform/posix/RawTerminalMode.h"
 
 namespace sorvel {
 

@@ -1,4 +1,4 @@
-#include "platform/TerminalKeySource.h"
+#include "platform/posix/TerminalKeySource.h"
 
 #include <poll.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "platform/DescriptorStream.h"
+#include "platform/posix/DescriptorStream.h"
 
 #include <unistd.h>
 

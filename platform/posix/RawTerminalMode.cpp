@@ -1,4 +1,4 @@
-#include "platform/RawTerminalMode.h"
+#include "platform/posix/RawTerminalMode.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -5,7 +5,8 @@
 #include <unistd.h>
 
 #include "platform/PipeKeySource.h"
-#include "platform/TerminalKeySource.h"
+#include "platform/posix/DescriptorStream.h"
+#include "platform/posix/TerminalKeySource.h"
 
 namespace sorvel {
 

@@ -4,6 +4,8 @@
 #include <unicode/unistr.h>
 #include <unicode/utypes.h>
 
+#include <crypto++/misc.h>
+
 #include <climits>
 
 #include "base/Bytes.h"
@@ -26,7 +28,7 @@ std::optional<std::u16string> toNfkc(std::u16string_view text) {
   // The text is a password: leave no copy of it in ICU's buffer.
   char16_t* buffer = normalised.getBuffer(-1);
   if (buffer != nullptr) {
-    secureWipe(buffer, static_cast<std::size_t>(normalised.getCapacity()) * sizeof(char16_t));
+    CryptoPP::SecureWipeArray(buffer, static_cast<std::size_t>(normalised.getCapacity()));
     normalised.releaseBuffer(0);
   }
   return result;

@@ -1,0 +1,184 @@
+#include "platform/FileWriter.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <utility>
+
+#include "platform/ProcessSafety.h"
+#include "platform/win32/Win32Host.h"
+
+namespace sorvel {
+namespace {
+
+constexpr int kMaxNameAttempts = 100;
+// The longest name NTFS takes, in UTF-16 units.
+constexpr std::size_t kMaxNameUnits = 255;
+// FILETIME counts 100 ns steps from 1601-01-01; archive times count seconds from 1970-01-01.
+constexpr std::int64_t kFileTimeTicksPerSecond = 10'000'000;
+constexpr std::int64_t kSecondsFrom1601To1970 = 11'644'473'600;
+
+FILETIME toFileTime(std::int64_t unixSeconds) {
+  // Times before 1601 or beyond what FILETIME holds are clamped to its range.
+  constexpr std::int64_t kLowest = -kSecondsFrom1601To1970;
+  constexpr std::int64_t kHighest = INT64_MAX / kFileTimeTicksPerSecond - kSecondsFrom1601To1970;
+  const std::int64_t seconds = std::clamp(unixSeconds, kLowest, kHighest);
+  const auto ticks = static_cast<std::uint64_t>((seconds + kSecondsFrom1601To1970) * kFileTimeTicksPerSecond);
+  return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+}
+
+// 0 when a file may be written at `path`; otherwise the errno that refuses it.
+int targetRefusal(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const int error = win32::errnoFromWin32(GetLastError());
+    return error == ENOENT ? 0 : error;
+  }
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return 0;  // replaced, never written through
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return EISDIR;
+  if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) return EACCES;
+  return 0;
+}
+
+// Unpredictable enough for temporary names: CREATE_NEW settles any collision.
+std::uint64_t randomBits() {
+  static std::atomic<std::uint64_t> counter{0};
+  LARGE_INTEGER now{};
+  QueryPerformanceCounter(&now);
+  std::uint64_t bits = static_cast<std::uint64_t>(now.QuadPart) ^ (std::uint64_t{GetCurrentProcessId()} << 40) ^
+                       ((counter.fetch_add(1) + 1) * 0x9E3779B97F4A7C15ULL);
+  bits = (bits ^ (bits >> 30)) * 0xBF58476D1CE4E5B9ULL;
+  bits = (bits ^ (bits >> 27)) * 0x94D049BB133111EBULL;
+  return bits ^ (bits >> 31);
+}
+
+HANDLE openTemporary(const std::wstring& folder, std::wstring& path) {
+  static constexpr wchar_t kLetters[] = L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
+    std::uint64_t bits = randomBits();
+    std::wstring name = L".sv-";
+    for (int i = 0; i < 6; ++i, bits /= 62) name += kLetters[bits % 62];
+    path = win32::joinPath(folder, name);
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) return file;
+    if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) break;
+  }
+  win32::setErrnoFromLastError();
+  path.clear();
+  return INVALID_HANDLE_VALUE;
+}
+
+std::ptrdiff_t writeFile(NativeHandle file, const void* data, std::size_t count) {
+  DWORD written = 0;
+  if (!WriteFile(win32::toHandle(file), data, static_cast<DWORD>(count), &written, nullptr)) {
+    win32::setErrnoFromLastError();
+    return -1;
+  }
+  return static_cast<std::ptrdiff_t>(written);
+}
+
+}  // namespace
+
+std::optional<FileWriter> FileWriter::create(const std::string& targetPath, WriteCall writeCall) {
+  const auto separator = targetPath.find_last_of("/\\");
+  const std::string folder = separator == std::string::npos ? std::string(".") : targetPath.substr(0, separator + 1);
+  if (separator != std::string::npos && separator + 1 == targetPath.size()) {  // no name after the last separator
+    errno = EINVAL;
+    return std::nullopt;
+  }
+  if (const int refusal = targetRefusal(win32::wide(targetPath))) {
+    errno = refusal;
+    return std::nullopt;
+  }
+  return start(kNoHandle, folder, targetPath, /*targetMissing=*/false, std::move(writeCall));
+}
+
+std::optional<FileWriter> FileWriter::createIn(const DirectoryHandle& folder, const std::string& name,
+                                               WriteCall writeCall) {
+  if (!folder.isOpen() || name.empty() || name.find_first_of("/\\") != std::string::npos) {
+    errno = EINVAL;
+    return std::nullopt;
+  }
+  // A name the file system cannot take is refused now, not after the content is written.
+  if (win32::wide(name).size() > kMaxNameUnits) {
+    errno = ENAMETOOLONG;
+    return std::nullopt;
+  }
+  return start(folder.handle(), folder.location(), win32::narrow(win32::joinPath(win32::wide(folder.location()),
+                                                                                  win32::wide(name))),
+               /*targetMissing=*/false, std::move(writeCall));
+}
+
+// On Windows `temporaryPrefix` is the folder to make the temporary file in and `target` the
+// target's full path.
+std::optional<FileWriter> FileWriter::start(NativeHandle folder, const std::string& temporaryPrefix,
+                                            const std::string& target, bool targetMissing, WriteCall writeCall) {
+  FileWriter writer;
+  writer.folder_ = folder;
+  writer.targetMissing_ = targetMissing;
+  std::wstring temporary;
+  HANDLE file = openTemporary(win32::wide(temporaryPrefix), temporary);
+  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+  writer.handle_ = win32::fromHandle(file);
+  writer.temporaryPath_ = win32::narrow(temporary);
+  noteTemporaryFile(kNoHandle, writer.temporaryPath_);
+  writer.targetPath_ = target;
+  writer.writeCall_ = writeCall ? std::move(writeCall) : WriteCall(writeFile);
+  return writer;
+}
+
+bool FileWriter::extendTo(std::uint64_t size) {
+  if (!ensureOpen()) return false;
+  if (size < size_) return fail(EINVAL);
+  if (size > static_cast<std::uint64_t>(INT64_MAX)) return fail(EFBIG);
+  if (size == size_) return true;
+  LARGE_INTEGER end{};
+  end.QuadPart = static_cast<LONGLONG>(size);
+  if (!SetFilePointerEx(win32::toHandle(handle_), end, nullptr, FILE_BEGIN) ||
+      !SetEndOfFile(win32::toHandle(handle_))) {
+    return fail(win32::setErrnoFromLastError());
+  }
+  size_ = size;
+  return true;
+}
+
+bool FileWriter::commit(std::int64_t accessed, std::int64_t modified, FileFlags flags) {
+  if (!ensureOpen()) return false;
+  const std::wstring target = win32::wide(targetPath_);
+  if (const int refusal = targetRefusal(target)) return fail(refusal);
+
+  const FILETIME created = toFileTime(created_);
+  const FILETIME lastAccess = toFileTime(accessed);
+  const FILETIME lastWrite = toFileTime(modified);
+  if (!SetFileTime(win32::toHandle(handle_), &created, &lastAccess, &lastWrite)) {
+    return fail(win32::setErrnoFromLastError());
+  }
+  // Closed before the rename, so a late write error still keeps the target.
+  if (!CloseHandle(win32::toHandle(std::exchange(handle_, kNoHandle)))) return fail(win32::setErrnoFromLastError());
+  const std::wstring temporary = win32::wide(temporaryPath_);
+  DWORD kept = (flags.readOnly ? FILE_ATTRIBUTE_READONLY : 0) | (flags.hidden ? FILE_ATTRIBUTE_HIDDEN : 0) |
+               (flags.system ? FILE_ATTRIBUTE_SYSTEM : 0) | (flags.archive ? FILE_ATTRIBUTE_ARCHIVE : 0);
+  if (kept == 0) kept = FILE_ATTRIBUTE_NORMAL;
+  if (!SetFileAttributesW(temporary.c_str(), kept)) return fail(win32::setErrnoFromLastError());
+  if (!MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return fail(win32::setErrnoFromLastError());
+  }
+  clearTemporary();
+  return true;
+}
+
+bool FileWriter::commitUnnamed() { return fail(EINVAL); }  // every file here has a temporary name
+
+void FileWriter::abandon() {
+  const int savedErrno = errno;
+  if (handle_ != kNoHandle) CloseHandle(win32::toHandle(std::exchange(handle_, kNoHandle)));
+  if (!temporaryPath_.empty()) {
+    const std::wstring temporary = win32::wide(temporaryPath_);
+    SetFileAttributesW(temporary.c_str(), FILE_ATTRIBUTE_NORMAL);  // a read-only file cannot be removed
+    DeleteFileW(temporary.c_str());
+    clearTemporary();
+  }
+  errno = savedErrno;
+}
+
+}  // namespace sorvel

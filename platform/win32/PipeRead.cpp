@@ -1,0 +1,13 @@
+#include "platform/PipeKeySource.h"
+#include "platform/win32/Win32Host.h"
+
+namespace sorvel {
+
+PipeKeySource::ReadResult PipeKeySource::readByte(NativeHandle input, std::uint8_t& byte) {
+  // Plain bytes: ReadFile does no text translation. A broken pipe is the end of the input.
+  DWORD got = 0;
+  if (!ReadFile(win32::toHandle(input), &byte, 1, &got, nullptr)) return ReadResult::End;
+  return got == 1 ? ReadResult::Byte : ReadResult::End;
+}
+
+}  // namespace sorvel

@@ -1,0 +1,56 @@
+#include "platform/ReadOnlyFile.h"
+
+#include <cerrno>
+#include <utility>
+
+#include "platform/win32/Win32Host.h"
+
+namespace sorvel {
+
+bool ReadOnlyFile::open(const std::string& path) {
+  close();
+  // Others may read the archive while it is open, nobody may write it.
+  HANDLE file = CreateFileW(win32::wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    win32::setErrnoFromLastError();
+    return false;
+  }
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    CloseHandle(file);
+    errno = EINVAL;
+    return false;
+  }
+  handle_ = win32::fromHandle(file);
+  return true;
+}
+
+void ReadOnlyFile::close() {
+  if (handle_ != kNoHandle) CloseHandle(win32::toHandle(std::exchange(handle_, kNoHandle)));
+}
+
+std::size_t ReadOnlyFile::readAt(std::uint64_t offset, std::uint8_t* dst, std::size_t length) const {
+  std::size_t done = 0;
+  while (handle_ != kNoHandle && done < length) {
+    const std::uint64_t at = offset + done;
+    if (at > static_cast<std::uint64_t>(INT64_MAX)) break;
+    // An OVERLAPPED offset on a synchronous handle: the read is positioned and the shared file
+    // pointer does not matter to other threads.
+    OVERLAPPED where{};
+    where.Offset = static_cast<DWORD>(at);
+    where.OffsetHigh = static_cast<DWORD>(at >> 32);
+    const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(length - done, 0x40000000));
+    DWORD got = 0;
+    if (!ReadFile(win32::toHandle(handle_), dst + done, ask, &got, &where) || got == 0) break;
+    done += got;
+  }
+  return done;
+}
+
+std::optional<std::uint64_t> ReadOnlyFile::size() const {
+  LARGE_INTEGER size{};
+  if (handle_ == kNoHandle || !GetFileSizeEx(win32::toHandle(handle_), &size)) return std::nullopt;
+  return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+}  // namespace sorvel

@@ -1,6 +1,10 @@
 #include "app/Extractor.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <vector>
 
 #include "app/OutputPath.h"
@@ -143,6 +147,7 @@ bool Extractor::writeFile(std::u16string_view pathInArchive, const ItemRecord& r
   const std::vector<std::string> folderNames(names.begin(), names.end() - 1);
   const DirectoryHandle* folder = folders_.reach(folderNames, /*makeLast=*/false, failure);
   if (folder == nullptr) return fail(failure.reason);
+  if (std::string refused = prepareTarget(*folder, names.back()); !refused.empty()) return fail(std::move(refused));
   std::optional<FileWriter> file = FileWriter::createIn(*folder, names.back());
   if (!file) return fail(systemErrorText(errno));
   std::uint64_t delivered = 0;
@@ -166,6 +171,19 @@ bool Extractor::writeFile(std::u16string_view pathInArchive, const ItemRecord& r
                contentShortfall(delivered < content->expected() ? ContainerFile::ContentEnd::Whole : content->end()));
   }
   return true;
+}
+
+std::string Extractor::prepareTarget(const DirectoryHandle& folder, const std::string& name) const {
+  if (existingFiles_ == ExistingFiles::ReplaceWritable) return {};
+  struct stat status {};
+  if (::fstatat(folder.fd(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) return {};
+  if (existingFiles_ == ExistingFiles::Keep) return "it exists already";
+  // A read-only file is made writable, so that the writer's commit may replace it.
+  if (S_ISREG(status.st_mode) && (status.st_mode & S_IWUSR) == 0 &&
+      ::fchmodat(folder.fd(), name.c_str(), (status.st_mode & 07777) | S_IWUSR, 0) != 0) {
+    return systemErrorText(errno);
+  }
+  return {};
 }
 
 bool Extractor::reportItem(std::string_view what, std::u16string_view pathInArchive, std::string reason) {

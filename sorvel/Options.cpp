@@ -50,6 +50,15 @@ char optionLetter(int code) {
   }
 }
 
+// The option as its short form, or the long one for an option that has none.
+std::string optionName(int code) {
+  if (code < kJson) return std::string("-") + static_cast<char>(code);
+  for (const option& candidate : kLongOptions) {
+    if (candidate.val == code) return std::string("--") + candidate.name;
+  }
+  return {};
+}
+
 bool usage(const std::string& message) {
   std::fprintf(stderr, "sorvel: %s\nTry 'sorvel --help' for more information.\n", message.c_str());
   return false;
@@ -93,24 +102,25 @@ std::optional<Options> parseOptions(int argc, char** argv) {
   options.command = command->command;
 
   // getopt_long sees the command as the program name, and moves the operands behind the options.
+  char** const args = argv + 1;
   optind = 1;
   opterr = 0;
   int code;
   bool help = false;
-  while ((code = getopt_long(argc - 1, argv + 1, ":C:o:qvh", kLongOptions, nullptr)) != -1) {
+  while ((code = getopt_long(argc - 1, args, ":C:o:qvh", kLongOptions, nullptr)) != -1) {
     if (code == '?') {
       usage("unknown option for " + std::string(first) + ": " +
-            (optopt != 0 ? "-" + std::string(1, static_cast<char>(optopt)) : std::string(argv[optind])));
+            (optopt != 0 ? "-" + std::string(1, static_cast<char>(optopt)) : std::string(args[optind - 1])));
       return std::nullopt;
     }
     if (code == ':') {
-      usage("option needs a value: " + std::string(argv[optind]));
+      usage("option needs a value: " + std::string(args[optind - 1]));
       return std::nullopt;
     }
     const bool general = code == 'q' || code == 'h' || code == kPasswordFile || code == kPasswordFd;
     const bool allowed = general || command->options.find(optionLetter(code)) != std::string_view::npos;
     if (!allowed) {
-      usage("option not taken by " + std::string(first) + ": " + std::string(argv[optind - 1]));
+      usage("option not taken by " + std::string(first) + ": " + optionName(code));
       return std::nullopt;
     }
     switch (code) {
@@ -139,7 +149,7 @@ std::optional<Options> parseOptions(int argc, char** argv) {
     options.command = Command::Help;
     return options;
   }
-  std::vector<std::string> operands(argv + 1 + optind, argv + argc);
+  std::vector<std::string> operands(args + optind, argv + argc);
   if (operands.empty()) {
     usage(std::string(first) + ": no archive named");
     return std::nullopt;

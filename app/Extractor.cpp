@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "app/ContentJobs.h"
 #include "app/OutputPath.h"
 #include "archive/ChainReader.h"
 #include "archive/ContentPipeline.h"
@@ -63,15 +64,10 @@ bool Extractor::extract(std::u16string_view pathInArchive, const std::string& ou
   // order, each chain planned only as the reading reaches it.
   std::vector<Archive::ListedItem> items;
   archive_.listForExtraction(pathInArchive, items);
-  std::vector<std::size_t> jobOf(items.size(), SIZE_MAX);
-  std::vector<ContentPipeline::Job> jobs;
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    const ItemRecord& record = *items[i].record;
-    if (record.isFolder() || record.size() == 0) continue;
-    jobOf[i] = jobs.size();
-    const bool written = !items[i].detailFile && isSafeItemPath(items[i].path);
-    jobs.push_back({record.firstBlock(), record.size(), !written});
-  }
+  std::vector<std::size_t> jobOf;
+  const std::vector<ContentPipeline::Job> jobs = contentJobs(items, jobOf, [](const Archive::ListedItem& item) {
+    return !item.detailFile && isSafeItemPath(item.path);  // what is written
+  });
   ContentPipeline pipeline(archive_.container(), jobs, pipelineOptions_, archive_.directoryBlocks());
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (items[i].detailFile) continue;

@@ -1,6 +1,9 @@
 # Installation of both programs, their manual pages and the tool's bash completion, and the
 # Debian package that CPack makes of them (scripts/package).
 include(GNUInstallDirs)
+# Installing (and so packaging) takes the programs as built: it never starts a build of its own,
+# which would race the tests that run them.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
 
 install(TARGETS sorvelExtractorWin sorvel_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES man/sorvel.1 man/sorvelExtractorWin.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "app/ContentJobs.h"
 #include "archive/ChainReader.h"
 #include "platform/Utf16.h"
 #include "tree/DetailTable.h"
@@ -69,14 +70,9 @@ void ContentWalk::run(std::u16string_view start, const Visit& visit) {
   // Item detail files are not read, but their blocks are theirs: no later file may have them.
   std::vector<Archive::ListedItem> items;
   archive_.listForExtraction(start, items);
-  std::vector<std::size_t> jobOf(items.size(), SIZE_MAX);
-  std::vector<ContentPipeline::Job> jobs;
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    const ItemRecord& record = *items[i].record;
-    if (record.isFolder() || record.size() == 0) continue;
-    jobOf[i] = jobs.size();
-    jobs.push_back({record.firstBlock(), record.size(), items[i].detailFile});
-  }
+  std::vector<std::size_t> jobOf;
+  const std::vector<ContentPipeline::Job> jobs =
+      contentJobs(items, jobOf, [](const Archive::ListedItem& item) { return !item.detailFile; });
   ContentPipeline pipeline(archive_.container(), jobs, pipeline_, archive_.directoryBlocks());
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (items[i].detailFile) continue;

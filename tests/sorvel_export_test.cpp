@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "support/FileTree.h"
 #include "support/TempDir.h"
 #include "support/ToolRun.h"
 
@@ -15,12 +16,8 @@ namespace sorvel {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::readText;
 using testing::runTool;
-
-std::string readText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 testing::ProcessResult runTar(const std::vector<std::string>& args) {
   testing::ProcessRequest request;

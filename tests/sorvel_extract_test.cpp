@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "support/FileTree.h"
 #include "support/TempDir.h"
 #include "support/ToolRun.h"
 
@@ -15,25 +16,9 @@ namespace sorvel {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::listTree;
+using testing::readText;
 using testing::runTool;
-
-std::string readText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// Every entry below `root`, folders with a trailing '/'.
-std::vector<std::string> listTree(const fs::path& root) {
-  std::vector<std::string> entries;
-  if (!fs::exists(root)) return entries;
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    std::string rel = fs::relative(entry.path(), root).string();
-    if (entry.is_directory()) rel += "/";
-    entries.push_back(rel);
-  }
-  std::sort(entries.begin(), entries.end());
-  return entries;
-}
 
 class ToolExtract : public ::testing::Test {
  protected:

@@ -1,12 +1,15 @@
 #include "app/Extractor.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <vector>
 
+#include "app/ContentJobs.h"
 #include "app/Messages.h"
 #include "app/OutputPath.h"
 #include "archive/ContentReader.h"
 #include "archive/ContentPipeline.h"
+#include "platform/ExistingFile.h"
 #include "platform/FileWriter.h"
 #include "platform/SystemError.h"
 #include "platform/Utf16.h"
@@ -77,15 +80,10 @@ bool Extractor::extract(std::u16string_view pathInArchive, const std::string& ou
   // order, each chain planned only as the reading reaches it.
   std::vector<Archive::ListedItem> items;
   archive_.listForExtraction(pathInArchive, items);
-  std::vector<std::size_t> jobOf(items.size(), SIZE_MAX);
-  std::vector<ContentPipeline::Job> jobs;
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    const ItemRecord& record = *items[i].record;
-    if (record.isFolder() || record.size() == 0) continue;
-    jobOf[i] = jobs.size();
-    const bool written = !items[i].detailFile && isSafeItemPath(items[i].path);
-    jobs.push_back({record.firstBlock(), record.size(), !written});
-  }
+  std::vector<std::size_t> jobOf;
+  const std::vector<ContentPipeline::Job> jobs = contentJobs(items, jobOf, [](const Archive::ListedItem& item) {
+    return !item.detailFile && isSafeItemPath(item.path);  // what is written
+  });
   ContentPipeline pipeline(archive_.container(), jobs, pipelineOptions_, archive_.directoryBlocks());
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (items[i].detailFile) continue;
@@ -190,6 +188,7 @@ bool Extractor::writeFile(std::u16string_view pathInArchive, const ItemRecord& r
   const std::vector<std::string> folderNames(names.begin(), names.end() - 1);
   const DirectoryHandle* folder = folders_.reach(folderNames, /*makeLast=*/false, failure);
   if (folder == nullptr) return fail(failure.reason);
+  if (std::string refused = prepareTarget(*folder, names.back()); !refused.empty()) return fail(std::move(refused));
   std::optional<FileWriter> file = FileWriter::createIn(*folder, names.back());
   if (!file) return fail(failureText(errno));
   std::uint64_t delivered = 0;
@@ -215,6 +214,15 @@ bool Extractor::writeFile(std::u16string_view pathInArchive, const ItemRecord& r
                contentShortfall(delivered < content->expected() ? ContainerFile::ContentEnd::Whole : content->end()));
   }
   return true;
+}
+
+std::string Extractor::prepareTarget(const DirectoryHandle& folder, const std::string& name) const {
+  if (existingFiles_ == ExistingFiles::ReplaceWritable) return {};
+  if (!entryExists(folder, name)) return {};
+  if (existingFiles_ == ExistingFiles::Keep) return std::string(Message::ExistsAlready);
+  // A read-only file is made writable, so that the writer's commit may replace it.
+  if (const int error = clearReadOnly(folder, name); error != 0) return systemErrorText(error);
+  return {};
 }
 
 bool Extractor::reportItem(std::string_view what, std::u16string_view pathInArchive, std::string reason) {

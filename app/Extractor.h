@@ -47,6 +47,11 @@ class Extractor {
   bool reportedProblems() const { return !problems_.empty(); }
   const std::vector<Problem>& problems() const { return problems_; }
 
+  // What happens to a file of the same name already in the output tree: replaced unless it is
+  // read-only (the default), replaced even then, or kept and reported as not extracted.
+  enum class ExistingFiles { ReplaceWritable, ReplaceAll, Keep };
+  void setExistingFiles(ExistingFiles policy) { existingFiles_ = policy; }
+
   // Called after each item of a walk with its path; tests change the output tree there.
   void setAfterItem(std::function<void(std::u16string_view pathInArchive)> hook) { afterItem_ = std::move(hook); }
 
@@ -64,6 +69,9 @@ class Extractor {
   bool reportItem(std::string_view what, std::u16string_view pathInArchive, std::string reason);
   // Reports the items the tree left out that are told right after `item`.
   void reportLeftOut(const ItemRecord* item);
+  // Applies the policy on existing files to `name` in `folder`: empty when the file may be
+  // written, else why not.
+  std::string prepareTarget(const DirectoryHandle& folder, const std::string& name) const;
 
   Archive& archive_;
   ReportLine report_;
@@ -74,6 +82,7 @@ class Extractor {
   std::vector<Problem> problems_;
   std::multimap<const ItemRecord*, const LeftOutItem*> leftOutAfter_;  // by the item they follow
   std::function<void(std::u16string_view)> afterItem_;
+  ExistingFiles existingFiles_ = ExistingFiles::ReplaceWritable;
 };
 
 }  // namespace sorvel

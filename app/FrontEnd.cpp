@@ -1,6 +1,5 @@
 #include "app/FrontEnd.h"
 
-#include <array>
 #include <cerrno>
 #include <optional>
 #include <string>
@@ -9,11 +8,10 @@
 
 #include "app/ArchiveSteps.h"
 #include "app/ExitCode.h"
+#include "app/HeaderCheck.h"
 #include "app/HelpText.h"
 #include "app/Messages.h"
 #include "app/PasswordEntry.h"
-#include "archive/ArchiveHeader.h"
-#include "crypto/CipherType.h"
 #include "platform/AbsolutePath.h"
 #include "platform/FileStatus.h"
 #include "platform/ReadOnlyFile.h"
@@ -59,35 +57,6 @@ int checkArchiveExists(const std::string& archivePath, Console& console) {
   }
   console.line(std::string(Message::ArchiveNotAccessible) + archivePath + ": " + systemErrorText(status.error));
   return ExitCode::ArchiveMissing;
-}
-
-// The first bytes of the file, zero where the file is shorter.
-ArchiveHeader preReadHeader(const ReadOnlyFile& file) {
-  std::array<std::uint8_t, kArchiveHeaderSize> bytes{};
-  file.readAt(0, bytes.data(), bytes.size());
-  return ArchiveHeader::parse(bytes.data());
-}
-
-// 0 when the header lets the run go on to the password, else the exit code after the message.
-int judgeHeader(const ArchiveHeader& header, Console& console) {
-  if (!header.magicMatches()) {
-    console.line(Message::FormatError);
-    return ExitCode::FormatError;
-  }
-  if (header.authType != 1 && header.cipherType != 2) {
-    console.line(Message::UnknownVersion);
-    return ExitCode::UnknownVersion;
-  }
-  if (header.authType == 2 || header.authType == 3) {
-    console.line(Message::UnsupportedAuth);
-    return ExitCode::UnsupportedAuth;
-  }
-  // A key block cipher that does not exist can never be unlocked: say so before asking.
-  if (!isKnownCipher(header.cipherType)) {
-    console.line(Message::UnknownVersion);
-    return ExitCode::UnknownVersion;
-  }
-  return 0;
 }
 
 }  // namespace

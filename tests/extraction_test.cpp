@@ -13,6 +13,7 @@
 #include <iterator>
 
 #include "support/ArchiveBuilder.h"
+#include "support/FileTree.h"
 #include "support/ProcessRunner.h"
 #include "support/TempDir.h"
 
@@ -23,22 +24,11 @@ namespace fs = std::filesystem;
 using testing::ArchiveBuilder;
 using testing::BlockList;
 using testing::bytesOf;
+using testing::listTree;
 
 Bytes readFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// Every entry below `root`, as relative paths, folders marked with a trailing '/'.
-std::vector<std::string> listTree(const fs::path& root) {
-  std::vector<std::string> entries;
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    std::string rel = fs::relative(entry.path(), root).string();
-    if (entry.is_directory()) rel += "/";
-    entries.push_back(rel);
-  }
-  std::sort(entries.begin(), entries.end());
-  return entries;
 }
 
 class Extraction : public ::testing::Test {

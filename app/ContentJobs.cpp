@@ -1,0 +1,21 @@
+#include "app/ContentJobs.h"
+
+#include <cstdint>
+
+namespace sorvel {
+
+std::vector<ContentPipeline::Job> contentJobs(const std::vector<Archive::ListedItem>& items,
+                                              std::vector<std::size_t>& jobOf,
+                                              const std::function<bool(const Archive::ListedItem&)>& read) {
+  jobOf.assign(items.size(), SIZE_MAX);
+  std::vector<ContentPipeline::Job> jobs;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const ItemRecord& record = *items[i].record;
+    if (record.isFolder() || record.size() == 0) continue;
+    jobOf[i] = jobs.size();
+    jobs.push_back({record.firstBlock(), record.size(), !read(items[i])});
+  }
+  return jobs;
+}
+
+}  // namespace sorvel

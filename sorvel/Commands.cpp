@@ -1,0 +1,267 @@
+#include "sorvel/Commands.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <ctime>
+#include <string_view>
+
+#include "app/ExitCode.h"
+#include "app/Messages.h"
+#include "app/Extractor.h"
+#include "app/OutputPath.h"
+#include "platform/Console.h"
+#include "platform/OutputFolders.h"
+#include "platform/SystemError.h"
+#include "platform/TerminalText.h"
+#include "platform/Utf16.h"
+#include "sorvel/ItemWalk.h"
+#include "sorvel/Progress.h"
+#include "sorvel/Tool.h"
+#include "tree/FolderTree.h"
+
+namespace sorvel::tool {
+namespace {
+
+constexpr std::string_view kDamagedItem = Message::DamagedItem;
+constexpr std::string_view kDamagedFolder = Message::DamagedFolder;
+
+bool isRoot(std::u16string_view path) { return path == kRootPath; }
+
+// The attribute letters: read-only, hidden, system, archive; '-' where the bit is clear.
+std::string attributeLetters(std::uint8_t attributes) {
+  std::string letters = "----";
+  const char marks[] = {'r', 'h', 's'};
+  for (int bit = 0; bit < 3; ++bit) {
+    if ((attributes & (1u << bit)) != 0) letters[static_cast<std::size_t>(bit)] = marks[bit];
+  }
+  if ((attributes & 0x20) != 0) letters[3] = 'a';
+  return letters;
+}
+
+std::string localMinute(std::int64_t unixSeconds) {
+  const auto seconds = static_cast<std::time_t>(unixSeconds);
+  std::tm local{};
+  char text[32];
+  if (static_cast<std::int64_t>(seconds) != unixSeconds || ::localtime_r(&seconds, &local) == nullptr ||
+      std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local) == 0) {
+    return "\?\?\?\?-\?\?-\?\? \?\?:\?\?";
+  }
+  return text;
+}
+
+std::string jsonString(std::string_view text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (byte < 0x20 || byte == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+// Damage and refusal lines, on standard error through the console, the progress line out of
+// their way.
+struct Reporter {
+  Progress* progress = nullptr;
+  void operator()(const std::string& line) const {
+    if (progress != nullptr) progress->interrupt();
+    Console::standard().line(line);
+  }
+};
+
+WalkTotals totalsOf(const CommandContext& context) {
+  WalkTotals totals;
+  for (const std::u16string& start : context.starts) {
+    const WalkTotals part = countTree(context.archive, start);
+    totals.items += part.items - (isRoot(start) ? 1 : 0);
+    totals.bytes += part.bytes;
+  }
+  return totals;
+}
+
+}  // namespace
+
+int listItems(CommandContext& context) {
+  const bool json = context.options.json;
+  std::string line;
+  for (const std::u16string& start : context.starts) {
+    walkTree(context.archive, start, [&](const std::u16string& path, const FolderItemNode& node) {
+      if (isRoot(path)) return;
+      const ItemRecord& record = node.record;
+      const bool folder = node.isFolder();
+      const std::string shown = displayPath(path);
+      if (json) {
+        line = "{\"path\":" + jsonString(shown) + ",\"type\":\"" + (folder ? "folder" : "file") +
+               "\",\"size\":" + std::to_string(record.size()) +
+               ",\"attributes\":" + std::to_string(record.attributes()) +
+               ",\"created\":" + std::to_string(record.created) + ",\"modified\":" + std::to_string(record.modified) +
+               ",\"accessed\":" + std::to_string(record.accessed) +
+               ",\"first_block\":" + std::to_string(record.firstBlock()) +
+               ",\"damaged\":" + (folder && context.archive.isDamagedFolder(path) ? "true" : "false") + "}\n";
+      } else {
+        char size[24];
+        std::snprintf(size, sizeof size, "%12" PRIu64, folder ? std::uint64_t{0} : record.size());
+        line = std::string(1, folder ? 'd' : '-') + attributeLetters(record.attributes()) + " " + size + " " +
+               localMinute(record.modified) + " " + terminalSafe(shown) + (folder ? "/" : "") + "\n";
+      }
+      std::fwrite(line.data(), 1, line.size(), stdout);
+    });
+  }
+  return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : ExitCode::ExtractedWithErrors;
+}
+
+int testItems(CommandContext& context) {
+  const WalkTotals totals = totalsOf(context);
+  Progress progress(!context.options.quiet, totals.items, totals.bytes);
+  const Reporter report{&progress};
+  std::uint64_t files = 0, folders = 0, bytes = 0, errors = 0;
+  ContentWalk walk(context.archive);
+  for (const std::u16string& start : context.starts) {
+    walk.run(start, [&](const ContentWalk::Item& item) {
+      if (isRoot(item.path)) {
+        if (context.archive.isDamagedFolder(item.path)) {
+          report(std::string(kDamagedFolder) + toUtf8Lossy(item.path));
+          ++errors;
+        }
+        return;
+      }
+      if (item.record.isFolder()) {
+        ++folders;
+        if (context.archive.isDamagedFolder(item.path)) {
+          report(std::string(kDamagedFolder) + toUtf8Lossy(item.path));
+          ++errors;
+        }
+        progress.advance(1, 0);
+        return;
+      }
+      ++files;
+      const ContentRead read = readWhole(item.content, item.record.size(),
+                                         [&](const std::uint8_t*, std::size_t size) {
+                                           progress.advance(0, size);
+                                           return true;
+                                         });
+      bytes += read.delivered;
+      progress.advance(1, item.record.size() - read.delivered);
+      if (read.damaged) {
+        report(std::string(kDamagedItem) + toUtf8Lossy(item.path));
+        ++errors;
+      }
+    });
+  }
+  progress.finish();
+  const std::string counts = std::to_string(files) + " files, " + std::to_string(folders) + " folders, " +
+                             std::to_string(bytes) + " bytes: ";
+  if (errors == 0) {
+    std::printf("%sOK\n", counts.c_str());
+    return 0;
+  }
+  std::printf("%s%" PRIu64 " error%s\n", counts.c_str(), errors, errors == 1 ? "" : "s");
+  return ExitCode::ExtractedWithErrors;
+}
+
+int extractItems(CommandContext& context) {
+  const Options& options = context.options;
+  const WalkTotals totals = totalsOf(context);
+  Progress progress(!options.quiet, totals.items, totals.bytes);
+  Extractor extractor(context.archive, Reporter{&progress});
+  if (options.overwrite) extractor.setExistingFiles(Extractor::ExistingFiles::ReplaceAll);
+  if (options.keep) extractor.setExistingFiles(Extractor::ExistingFiles::Keep);
+
+  std::size_t problemsSeen = 0;
+  auto afterItem = [&](std::u16string_view path) {
+    const auto& problems = extractor.problems();
+    bool written = true;
+    for (std::size_t i = problemsSeen; i < problems.size(); ++i) {
+      if (problems[i].path == path && problems[i].what.starts_with(Message::CannotExtract)) written = false;
+    }
+    problemsSeen = problems.size();
+    if (isRoot(path)) return;
+    ItemRecord record;
+    context.archive.findItem(path, record);
+    progress.advance(1, record.isFolder() ? 0 : record.size());
+    if (written && options.verbose && !options.quiet) {
+      progress.interrupt();
+      std::printf("%s%s\n", terminalSafe(displayPath(path)).c_str(), record.isFolder() ? "/" : "");
+      std::fflush(stdout);
+    }
+  };
+  extractor.setAfterItem(afterItem);
+
+  bool failed = false;
+  for (const std::u16string& start : context.starts) {
+    // A named item lands at its full path: the output folder and those above it are made first.
+    const std::vector<std::u16string> names = splitPath(start);
+    if (!names.empty() && isSafeItemPath(start)) {
+      OutputFolders folders;
+      OutputFolders::Failure failure;
+      bool made = folders.openBase(options.outputFolder, /*create=*/true, failure);
+      std::vector<std::string> above;
+      for (std::size_t i = 0; made && i + 1 < names.size(); ++i) {
+        above.push_back(toUtf8Lossy(names[i]));
+        made = folders.reach(above, /*makeLast=*/true, failure) != nullptr;
+      }
+      if (!made) {
+        Reporter{&progress}(std::string(Message::CannotExtract) + toUtf8Lossy(start));
+        failed = true;
+        continue;
+      }
+    }
+    ItemRecord record;
+    context.archive.findItem(start, record);
+    extractor.extract(start, options.outputFolder);
+    if (!record.isFolder()) afterItem(start);  // a walk calls it for folders only
+  }
+  progress.finish();
+  if (failed || extractor.reportedProblems()) {
+    Console::standard().line(Message::ExtractedWithErrors);
+    return ExitCode::ExtractedWithErrors;
+  }
+  return 0;
+}
+
+int catItem(CommandContext& context) {
+  const std::u16string& start = context.starts.front();
+  ItemRecord record;
+  context.archive.findItem(start, record);
+  if (record.isFolder()) {
+    std::fprintf(stderr, "sorvel: not a file: %s\n", terminalSafe(context.options.paths.front()).c_str());
+    return ExitCode::ExtractedWithErrors;
+  }
+  Progress progress(!context.options.quiet, 1, record.size());
+  int writeError = 0;
+  ContentRead read;
+  ContentWalk(context.archive).run(start, [&](const ContentWalk::Item& item) {
+    read = readWhole(item.content, item.record.size(), [&](const std::uint8_t* data, std::size_t size) {
+      if (std::fwrite(data, 1, size, stdout) != size) {
+        writeError = errno;
+        return false;
+      }
+      progress.advance(0, size);
+      return true;
+    });
+  });
+  progress.finish();
+  if (std::fflush(stdout) != 0 && writeError == 0) writeError = errno;
+  if (writeError != 0) {
+    std::fprintf(stderr, "sorvel: can not write standard output: %s\n", systemErrorText(writeError).c_str());
+    return ExitCode::ExtractedWithErrors;
+  }
+  if (read.damaged) {
+    Console::standard().line(std::string(kDamagedItem) + toUtf8Lossy(start));
+    return ExitCode::ExtractedWithErrors;
+  }
+  return 0;
+}
+
+}  // namespace sorvel::tool

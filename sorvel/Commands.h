@@ -1,0 +1,25 @@
+#pragma once
+// The tool's commands on an opened archive. Each answers the exit code; `starts` are the
+// in-archive paths named (the root when none was), all found in the archive.
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "archive/Archive.h"
+#include "sorvel/Options.h"
+
+namespace sorvel::tool {
+
+struct CommandContext {
+  Archive& archive;
+  const Options& options;
+  std::vector<std::u16string> starts;
+};
+
+int listItems(CommandContext& context);
+int testItems(CommandContext& context);
+int extractItems(CommandContext& context);
+int catItem(CommandContext& context);
+int exportTar(CommandContext& context);
+
+}  // namespace sorvel::tool

@@ -1,0 +1,100 @@
+#include "sorvel/Help.h"
+
+#include <cstdio>
+#include <string_view>
+
+#include "app/HelpText.h"
+
+namespace sorvel::tool {
+namespace {
+
+constexpr std::string_view kOverview =
+    "Usage: sorvel COMMAND [OPTION...] ARCHIVE [PATH...]\n"
+    "Lists, tests, extracts and exports sorvel archives (.sva).\n"
+    "\n"
+    "Commands:\n"
+    "  list    ARCHIVE [PATH...]           one line per item: type, attributes, size, time, path\n"
+    "  test    ARCHIVE [PATH...]           read and decrypt everything, write nothing, report damage\n"
+    "  extract ARCHIVE [-C DIR] [PATH...]  extract all, or the named items at their full paths\n"
+    "  cat     ARCHIVE PATH                one file's content to standard output\n"
+    "  export  ARCHIVE [-o FILE.tar | -]   the whole tree as a POSIX (pax) tar stream\n"
+    "  help    [COMMAND]                   this text, or a command's own\n"
+    "\n"
+    "Options (after the command, before or between the operands):\n"
+    "      --password-file FILE  the password is the first line of FILE\n"
+    "      --password-fd N       the password is the first line read from descriptor N\n"
+    "  -q, --quiet               no progress line, no listing of written items\n"
+    "  -h, --help                help on the command\n"
+    "      --version             the version\n"
+    "Paths use '/' (or '\\') between names, relative to the archive's root; letter case of\n"
+    "A-Z does not matter.\n"
+    "\n"
+    "Password, in this order: --password-file, --password-fd, the environment variable\n"
+    "SORVEL_PASSWORD (the least safe: other programs of the same user may read it), a prompt on\n"
+    "the terminal (/dev/tty), else the first line of standard input. Never on the command line.\n"
+    "\n"
+    "Exit codes:\n"
+    "  0  success\n"
+    "  1  usage error\n"
+    "  2  an item or a file named on the command line not found or unreadable\n"
+    "  6  not an archive (format error)\n"
+    "  7  unknown archive version\n"
+    "  8  unsupported authentication type\n"
+    "  9  incorrect password\n"
+    "  10 the archive can not be opened\n"
+    "  11 damaged items, or items that could not be written\n";
+
+struct CommandHelp {
+  std::string_view name;
+  std::string_view text;
+};
+
+constexpr CommandHelp kCommandHelp[] = {
+    {"list",
+     "Usage: sorvel list [--json] ARCHIVE [PATH...]\n"
+     "Lists the items, or the named items and everything below named folders: type (d or -),\n"
+     "attributes (r read-only, h hidden, s system, a archive), size, modified time (local), path.\n"
+     "      --json   one JSON object per line: path, type, size, attributes, created, modified,\n"
+     "               accessed (Unix seconds), first_block, damaged\n"},
+    {"test",
+     "Usage: sorvel test ARCHIVE [PATH...]\n"
+     "Reads and decrypts every file, writes nothing, and reports damaged items and folders as\n"
+     "extraction does. Ends with \"N files, M folders, B bytes: OK\", or the number of errors\n"
+     "(exit code 11).\n"},
+    {"extract",
+     "Usage: sorvel extract [-C DIR] [--overwrite|--keep] [-v] ARCHIVE [PATH...]\n"
+     "Extracts everything, or the named items (a folder with everything below it), each at its\n"
+     "full path below DIR, its folders made as needed.\n"
+     "  -C, --directory DIR  the output folder (default: the current folder)\n"
+     "      --overwrite      replace existing files, read-only ones too\n"
+     "      --keep           never replace an existing file: report it instead\n"
+     "  -v, --verbose        list each item as it is written\n"},
+    {"cat",
+     "Usage: sorvel cat ARCHIVE PATH\n"
+     "Writes one file's content to standard output. A folder, or a damaged file, is an error\n"
+     "(exit code 11).\n"},
+    {"export",
+     "Usage: sorvel export [-o FILE.tar] ARCHIVE [FILE.tar|-]\n"
+     "Writes the whole tree as a POSIX (pax) tar stream, folders first; '-' is standard output.\n"
+     "  -o, --output FILE  the tar file (default: standard output when it is not a terminal)\n"},
+};
+
+}  // namespace
+
+bool printToolHelp(const std::string& topic) {
+  if (topic.empty()) {
+    std::fwrite(kOverview.data(), 1, kOverview.size(), stdout);
+    return true;
+  }
+  for (const CommandHelp& help : kCommandHelp) {
+    if (help.name == topic) {
+      std::fwrite(help.text.data(), 1, help.text.size(), stdout);
+      return true;
+    }
+  }
+  return false;
+}
+
+void printToolVersion() { std::printf("sorvel %s\n", kProgramVersion); }
+
+}  // namespace sorvel::tool

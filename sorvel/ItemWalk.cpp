@@ -1,0 +1,133 @@
+#include "sorvel/ItemWalk.h"
+
+#include <memory>
+
+#include "app/ContentJobs.h"
+#include "archive/ContentReader.h"
+#include "platform/Utf16.h"
+#include "tree/DetailTable.h"
+#include "tree/FolderTree.h"
+#include "tree/NameRules.h"
+
+namespace sorvel::tool {
+
+void walkTree(const Archive& archive, std::u16string_view start,
+              const std::function<void(const std::u16string& path, const FolderItemNode& node)>& visit) {
+  const FolderItemNode* first = archive.tree().findNode(start);
+  if (first == nullptr) return;
+  std::u16string path = stripTrailingSeparators(start);
+  if (path.empty()) path = kRootPath;
+  visit(path, *first);
+  if (!first->isFolder()) return;
+
+  // One level per open folder: where its children go on, and how long the path is at its names.
+  struct Level {
+    const SvFolder* folder;
+    NameMap<std::unique_ptr<FolderItemNode>>::const_iterator next;
+    std::size_t prefixLength;
+  };
+  std::vector<Level> stack;
+  auto descend = [&](const FolderItemNode& node) {
+    if (path.empty() || path.back() != u'\\') path += u'\\';
+    const auto& folder = static_cast<const SvFolder&>(node);
+    stack.push_back(Level{&folder, folder.children.begin(), path.size()});
+  };
+  descend(*first);
+  while (!stack.empty()) {
+    Level& level = stack.back();
+    if (level.next == level.folder->children.end()) {
+      stack.pop_back();
+      continue;
+    }
+    const FolderItemNode& child = *(level.next++)->second;
+    if (compareNames(child.name, kDetailFileName) == 0) continue;
+    path.resize(level.prefixLength);
+    path += child.name;
+    visit(path, child);
+    if (child.isFolder()) descend(child);
+  }
+}
+
+WalkTotals countTree(const Archive& archive, std::u16string_view start) {
+  WalkTotals totals;
+  walkTree(archive, start, [&](const std::u16string&, const FolderItemNode& node) {
+    ++totals.items;
+    if (!node.isFolder()) totals.bytes += node.record.size();
+  });
+  return totals;
+}
+
+void ContentWalk::run(std::u16string_view start, const Visit& visit) {
+  ItemRecord first;
+  if (!archive_.findItem(start, first)) return;
+  if (!first.isFolder()) {
+    ContentReader content(archive_.container(), first.firstBlock(), first.size(), archive_.directoryBlocks());
+    visit(Item{start, first, first.size() > 0 ? &content : nullptr});
+    return;
+  }
+  visit(Item{start, first, nullptr});
+
+  // Item detail files are not read, but their blocks are theirs: no later file may have them.
+  std::vector<Archive::ListedItem> items;
+  archive_.listForExtraction(start, items);
+  std::vector<std::size_t> jobOf;
+  const std::vector<ContentPipeline::Job> jobs =
+      contentJobs(items, jobOf, [](const Archive::ListedItem& item) { return !item.detailFile; });
+  ContentPipeline pipeline(archive_.container(), jobs, pipeline_, archive_.directoryBlocks());
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (items[i].detailFile) continue;
+    visit(Item{items[i].path, *items[i].record, jobOf[i] == SIZE_MAX ? nullptr : &pipeline.job(jobOf[i])});
+  }
+}
+
+ContentRead readWhole(ContentSource* content, std::uint64_t size,
+                      const std::function<bool(const std::uint8_t* data, std::size_t size)>& sink) {
+  ContentRead result;
+  if (content != nullptr) {
+    for (ContentSource::Piece piece = content->next(); piece.size > 0; piece = content->next()) {
+      if (!sink(piece.data, piece.size)) {
+        content->abandon();
+        break;
+      }
+    }
+    result.delivered = content->delivered();
+  }
+  result.damaged = result.delivered < size;
+  return result;
+}
+
+std::u16string archivePathOf(std::string_view userPath) {
+  std::u16string path = toUtf16(userPath);
+  for (char16_t& unit : path) {
+    if (unit == u'/') unit = u'\\';
+  }
+  const std::size_t start = path.find_first_not_of(u'\\');
+  return stripTrailingSeparators(u"\\" + (start == std::u16string::npos ? std::u16string() : path.substr(start)));
+}
+
+std::optional<std::u16string> storedPath(const Archive& archive, std::u16string_view path) {
+  std::u16string stored;
+  std::u16string prefix;
+  const bool found = forEachComponent(path, [&](std::u16string_view name) {
+    prefix += u'\\';
+    prefix += name;
+    const FolderItemNode* node = archive.tree().findNode(prefix);
+    if (node == nullptr) return false;
+    stored += u'\\';
+    stored += node->name;
+    return true;
+  });
+  if (!found) return std::nullopt;
+  return stored.empty() ? std::u16string(kRootPath) : stored;
+}
+
+std::string displayPath(std::u16string_view archivePath) {
+  while (!archivePath.empty() && archivePath.front() == u'\\') archivePath.remove_prefix(1);
+  std::u16string path(archivePath);
+  for (char16_t& unit : path) {
+    if (unit == u'\\') unit = u'/';
+  }
+  return toUtf8Lossy(path);
+}
+
+}  // namespace sorvel::tool

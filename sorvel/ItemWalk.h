@@ -1,0 +1,73 @@
+#pragma once
+// Walks over the items of an opened archive for the tool's commands.
+//
+// walkTree visits the tree in place, holding nothing per item: a listing of any size costs no
+// second copy of the tree. ContentWalk also reads every file's content, decrypted ahead on other
+// threads, in the order and with the block claims of extraction, so that what it reports as
+// damaged is what extraction reports.
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "archive/Archive.h"
+#include "archive/ContentPipeline.h"
+#include "archive/ContentSource.h"
+
+namespace sorvel::tool {
+
+// Calls visit(path, node) for the item at `start` (which must exist) and every item below it,
+// depth first, a folder before its contents, siblings in name order; item detail files are left
+// out, as listings leave them out. `path` is the in-archive path, valid during the call.
+void walkTree(const Archive& archive, std::u16string_view start,
+              const std::function<void(const std::u16string& path, const FolderItemNode& node)>& visit);
+
+// Items and bytes of files at and below `start`, as walkTree visits them.
+struct WalkTotals {
+  std::uint64_t items = 0;
+  std::uint64_t bytes = 0;
+};
+WalkTotals countTree(const Archive& archive, std::u16string_view start);
+
+class ContentWalk {
+ public:
+  struct Item {
+    std::u16string_view path;
+    const ItemRecord& record;
+    // The file's content, to be read to its end or abandoned; null for folders and empty files.
+    ContentSource* content;
+  };
+  using Visit = std::function<void(const Item& item)>;
+
+  explicit ContentWalk(Archive& archive, ContentPipeline::Options pipeline = {})
+      : archive_(archive), pipeline_(pipeline) {}
+
+  // The item at `start` (which must exist) and everything below it, item detail files left
+  // out.
+  void run(std::u16string_view start, const Visit& visit);
+
+ private:
+  Archive& archive_;
+  ContentPipeline::Options pipeline_;
+};
+
+// What reading one file's whole content gave.
+struct ContentRead {
+  std::uint64_t delivered = 0;
+  bool damaged = false;  // less than the recorded size came
+};
+// Reads `content` (null: nothing to read) to its end, handing each piece to `sink`.
+ContentRead readWhole(ContentSource* content, std::uint64_t size,
+                      const std::function<bool(const std::uint8_t* data, std::size_t size)>& sink);
+
+// The in-archive path ("\docs\a.txt") of a path the user gave ("docs/a.txt", "docs\a.txt").
+std::u16string archivePathOf(std::string_view userPath);
+// The path of the item at `path` with every name as the archive stores it (the letter case of
+// A-Z may differ in what the user gave); nothing when there is no such item.
+std::optional<std::u16string> storedPath(const Archive& archive, std::u16string_view path);
+// The path as the tool shows it: relative to the root, "/" between names.
+std::string displayPath(std::u16string_view archivePath);
+
+}  // namespace sorvel::tool

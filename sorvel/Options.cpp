@@ -1,0 +1,187 @@
+#include "sorvel/Options.h"
+
+#include <getopt.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+namespace sorvel::tool {
+namespace {
+
+enum LongOnly : int { kJson = 256, kOverwrite, kKeep, kPasswordFile, kPasswordFd };
+
+const option kLongOptions[] = {
+    {"json", no_argument, nullptr, kJson},
+    {"overwrite", no_argument, nullptr, kOverwrite},
+    {"keep", no_argument, nullptr, kKeep},
+    {"password-file", required_argument, nullptr, kPasswordFile},
+    {"password-fd", required_argument, nullptr, kPasswordFd},
+    {"directory", required_argument, nullptr, 'C'},
+    {"output", required_argument, nullptr, 'o'},
+    {"quiet", no_argument, nullptr, 'q'},
+    {"verbose", no_argument, nullptr, 'v'},
+    {"help", no_argument, nullptr, 'h'},
+    {nullptr, 0, nullptr, 0},
+};
+
+struct CommandName {
+  std::string_view name;
+  Command command;
+  // The options the command takes besides the password ones, --quiet and --help.
+  std::string_view options;
+};
+
+constexpr CommandName kCommands[] = {
+    {"list", Command::List, "j"},          {"test", Command::Test, ""},
+    {"extract", Command::Extract, "COkv"}, {"cat", Command::Cat, ""},
+    {"export", Command::Export, "o"},
+};
+
+// The letter by which the command table names an option.
+char optionLetter(int code) {
+  switch (code) {
+    case kJson: return 'j';
+    case kOverwrite: return 'O';
+    case kKeep: return 'k';
+    default: return static_cast<char>(code);
+  }
+}
+
+// The option as its short form, or the long one for an option that has none.
+std::string optionName(int code) {
+  if (code < kJson) return std::string("-") + static_cast<char>(code);
+  for (const option& candidate : kLongOptions) {
+    if (candidate.val == code) return std::string("--") + candidate.name;
+  }
+  return {};
+}
+
+bool usage(const std::string& message) {
+  std::fprintf(stderr, "sorvel: %s\nTry 'sorvel --help' for more information.\n", message.c_str());
+  return false;
+}
+
+std::optional<int> parseDescriptor(const char* text) {
+  char* end = nullptr;
+  errno = 0;
+  const long value = std::strtol(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || value < 0 || value > INT_MAX) return std::nullopt;
+  return static_cast<int>(value);
+}
+
+}  // namespace
+
+std::optional<Options> parseOptions(int argc, char** argv) {
+  Options options;
+  if (argc < 2) return options;  // help
+  const std::string_view first = argv[1];
+  if (first == "--help" || first == "-h") return options;
+  if (first == "--version") {
+    options.command = Command::Version;
+    return options;
+  }
+  if (first == "help") {
+    if (argc > 3) {
+      usage("help takes one command");
+      return std::nullopt;
+    }
+    if (argc == 3) options.helpTopic = argv[2];
+    return options;
+  }
+  const CommandName* command = nullptr;
+  for (const CommandName& candidate : kCommands) {
+    if (candidate.name == first) command = &candidate;
+  }
+  if (command == nullptr) {
+    usage("unknown command: " + std::string(first));
+    return std::nullopt;
+  }
+  options.command = command->command;
+
+  // getopt_long sees the command as the program name, and moves the operands behind the options.
+  char** const args = argv + 1;
+  optind = 1;
+  opterr = 0;
+  int code;
+  bool help = false;
+  while ((code = getopt_long(argc - 1, args, ":C:o:qvh", kLongOptions, nullptr)) != -1) {
+    if (code == '?') {
+      usage("unknown option for " + std::string(first) + ": " +
+            (optopt != 0 ? "-" + std::string(1, static_cast<char>(optopt)) : std::string(args[optind - 1])));
+      return std::nullopt;
+    }
+    if (code == ':') {
+      usage("option needs a value: " + std::string(args[optind - 1]));
+      return std::nullopt;
+    }
+    const bool general = code == 'q' || code == 'h' || code == kPasswordFile || code == kPasswordFd;
+    const bool allowed = general || command->options.find(optionLetter(code)) != std::string_view::npos;
+    if (!allowed) {
+      usage("option not taken by " + std::string(first) + ": " + optionName(code));
+      return std::nullopt;
+    }
+    switch (code) {
+      case kJson: options.json = true; break;
+      case kOverwrite: options.overwrite = true; break;
+      case kKeep: options.keep = true; break;
+      case kPasswordFile: options.passwordFile = optarg; break;
+      case kPasswordFd: {
+        options.passwordFd = parseDescriptor(optarg);
+        if (!options.passwordFd) {
+          usage("not a file descriptor: " + std::string(optarg));
+          return std::nullopt;
+        }
+        break;
+      }
+      case 'C': options.outputFolder = optarg; break;
+      case 'o': options.outputFile = optarg; break;
+      case 'q': options.quiet = true; break;
+      case 'v': options.verbose = true; break;
+      case 'h': help = true; break;
+      default: break;
+    }
+  }
+  if (help) {
+    options.helpTopic = first;
+    options.command = Command::Help;
+    return options;
+  }
+  std::vector<std::string> operands(args + optind, argv + argc);
+  if (operands.empty()) {
+    usage(std::string(first) + ": no archive named");
+    return std::nullopt;
+  }
+  options.archive = operands.front();
+  operands.erase(operands.begin());
+  if (options.overwrite && options.keep) {
+    usage("--overwrite and --keep exclude each other");
+    return std::nullopt;
+  }
+  switch (options.command) {
+    case Command::Cat:
+      if (operands.size() != 1) {
+        usage("cat takes the archive and one path");
+        return std::nullopt;
+      }
+      break;
+    case Command::Export:
+      if (operands.size() > 1 || (operands.size() == 1 && !options.outputFile.empty())) {
+        usage("export takes the archive and at most one output file");
+        return std::nullopt;
+      }
+      if (operands.size() == 1) {
+        options.outputFile = operands.front();
+        operands.clear();
+      }
+      break;
+    default:
+      break;
+  }
+  options.paths = std::move(operands);
+  return options;
+}
+
+}  // namespace sorvel::tool

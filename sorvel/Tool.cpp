@@ -1,0 +1,108 @@
+#include "sorvel/Tool.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "app/ExitCode.h"
+#include "app/Messages.h"
+#include "app/HeaderCheck.h"
+#include "archive/Archive.h"
+#include "platform/Console.h"
+#include "platform/ReadOnlyFile.h"
+#include "platform/SystemError.h"
+#include "platform/TerminalText.h"
+#include "sorvel/Commands.h"
+#include "sorvel/Help.h"
+#include "sorvel/ItemWalk.h"
+#include "sorvel/Options.h"
+#include "sorvel/PasswordSource.h"
+
+namespace sorvel::tool {
+namespace {
+
+void problem(const std::string& text) { std::fprintf(stderr, "sorvel: %s\n", terminalSafe(text).c_str()); }
+
+// Opens the archive, checks its header, asks for the password, checks it and reads the tree.
+// 0, or the exit code after the message.
+int openArchive(const Options& options, Archive& archive) {
+  Console& console = Console::standard();
+  ReadOnlyFile file;
+  if (!file.open(options.archive)) {
+    problem("can not read archive: " + options.archive + ": " +
+            (errno == EINVAL ? std::string("not a regular file") : systemErrorText(errno)));
+    return kNotFound;
+  }
+  const ArchiveHeader header = preReadHeader(file);
+  if (const int code = judgeHeader(header, console); code != 0) return code;
+
+  Bytes password;
+  if (header.noPassword == 0) {
+    std::string why;
+    std::optional<Bytes> given = obtainPassword(PasswordChoice{options.passwordFile, options.passwordFd}, why);
+    if (!given) {
+      problem(why);
+      return kNotFound;
+    }
+    password = std::move(*given);
+  }
+  archive.attach(std::move(file));
+  const bool accepted = archive.checkPassword(password);
+  secureWipe(password);
+  if (!accepted) {
+    console.line(Message::IncorrectPassword);
+    return ExitCode::IncorrectPassword;
+  }
+  if (!archive.open()) {
+    console.line("Error: archive can not be opened !");
+    return ExitCode::CannotOpen;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int runTool(int argc, char** argv) {
+  const std::optional<Options> options = parseOptions(argc, argv);
+  if (!options) return kUsageError;
+  switch (options->command) {
+    case Command::Help:
+      if (printToolHelp(options->helpTopic)) return 0;
+      problem("unknown command: " + options->helpTopic);
+      return kUsageError;
+    case Command::Version:
+      printToolVersion();
+      return 0;
+    default:
+      break;
+  }
+
+  Archive archive;
+  if (const int code = openArchive(*options, archive); code != 0) return code;
+  CommandContext context{archive, *options, {}};
+  bool missing = false;
+  for (const std::string& path : options->paths) {
+    std::optional<std::u16string> inArchive = storedPath(archive, archivePathOf(path));
+    if (!inArchive) {
+      problem("no such item in archive: " + path);
+      missing = true;
+      continue;
+    }
+    context.starts.push_back(std::move(*inArchive));
+  }
+  if (missing) return kNotFound;
+  if (context.starts.empty()) context.starts.emplace_back(kRootPath);
+
+  switch (options->command) {
+    case Command::List: return listItems(context);
+    case Command::Test: return testItems(context);
+    case Command::Extract: return extractItems(context);
+    case Command::Cat: return catItem(context);
+    case Command::Export: return exportTar(context);
+    default: return kUsageError;
+  }
+}
+
+}  // namespace sorvel::tool

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# The Debian package as CPack makes it, unpacked into a scratch root: both programs run from
+# there, its dependencies name the runtime packages of Crypto++, ICU and libarchive, and its
+# manual pages render without warnings.
+#   tests/package_test.sh BUILD_DIR
+set -euo pipefail
+build=$1
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+cpack --config "$build/CPackConfig.cmake" -G DEB -B "$scratch/out" >/dev/null
+deb=$(ls "$scratch"/out/sorvel_*_amd64.deb)
+fail() { echo "package test: $*" >&2; exit 1; }
+
+depends=$(dpkg-deb -f "$deb" Depends)
+for runtime in 'libcrypto\+\+[0-9]' 'libicu[0-9]' 'libarchive[0-9]'; do
+  grep -Eq "(^|, )$runtime" <<<"$depends" || fail "no $runtime in Depends: $depends"
+done
+
+dpkg -x "$deb" "$scratch/root"
+version=$("$scratch/root/usr/bin/sorvel" --version)
+[ "$version" = "sorvel $(dpkg-deb -f "$deb" Version)" ] || fail "sorvel --version said: $version"
+"$scratch/root/usr/bin/sorvelExtractorWin" --version | grep -q '^Sorvel Extractor v' || fail "sorvelExtractorWin --version"
+for page in sorvel.1 sorvelExtractorWin.1; do
+  file="$scratch/root/usr/share/man/man1/$page"
+  [ -f "$file" ] || fail "no manual page $page"
+  warnings=$(LC_ALL=C.UTF-8 man --warnings -l "$file" 2>&1 >/dev/null)
+  [ -z "$warnings" ] || fail "$page: $warnings"
+done
+completion="$scratch/root/usr/share/bash-completion/completions/sorvel"
+bash -c "source '$completion'; COMP_WORDS=(sorvel ex); COMP_CWORD=1; _sorvel; echo \"\${COMPREPLY[*]}\"" |
+  grep -qx 'extract export' || fail "bash completion of commands"
+echo "package test: $(basename "$deb") passed"

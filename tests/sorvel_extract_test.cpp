@@ -1,0 +1,123 @@
+// sorvel extract and sorvel cat: the items named, at their full paths below the output folder,
+// what happens to files already there, and one file's content on standard output.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "support/FileTree.h"
+#include "support/TempDir.h"
+#include "support/ToolRun.h"
+
+namespace sorvel {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::listTree;
+using testing::readText;
+using testing::runTool;
+
+class ToolExtract : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(testing::damagedArchive().writeTo(archive_)); }
+  testing::TempDir dir_;
+  std::string archive_ = dir_.file("a.sva");
+};
+
+TEST_F(ToolExtract, NamedItemsLandAtTheirFullPaths) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;  // after "extract"; OUT stands for the output folder
+    std::vector<std::string> tree;
+  };
+  const Case cases[] = {
+      {"a file deep down", {"-C", "OUT", "A", "docs/notes/a.txt"}, {"docs/", "docs/notes/", "docs/notes/a.txt"}},
+      {"a folder: its subtree", {"A", "-C", "OUT", "DOCS/notes"}, {"docs/", "docs/notes/", "docs/notes/a.txt"}},
+      {"two items, options between", {"A", "top.txt", "--directory", "OUT", "empty"}, {"empty/", "top.txt"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string out = dir_.file(std::string("out-") + c.name);
+    std::vector<std::string> args = {"extract"};
+    for (const std::string& arg : c.args) args.push_back(arg == "OUT" ? out : arg == "A" ? archive_ : arg);
+    const testing::ProcessResult result = runTool(args);
+    EXPECT_EQ(result.exitCode, 0) << result.stderrText;
+    EXPECT_EQ(result.stdoutText, "");
+    EXPECT_EQ(listTree(out), c.tree);
+  }
+  EXPECT_EQ(readText(dir_.file("out-a file deep down/docs/notes/a.txt")), "note a");
+}
+
+TEST_F(ToolExtract, EverythingByDefaultIntoTheCurrentFolderWithDamageReported) {
+  const std::string out = dir_.makeDir("here");
+  const testing::ProcessResult result = runTool({"extract", "-v", archive_}, {"SORVEL_PASSWORD=tool-pass"}, {}, out);
+  EXPECT_EQ(result.exitCode, 11);
+  EXPECT_EQ(result.stderrLines(),
+            (std::vector<std::string>{"Error: damaged item: \\bad.bin", "Error: archive extracted with errors!"}));
+  EXPECT_EQ(result.stdoutLines(), (std::vector<std::string>{"bad.bin", "big.bin", "docs/", "docs/notes/",
+                                                            "docs/notes/a.txt", "docs/readme.txt", "docs/ro.txt",
+                                                            "empty/", "top.txt"}));
+  EXPECT_EQ(fs::file_size(fs::path(out) / "bad.bin"), 40000u);
+  const Bytes big = testing::sampleBigContent();
+  EXPECT_EQ(readText(fs::path(out) / "big.bin"), std::string(big.begin(), big.end()));
+  struct stat st {};
+  ASSERT_EQ(::stat((fs::path(out) / "docs/ro.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0222, 0u);
+  EXPECT_EQ(st.st_mtim.tv_sec, 1700000300);
+}
+
+TEST_F(ToolExtract, FilesAlreadyThere) {
+  struct Case {
+    const char* option;
+    int exitCode;
+    std::string writable, readOnly;  // the two files afterwards
+  };
+  const Case cases[] = {
+      {nullptr, 11, "read me first\n", "old"},
+      {"--overwrite", 0, "read me first\n", "frozen"},
+      {"--keep", 11, "old", "old"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.option != nullptr ? c.option : "default");
+    const std::string out = dir_.makeDir(std::string("out") + (c.option != nullptr ? c.option : ""));
+    const std::string writable = dir_.writeFile(fs::relative(out, dir_.path()).string() + "/docs/readme.txt", "old");
+    const std::string readOnly = dir_.writeFile(fs::relative(out, dir_.path()).string() + "/docs/ro.txt", "old");
+    ASSERT_EQ(::chmod(readOnly.c_str(), 0444), 0);
+    std::vector<std::string> args = {"extract", "-C", out, archive_, "docs/readme.txt", "docs/ro.txt"};
+    if (c.option != nullptr) args.insert(args.begin() + 1, c.option);
+    const testing::ProcessResult result = runTool(args);
+    EXPECT_EQ(result.exitCode, c.exitCode) << result.stderrText;
+    EXPECT_EQ(readText(writable), c.writable);
+    EXPECT_EQ(readText(readOnly), c.readOnly);
+  }
+}
+
+TEST_F(ToolExtract, CatWritesExactlyTheContent) {
+  const Bytes big = testing::sampleBigContent();
+  struct Case {
+    const char* path;
+    int exitCode;
+    std::string out;
+    std::string err;
+  };
+  const Case cases[] = {
+      {"docs/notes/a.txt", 0, "note a", ""},
+      {"big.bin", 0, std::string(big.begin(), big.end()), ""},
+      {"docs", 11, "", "sorvel: not a file: docs\n"},
+      {"bad.bin", 11, std::string(100, 'B') + std::string(16384 - 100, '\0'), "Error: damaged item: \\bad.bin\n"},
+      {"docs/none", 2, "", "sorvel: no such item in archive: docs/none\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    const testing::ProcessResult result = runTool({"cat", archive_, c.path});
+    EXPECT_EQ(result.exitCode, c.exitCode);
+    EXPECT_TRUE(result.stdoutText == c.out) << result.stdoutText.size() << " bytes";
+    EXPECT_EQ(result.stderrText, c.err);
+  }
+}
+
+}  // namespace
+}  // namespace sorvel

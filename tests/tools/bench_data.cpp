@@ -3,8 +3,8 @@
 //
 //   bench_data large <xts|cfb|blowfish> <password> <archive> [<plain file>]
 //       one file "big.bin" of 1 GiB; the plain copy only when a path is given
-//   bench_data tree <password> <archive> <plain folder>
-//       200 folders "d000".."d199" of 100 files "f000.bin".."f099.bin", 4 KiB each, AesCfb
+//   bench_data tree <password> <archive> <plain folder> [<folders>]
+//       200 folders (or <folders>) "d000".. of 100 files "f000.bin".."f099.bin", 4 KiB each, AesCfb
 //   bench_data hostile <chain entries> <folder>
 //       the hostile shapes (password "hostile") as <folder>/<shape>.sva
 #include <fcntl.h>
@@ -38,7 +38,7 @@ constexpr std::uint8_t kAesCfb = 1;
 int usage() {
   std::fprintf(stderr,
                "usage: bench_data large <xts|cfb|blowfish> <password> <archive> [<plain file>]\n"
-               "       bench_data tree <password> <archive> <plain folder>\n"
+               "       bench_data tree <password> <archive> <plain folder> [<folders>]\n"
                "       bench_data hostile <chain entries> <folder>\n");
   return 2;
 }
@@ -90,14 +90,14 @@ int makeLarge(std::string_view cipher, const std::string& password, const std::s
   return 0;
 }
 
-int makeTree(const std::string& password, const std::string& archive, const std::string& plainFolder) {
+int makeTree(const std::string& password, const std::string& archive, const std::string& plainFolder, int folders) {
   testing::ArchiveBuilder builder;
   builder.settings.dataCipher = kAesCfb;
   builder.settings.password = testing::bytesOf(password);
   std::filesystem::create_directories(plainFolder);
   const testing::ContentGenerator content = testing::seededContent(kTreeSeed);
   std::uint64_t offset = 0;
-  for (int d = 0; d < kTreeFolders; ++d) {
+  for (int d = 0; d < folders; ++d) {
     const std::string folder = numbered('d', d);
     builder.addFolder(std::u16string(folder.begin(), folder.end()));
     std::filesystem::create_directory(plainFolder + "/" + folder);
@@ -126,7 +126,9 @@ int makeHostile(std::uint32_t entries, const std::string& folder) {
 int main(int argc, char** argv) {
   const std::string_view mode = argc > 1 ? argv[1] : "";
   if (mode == "large" && (argc == 5 || argc == 6)) return makeLarge(argv[2], argv[3], argv[4], argc == 6 ? argv[5] : "");
-  if (mode == "tree" && argc == 5) return makeTree(argv[2], argv[3], argv[4]);
+  if (mode == "tree" && (argc == 5 || argc == 6)) {
+    return makeTree(argv[2], argv[3], argv[4], argc == 6 ? std::atoi(argv[5]) : kTreeFolders);
+  }
   if (mode == "hostile" && argc == 4) return makeHostile(static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10)), argv[3]);
   return usage();
 }

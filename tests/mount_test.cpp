@@ -274,16 +274,22 @@ std::string extract(const std::string& archive, const std::string& out) {
   return result.stdoutText + result.stderrText;
 }
 
-class MountCiphers : public ::testing::TestWithParam<std::uint8_t> {
+// The sample archive of one data cipher, written to a fresh folder.
+class SampleMount {
  protected:
-  void SetUp() override {
-    sample_ = sampleArchive(GetParam());
+  void prepare(std::uint8_t dataCipher) {
+    sample_ = sampleArchive(dataCipher);
     archive_ = dir_.file("a.sva");
     ASSERT_TRUE(sample_.builder.writeTo(archive_));
   }
   testing::TempDir dir_;
   SampleArchive sample_;
   std::string archive_;
+};
+
+class MountCiphers : public ::testing::TestWithParam<std::uint8_t>, protected SampleMount {
+ protected:
+  void SetUp() override { prepare(GetParam()); }
 };
 
 TEST_P(MountCiphers, TreeMatchesAnExtraction) {
@@ -374,16 +380,9 @@ INSTANTIATE_TEST_SUITE_P(DataCiphers, MountCiphers, ::testing::Values(1, 2, 3),
                            return std::string(cipher.param == 1 ? "AesCfb" : cipher.param == 2 ? "Blowfish" : "AesXts");
                          });
 
-class MountBehaviour : public ::testing::Test {
+class MountBehaviour : public ::testing::Test, protected SampleMount {
  protected:
-  void SetUp() override {
-    sample_ = sampleArchive(1);
-    archive_ = dir_.file("a.sva");
-    ASSERT_TRUE(sample_.builder.writeTo(archive_));
-  }
-  testing::TempDir dir_;
-  SampleArchive sample_;
-  std::string archive_;
+  void SetUp() override { prepare(1); }
 };
 
 TEST_F(MountBehaviour, WritesRenamesAndDeletesFailWithEROFS) {

@@ -23,12 +23,7 @@ constexpr double kCacheSeconds = 86400.0;
 // How far sequential readers are read ahead, in blocks (bounded by a quarter of the cache).
 constexpr std::uint64_t kReadAheadBlocks = 64;
 
-// One open file: where the last read ended, and how far the blocks are asked for ahead.
-struct OpenFile {
-  NodeId id;
-  std::atomic<std::uint64_t> nextOffset{0};
-  std::atomic<std::uint64_t> aheadTo{0};
-};
+using OpenFile = MountFileSystem::OpenFile;
 
 MountFileSystem& fileSystemOf(fuse_req_t req) { return *static_cast<MountFileSystem*>(fuse_req_userdata(req)); }
 
@@ -140,12 +135,12 @@ void opOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
   } else {
     fi->keep_cache = 1;
   }
-  fi->fh = reinterpret_cast<std::uint64_t>(new OpenFile{ino});
+  fi->fh = reinterpret_cast<std::uint64_t>(fileSystemOf(req).openFile(ino));
   fuse_reply_open(req, fi);
 }
 
 void opRelease(fuse_req_t req, fuse_ino_t, fuse_file_info* fi) {
-  delete reinterpret_cast<OpenFile*>(fi->fh);
+  fileSystemOf(req).releaseFile(reinterpret_cast<OpenFile*>(fi->fh));
   fuse_reply_err(req, 0);
 }
 
@@ -233,6 +228,20 @@ MountFileSystem::MountFileSystem(const ContainerFile& container, MountTree tree,
 }
 
 MountFileSystem::~MountFileSystem() = default;
+
+MountFileSystem::OpenFile* MountFileSystem::openFile(NodeId id) {
+  auto file = std::make_unique<OpenFile>();
+  file->id = id;
+  OpenFile* handle = file.get();
+  std::lock_guard<std::mutex> guard(openLock_);
+  open_.emplace(handle, std::move(file));
+  return handle;
+}
+
+void MountFileSystem::releaseFile(OpenFile* file) {
+  std::lock_guard<std::mutex> guard(openLock_);
+  open_.erase(file);
+}
 
 void MountFileSystem::reportDamage(NodeId id) {
   if (reported_[id].exchange(true)) return;

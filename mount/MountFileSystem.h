@@ -7,7 +7,9 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "mount/BlockStore.h"
@@ -42,12 +44,24 @@ class MountFileSystem {
   // Sequential reads of an open file bring the blocks after `offset` into the cache ahead.
   void readAhead(NodeId id, std::uint64_t offset);
 
+  // One open file: where the last read ended, and how far its blocks are asked for ahead. Kept
+  // here until released, so that none is lost when the mount goes with files still open.
+  struct OpenFile {
+    NodeId id = 0;
+    std::atomic<std::uint64_t> nextOffset{0};
+    std::atomic<std::uint64_t> aheadTo{0};
+  };
+  OpenFile* openFile(NodeId id);
+  void releaseFile(OpenFile* file);
+
  private:
   void reportDamage(NodeId id);
 
   MountTree tree_;
   BlockStore store_;
   std::unique_ptr<std::atomic<bool>[]> reported_;  // per node: its damage was reported
+  std::mutex openLock_;
+  std::unordered_map<OpenFile*, std::unique_ptr<OpenFile>> open_;
 };
 
 }  // namespace sorvel::mount

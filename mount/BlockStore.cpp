@@ -130,14 +130,14 @@ void BlockStore::prefetchLoop() {
       for (std::uint32_t i = 0; i < n; ++i) insertLocked(run.first + i, nullptr);
       decryptions_ += n;
       guard.unlock();
-      const bool ok = decrypt(run.first, n, buffer.data());
+      // One read for the run, each block decrypted straight into its cache slot.
       std::vector<BlockRef> blocks;
-      if (ok) {
-        for (std::uint32_t i = 0; i < n; ++i) {
-          BlockRef block = makeBlock();
-          std::copy_n(buffer.data() + std::uint64_t{i} * kBlockSize, kBlockSize, const_cast<Block&>(*block).data());
-          blocks.push_back(std::move(block));
-        }
+      bool ok = container_.readStoredBlocks(run.first, std::uint64_t{n} * kBlockSize, buffer.data());
+      for (std::uint32_t i = 0; ok && i < n; ++i) {
+        BlockRef block = makeBlock();
+        ok = container_.decryptStoredBlock(buffer.data() + std::uint64_t{i} * kBlockSize,
+                                           const_cast<Block&>(*block).data(), kBlockSize, run.first + i);
+        blocks.push_back(std::move(block));
       }
       guard.lock();
       for (std::uint32_t i = 0; i < n; ++i) {

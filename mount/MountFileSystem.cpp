@@ -3,6 +3,7 @@
 
 #include <fuse_lowlevel.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -149,8 +150,8 @@ void opRead(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, fuse_file
   auto* file = reinterpret_cast<OpenFile*>(fi->fh);
   if (offset < 0) return void(fuse_reply_err(req, EINVAL));
   const auto at = static_cast<std::uint64_t>(offset);
-  std::vector<std::uint8_t> buffer(size);
-  const long got = fs.readFile(ino, at, size, buffer.data());
+  std::vector<MountFileSystem::Piece> pieces;
+  const long got = fs.readPieces(ino, at, size, pieces);
   if (got < 0) return void(fuse_reply_err(req, static_cast<int>(-got)));
   // A read that starts where the last one ended is a sequential reader's: read ahead for it.
   const std::uint64_t end = at + static_cast<std::uint64_t>(got);
@@ -161,8 +162,13 @@ void opRead(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, fuse_file
       file->aheadTo.store(end + window);
     }
   }
-  fuse_reply_buf(req, reinterpret_cast<const char*>(buffer.data()), static_cast<std::size_t>(got));
-  secureWipe(buffer.data(), buffer.size());
+  // Straight from the cached blocks to the kernel, no copy in between.
+  std::vector<iovec> pieceVector(pieces.size());
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    pieceVector[i].iov_base = const_cast<std::uint8_t*>(pieces[i].block->data() + pieces[i].offset);
+    pieceVector[i].iov_len = pieces[i].size;
+  }
+  fuse_reply_iov(req, pieceVector.data(), static_cast<int>(pieceVector.size()));
 }
 
 void opStatfs(fuse_req_t req, fuse_ino_t) {
@@ -248,7 +254,8 @@ void MountFileSystem::reportDamage(NodeId id) {
   std::cerr << "Error: damaged item: " + terminalSafe(tree_.archivePath(id)) + "\n" << std::flush;
 }
 
-long MountFileSystem::readFile(NodeId id, std::uint64_t offset, std::size_t length, std::uint8_t* out) {
+long MountFileSystem::readPieces(NodeId id, std::uint64_t offset, std::size_t length, std::vector<Piece>& pieces) {
+  pieces.clear();
   if (!tree_.contains(id) || tree_.node(id).folder) return -EISDIR;
   const MountNode& node = tree_.node(id);
   if (offset >= node.size || length == 0) return 0;
@@ -260,7 +267,7 @@ long MountFileSystem::readFile(NodeId id, std::uint64_t offset, std::size_t leng
   const std::uint64_t limit = std::min(end, node.readable);
   std::uint64_t at = offset;
   while (at < limit) {
-    const BlockStore::BlockRef block = store_.get(tree_.blockAt(node, at));
+    BlockStore::BlockRef block = store_.get(tree_.blockAt(node, at));
     if (block == nullptr) {
       reportDamage(id);
       if (at == offset) return -EIO;
@@ -268,10 +275,20 @@ long MountFileSystem::readFile(NodeId id, std::uint64_t offset, std::size_t leng
     }
     const std::uint64_t within = at % kBlockSize;
     const std::uint64_t n = std::min(kBlockSize - within, limit - at);
-    std::memcpy(out + (at - offset), block->data() + within, n);
+    pieces.push_back(Piece{std::move(block), static_cast<std::size_t>(within), static_cast<std::size_t>(n)});
     at += n;
   }
   return static_cast<long>(at - offset);
+}
+
+long MountFileSystem::readFile(NodeId id, std::uint64_t offset, std::size_t length, std::uint8_t* out) {
+  std::vector<Piece> pieces;
+  const long got = readPieces(id, offset, length, pieces);
+  for (const Piece& piece : pieces) {
+    std::memcpy(out, piece.block->data() + piece.offset, piece.size);
+    out += piece.size;
+  }
+  return got;
 }
 
 void MountFileSystem::readAhead(NodeId id, std::uint64_t offset) {

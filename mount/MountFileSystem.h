@@ -37,9 +37,16 @@ class MountFileSystem {
   const MountTree& tree() const { return tree_; }
   BlockStore& store() { return store_; }
 
-  // A file's bytes at `offset`, at most `length`, into `out`. The count copied, which is short
-  // only at the end of the file or where its content fails; -EIO when nothing could be read at
-  // `offset` because the content fails right there.
+  // A file's bytes at `offset`, at most `length`, as pieces of cached blocks (held while the
+  // pieces live), in order. The count, which is short only at the end of the file or where its
+  // content fails; -EIO when nothing could be read at `offset` because the content fails there.
+  struct Piece {
+    BlockStore::BlockRef block;
+    std::size_t offset;
+    std::size_t size;
+  };
+  long readPieces(NodeId id, std::uint64_t offset, std::size_t length, std::vector<Piece>& pieces);
+  // The same bytes copied into `out`.
   long readFile(NodeId id, std::uint64_t offset, std::size_t length, std::uint8_t* out);
   // Sequential reads of an open file bring the blocks after `offset` into the cache ahead.
   void readAhead(NodeId id, std::uint64_t offset);

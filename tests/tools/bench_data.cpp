@@ -3,8 +3,8 @@
 //
 //   bench_data large <xts|cfb|blowfish> <password> <archive> [<plain file>]
 //       one file "big.bin" of 1 GiB; the plain copy only when a path is given
-//   bench_data tree <password> <archive> <plain folder>
-//       200 folders "d000".."d199" of 100 files "f000.bin".."f099.bin", 4 KiB each, AesCfb
+//   bench_data tree <password> <archive> <plain folder> [<folders>]
+//       200 folders (or <folders>) "d000".. of 100 files "f000.bin".."f099.bin", 4 KiB each, AesCfb
 //   bench_data hostile <chain entries> <folder>
 //       the hostile shapes (password "hostile") as <folder>/<shape>.sva
 #include <fcntl.h>

@@ -1,0 +1,162 @@
+#include "mount/BlockStore.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "base/Bytes.h"
+
+namespace sorvel::mount {
+namespace {
+
+// Runs waiting for the read-ahead thread; more are dropped.
+constexpr std::size_t kQueueLimit = 64;
+// The most blocks the read-ahead thread reads with one call.
+constexpr std::uint32_t kPrefetchBatch = 16;
+
+}  // namespace
+
+BlockStore::BlockStore(const ContainerFile& container, std::size_t capacity)
+    : container_(container), capacity_(std::max<std::size_t>(capacity, 2)) {}
+
+BlockStore::~BlockStore() {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    stopping_ = true;
+  }
+  queued_.notify_all();
+  if (prefetcher_.joinable()) prefetcher_.join();
+}
+
+BlockStore::BlockRef BlockStore::makeBlock() {
+  // A decrypted block is wiped before its memory goes back.
+  return BlockRef(new Block, [](const Block* block) {
+    secureWipe(const_cast<Block*>(block)->data(), kBlockSize);
+    delete block;
+  });
+}
+
+std::uint64_t BlockStore::decryptions() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return decryptions_;
+}
+
+BlockStore::Order::iterator BlockStore::touch(std::uint32_t block) {
+  auto found = index_.find(block);
+  if (found == index_.end()) return order_.end();
+  order_.splice(order_.end(), order_, found->second);
+  return found->second;
+}
+
+void BlockStore::insertLocked(std::uint32_t block, BlockRef data) {
+  auto it = touch(block);
+  if (it != order_.end()) {
+    it->data = std::move(data);
+    return;
+  }
+  // Evict the least recently used blocks that are loaded; one being loaded stays.
+  for (auto victim = order_.begin(); index_.size() >= capacity_ && victim != order_.end();) {
+    if (victim->data == nullptr) {
+      ++victim;
+      continue;
+    }
+    index_.erase(victim->block);
+    victim = order_.erase(victim);
+  }
+  order_.push_back(Entry{block, std::move(data)});
+  index_[block] = std::prev(order_.end());
+}
+
+bool BlockStore::decrypt(std::uint32_t first, std::uint32_t count, std::uint8_t* out) const {
+  return container_.readBlocksUncached(first, count, out);
+}
+
+BlockStore::BlockRef BlockStore::get(std::uint32_t block) {
+  std::unique_lock<std::mutex> guard(lock_);
+  for (;;) {
+    auto it = touch(block);
+    if (it == order_.end()) break;
+    if (it->data != nullptr) return it->data;
+    loaded_.wait(guard);  // another thread is loading it
+  }
+  // Marked as being loaded, so that others wait rather than decrypt it again.
+  insertLocked(block, nullptr);
+  ++decryptions_;
+  guard.unlock();
+
+  BlockRef data = makeBlock();
+  const bool ok = decrypt(block, 1, const_cast<Block&>(*data).data());
+
+  guard.lock();
+  if (ok) {
+    insertLocked(block, data);
+  } else if (auto found = index_.find(block); found != index_.end() && found->second->data == nullptr) {
+    order_.erase(found->second);
+    index_.erase(found);
+  }
+  loaded_.notify_all();
+  return ok ? data : nullptr;
+}
+
+void BlockStore::prefetch(const Run* runs, std::size_t count) {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!prefetcher_.joinable()) return;
+    for (std::size_t i = 0; i < count && queue_.size() < kQueueLimit; ++i) queue_.push_back(runs[i]);
+  }
+  queued_.notify_one();
+}
+
+void BlockStore::startPrefetch() {
+  if (!prefetcher_.joinable()) prefetcher_ = std::thread([this] { prefetchLoop(); });
+}
+
+void BlockStore::prefetchLoop() {
+  std::vector<std::uint8_t> buffer(kPrefetchBatch * kBlockSize);
+  std::unique_lock<std::mutex> guard(lock_);
+  for (;;) {
+    queued_.wait(guard, [this] { return stopping_ || !queue_.empty(); });
+    if (stopping_) break;
+    Run run = queue_.front();
+    queue_.pop_front();
+    while (run.count > 0 && !stopping_) {
+      // Skip what is cached or being loaded; read the next stretch of missing blocks at once.
+      if (index_.contains(run.first)) {
+        ++run.first;
+        --run.count;
+        continue;
+      }
+      std::uint32_t n = 1;
+      while (n < std::min(run.count, kPrefetchBatch) && !index_.contains(run.first + n)) ++n;
+      for (std::uint32_t i = 0; i < n; ++i) insertLocked(run.first + i, nullptr);
+      decryptions_ += n;
+      guard.unlock();
+      // One read for the run, each block decrypted straight into its cache slot.
+      std::vector<BlockRef> blocks;
+      bool ok = container_.readStoredBlocks(run.first, std::uint64_t{n} * kBlockSize, buffer.data());
+      for (std::uint32_t i = 0; ok && i < n; ++i) {
+        BlockRef block = makeBlock();
+        ok = container_.decryptStoredBlock(buffer.data() + std::uint64_t{i} * kBlockSize,
+                                           const_cast<Block&>(*block).data(), kBlockSize, run.first + i);
+        blocks.push_back(std::move(block));
+      }
+      guard.lock();
+      for (std::uint32_t i = 0; i < n; ++i) {
+        auto found = index_.find(run.first + i);
+        if (found == index_.end() || found->second->data != nullptr) continue;
+        if (ok) {
+          found->second->data = std::move(blocks[i]);
+        } else {
+          order_.erase(found->second);
+          index_.erase(found);
+        }
+      }
+      loaded_.notify_all();
+      if (!ok) break;
+      run.first += n;
+      run.count -= n;
+    }
+  }
+  secureWipe(buffer.data(), buffer.size());
+}
+
+}  // namespace sorvel::mount

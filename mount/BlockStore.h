@@ -1,0 +1,78 @@
+#pragma once
+// Decrypted archive blocks for the file system's threads: a bounded cache, least recently used
+// evicted first, shared by every thread that reads, and one thread that reads ahead of
+// sequential readers. A block is decrypted once however many threads want it at the same time;
+// evicted blocks are wiped.
+#include <array>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+
+#include "archive/ContainerFile.h"
+
+namespace sorvel::mount {
+
+class BlockStore {
+ public:
+  using Block = std::array<std::uint8_t, kBlockSize>;
+  using BlockRef = std::shared_ptr<const Block>;
+
+  // `capacity`: blocks kept (at least 2). The container must stay open and unchanged while the
+  // store lives; only its thread-safe reads are used.
+  BlockStore(const ContainerFile& container, std::size_t capacity);
+  ~BlockStore();
+  BlockStore(const BlockStore&) = delete;
+  BlockStore& operator=(const BlockStore&) = delete;
+
+  // The decrypted block, from the cache or read now; null when it cannot be read.
+  BlockRef get(std::uint32_t block);
+
+  // Asks the read-ahead thread to bring `count` blocks of a chain into the cache, each run of
+  // consecutive blocks `first`.. read at once. Requests beyond what the thread can keep up with
+  // are dropped, never queued without bound.
+  struct Run {
+    std::uint32_t first;
+    std::uint32_t count;
+  };
+  void prefetch(const Run* runs, std::size_t count);
+  // Starts the read-ahead thread (not before the process has detached: a fork keeps no threads).
+  void startPrefetch();
+
+  std::size_t capacity() const { return capacity_; }
+  // Blocks read and decrypted so far.
+  std::uint64_t decryptions() const;
+
+ private:
+  struct Entry {
+    std::uint32_t block;
+    BlockRef data;  // null while a thread loads it
+  };
+  using Order = std::list<Entry>;  // least recently used first
+
+  // Called with the lock held: the entry, now the most recently used, or end().
+  Order::iterator touch(std::uint32_t block);
+  void insertLocked(std::uint32_t block, BlockRef data);
+  static BlockRef makeBlock();
+  bool decrypt(std::uint32_t first, std::uint32_t count, std::uint8_t* out) const;
+  void prefetchLoop();
+
+  const ContainerFile& container_;
+  std::size_t capacity_;
+  mutable std::mutex lock_;
+  std::condition_variable loaded_;
+  Order order_;
+  std::unordered_map<std::uint32_t, Order::iterator> index_;
+  std::uint64_t decryptions_ = 0;
+
+  std::deque<Run> queue_;
+  std::condition_variable queued_;
+  bool stopping_ = false;
+  std::thread prefetcher_;
+};
+
+}  // namespace sorvel::mount

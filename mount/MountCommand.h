@@ -1,0 +1,9 @@
+#pragma once
+// `mount ARCHIVE MOUNTPOINT [-f] [-o allow_other] [--cache-size MiB] [--password-file FILE]`:
+// the command line, the password, opening the archive and handing it to the file system.
+// Returns the exit code.
+namespace sorvel::mount {
+
+int runMountCommand(int argc, char** argv);
+
+}  // namespace sorvel::mount

@@ -1,0 +1,341 @@
+#define FUSE_USE_VERSION 312
+#include "mount/MountFileSystem.h"
+
+#include <fuse_lowlevel.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+#include <vector>
+
+#include "platform/ArchiveTime.h"
+#include "platform/TerminalText.h"
+
+namespace sorvel::mount {
+namespace {
+
+// The tree never changes while mounted: the kernel may keep names and attributes for long.
+constexpr double kCacheSeconds = 86400.0;
+// How far sequential readers are read ahead, in blocks (bounded by a quarter of the cache).
+constexpr std::uint64_t kReadAheadBlocks = 64;
+
+using OpenFile = MountFileSystem::OpenFile;
+
+MountFileSystem& fileSystemOf(fuse_req_t req) { return *static_cast<MountFileSystem*>(fuse_req_userdata(req)); }
+
+struct stat attributesOf(const MountTree& tree, NodeId id) {
+  const MountNode& node = tree.node(id);
+  struct stat st {};
+  st.st_ino = id;
+  st.st_uid = ::getuid();
+  st.st_gid = ::getgid();
+  st.st_blksize = static_cast<blksize_t>(kBlockSize);
+  st.st_atim = archiveTimeToTimespec(node.accessed);
+  st.st_mtim = archiveTimeToTimespec(node.modified);
+  // Linux's stat carries no creation time; the change time is the modification time.
+  st.st_ctim = st.st_mtim;
+  if (node.folder) {
+    st.st_mode = S_IFDIR | 0555;
+    st.st_nlink = 2 + node.subfolders;
+    st.st_size = 0;
+    st.st_blocks = 0;
+  } else {
+    st.st_mode = S_IFREG | 0444;
+    st.st_nlink = 1;
+    st.st_size = static_cast<off_t>(node.size);
+    // The archive blocks the readable content occupies, in 512-byte units.
+    st.st_blocks = static_cast<blkcnt_t>((node.readable + kBlockSize - 1) / kBlockSize * (kBlockSize / 512));
+  }
+  return st;
+}
+
+void replyEntry(fuse_req_t req, const MountTree& tree, NodeId id) {
+  fuse_entry_param entry{};
+  entry.ino = id;
+  entry.generation = 1;
+  entry.attr = attributesOf(tree, id);
+  entry.attr_timeout = kCacheSeconds;
+  entry.entry_timeout = kCacheSeconds;
+  fuse_reply_entry(req, &entry);
+}
+
+void opLookup(fuse_req_t req, fuse_ino_t parent, const char* name) {
+  const MountTree& tree = fileSystemOf(req).tree();
+  const NodeId id = tree.lookup(parent, name);
+  if (id == 0) {
+    // A negative entry, kept as long as the positive ones: the tree never gains a name.
+    fuse_entry_param entry{};
+    entry.entry_timeout = kCacheSeconds;
+    fuse_reply_entry(req, &entry);
+    return;
+  }
+  replyEntry(req, tree, id);
+}
+
+void opGetattr(fuse_req_t req, fuse_ino_t ino, fuse_file_info*) {
+  const MountTree& tree = fileSystemOf(req).tree();
+  if (!tree.contains(ino)) {
+    fuse_reply_err(req, ENOENT);
+    return;
+  }
+  const struct stat st = attributesOf(tree, ino);
+  fuse_reply_attr(req, &st, kCacheSeconds);
+}
+
+void opOpendir(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
+  const MountTree& tree = fileSystemOf(req).tree();
+  if (!tree.contains(ino)) return void(fuse_reply_err(req, ENOENT));
+  if (!tree.node(ino).folder) return void(fuse_reply_err(req, ENOTDIR));
+  fi->keep_cache = 1;
+  fi->cache_readdir = 1;
+  fuse_reply_open(req, fi);
+}
+
+void opReaddir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, fuse_file_info*) {
+  const MountTree& tree = fileSystemOf(req).tree();
+  if (!tree.contains(ino) || !tree.node(ino).folder) return void(fuse_reply_err(req, ENOTDIR));
+  const MountNode& folder = tree.node(ino);
+  std::vector<char> buffer(size);
+  std::size_t used = 0;
+  // Offsets: 0 ".", 1 "..", 2 + i the i-th child.
+  for (auto at = static_cast<std::uint64_t>(std::max<off_t>(offset, 0)); at < folder.childCount + 2; ++at) {
+    struct stat st {};
+    const char* name;
+    if (at < 2) {
+      st.st_ino = at == 0 ? ino : folder.parent;
+      st.st_mode = S_IFDIR;
+      name = at == 0 ? "." : "..";
+    } else {
+      const NodeId child = tree.children(folder)[at - 2];
+      st.st_ino = child;
+      st.st_mode = tree.node(child).folder ? S_IFDIR : S_IFREG;
+      name = tree.node(child).name.c_str();
+    }
+    const std::size_t need = fuse_add_direntry(req, buffer.data() + used, size - used, name, &st,
+                                               static_cast<off_t>(at + 1));
+    if (need > size - used) break;
+    used += need;
+  }
+  fuse_reply_buf(req, buffer.data(), used);
+}
+
+void opOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
+  const MountTree& tree = fileSystemOf(req).tree();
+  if (!tree.contains(ino)) return void(fuse_reply_err(req, ENOENT));
+  if (tree.node(ino).folder) return void(fuse_reply_err(req, EISDIR));
+  if ((fi->flags & O_ACCMODE) != O_RDONLY || (fi->flags & O_TRUNC) != 0) return void(fuse_reply_err(req, EROFS));
+  // A damaged file's reads reach the reader exactly as answered, the short one before the
+  // failure included; whole files go through the page cache, kept across opens.
+  if (tree.node(ino).damaged()) {
+    fi->direct_io = 1;
+  } else {
+    fi->keep_cache = 1;
+  }
+  fi->fh = reinterpret_cast<std::uint64_t>(fileSystemOf(req).openFile(ino));
+  fuse_reply_open(req, fi);
+}
+
+void opRelease(fuse_req_t req, fuse_ino_t, fuse_file_info* fi) {
+  fileSystemOf(req).releaseFile(reinterpret_cast<OpenFile*>(fi->fh));
+  fuse_reply_err(req, 0);
+}
+
+void opRead(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, fuse_file_info* fi) {
+  MountFileSystem& fs = fileSystemOf(req);
+  auto* file = reinterpret_cast<OpenFile*>(fi->fh);
+  if (offset < 0) return void(fuse_reply_err(req, EINVAL));
+  const auto at = static_cast<std::uint64_t>(offset);
+  std::vector<MountFileSystem::Piece> pieces;
+  const long got = fs.readPieces(ino, at, size, pieces);
+  if (got < 0) return void(fuse_reply_err(req, static_cast<int>(-got)));
+  // A read that starts where the last one ended is a sequential reader's: read ahead for it.
+  const std::uint64_t end = at + static_cast<std::uint64_t>(got);
+  if (file != nullptr && file->nextOffset.exchange(end) == at && got > 0) {
+    const std::uint64_t window = std::min<std::uint64_t>(kReadAheadBlocks, fs.store().capacity() / 4) * kBlockSize;
+    if (file->aheadTo.load() < end + window / 2) {
+      fs.readAhead(ino, std::max(file->aheadTo.load(), end));
+      file->aheadTo.store(end + window);
+    }
+  }
+  // Straight from the cached blocks to the kernel, no copy in between.
+  std::vector<iovec> pieceVector(pieces.size());
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    pieceVector[i].iov_base = const_cast<std::uint8_t*>(pieces[i].block->data() + pieces[i].offset);
+    pieceVector[i].iov_len = pieces[i].size;
+  }
+  fuse_reply_iov(req, pieceVector.data(), static_cast<int>(pieceVector.size()));
+}
+
+void opStatfs(fuse_req_t req, fuse_ino_t) {
+  const MountTree& tree = fileSystemOf(req).tree();
+  struct statvfs st {};
+  st.f_bsize = kBlockSize;
+  st.f_frsize = kBlockSize;
+  st.f_files = tree.nodeCount();
+  st.f_namemax = 255;
+  st.f_flag = ST_RDONLY;
+  fuse_reply_statfs(req, &st);
+}
+
+// Everything that would change the tree or a file.
+void refuseSetattr(fuse_req_t req, fuse_ino_t, struct stat*, int, fuse_file_info*) { fuse_reply_err(req, EROFS); }
+void refuseMknod(fuse_req_t req, fuse_ino_t, const char*, mode_t, dev_t) { fuse_reply_err(req, EROFS); }
+void refuseMkdir(fuse_req_t req, fuse_ino_t, const char*, mode_t) { fuse_reply_err(req, EROFS); }
+void refuseRemove(fuse_req_t req, fuse_ino_t, const char*) { fuse_reply_err(req, EROFS); }
+void refuseSymlink(fuse_req_t req, const char*, fuse_ino_t, const char*) { fuse_reply_err(req, EROFS); }
+void refuseRename(fuse_req_t req, fuse_ino_t, const char*, fuse_ino_t, const char*, unsigned) {
+  fuse_reply_err(req, EROFS);
+}
+void refuseLink(fuse_req_t req, fuse_ino_t, fuse_ino_t, const char*) { fuse_reply_err(req, EROFS); }
+void refuseWrite(fuse_req_t req, fuse_ino_t, const char*, size_t, off_t, fuse_file_info*) { fuse_reply_err(req, EROFS); }
+void refuseCreate(fuse_req_t req, fuse_ino_t, const char*, mode_t, fuse_file_info*) { fuse_reply_err(req, EROFS); }
+void refuseSetxattr(fuse_req_t req, fuse_ino_t, const char*, const char*, size_t, int) { fuse_reply_err(req, EROFS); }
+void refuseRemovexattr(fuse_req_t req, fuse_ino_t, const char*) { fuse_reply_err(req, EROFS); }
+void refuseFallocate(fuse_req_t req, fuse_ino_t, int, off_t, off_t, fuse_file_info*) { fuse_reply_err(req, EROFS); }
+
+fuse_lowlevel_ops makeOperations() {
+  fuse_lowlevel_ops ops{};
+  ops.lookup = opLookup;
+  ops.getattr = opGetattr;
+  ops.opendir = opOpendir;
+  ops.readdir = opReaddir;
+  ops.open = opOpen;
+  ops.read = opRead;
+  ops.release = opRelease;
+  ops.statfs = opStatfs;
+  ops.setattr = refuseSetattr;
+  ops.mknod = refuseMknod;
+  ops.mkdir = refuseMkdir;
+  ops.unlink = refuseRemove;
+  ops.rmdir = refuseRemove;
+  ops.symlink = refuseSymlink;
+  ops.rename = refuseRename;
+  ops.link = refuseLink;
+  ops.write = refuseWrite;
+  ops.create = refuseCreate;
+  ops.setxattr = refuseSetxattr;
+  ops.removexattr = refuseRemovexattr;
+  ops.fallocate = refuseFallocate;
+  return ops;
+}
+
+}  // namespace
+
+MountFileSystem::MountFileSystem(const ContainerFile& container, MountTree tree, std::size_t cacheBytes)
+    : tree_(std::move(tree)),
+      store_(container, cacheBytes / kBlockSize),
+      reported_(new std::atomic<bool>[tree_.nodeCount() + 1]) {
+  for (std::size_t i = 0; i <= tree_.nodeCount(); ++i) reported_[i] = false;
+}
+
+MountFileSystem::~MountFileSystem() = default;
+
+MountFileSystem::OpenFile* MountFileSystem::openFile(NodeId id) {
+  auto file = std::make_unique<OpenFile>();
+  file->id = id;
+  OpenFile* handle = file.get();
+  std::lock_guard<std::mutex> guard(openLock_);
+  open_.emplace(handle, std::move(file));
+  return handle;
+}
+
+void MountFileSystem::releaseFile(OpenFile* file) {
+  std::lock_guard<std::mutex> guard(openLock_);
+  open_.erase(file);
+}
+
+void MountFileSystem::reportDamage(NodeId id) {
+  if (reported_[id].exchange(true)) return;
+  std::cerr << "Error: damaged item: " + terminalSafe(tree_.archivePath(id)) + "\n" << std::flush;
+}
+
+long MountFileSystem::readPieces(NodeId id, std::uint64_t offset, std::size_t length, std::vector<Piece>& pieces) {
+  pieces.clear();
+  if (!tree_.contains(id) || tree_.node(id).folder) return -EISDIR;
+  const MountNode& node = tree_.node(id);
+  if (offset >= node.size || length == 0) return 0;
+  const std::uint64_t end = std::min<std::uint64_t>(node.size, offset + length);
+  if (offset >= node.readable) {
+    reportDamage(id);
+    return -EIO;
+  }
+  const std::uint64_t limit = std::min(end, node.readable);
+  std::uint64_t at = offset;
+  while (at < limit) {
+    BlockStore::BlockRef block = store_.get(tree_.blockAt(node, at));
+    if (block == nullptr) {
+      reportDamage(id);
+      if (at == offset) return -EIO;
+      break;
+    }
+    const std::uint64_t within = at % kBlockSize;
+    const std::uint64_t n = std::min(kBlockSize - within, limit - at);
+    pieces.push_back(Piece{std::move(block), static_cast<std::size_t>(within), static_cast<std::size_t>(n)});
+    at += n;
+  }
+  return static_cast<long>(at - offset);
+}
+
+long MountFileSystem::readFile(NodeId id, std::uint64_t offset, std::size_t length, std::uint8_t* out) {
+  std::vector<Piece> pieces;
+  const long got = readPieces(id, offset, length, pieces);
+  for (const Piece& piece : pieces) {
+    std::memcpy(out, piece.block->data() + piece.offset, piece.size);
+    out += piece.size;
+  }
+  return got;
+}
+
+void MountFileSystem::readAhead(NodeId id, std::uint64_t offset) {
+  if (!tree_.contains(id)) return;
+  const MountNode& node = tree_.node(id);
+  const std::uint64_t blocks = std::min<std::uint64_t>(kReadAheadBlocks, store_.capacity() / 4);
+  const std::uint64_t end = std::min(node.readable, offset + blocks * kBlockSize);
+  std::vector<BlockStore::Run> runs;
+  for (std::uint64_t at = offset / kBlockSize * kBlockSize; at < end; at += kBlockSize) {
+    const std::uint32_t block = tree_.blockAt(node, at);
+    if (!runs.empty() && runs.back().first + runs.back().count == block) {
+      ++runs.back().count;
+    } else {
+      runs.push_back({block, 1});
+    }
+  }
+  if (!runs.empty()) store_.prefetch(runs.data(), runs.size());
+}
+
+int MountFileSystem::run(const MountSettings& settings) {
+  std::string options = "ro,default_permissions,fsname=sorvel,subtype=sorvel";
+  if (settings.allowOther) options += ",allow_other";
+  std::vector<std::string> arguments = {"sorvel-mount", "-o", options};
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(argument.data());
+  fuse_args args = FUSE_ARGS_INIT(static_cast<int>(argv.size()), argv.data());
+
+  const fuse_lowlevel_ops ops = makeOperations();
+  fuse_session* session = fuse_session_new(&args, &ops, sizeof ops, this);
+  fuse_opt_free_args(&args);
+  if (session == nullptr) return 1;
+  int code = 1;
+  if (fuse_set_signal_handlers(session) == 0) {
+    if (fuse_session_mount(session, settings.mountPoint.c_str()) == 0) {
+      // Without -f the parent returns here once the mount is in place; the child serves it.
+      if (fuse_daemonize(settings.foreground ? 1 : 0) == 0) {
+        store_.startPrefetch();
+        fuse_loop_config* config = fuse_loop_cfg_create();
+        code = fuse_session_loop_mt(session, config) < 0 ? 1 : 0;  // a signal that ended it is no failure
+        fuse_loop_cfg_destroy(config);
+      }
+      fuse_session_unmount(session);
+    }
+    fuse_remove_signal_handlers(session);
+  }
+  fuse_session_destroy(session);
+  return code;
+}
+
+}  // namespace sorvel::mount

@@ -1,0 +1,74 @@
+#pragma once
+// The archive as a read-only file system (FUSE, low-level interface): folders and files of the
+// mount tree with their sizes and times, mode 0555 and 0444, inode numbers that are the tree's
+// node numbers. Reads decrypt only the blocks they touch, through the block store; a damaged
+// file reads up to its last readable byte and then fails with EIO (reported once on standard
+// error). Every call that would change anything fails with EROFS.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "mount/BlockStore.h"
+#include "mount/MountTree.h"
+
+namespace sorvel::mount {
+
+struct MountSettings {
+  std::string mountPoint;
+  bool foreground = false;
+  bool allowOther = false;
+  std::size_t cacheBytes = std::size_t{32} << 20;
+};
+
+class MountFileSystem {
+ public:
+  MountFileSystem(const ContainerFile& container, MountTree tree, std::size_t cacheBytes);
+  ~MountFileSystem();
+
+  // Mounts at the mount point, detaches unless in the foreground (returning in the parent once the
+  // mount is ready), and serves requests until it is unmounted or interrupted. The exit code:
+  // 0 after a clean unmount, 1 when mounting failed (after a message on standard error).
+  int run(const MountSettings& settings);
+
+  const MountTree& tree() const { return tree_; }
+  BlockStore& store() { return store_; }
+
+  // A file's bytes at `offset`, at most `length`, as pieces of cached blocks (held while the
+  // pieces live), in order. The count, which is short only at the end of the file or where its
+  // content fails; -EIO when nothing could be read at `offset` because the content fails there.
+  struct Piece {
+    BlockStore::BlockRef block;
+    std::size_t offset;
+    std::size_t size;
+  };
+  long readPieces(NodeId id, std::uint64_t offset, std::size_t length, std::vector<Piece>& pieces);
+  // The same bytes copied into `out`.
+  long readFile(NodeId id, std::uint64_t offset, std::size_t length, std::uint8_t* out);
+  // Sequential reads of an open file bring the blocks after `offset` into the cache ahead.
+  void readAhead(NodeId id, std::uint64_t offset);
+
+  // One open file: where the last read ended, and how far its blocks are asked for ahead. Kept
+  // here until released, so that none is lost when the mount goes with files still open.
+  struct OpenFile {
+    NodeId id = 0;
+    std::atomic<std::uint64_t> nextOffset{0};
+    std::atomic<std::uint64_t> aheadTo{0};
+  };
+  OpenFile* openFile(NodeId id);
+  void releaseFile(OpenFile* file);
+
+ private:
+  void reportDamage(NodeId id);
+
+  MountTree tree_;
+  BlockStore store_;
+  std::unique_ptr<std::atomic<bool>[]> reported_;  // per node: its damage was reported
+  std::mutex openLock_;
+  std::unordered_map<OpenFile*, std::unique_ptr<OpenFile>> open_;
+};
+
+}  // namespace sorvel::mount

@@ -1,0 +1,594 @@
+// The archive mounted for real through FUSE (build/sorvel-mount): the tree matches an extraction of
+// the same archive, reads at any offset give the plain data, readers may run side by side and
+// may be inside when the file system goes, a damaged file fails with EIO where its content
+// ends, and nothing can be written. Where /dev/fuse is missing or mounting is not permitted the
+// tests say so on one line and are skipped.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/ArchiveBuilder.h"
+#include "support/DamagedArchives.h"
+#include "support/HostileArchives.h"
+#include "support/ProcessRunner.h"
+#include "support/TempDir.h"
+
+namespace sorvel {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testing::ArchiveBuilder;
+using testing::bytesOf;
+
+constexpr const char* kPassword = "mount-pw";
+
+bool isMounted(const std::string& mountPoint) {
+  std::ifstream mounts("/proc/self/mountinfo");
+  for (std::string line; std::getline(mounts, line);) {
+    std::istringstream fields(line);
+    std::string id, parent, device, root, point;
+    fields >> id >> parent >> device >> root >> point;
+    if (point == mountPoint) return true;
+  }
+  return false;
+}
+
+bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(10ms);
+  }
+  return true;
+}
+
+void unmount(const std::string& mountPoint) {
+  for (int attempt = 0; attempt < 50 && isMounted(mountPoint); ++attempt) {
+    testing::ProcessRequest request;
+    request.program = "/usr/bin/fusermount3";
+    request.args = {"-u", "-q", mountPoint};
+    if (attempt >= 20) request.args = {"-u", "-z", "-q", mountPoint};
+    testing::runProcess(request);
+    if (isMounted(mountPoint)) std::this_thread::sleep_for(50ms);
+  }
+}
+
+// One mount, unmounted when the object goes, whatever happened meanwhile. `foreground` runs the
+// file system as a child of the test (its standard error in a file); otherwise the program
+// detaches once the mount is ready.
+class Mount {
+ public:
+  Mount(const std::string& archive, const std::string& mountPoint, bool foreground,
+        std::vector<std::string> extra = {})
+      : mountPoint_(mountPoint), errorLog_(mountPoint + ".log") {
+    if (::access("/dev/fuse", R_OK | W_OK) != 0) {
+      skip_ = "no usable /dev/fuse here (" + std::string(std::strerror(errno)) + "): mount tests skipped";
+      return;
+    }
+    fs::create_directories(mountPoint);
+    std::vector<std::string> args = {archive, mountPoint};
+    args.insert(args.end(), extra.begin(), extra.end());
+    if (foreground) {
+      args.push_back("-f");
+      start(args);
+    } else {
+      testing::ProcessRequest request;
+      request.program = SORVEL_MOUNT_EXE;
+      request.args = args;
+      request.environment = {std::string("SORVEL_PASSWORD=") + kPassword};
+      const testing::ProcessResult result = testing::runProcess(request);
+      error_ = result.stderrText;
+      if (!result.exited || result.exitCode != 0) {
+        judgeFailure();
+        return;
+      }
+    }
+    ready_ = isMounted(mountPoint_);
+    if (!ready_ && error_.empty()) error_ = "not mounted after the program returned";
+  }
+  ~Mount() {
+    unmount(mountPoint_);
+    if (child_ > 0) {
+      waitFor([this] { return finished(); }, 10s);
+      if (!finished()) {
+        ::kill(child_, SIGKILL);
+        ::waitpid(child_, &status_, 0);
+      }
+    }
+  }
+
+  // Empty when mounted; else why not (skip_ set when this host cannot mount at all).
+  const std::string& skipReason() const { return skip_; }
+  bool ready() const { return ready_; }
+  const std::string& error() const { return error_; }
+  std::string path(const std::string& relative = "") const { return relative.empty() ? mountPoint_ : mountPoint_ + "/" + relative; }
+
+  // The foreground process.
+  pid_t pid() const { return child_; }
+  bool finished() {
+    if (exited_) return true;
+    if (child_ > 0 && ::waitpid(child_, &status_, WNOHANG) == child_) exited_ = true;
+    return exited_;
+  }
+  int status() const { return status_; }
+  std::string errorLog() const {
+    std::ifstream in(errorLog_);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+ private:
+  void start(const std::vector<std::string>& args) {
+    child_ = ::fork();
+    if (child_ == 0) {
+      const int log = ::open(errorLog_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      ::dup2(log, STDERR_FILENO);
+      const int null = ::open("/dev/null", O_RDWR);
+      ::dup2(null, STDIN_FILENO);
+      ::dup2(null, STDOUT_FILENO);
+      ::setenv("SORVEL_PASSWORD", kPassword, 1);
+      std::vector<char*> argv{const_cast<char*>(SORVEL_MOUNT_EXE)};
+      for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+      argv.push_back(nullptr);
+      ::execv(argv[0], argv.data());
+      ::_exit(127);
+    }
+    if (!waitFor([this] { return isMounted(mountPoint_) || finished(); }, 20s) || finished()) {
+      error_ = errorLog();
+      judgeFailure();
+    }
+  }
+  void judgeFailure() {
+    if (error_.find("Operation not permitted") != std::string::npos ||
+        error_.find("Permission denied") != std::string::npos) {
+      skip_ = "mounting is not permitted here (EPERM): mount tests skipped";
+    } else if (error_.empty()) {
+      error_ = "the mount program failed";
+    }
+  }
+
+  std::string mountPoint_;
+  std::string errorLog_;
+  std::string skip_;
+  std::string error_;
+  bool ready_ = false;
+  pid_t child_ = -1;
+  bool exited_ = false;
+  int status_ = 0;
+};
+
+#define MOUNT_OR_SKIP(mount)                                                    \
+  do {                                                                          \
+    if (!(mount).skipReason().empty()) GTEST_SKIP() << (mount).skipReason();    \
+    ASSERT_TRUE((mount).ready()) << (mount).error();                            \
+  } while (false)
+
+Bytes readWhole(const std::string& path, int* error = nullptr) {
+  Bytes out;
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  if (fd < 0) {
+    if (error != nullptr) *error = errno;
+    return out;
+  }
+  std::uint8_t buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && error != nullptr) *error = errno;
+    if (n <= 0) break;
+    out.insert(out.end(), buffer, buffer + n);
+  }
+  ::close(fd);
+  return out;
+}
+
+Bytes readAt(int fd, std::uint64_t offset, std::size_t length) {
+  Bytes out(length);
+  std::size_t done = 0;
+  while (done < length) {
+    const ssize_t n = ::pread(fd, out.data() + done, length - done, static_cast<off_t>(offset + done));
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  out.resize(done);
+  return out;
+}
+
+// A tree with the sizes around block edges, a file whose chain runs through scattered blocks,
+// and items that extraction does not write (an item detail file, names with a slash or "..").
+struct SampleArchive {
+  std::map<std::string, Bytes> files;  // relative path -> content
+  ArchiveBuilder builder;
+};
+
+SampleArchive sampleArchive(std::uint8_t dataCipher) {
+  SampleArchive sample;
+  ArchiveBuilder& b = sample.builder;
+  b.settings.password = bytesOf(kPassword);
+  b.settings.dataCipher = dataCipher;
+  auto add = [&](std::u16string_view path, const std::string& relative, std::size_t size, std::uint64_t seed) -> testing::Item& {
+    Bytes content = testing::generateContent(testing::seededContent(seed), 0, size);
+    sample.files[relative] = content;
+    return b.addFile(path, std::move(content));
+  };
+  add(u"empty.txt", "empty.txt", 0, 1);
+  add(u"one.txt", "one.txt", 1, 2).modified = 1700000000;
+  add(u"docs\\edge-1.bin", "docs/edge-1.bin", 16383, 3);
+  add(u"docs\\edge.bin", "docs/edge.bin", 16384, 4).accessed = 1650000000;
+  add(u"docs\\edge+1.bin", "docs/edge+1.bin", 16385, 5);
+  add(u"docs\\deep\\er\\big.bin", "docs/deep/er/big.bin", 600000, 6);
+  add(u"docs\\read-only.txt", "docs/read-only.txt", 100, 7).attributes = 0x21;
+  add(u"scattered.bin", "scattered.bin", 5 * 16384 - 100, 8).blocks = testing::BlockList{300, 250, 251, 252, 200};
+  b.addFolder(u"empty folder");
+  b.addFile(u"a/b", "slash");
+  b.addFile(u"..", "parent");
+  testing::DetailFileContents details;
+  details.records.push_back({u"one.txt", bytesOf("blob"), {}, {}, {}, {}, {}});
+  b.addDetailFile(u"", details);
+  return sample;
+}
+
+// What a tree holds, per relative path: type, size, times and content.
+struct Entry {
+  bool folder;
+  std::uint64_t size;
+  std::int64_t modified;
+  std::int64_t accessed;
+  Bytes content;
+};
+
+std::map<std::string, Entry> snapshot(const std::string& root) {
+  std::map<std::string, Entry> out;
+  for (const fs::directory_entry& item : fs::recursive_directory_iterator(root)) {
+    struct stat st {};
+    EXPECT_EQ(::lstat(item.path().c_str(), &st), 0) << item.path();
+    Entry entry{S_ISDIR(st.st_mode), S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size),
+                st.st_mtim.tv_sec, st.st_atim.tv_sec, {}};
+    if (!entry.folder) entry.content = readWhole(item.path());
+    out[fs::relative(item.path(), root).generic_string()] = std::move(entry);
+  }
+  return out;
+}
+
+std::string extract(const std::string& archive, const std::string& out) {
+  const testing::ProcessResult result = testing::runSorvel({archive, out}, std::string(kPassword) + "\n");
+  return result.stdoutText + result.stderrText;
+}
+
+// The sample archive of one data cipher, written to a fresh folder.
+class SampleMount {
+ protected:
+  void prepare(std::uint8_t dataCipher) {
+    sample_ = sampleArchive(dataCipher);
+    archive_ = dir_.file("a.sva");
+    ASSERT_TRUE(sample_.builder.writeTo(archive_));
+  }
+  testing::TempDir dir_;
+  SampleArchive sample_;
+  std::string archive_;
+};
+
+class MountCiphers : public ::testing::TestWithParam<std::uint8_t>, protected SampleMount {
+ protected:
+  void SetUp() override { prepare(GetParam()); }
+};
+
+TEST_P(MountCiphers, TreeMatchesAnExtraction) {
+  Mount mount(archive_, dir_.file("mnt"), false);
+  MOUNT_OR_SKIP(mount);
+  extract(archive_, dir_.file("out"));
+  const auto extracted = snapshot(dir_.file("out"));
+  const auto mounted = snapshot(mount.path());
+  ASSERT_EQ(extracted.size(), 12u);  // 8 files, 4 folders
+  EXPECT_EQ(mounted.size(), extracted.size());
+  for (const auto& [path, entry] : extracted) {
+    auto it = mounted.find(path);
+    if (it == mounted.end()) {
+      ADD_FAILURE() << "missing from the mount: " << path;
+      continue;
+    }
+    EXPECT_EQ(it->second.folder, entry.folder) << path;
+    EXPECT_EQ(it->second.size, entry.size) << path;
+    // Extraction gives folders no times of their own; the mount shows the archive's.
+    EXPECT_EQ(it->second.modified, entry.folder ? 1600000100 : entry.modified) << path;
+    EXPECT_EQ(it->second.accessed, entry.folder ? 1600000200 : entry.accessed) << path;
+    EXPECT_TRUE(it->second.content == entry.content) << path;
+  }
+  // Read-only modes; blocks as stored; inode numbers stay.
+  struct stat first {}, again {}, folder {};
+  ASSERT_EQ(::stat(mount.path("docs/deep/er/big.bin").c_str(), &first), 0);
+  ASSERT_EQ(::stat(mount.path("docs").c_str(), &folder), 0);
+  EXPECT_EQ(first.st_mode & 07777, 0444u);
+  EXPECT_EQ(folder.st_mode & 07777, 0555u);
+  EXPECT_EQ(first.st_blocks, (600000 + 16383) / 16384 * 32);
+  ASSERT_EQ(::stat(mount.path("docs/deep/er/big.bin").c_str(), &again), 0);
+  EXPECT_EQ(first.st_ino, again.st_ino);
+  EXPECT_FALSE(fs::exists(mount.path("valdo_item_detail.deposit")));
+}
+
+TEST_P(MountCiphers, ReadsAtRandomOffsetsGiveThePlainData) {
+  Mount mount(archive_, dir_.file("mnt"), false, {"--cache-size", "1"});
+  MOUNT_OR_SKIP(mount);
+  std::mt19937_64 rng(GetParam());
+  for (const char* name : {"docs/deep/er/big.bin", "scattered.bin", "docs/edge+1.bin"}) {
+    const Bytes& plain = sample_.files[name];
+    const int fd = ::open(mount.path(name).c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0) << name;
+    for (int i = 0; i < 200; ++i) {
+      const std::uint64_t offset = rng() % (plain.size() + 100);
+      const std::size_t length = 1 + rng() % 40000;
+      const Bytes got = readAt(fd, offset, length);
+      const std::size_t expected = offset >= plain.size() ? 0 : std::min<std::size_t>(length, plain.size() - offset);
+      ASSERT_EQ(got.size(), expected) << name << " at " << offset;
+      EXPECT_TRUE(std::equal(got.begin(), got.end(), plain.begin() + static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(offset, plain.size()))))
+          << name << " at " << offset << " length " << length;
+    }
+    ::close(fd);
+  }
+}
+
+TEST_P(MountCiphers, ConcurrentReadersShareASmallCache) {
+  Mount mount(archive_, dir_.file("mnt"), false, {"--cache-size", "1"});
+  MOUNT_OR_SKIP(mount);
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> readers;
+  for (unsigned t = 0; t < 6; ++t) {
+    readers.emplace_back([&, t] {
+      const char* name = t % 2 == 0 ? "docs/deep/er/big.bin" : "scattered.bin";
+      const Bytes& plain = sample_.files.at(name);
+      if (t < 2) {  // whole reads, each with a file of its own
+        for (int i = 0; i < 5; ++i) wrong += readWhole(mount.path(name)) == plain ? 0 : 1;
+        return;
+      }
+      std::mt19937_64 rng(t);
+      const int fd = ::open(mount.path(name).c_str(), O_RDONLY);
+      for (int i = 0; i < 300; ++i) {
+        const std::uint64_t offset = rng() % plain.size();
+        const std::size_t length = std::min<std::size_t>(1 + rng() % 70000, plain.size() - offset);
+        const Bytes got = readAt(fd, offset, length);
+        wrong += std::equal(got.begin(), got.end(), plain.begin() + static_cast<std::ptrdiff_t>(offset)) &&
+                         got.size() == length ? 0 : 1;
+      }
+      ::close(fd);
+    });
+  }
+  for (std::thread& reader : readers) reader.join();
+  EXPECT_EQ(wrong.load(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(DataCiphers, MountCiphers, ::testing::Values(1, 2, 3),
+                         [](const ::testing::TestParamInfo<std::uint8_t>& cipher) {
+                           return std::string(cipher.param == 1 ? "AesCfb" : cipher.param == 2 ? "Blowfish" : "AesXts");
+                         });
+
+class MountBehaviour : public ::testing::Test, protected SampleMount {
+ protected:
+  void SetUp() override { prepare(1); }
+};
+
+TEST_F(MountBehaviour, WritesRenamesAndDeletesFailWithEROFS) {
+  Mount mount(archive_, dir_.file("mnt"), false);
+  MOUNT_OR_SKIP(mount);
+  const std::string file = mount.path("one.txt");
+  const std::string folder = mount.path("docs");
+  const std::vector<std::pair<const char*, std::function<int()>>> calls = {
+      {"open for writing", [&] { return ::open(file.c_str(), O_WRONLY); }},
+      {"open for appending", [&] { return ::open(file.c_str(), O_RDWR | O_APPEND); }},
+      {"create", [&] { return ::open(mount.path("new.txt").c_str(), O_WRONLY | O_CREAT, 0644); }},
+      {"truncate", [&] { return ::truncate(file.c_str(), 0); }},
+      {"rename", [&] { return ::rename(file.c_str(), mount.path("two.txt").c_str()); }},
+      {"rename folder", [&] { return ::rename(folder.c_str(), mount.path("docs2").c_str()); }},
+      {"unlink", [&] { return ::unlink(file.c_str()); }},
+      {"rmdir", [&] { return ::rmdir(mount.path("empty folder").c_str()); }},
+      {"mkdir", [&] { return ::mkdir(mount.path("made").c_str(), 0755); }},
+      {"symlink", [&] { return ::symlink("one.txt", mount.path("link").c_str()); }},
+      {"link", [&] { return ::link(file.c_str(), mount.path("hard").c_str()); }},
+      {"chmod", [&] { return ::chmod(file.c_str(), 0644); }},
+      {"utimes", [&] { return ::utimensat(AT_FDCWD, file.c_str(), nullptr, 0); }},
+      {"setxattr", [&] { return ::setxattr(file.c_str(), "user.x", "1", 1, 0); }},
+  };
+  for (const auto& [what, call] : calls) {
+    errno = 0;
+    const int result = call();
+    EXPECT_EQ(result, -1) << what;
+    EXPECT_EQ(errno, EROFS) << what << ": " << std::strerror(errno);
+    if (result >= 0 && std::string(what).starts_with("open")) ::close(result);
+  }
+  EXPECT_EQ(readWhole(file), sample_.files["one.txt"]);
+}
+
+// A reader holds a file open and reads on while the file system goes: by a lazy unmount, or by
+// Ctrl-C to the foreground program. Neither the reader nor the program may hang.
+TEST_F(MountBehaviour, UnmountWhileAReaderIsInside) {
+  for (const bool interrupt : {false, true}) {
+    SCOPED_TRACE(interrupt ? "interrupted" : "lazily unmounted");
+    const std::string point = dir_.file(interrupt ? "mnt-int" : "mnt-lazy");
+    Mount mount(archive_, point, true);
+    MOUNT_OR_SKIP(mount);
+    const Bytes& plain = sample_.files["docs/deep/er/big.bin"];
+    const int fd = ::open(mount.path("docs/deep/er/big.bin").c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    std::atomic<bool> stop{false};
+    std::atomic<int> reads{0};
+    std::atomic<int> wrong{0};
+    std::thread reader([&] {
+      std::mt19937_64 rng(5);
+      while (!stop) {
+        const std::uint64_t offset = rng() % plain.size();
+        Bytes got(4096);
+        const ssize_t n = ::pread(fd, got.data(), got.size(), static_cast<off_t>(offset));
+        if (n < 0) break;  // the connection is gone: an error, never a hang
+        wrong += std::equal(got.begin(), got.begin() + n, plain.begin() + static_cast<std::ptrdiff_t>(offset)) ? 0 : 1;
+        ++reads;
+      }
+    });
+    ASSERT_TRUE(waitFor([&] { return reads > 20; }, 10s));
+    if (interrupt) {
+      ::kill(mount.pid(), SIGINT);
+    } else {
+      testing::ProcessRequest request;
+      request.program = "/usr/bin/fusermount3";
+      request.args = {"-u", "-z", point};
+      EXPECT_EQ(testing::runProcess(request).exitCode, 0);
+    }
+    EXPECT_TRUE(waitFor([&] { return !isMounted(point); }, 10s));
+    std::this_thread::sleep_for(100ms);
+    stop = true;
+    reader.join();
+    ::close(fd);
+    EXPECT_EQ(wrong.load(), 0);
+    // The program ends once the last reader is gone.
+    EXPECT_TRUE(waitFor([&] { return mount.finished(); }, 10s));
+    EXPECT_TRUE(WIFEXITED(mount.status()) && WEXITSTATUS(mount.status()) == 0) << mount.status();
+  }
+}
+
+// A file whose chain is shorter than its size: its stored bytes read as extraction writes them,
+// then EIO, reported once on standard error; never zeros in place of the missing content.
+TEST(MountDamage, ADamagedFileReadsItsStoredBytesThenFailsWithEIO) {
+  testing::TempDir dir;
+  ArchiveBuilder builder;
+  builder.settings.password = bytesOf(kPassword);
+  const Bytes content = testing::generateContent(testing::seededContent(9), 0, 40000);
+  builder.addFile(u"short.bin", content).storedSize = 100000;
+  builder.addFile(u"fine.txt", "fine");
+  const std::string archive = dir.file("d.sva");
+  ASSERT_TRUE(builder.writeTo(archive));
+  extract(archive, dir.file("out"));
+  const Bytes extracted = readWhole(dir.file("out/short.bin"));
+
+  Mount mount(archive, dir.file("mnt"), true);
+  MOUNT_OR_SKIP(mount);
+  struct stat st {};
+  ASSERT_EQ(::stat(mount.path("short.bin").c_str(), &st), 0);
+  EXPECT_EQ(static_cast<std::uint64_t>(st.st_size), extracted.size());
+  for (int round = 0; round < 2; ++round) {
+    int error = 0;
+    const Bytes got = readWhole(mount.path("short.bin"), &error);
+    EXPECT_EQ(error, EIO);
+    ASSERT_EQ(got.size(), 3 * 16384u);  // the three blocks the chain holds
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), extracted.begin()));
+    EXPECT_TRUE(std::equal(content.begin(), content.end(), got.begin()));
+  }
+  const int fd = ::open(mount.path("short.bin").c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  std::uint8_t byte = 0;
+  errno = 0;
+  EXPECT_EQ(::pread(fd, &byte, 1, 70000), -1);
+  EXPECT_EQ(errno, EIO);
+  ::close(fd);
+  EXPECT_EQ(readWhole(mount.path("fine.txt")), bytesOf("fine"));
+  unmount(mount.path());
+  ASSERT_TRUE(waitFor([&] { return mount.finished(); }, 10s));
+  EXPECT_EQ(mount.errorLog(), "Error: damaged item: \\short.bin\n");
+}
+
+// A chain that runs into an earlier file's blocks ends there, as in extraction: no two files
+// ever show the same block.
+TEST(MountDamage, AChainRunningIntoAnEarlierFilesBlocksEndsThere) {
+  testing::TempDir dir;
+  ArchiveBuilder builder;
+  builder.settings.password = bytesOf(kPassword);
+  const Bytes a = testing::generateContent(testing::seededContent(10), 0, 3 * 16384);
+  const Bytes b = testing::generateContent(testing::seededContent(11), 0, 3 * 16384);
+  builder.addFile(u"a.bin", a).blocks = testing::BlockList{3, 4, 5};
+  builder.addFile(u"b.bin", b).blocks = testing::BlockList{6, 7, 8};
+  builder.settings.chainOverrides[6] = 4;  // b.bin: 6, then a.bin's second block
+  const std::string archive = dir.file("o.sva");
+  ASSERT_TRUE(builder.writeTo(archive));
+  const std::string report = extract(archive, dir.file("out"));
+  ASSERT_NE(report.find("Error: damaged item: \\b.bin"), std::string::npos) << report;
+
+  Mount mount(archive, dir.file("mnt"), false);
+  MOUNT_OR_SKIP(mount);
+  EXPECT_EQ(readWhole(mount.path("a.bin")), a);
+  int error = 0;
+  const Bytes got = readWhole(mount.path("b.bin"), &error);
+  EXPECT_EQ(error, EIO);
+  EXPECT_TRUE(got == Bytes(b.begin(), b.begin() + 16384));
+  EXPECT_EQ(fs::file_size(mount.path("b.bin")), fs::file_size(dir.file("out/b.bin")));
+}
+
+// Damaged archives of the damage property test's kinds, and the hostile shapes: mounted, walked
+// and read whole with a time limit; the program must neither hang nor crash.
+TEST(MountDamage, DamagedAndHostileArchivesWalkWithoutHangingOrCrashing) {
+  testing::TempDir dir;
+  if (::access("/dev/fuse", R_OK | W_OK) != 0) GTEST_SKIP() << "no usable /dev/fuse here: mount tests skipped";
+  struct Case {
+    std::string name;
+    Bytes bytes;
+    std::string password;
+  };
+  std::vector<Case> archives;
+  const std::vector<testing::BaseArchive> bases = testing::damageBases();
+  ASSERT_FALSE(bases.empty());
+  for (std::uint64_t index = 0; index < 24; ++index) {
+    std::mt19937_64 rng(0x5EED + index);
+    const testing::BaseArchive& base = bases[testing::pick(rng, bases.size())];
+    testing::DamagedArchive damaged = testing::damage(rng, base);
+    archives.push_back({damaged.description, std::move(damaged.bytes), base.password});
+  }
+  for (testing::HostileShape& shape : testing::hostileShapes(4096)) {
+    archives.push_back({shape.name, shape.builder.build(), "hostile"});
+  }
+
+  std::size_t walkedCount = 0;
+  for (std::size_t i = 0; i < archives.size(); ++i) {
+    SCOPED_TRACE(archives[i].name);
+    const std::string archive = dir.file("case" + std::to_string(i) + ".sva");
+    {
+      std::ofstream out(archive, std::ios::binary);
+      out.write(reinterpret_cast<const char*>(archives[i].bytes.data()), static_cast<std::streamsize>(archives[i].bytes.size()));
+    }
+    testing::ProcessRequest request;
+    request.program = SORVEL_MOUNT_EXE;
+    const std::string point = dir.file("mnt" + std::to_string(i));
+    fs::create_directories(point);
+    request.args = {archive, point, "--password-file", dir.writeFile("pw", archives[i].password + "\n")};
+    request.timeout = 60s;
+    const testing::ProcessResult mounted = testing::runProcess(request);
+    ASSERT_TRUE(mounted.exited) << "signal " << mounted.signal << (mounted.timedOut ? " (timed out)" : "");
+    if (mounted.exitCode != 0) {
+      // Refused archives end with the extractor's codes; a password that does not fit is one.
+      EXPECT_TRUE(std::set<int>({6, 7, 8, 9, 10}).contains(mounted.exitCode)) << mounted.exitCode << mounted.stderrText;
+      continue;
+    }
+    testing::ProcessRequest walk;
+    walk.program = "/bin/sh";
+    walk.args = {"-c", "find \"$0\" -type f -exec cat {} + > /dev/null 2>&1; find \"$0\" | wc -l", point};
+    walk.timeout = 60s;
+    const testing::ProcessResult walked = testing::runProcess(walk);
+    EXPECT_FALSE(walked.timedOut);
+    // Still serving after the walk: the program has not crashed.
+    EXPECT_TRUE(isMounted(point));
+    struct stat st {};
+    EXPECT_EQ(::stat(point.c_str(), &st), 0) << std::strerror(errno);
+    unmount(point);
+    ++walkedCount;
+  }
+  // Most damage leaves an archive that opens: the walk must have had work to do.
+  EXPECT_GE(walkedCount, archives.size() / 2);
+  std::cout << walkedCount << " of " << archives.size() << " archives mounted and walked" << std::endl;
+}
+
+}  // namespace
+}  // namespace sorvel

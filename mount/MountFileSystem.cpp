@@ -311,7 +311,7 @@ void MountFileSystem::readAhead(NodeId id, std::uint64_t offset) {
 int MountFileSystem::run(const MountSettings& settings) {
   std::string options = "ro,default_permissions,fsname=sorvel,subtype=sorvel";
   if (settings.allowOther) options += ",allow_other";
-  std::vector<std::string> arguments = {"sorvel-mount", "-o", options};
+  std::vector<std::string> arguments = {"sorvel mount", "-o", options};
   std::vector<char*> argv;
   for (std::string& argument : arguments) argv.push_back(argument.data());
   fuse_args args = FUSE_ARGS_INIT(static_cast<int>(argv.size()), argv.data());

@@ -18,6 +18,7 @@ constexpr std::string_view kOverview =
     "  extract ARCHIVE [-C DIR] [PATH...]  extract all, or the named items at their full paths\n"
     "  cat     ARCHIVE PATH                one file's content to standard output\n"
     "  export  ARCHIVE [-o FILE.tar | -]   the whole tree as a POSIX (pax) tar stream\n"
+    "  mount   ARCHIVE MOUNTPOINT [-f]     the archive as a read-only file system (Linux, FUSE 3)\n"
     "  help    [COMMAND]                   this text, or a command's own\n"
     "\n"
     "Options (after the command, before or between the operands):\n"

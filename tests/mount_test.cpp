@@ -1,4 +1,4 @@
-// The archive mounted for real through FUSE (build/sorvel-mount): the tree matches an extraction of
+// The archive mounted for real through FUSE (`sorvel mount`): the tree matches an extraction of
 // the same archive, reads at any offset give the plain data, readers may run side by side and
 // may be inside when the file system goes, a damaged file fails with EIO where its content
 // ends, and nothing can be written. Where /dev/fuse is missing or mounting is not permitted the
@@ -35,6 +35,12 @@
 
 namespace sorvel {
 namespace {
+
+// The tool's command line for a mount with `args`.
+std::vector<std::string> mountCommand(std::vector<std::string> args) {
+  args.insert(args.begin(), "mount");
+  return args;
+}
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -95,7 +101,7 @@ class Mount {
     } else {
       testing::ProcessRequest request;
       request.program = SORVEL_MOUNT_EXE;
-      request.args = args;
+      request.args = mountCommand(args);
       request.environment = {std::string("SORVEL_PASSWORD=") + kPassword};
       const testing::ProcessResult result = testing::runProcess(request);
       error_ = result.stderrText;
@@ -147,8 +153,9 @@ class Mount {
       ::dup2(null, STDIN_FILENO);
       ::dup2(null, STDOUT_FILENO);
       ::setenv("SORVEL_PASSWORD", kPassword, 1);
+      const std::vector<std::string> command = mountCommand(args);
       std::vector<char*> argv{const_cast<char*>(SORVEL_MOUNT_EXE)};
-      for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+      for (const std::string& arg : command) argv.push_back(const_cast<char*>(arg.c_str()));
       argv.push_back(nullptr);
       ::execv(argv[0], argv.data());
       ::_exit(127);
@@ -563,7 +570,7 @@ TEST(MountDamage, DamagedAndHostileArchivesWalkWithoutHangingOrCrashing) {
     request.program = SORVEL_MOUNT_EXE;
     const std::string point = dir.file("mnt" + std::to_string(i));
     fs::create_directories(point);
-    request.args = {archive, point, "--password-file", dir.writeFile("pw", archives[i].password + "\n")};
+    request.args = mountCommand({archive, point, "--password-file", dir.writeFile("pw", archives[i].password + "\n")});
     request.timeout = 60s;
     const testing::ProcessResult mounted = testing::runProcess(request);
     ASSERT_TRUE(mounted.exited) << "signal " << mounted.signal << (mounted.timedOut ? " (timed out)" : "");

@@ -17,20 +17,32 @@ function(sorvel_debian_package_of library out)
     get_filename_component(real "${path_${library}}" REALPATH)
     execute_process(COMMAND dpkg-query -S "${real}" OUTPUT_VARIABLE owner ERROR_QUIET
                     OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(NOT owner AND real MATCHES "^/usr(/.*)$")  # a package may name it without /usr (merged /usr)
+      execute_process(COMMAND dpkg-query -S "${CMAKE_MATCH_1}" OUTPUT_VARIABLE owner ERROR_QUIET
+                      OUTPUT_STRIP_TRAILING_WHITESPACE)
+    endif()
     string(REGEX REPLACE "^([^:]+):.*$" "\\1" package "${owner}")
   endif()
   set(${out} "${package}" PARENT_SCOPE)
 endfunction()
 
 set(SORVEL_DEBIAN_DEPENDS "")
-foreach(library cryptopp icuuc archive)
+set(SORVEL_PACKAGED_LIBRARIES cryptopp icuuc archive)
+if(TARGET sorvel_mount)
+  list(APPEND SORVEL_PACKAGED_LIBRARIES fuse3)  # `sorvel mount`
+endif()
+foreach(library ${SORVEL_PACKAGED_LIBRARIES})
   sorvel_debian_package_of(${library} package)
   if(package)
     list(APPEND SORVEL_DEBIAN_DEPENDS ${package})
   endif()
 endforeach()
-# The C++ runtime and the C library come with every program built here.
+# The C++ runtime and the C library come with every program built here; fusermount3, which
+# unmounts, with fuse3.
 list(APPEND SORVEL_DEBIAN_DEPENDS libstdc++6 libc6)
+if(TARGET sorvel_mount)
+  list(APPEND SORVEL_DEBIAN_DEPENDS fuse3)
+endif()
 list(JOIN SORVEL_DEBIAN_DEPENDS ", " SORVEL_DEBIAN_DEPENDS)
 
 set(CPACK_GENERATOR DEB)

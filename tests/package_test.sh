@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The Debian package as CPack makes it, unpacked into a scratch root: both programs run from
-# there, its dependencies name the runtime packages of Crypto++, ICU and libarchive, and its
+# there, its dependencies name the runtime packages of Crypto++, ICU, libarchive and FUSE 3, and its
 # manual pages render without warnings.
 #   tests/package_test.sh BUILD_DIR
 set -euo pipefail
@@ -13,7 +13,7 @@ deb=$(ls "$scratch"/out/sorvel_*_amd64.deb)
 fail() { echo "package test: $*" >&2; exit 1; }
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for runtime in 'libcrypto\+\+[0-9]' 'libicu[0-9]' 'libarchive[0-9]'; do
+for runtime in 'libcrypto\+\+[0-9]' 'libicu[0-9]' 'libarchive[0-9]' 'libfuse3-[0-9]' 'fuse3'; do
   grep -Eq "(^|, )$runtime" <<<"$depends" || fail "no $runtime in Depends: $depends"
 done
 

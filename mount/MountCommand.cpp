@@ -15,18 +15,19 @@
 #include <utility>
 
 #include "app/ExitCode.h"
-#include "app/PasswordEntry.h"
+#include "app/HeaderCheck.h"
+#include "app/Messages.h"
 #include "archive/Archive.h"
 #include "archive/ArchiveHeader.h"
-#include "crypto/CipherType.h"
 #include "mount/MountFileSystem.h"
 #include "mount/MountTree.h"
 #include "platform/AbsolutePath.h"
-#include "platform/PipeKeySource.h"
 #include "platform/ProcessSafety.h"
 #include "platform/ReadOnlyFile.h"
-#include "platform/StandardPasswordInput.h"
 #include "platform/SystemError.h"
+#include "platform/TerminalText.h"
+#include "platform/Console.h"
+#include "sorvel/PasswordSource.h"
 #include "platform/Utf16.h"
 
 namespace sorvel::mount {
@@ -34,12 +35,13 @@ namespace {
 
 constexpr int kMountFailed = 2;
 constexpr const char* kUsage =
-    "usage: sorvel mount ARCHIVE MOUNTPOINT [-f] [-o allow_other] [--cache-size MiB] [--password-file FILE]\n";
+    "usage: sorvel mount ARCHIVE MOUNTPOINT [-f] [-o allow_other] [--cache-size MiB]\n"
+    "                    [--password-file FILE | --password-fd N]\n";
 
 struct Command {
   std::string archive;
   MountSettings settings;
-  std::optional<std::string> passwordFile;
+  tool::PasswordChoice password;
 };
 
 int usageError(const std::string& message) {
@@ -51,6 +53,7 @@ int usageError(const std::string& message) {
 std::optional<Command> parse(int argc, char** argv, int& code) {
   static const option kLong[] = {{"cache-size", required_argument, nullptr, 'c'},
                                  {"password-file", required_argument, nullptr, 'p'},
+                                 {"password-fd", required_argument, nullptr, 'd'},
                                  {"help", no_argument, nullptr, 'h'},
                                  {nullptr, 0, nullptr, 0}};
   Command command;
@@ -77,8 +80,18 @@ std::optional<Command> parse(int argc, char** argv, int& code) {
         break;
       }
       case 'p':
-        command.passwordFile = optarg;
+        command.password.file = optarg;
         break;
+      case 'd': {
+        int fd = -1;
+        const std::string_view text(optarg);
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), fd);
+        if (error != std::errc() || end != text.data() + text.size() || fd < 0) {
+          return code = usageError("bad descriptor: " + std::string(text)), std::nullopt;
+        }
+        command.password.fd = fd;
+        break;
+      }
       case 'h':
         std::cout << kUsage;
         return code = ExitCode::Success, std::nullopt;
@@ -90,35 +103,6 @@ std::optional<Command> parse(int argc, char** argv, int& code) {
   command.archive = argv[optind];
   command.settings.mountPoint = argv[optind + 1];
   return command;
-}
-
-// The first line of a file, as the extractor takes a password from a pipe.
-std::optional<Bytes> passwordFromFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  PipeKeySource keys(fd);
-  std::ostream discard(nullptr);
-  Console silent(discard, discard);
-  std::u16string typed = readPassword(keys, silent);
-  ::close(fd);
-  Bytes bytes = normalizePassword(typed);
-  wipePassword(typed);
-  return bytes;
-}
-
-// In this order: the password file, SORVEL_PASSWORD, the prompt.
-std::optional<Bytes> obtainPassword(const Command& command) {
-  if (command.passwordFile) return passwordFromFile(*command.passwordFile);
-  std::u16string typed;
-  if (const char* fromEnvironment = std::getenv("SORVEL_PASSWORD")) {
-    typed = toUtf16(fromEnvironment);
-  } else {
-    StandardPasswordInput input;
-    typed = readPassword(input.keys(), input.echo());
-  }
-  Bytes bytes = normalizePassword(typed);
-  wipePassword(typed);
-  return bytes;
 }
 
 }  // namespace
@@ -133,34 +117,25 @@ int runMountCommand(int argc, char** argv) {
   const std::optional<std::string> archivePath = makeAbsolute(command->archive.c_str(), error);
   const std::optional<std::string> mountPoint = makeAbsolute(command->settings.mountPoint.c_str(), error);
   if (!archivePath || !mountPoint) {
-    std::cerr << "Error: Path resolve failed: " << systemErrorText(error) << "\n";
+    Console::standard().line(std::string(Message::PathResolveFailed) + systemErrorText(error));
     return ExitCode::PathResolve;
   }
   command->settings.mountPoint = *mountPoint;
   ReadOnlyFile file;
   if (!file.open(*archivePath)) {
-    std::cerr << "Error: sorvel archive not exist: " << *archivePath << ": " << systemErrorText(errno) << "\n";
+    Console::standard().line(std::string(Message::ArchiveNotExist) + *archivePath + ": " + systemErrorText(errno));
     return ExitCode::ArchiveMissing;
   }
-  std::array<std::uint8_t, kArchiveHeaderSize> headerBytes{};
-  file.readAt(0, headerBytes.data(), headerBytes.size());
-  const ArchiveHeader header = ArchiveHeader::parse(headerBytes.data());
-  if (!header.magicMatches()) {
-    std::cerr << "Error: archive format error !\n";
-    return ExitCode::FormatError;
-  }
-  if (!isKnownCipher(header.cipherType)) {
-    std::cerr << "Error: unnkown archive version!\n";
-    return ExitCode::UnknownVersion;
-  }
+  const ArchiveHeader header = preReadHeader(file);
+  if (const int judged = judgeHeader(header, Console::standard()); judged != 0) return judged;
 
   // Asked before the mount detaches, while the terminal is still ours.
   Bytes password;
   if (header.noPassword == 0) {
-    std::optional<Bytes> obtained = obtainPassword(*command);
+    std::string why;
+    std::optional<Bytes> obtained = tool::obtainPassword(command->password, why);
     if (!obtained) {
-      std::cerr << "sorvel mount: can not read password file: " << *command->passwordFile << ": "
-                << systemErrorText(errno) << "\n";
+      std::cerr << "sorvel mount: can not read password: " << terminalSafe(why) << "\n";
       return kMountFailed;
     }
     password = std::move(*obtained);
@@ -171,11 +146,11 @@ int runMountCommand(int argc, char** argv) {
   const bool accepted = archive.checkPassword(password);
   secureWipe(password);
   if (!accepted) {
-    std::cerr << "Error: incorrect password!\n";
+    Console::standard().line(Message::IncorrectPassword);
     return ExitCode::IncorrectPassword;
   }
   if (!archive.open()) {
-    std::cerr << "Error: archive can not be opened !\n";
+    Console::standard().line(Message::CannotOpen);
     return ExitCode::CannotOpen;
   }
   MountFileSystem fileSystem(archive.container(), MountTree::build(archive), command->settings.cacheBytes);

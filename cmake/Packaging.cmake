@@ -27,7 +27,11 @@ function(sorvel_debian_package_of library out)
 endfunction()
 
 set(SORVEL_DEBIAN_DEPENDS "")
-set(SORVEL_PACKAGED_LIBRARIES cryptopp icuuc archive)
+# ICU is loaded when a password needs NFKC; Crypto++ is linked in when SORVEL_STATIC_RUNTIME is on.
+set(SORVEL_PACKAGED_LIBRARIES icuuc archive)
+if(NOT SORVEL_STATIC_RUNTIME)
+  list(APPEND SORVEL_PACKAGED_LIBRARIES cryptopp)
+endif()
 if(TARGET sorvel_mount)
   list(APPEND SORVEL_PACKAGED_LIBRARIES fuse3)  # `sorvel mount`
 endif()
@@ -37,8 +41,8 @@ foreach(library ${SORVEL_PACKAGED_LIBRARIES})
     list(APPEND SORVEL_DEBIAN_DEPENDS ${package})
   endif()
 endforeach()
-# The C++ runtime and the C library come with every program built here; fusermount3, which
-# unmounts, with fuse3.
+# The C library comes with every program built here, the C++ runtime too unless it is linked
+# in (ICU needs it anyway); fusermount3, which unmounts, with fuse3.
 list(APPEND SORVEL_DEBIAN_DEPENDS libstdc++6 libc6)
 if(TARGET sorvel_mount)
   list(APPEND SORVEL_DEBIAN_DEPENDS fuse3)

@@ -1,35 +1,67 @@
 #include "platform/Nfkc.h"
 
-#include <unicode/normalizer2.h>
-#include <unicode/unistr.h>
-#include <unicode/utypes.h>
+#include <dlfcn.h>
+#include <unicode/unorm2.h>
+#include <unicode/uvernum.h>
 
 #include <crypto++/misc.h>
 
 #include <climits>
 
-#include "base/Bytes.h"
-
 namespace sorvel {
+namespace {
+
+// ICU's C entry points carry its major version in their names (unorm2_normalize_72); these give
+// the names and the library's file name for the version the program was built with.
+#define SORVEL_TEXT_OF(x) #x
+#define SORVEL_NAME_OF(x) SORVEL_TEXT_OF(x)
+
+// ICU is loaded only when a password needs it: loading it at start-up would cost every run a few
+// milliseconds, and most passwords are ASCII, which NFKC leaves as it is.
+struct IcuNormalizer {
+  using GetInstance = const UNormalizer2* (*)(UErrorCode*);
+  using Normalize = int32_t (*)(const UNormalizer2*, const UChar*, int32_t, UChar*, int32_t, UErrorCode*);
+  GetInstance getNfkcInstance = nullptr;
+  Normalize normalize = nullptr;
+
+  IcuNormalizer() {
+    void* library = ::dlopen("libicuuc.so." SORVEL_NAME_OF(U_ICU_VERSION_MAJOR_NUM), RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) return;
+    getNfkcInstance = reinterpret_cast<GetInstance>(::dlsym(library, SORVEL_NAME_OF(unorm2_getNFKCInstance)));
+    normalize = reinterpret_cast<Normalize>(::dlsym(library, SORVEL_NAME_OF(unorm2_normalize)));
+  }
+  bool usable() const { return getNfkcInstance != nullptr && normalize != nullptr; }
+};
+
+bool isAscii(std::u16string_view text) {
+  for (const char16_t unit : text) {
+    if (unit >= 0x80) return false;
+  }
+  return true;
+}
+
+}  // namespace
 
 std::optional<std::u16string> toNfkc(std::u16string_view text) {
+  if (isAscii(text)) return std::u16string(text);
   if (text.size() > static_cast<std::size_t>(INT32_MAX)) return std::nullopt;
+  static const IcuNormalizer icu;
+  if (!icu.usable()) return std::nullopt;
   UErrorCode status = U_ZERO_ERROR;
-  const icu::Normalizer2* normalizer = icu::Normalizer2::getNFKCInstance(status);
+  const UNormalizer2* normalizer = icu.getNfkcInstance(&status);
   if (U_FAILURE(status) || normalizer == nullptr) return std::nullopt;
 
-  // Read-only alias: ICU neither copies nor changes the input.
-  const icu::UnicodeString source(false, text.data(), static_cast<int32_t>(text.size()));
-  icu::UnicodeString normalised;
-  normalizer->normalize(source, normalised, status);
-  if (U_FAILURE(status) || normalised.isBogus()) return std::nullopt;
-  std::optional<std::u16string> result(std::in_place, normalised.getBuffer(), static_cast<std::size_t>(normalised.length()));
-
-  // The text is a password: leave no copy of it in ICU's buffer.
-  char16_t* buffer = normalised.getBuffer(-1);
-  if (buffer != nullptr) {
-    CryptoPP::SecureWipeArray(buffer, static_cast<std::size_t>(normalised.getCapacity()));
-    normalised.releaseBuffer(0);
+  // The first call only measures; the second writes into our own buffer, so that no copy of the
+  // password is left where it cannot be wiped.
+  const auto length = static_cast<int32_t>(text.size());
+  const int32_t needed = icu.normalize(normalizer, text.data(), length, nullptr, 0, &status);
+  if (status != U_BUFFER_OVERFLOW_ERROR && U_FAILURE(status)) return std::nullopt;
+  std::optional<std::u16string> result(std::in_place, static_cast<std::size_t>(needed), u'\0');
+  status = U_ZERO_ERROR;
+  const int32_t written = icu.normalize(normalizer, text.data(), length, result->data(), needed, &status);
+  if (U_FAILURE(status) || written != needed) {
+    CryptoPP::SecureWipeArray(result->data(), result->size());
+    return std::nullopt;
   }
   return result;
 }

@@ -90,8 +90,9 @@ bool Extractor::extract(std::u16string_view pathInArchive, const std::string& ou
     return !item.detailFile && isSafeItemPath(item.path);  // what is written
   });
   ContentPipeline pipeline(archive_.container(), jobs, pipelineOptions_, archive_.directoryBlocks());
-  if (useWriters(items)) {
-    walkInParallel(items, jobOf, jobs, pipeline);
+  std::vector<Unit> units = unitsOf(items, jobOf);
+  if (useWriters(items, units)) {
+    walkInParallel(items, jobOf, jobs, pipeline, units);
   } else {
     for (std::size_t i = 0; i < items.size(); ++i) {
       if (items[i].detailFile) continue;
@@ -108,43 +109,51 @@ bool Extractor::extract(std::u16string_view pathInArchive, const std::string& ou
   return result;
 }
 
-bool Extractor::useWriters(const std::vector<Archive::ListedItem>& items) const {
-  if (writers_.count < 2 || !hostTakesEveryName()) return false;
+bool Extractor::useWriters(const std::vector<Archive::ListedItem>& items, const std::vector<Unit>& units) const {
   std::size_t files = 0;
   for (const Archive::ListedItem& item : items) files += !item.detailFile && !item.record->isFolder();
-  return files >= std::max<std::size_t>(writers_.minFiles, 2);
+  const auto runs = std::count_if(units.begin(), units.end(), [](const Unit& unit) { return !unit.folder; });
+  return runs >= 2 && files >= writers_.minFiles;
 }
 
 std::vector<Extractor::Unit> Extractor::unitsOf(const std::vector<Archive::ListedItem>& items,
                                                 const std::vector<std::size_t>& jobOf) const {
-  auto folderOf = [](std::u16string_view path) { return path.substr(0, path.rfind(u'\\') + 1); };
-  const std::size_t perRun = std::max<std::size_t>(writers_.filesPerRun, 1);
   std::vector<Unit> units;
-  std::size_t filesInRun = 0;
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    const bool folder = items[i].record->isFolder();
-    const bool joins = !folder && !units.empty() && !units.back().folder && filesInRun < perRun &&
-                       folderOf(items[i].path) == folderOf(items[units.back().begin].path);
-    if (!joins) {
-      units.emplace_back();
-      units.back().begin = i;
-      units.back().folder = folder;
-      filesInRun = 0;
-    }
-    Unit& unit = units.back();
-    unit.end = i + 1;
-    filesInRun += !items[i].detailFile;
-    if (jobOf[i] != SIZE_MAX) {
+  if (writers_.count < 2 || !hostTakesEveryName()) return units;
+  auto add = [&](std::size_t begin, std::size_t end, bool folder) {
+    Unit& unit = units.emplace_back();
+    unit.begin = begin;
+    unit.end = end;
+    unit.folder = folder;
+    for (std::size_t i = begin; i < end; ++i) {
+      if (jobOf[i] == SIZE_MAX) continue;
       unit.firstJob = std::min(unit.firstJob, jobOf[i]);
       unit.endJob = jobOf[i] + 1;
     }
+  };
+  auto folderOf = [](std::u16string_view path) { return path.substr(0, path.rfind(u'\\') + 1); };
+  const std::size_t perRun = std::max<std::size_t>(writers_.filesPerRun, 1);
+  for (std::size_t i = 0; i < items.size();) {
+    if (items[i].record->isFolder()) {
+      add(i, i + 1, true);
+      ++i;
+      continue;
+    }
+    // The files of one folder up to its next subfolder, cut into runs of about equal length.
+    std::size_t end = i + 1;
+    while (end < items.size() && !items[end].record->isFolder() && folderOf(items[end].path) == folderOf(items[i].path)) {
+      ++end;
+    }
+    const std::size_t runs = (end - i + perRun - 1) / perRun;
+    const std::size_t length = (end - i + runs - 1) / runs;
+    for (; i < end; i += std::min(length, end - i)) add(i, std::min(end, i + length), false);
   }
   return units;
 }
 
 void Extractor::walkInParallel(const std::vector<Archive::ListedItem>& items, const std::vector<std::size_t>& jobOf,
-                               const std::vector<ContentPipeline::Job>& jobs, ContentPipeline& pipeline) {
-  std::vector<Unit> units = unitsOf(items, jobOf);
+                               const std::vector<ContentPipeline::Job>& jobs, ContentPipeline& pipeline,
+                               std::vector<Unit>& units) {
   std::mutex lock;
   std::condition_variable changed;
   std::size_t handedOut = 0;  // units the writers may take: their folders are made

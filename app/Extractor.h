@@ -63,12 +63,13 @@ class Extractor {
   void setAfterItem(std::function<void(std::u16string_view pathInArchive)> hook) { afterItem_ = std::move(hook); }
 
   // How many threads write the files of a walk (1 or 2), from how many files on, and how many
-  // files of one folder a run holds at most. Hosts that take different names for the same one
+  // files of one folder a run holds at most (a folder's files are cut into runs of about equal
+  // length; two writers need two runs). Hosts that take different names for the same one
   // (Windows) write with one: which of two such names is written depends on the order of writing.
   struct Writers {
     unsigned count = 2;
-    std::size_t minFiles = 256;
-    std::size_t filesPerRun = 64;
+    std::size_t minFiles = 128;
+    std::size_t filesPerRun = 256;
   };
   void setWriters(Writers writers) { writers_ = writers; }
 
@@ -96,11 +97,13 @@ class Extractor {
   bool writeFolder(Lane& lane, std::u16string_view pathInArchive, const std::vector<std::string>& names);
   bool writeFile(Lane& lane, std::u16string_view pathInArchive, const ItemRecord& record, ContentSource* content,
                  const std::vector<std::string>& names);
-  // The walk below the starting folder on two writers; `useWriters` says whether it pays.
-  bool useWriters(const std::vector<Archive::ListedItem>& items) const;
-  void walkInParallel(const std::vector<Archive::ListedItem>& items, const std::vector<std::size_t>& jobOf,
-                      const std::vector<ContentPipeline::Job>& jobs, ContentPipeline& pipeline);
+  // The walk below the starting folder on two writers, cut into `units` (none where the host
+  // needs one writer); `useWriters` says whether that pays.
   std::vector<Unit> unitsOf(const std::vector<Archive::ListedItem>& items, const std::vector<std::size_t>& jobOf) const;
+  bool useWriters(const std::vector<Archive::ListedItem>& items, const std::vector<Unit>& units) const;
+  void walkInParallel(const std::vector<Archive::ListedItem>& items, const std::vector<std::size_t>& jobOf,
+                      const std::vector<ContentPipeline::Job>& jobs, ContentPipeline& pipeline,
+                      std::vector<Unit>& units);
   // Reports the lane's problems of item `item` and what the tree left out after it, then calls
   // the hook.
   void finishItem(std::vector<std::pair<std::size_t, Problem>>& problems, std::size_t& next, std::size_t item,

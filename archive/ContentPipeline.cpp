@@ -107,7 +107,7 @@ bool ContentPipeline::planBatch(std::vector<Segment>& out) {
       if (p.job >= jobs_.size() || used == blocksPerBatch_) break;
       p.chain = container_.planContent(jobs_[p.job].firstBlock, jobs_[p.job].wanted, claimed_);
       firstBatch_[p.job] = nextBatch_;  // its first segment goes into this batch
-      jobsStarted_ = p.job + 1;
+      jobsStarted_.store(p.job + 1, std::memory_order_release);
       p.extent = 0;
       p.blockInExtent = 0;
       p.planned = 0;
@@ -225,12 +225,11 @@ bool ContentPipeline::decryptSegment(const Segment& segment, std::uint8_t* slotD
 }
 
 std::size_t ContentPipeline::firstBatchOf(std::size_t job) {
-  std::size_t batch;
-  {
+  if (jobsStarted_.load(std::memory_order_acquire) <= job) {
     std::unique_lock<std::mutex> lock(planLock_);
-    planned_.wait(lock, [&] { return jobsStarted_ > job; });
-    batch = firstBatch_[job];
+    planned_.wait(lock, [&] { return jobsStarted_.load(std::memory_order_relaxed) > job; });
   }
+  const std::size_t batch = firstBatch_[job];
   awaitReady(batch);  // only the destructor stops the slots, and not while a reader waits
   return batch;
 }

@@ -140,7 +140,8 @@ class ContentPipeline {
   std::vector<bool> claimed_;
   std::size_t nextBatch_ = 0;
   std::vector<std::size_t> firstBatch_;  // per job: the batch of its first segment
-  std::size_t jobsStarted_ = 0;          // jobs below have their first segment planned
+  // Jobs below have their first segment planned; their firstBatch_ may be read without the lock.
+  std::atomic<std::size_t> jobsStarted_{0};
 
   std::unique_ptr<std::atomic<bool>[]> abandoned_;  // per job: its reader gave it up
   std::atomic<bool> stopping_{false};

@@ -132,6 +132,11 @@ std::vector<Extractor::Unit> Extractor::unitsOf(const std::vector<Archive::Liste
     }
   };
   auto folderOf = [](std::u16string_view path) { return path.substr(0, path.rfind(u'\\') + 1); };
+  // Two writers take neighbouring runs: two runs' content must fit in the pipeline's slots at
+  // once, or the later writer waits for the earlier one. A run holds a quarter of them at most.
+  const std::uint64_t maxBlocks =
+      std::max<std::uint64_t>(1, std::uint64_t{pipelineOptions_.slots} * pipelineOptions_.blocksPerBatch / 4);
+  auto blocksOf = [&](std::size_t i) { return (items[i].record->size() + kBlockSize - 1) / kBlockSize; };
   const std::size_t perRun = std::max<std::size_t>(writers_.filesPerRun, 1);
   for (std::size_t i = 0; i < items.size();) {
     if (items[i].record->isFolder()) {
@@ -141,12 +146,21 @@ std::vector<Extractor::Unit> Extractor::unitsOf(const std::vector<Archive::Liste
     }
     // The files of one folder up to its next subfolder, cut into runs of about equal length.
     std::size_t end = i + 1;
-    while (end < items.size() && !items[end].record->isFolder() && folderOf(items[end].path) == folderOf(items[i].path)) {
-      ++end;
+    std::uint64_t blocks = blocksOf(i);
+    for (; end < items.size() && !items[end].record->isFolder() && folderOf(items[end].path) == folderOf(items[i].path);
+         ++end) {
+      blocks += blocksOf(end);
     }
-    const std::size_t runs = (end - i + perRun - 1) / perRun;
-    const std::size_t length = (end - i + runs - 1) / runs;
-    for (; i < end; i += std::min(length, end - i)) add(i, std::min(end, i + length), false);
+    const std::uint64_t runs = std::max<std::uint64_t>((end - i + perRun - 1) / perRun, (blocks + maxBlocks - 1) / maxBlocks);
+    const std::size_t length = static_cast<std::size_t>((end - i + runs - 1) / runs);
+    while (i < end) {
+      std::size_t last = i + 1;
+      for (std::uint64_t taken = blocksOf(i); last < end && last - i < length && taken + blocksOf(last) <= maxBlocks; ++last) {
+        taken += blocksOf(last);
+      }
+      add(i, last, false);
+      i = last;
+    }
   }
   return units;
 }

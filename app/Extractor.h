@@ -64,12 +64,12 @@ class Extractor {
 
   // How many threads write the files of a walk (1 or 2), from how many files on, and how many
   // files of one folder a run holds at most (a folder's files are cut into runs of about equal
-  // length; two writers need two runs). Hosts that take different names for the same one
+  // length, each also within a quarter of the pipeline's slots; two writers need two runs). Hosts that take different names for the same one
   // (Windows) write with one: which of two such names is written depends on the order of writing.
   struct Writers {
     unsigned count = 2;
     std::size_t minFiles = 128;
-    std::size_t filesPerRun = 256;
+    std::size_t filesPerRun = 128;
   };
   void setWriters(Writers writers) { writers_ = writers; }
 

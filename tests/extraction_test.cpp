@@ -42,6 +42,18 @@ class Extraction : public ::testing::Test {
     out_ = dir_.file(outName);
     return testing::runSorvel({archive_, out_}, password + "\n", dir_.path());
   }
+  // Writes the archive and runs the program on it into out/ under a file-size limit of 64 KiB
+  // (128 blocks of 512 bytes), with SIGXFSZ ignored so that writes past it fail with EFBIG the
+  // way a full disk fails them.
+  testing::ProcessResult runWithSmallFileLimit(const ArchiveBuilder& builder) {
+    archive_ = dir_.file("archive.sva");
+    EXPECT_TRUE(builder.writeTo(archive_));
+    testing::ProcessRequest request;
+    request.program = "/bin/sh";
+    request.args = {"-c", "ulimit -f 128; trap '' XFSZ; exec \"$0\" \"$@\"", SORVEL_EXE, archive_, dir_.file("out")};
+    request.workingDirectory = dir_.path();
+    return testing::runProcess(request);
+  }
   fs::path out(const std::string& relative = {}) const { return relative.empty() ? fs::path(out_) : fs::path(out_) / relative; }
 
   testing::TempDir dir_;
@@ -384,17 +396,9 @@ TEST_F(Extraction, AFullDiskLeavesNeitherAPartialNorATemporaryFile) {
   builder.addFile(u"small.txt", "fits");
   builder.addFile(u"large.bin", Bytes(200000, 'L'));
   builder.addFile(u"z.txt", "also fits");
-  archive_ = dir_.file("archive.sva");
-  ASSERT_TRUE(builder.writeTo(archive_));
   dir_.makeDir("out");
   dir_.writeFile("out/large.bin", "the old large file");
-  testing::ProcessRequest request;
-  request.program = "/bin/sh";
-  // A file-size limit of 64 KiB (128 blocks of 512 bytes), with SIGXFSZ ignored so that writes
-  // past it fail with EFBIG the way a full disk fails them.
-  request.args = {"-c", "ulimit -f 128; trap '' XFSZ; exec \"$0\" \"$@\"", SORVEL_EXE, archive_, dir_.file("out")};
-  request.workingDirectory = dir_.path();
-  const auto result = testing::runProcess(request);
+  const auto result = runWithSmallFileLimit(builder);
   EXPECT_EQ(result.exitCode, 11);
   EXPECT_EQ(result.stderrLines(), (std::vector<std::string>{"Error: can not extract: \\large.bin: File too large",
                                                             "Error: archive extracted with errors!"}));
@@ -412,24 +416,18 @@ TEST_F(Extraction, FailuresOnBothWritersLeaveNeitherAPartialFileNorALostOne) {
     expectedTree.push_back(std::string(folder) + "/");
     for (int i = 0; i < 150; ++i) {
       const std::string name = std::string(folder) + "/f" + std::to_string(1000 + i);
+      const std::string inArchive = std::string(folder) + "\\f" + std::to_string(1000 + i);
       const bool large = i % 30 == 7;
-      builder.addFile(toUtf16(std::string(folder) + "\\f" + std::to_string(1000 + i)),
-                      large ? Bytes(200000, 'L') : bytesOf(name));
-      if (large) expectedLines.push_back("Error: can not extract: \\" + std::string(folder) + "\\f" + std::to_string(1000 + i) + ": File too large");
+      builder.addFile(toUtf16(inArchive), large ? Bytes(200000, 'L') : bytesOf(name));
+      if (large) expectedLines.push_back("Error: can not extract: \\" + inArchive + ": File too large");
       if (!large || name == "b/f1037") expectedTree.push_back(name);
     }
   }
   expectedLines.push_back("Error: archive extracted with errors!");
-  archive_ = dir_.file("archive.sva");
-  ASSERT_TRUE(builder.writeTo(archive_));
   dir_.makeDir("out");
   dir_.makeDir("out/b");
   dir_.writeFile("out/b/f1037", "the old one");
-  testing::ProcessRequest request;
-  request.program = "/bin/sh";
-  request.args = {"-c", "ulimit -f 128; trap '' XFSZ; exec \"$0\" \"$@\"", SORVEL_EXE, archive_, dir_.file("out")};
-  request.workingDirectory = dir_.path();
-  const auto result = testing::runProcess(request);
+  const auto result = runWithSmallFileLimit(builder);
   EXPECT_EQ(result.exitCode, 11);
   EXPECT_EQ(result.stderrLines(), expectedLines);
   EXPECT_EQ(listTree(dir_.file("out")), expectedTree);

@@ -3,6 +3,10 @@
 // with their content, times and read-only attribute. The walk goes on past every item that
 // fails, and reports each one through `report`, in listing order.
 //
+// A walk over many files writes them on two threads: the listing is cut into runs of files of
+// one folder, which the writers take in turn, while the calling thread makes the folders (each
+// before the runs below it are handed out) and reports every item's outcome in listing order.
+//
 // Every folder is reached from the output folder one name at a time, never through a symbolic
 // link, and files are created inside their open folder: nothing is written outside the output
 // folder, whatever it already holds.
@@ -11,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "archive/Archive.h"
@@ -52,21 +57,67 @@ class Extractor {
   enum class ExistingFiles { ReplaceWritable, ReplaceAll, Keep };
   void setExistingFiles(ExistingFiles policy) { existingFiles_ = policy; }
 
-  // Called after each item of a walk with its path; tests change the output tree there.
+  // Called after each item of a walk with its path, on the calling thread and in listing order,
+  // once the item's lines are reported; tests change the output tree there. With two writers
+  // the folders may be made, and files written, ahead of it.
   void setAfterItem(std::function<void(std::u16string_view pathInArchive)> hook) { afterItem_ = std::move(hook); }
 
+  // How many threads write the files of a walk (1 or 2), from how many files on, and how many
+  // files of one folder a run holds at most (a folder's files are cut into runs of about equal
+  // length, each also within a quarter of the pipeline's slots; two writers need two runs). Hosts that take different names for the same one
+  // (Windows) write with one: which of two such names is written depends on the order of writing.
+  struct Writers {
+    unsigned count = 2;
+    std::size_t minFiles = 128;
+    std::size_t filesPerRun = 128;
+  };
+  void setWriters(Writers writers) { writers_ = writers; }
+
  private:
-  bool writeItem(std::u16string_view pathInArchive, const ItemRecord& record, ContentSource* content);
-  bool writeFolder(std::u16string_view pathInArchive, const std::vector<std::string>& names);
-  bool writeFile(std::u16string_view pathInArchive, const ItemRecord& record, ContentSource* content,
+  // What one writing thread keeps: its own open folders, and the problems of the items it
+  // wrote that are not reported yet, each with its item's place in the listing.
+  struct Lane {
+    OutputFolders folders;
+    std::size_t item = 0;
+    std::vector<std::pair<std::size_t, Problem>> problems;
+  };
+  // Items of the listing handled together: a folder, by the calling thread, or a run of files
+  // of one folder, by a writer, with the jobs [firstJob, endJob) of their content.
+  struct Unit {
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    std::size_t firstJob = SIZE_MAX;
+    std::size_t endJob = 0;
+    bool folder = false;
+    bool done = false;
+    std::vector<std::pair<std::size_t, Problem>> problems;
+  };
+
+  bool writeItem(Lane& lane, std::u16string_view pathInArchive, const ItemRecord& record, ContentSource* content);
+  bool writeFolder(Lane& lane, std::u16string_view pathInArchive, const std::vector<std::string>& names);
+  bool writeFile(Lane& lane, std::u16string_view pathInArchive, const ItemRecord& record, ContentSource* content,
                  const std::vector<std::string>& names);
+  // The walk below the starting folder on two writers, cut into `units` (none where the host
+  // needs one writer); `useWriters` says whether that pays.
+  std::vector<Unit> unitsOf(const std::vector<Archive::ListedItem>& items, const std::vector<std::size_t>& jobOf) const;
+  bool useWriters(const std::vector<Archive::ListedItem>& items, const std::vector<Unit>& units) const;
+  void walkInParallel(const std::vector<Archive::ListedItem>& items, const std::vector<std::size_t>& jobOf,
+                      const std::vector<ContentPipeline::Job>& jobs, ContentPipeline& pipeline,
+                      std::vector<Unit>& units);
+  // Reports the lane's problems of item `item` and what the tree left out after it, then calls
+  // the hook.
+  void finishItem(std::vector<std::pair<std::size_t, Problem>>& problems, std::size_t& next, std::size_t item,
+                  const Archive::ListedItem& listed);
   // The item's folder names below the output folder.
   std::vector<std::string> outputNames(std::u16string_view pathInArchive) const;
   // Why the host cannot hold the item's path: a name it cannot hold, or one it would take for a
   // different one already written by this walk (everything below such a name is refused too).
   std::optional<std::string> hostRefusal(std::u16string_view pathInArchive) const;
   void noteWritten(std::u16string_view pathInArchive);
-  bool reportItem(std::string_view what, std::u16string_view pathInArchive, std::string reason);
+  // Notes a problem of the lane's item, to be reported in listing order.
+  static bool reportItem(Lane& lane, std::string_view what, std::u16string_view pathInArchive, std::string reason);
+  void report(Problem problem);
+  void reportAll(Lane& lane);
   // Reports the items the tree left out that are told right after `item`.
   void reportLeftOut(const ItemRecord* item);
   // Applies the policy on existing files to `name` in `folder`: empty when the file may be
@@ -77,8 +128,9 @@ class Extractor {
   ReportLine report_;
   ContentPipeline::Options pipelineOptions_;
   std::string outputBase_;
-  OutputFolders folders_;
+  Lane main_;  // the calling thread's
   WrittenNames written_;
+  Writers writers_;
   std::vector<Problem> problems_;
   std::multimap<const ItemRecord*, const LeftOutItem*> leftOutAfter_;  // by the item they follow
   std::function<void(std::u16string_view)> afterItem_;

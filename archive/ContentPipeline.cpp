@@ -22,16 +22,13 @@ unsigned defaultWorkers() {
 class ContentPipeline::JobSource final : public ContentSource {
  public:
   // Positioned on the job's first segment, which tells what its chain holds.
-  JobSource(ContentPipeline& pipeline, std::size_t job) : pipeline_(pipeline), job_(job) {
-    if (job >= pipeline.jobs_.size() || pipeline.jobs_[job].claimOnly) {
-      end_ = ContainerFile::ContentEnd::Broken;
-      done_ = true;
-      return;
-    }
-    const Segment& first = pipeline_.currentSegment();
+  JobSource(Reader& reader, std::size_t job) : reader_(reader), job_(job) {
+    const Segment& first = reader_.current();
     expected_ = first.expected;
     end_ = first.end;
   }
+  // A job that is not read: nothing to deliver.
+  explicit JobSource(Reader& reader) : reader_(reader), job_(SIZE_MAX), end_(ContainerFile::ContentEnd::Broken), done_(true) {}
 
   std::uint64_t expected() const override { return expected_; }
   ContainerFile::ContentEnd end() const override { return end_; }
@@ -39,12 +36,10 @@ class ContentPipeline::JobSource final : public ContentSource {
 
   Piece next() override {
     while (!done_) {
-      const Segment& segment = pipeline_.currentSegment();
-      if (segment.job != job_) break;
-      const bool failed = pipeline_.currentFailed();
-      const std::uint8_t* data = pipeline_.currentData(segment);
-      pipeline_.advance();
-      if (segment.lastOfJob) done_ = true;
+      const Segment& segment = reader_.current();
+      const bool failed = reader_.currentFailed();
+      const std::uint8_t* data = reader_.currentData(segment);
+      if (reader_.advance()) done_ = true;
       if (failed) break;
       if (segment.blockCount == 0) continue;
       delivered_ += segment.bytes;
@@ -56,13 +51,11 @@ class ContentPipeline::JobSource final : public ContentSource {
 
   void abandon() override {
     done_ = true;
-    std::size_t below = pipeline_.abandonedBelow_.load();
-    while (below < job_ + 1 && !pipeline_.abandonedBelow_.compare_exchange_weak(below, job_ + 1)) {
-    }
+    if (job_ != SIZE_MAX) reader_.pipeline_.abandon(job_);
   }
 
  private:
-  ContentPipeline& pipeline_;
+  Reader& reader_;
   std::size_t job_;
   std::uint64_t expected_ = 0;
   ContainerFile::ContentEnd end_ = ContainerFile::ContentEnd::Whole;
@@ -76,14 +69,16 @@ ContentPipeline::ContentPipeline(ContainerFile& container, std::vector<Job> jobs
       jobs_(std::move(jobs)),
       blocksPerBatch_(std::clamp<std::uint32_t>(options.blocksPerBatch, 1, kMaxBlocksPerBatch)),
       slots_(std::max<std::size_t>(options.slots, 1)),
-      claimed_(std::move(claimed)) {
+      claimed_(std::move(claimed)),
+      firstBatch_(jobs_.size(), SIZE_MAX),
+      abandoned_(std::make_unique<std::atomic<bool>[]>(jobs_.size())) {
   for (Slot& slot : slots_) slot.data.resize(blocksPerBatch_ * kBlockSize);
   const unsigned workers = options.workers == 0 ? defaultWorkers() : options.workers;
   for (unsigned w = 0; w < workers; ++w) workers_.emplace_back([this] { work(); });
 }
 
 ContentPipeline::~ContentPipeline() {
-  current_.reset();
+  single_.reset();
   stopping_.store(true);
   for (Slot& slot : slots_) setTicket(slot, kStopped);
   for (std::thread& worker : workers_) worker.join();
@@ -111,6 +106,8 @@ bool ContentPipeline::planBatch(std::vector<Segment>& out) {
       }
       if (p.job >= jobs_.size() || used == blocksPerBatch_) break;
       p.chain = container_.planContent(jobs_[p.job].firstBlock, jobs_[p.job].wanted, claimed_);
+      firstBatch_[p.job] = nextBatch_;  // its first segment goes into this batch
+      jobsStarted_.store(p.job + 1, std::memory_order_release);
       p.extent = 0;
       p.blockInExtent = 0;
       p.planned = 0;
@@ -152,6 +149,7 @@ void ContentPipeline::work() {
       if (stopping_.load() || !planBatch(plan)) return;
       index = nextBatch_++;
     }
+    planned_.notify_all();
     fill(index, plan);
   }
 }
@@ -163,6 +161,9 @@ void ContentPipeline::fill(std::size_t batchIndex, std::vector<Segment>& plan) {
   slot.segments.swap(plan);
   const std::vector<Segment>& segments = slot.segments;
   slot.failed.assign(segments.size(), 0);
+  std::uint32_t jobsInBatch = 0;
+  for (std::size_t s = 0; s < segments.size(); ++s) jobsInBatch += s == 0 || segments[s].job != segments[s - 1].job;
+  slot.pending.store(jobsInBatch, std::memory_order_relaxed);
   // Blocks of a job its reader gave up are neither read nor decrypted.
   auto readable = [&](std::size_t s) { return segments[s].blockCount > 0 && !abandoned(segments[s].job); };
   for (std::size_t s = 0; s < segments.size(); ++s) {
@@ -223,44 +224,103 @@ bool ContentPipeline::decryptSegment(const Segment& segment, std::uint8_t* slotD
   return true;
 }
 
-const ContentPipeline::Segment& ContentPipeline::currentSegment() {
-  for (;;) {
-    if (heldBatch_ != consumerBatch_) {
-      releaseHeld();
-      Slot& slot = slotOf(consumerBatch_);
-      const std::uint32_t ready = freeTicket(consumerBatch_) + 1;
-      awaitTicket(slot, ready);  // only the destructor stops the slots, and not while this waits
-      heldBatch_ = consumerBatch_;
-      segmentInBatch_ = 0;
-    }
-    const Slot& slot = slotOf(heldBatch_);
-    if (segmentInBatch_ < slot.segments.size()) return slot.segments[segmentInBatch_];
-    ++consumerBatch_;
+std::size_t ContentPipeline::firstBatchOf(std::size_t job) {
+  if (jobsStarted_.load(std::memory_order_acquire) <= job) {
+    std::unique_lock<std::mutex> lock(planLock_);
+    planned_.wait(lock, [&] { return jobsStarted_.load(std::memory_order_relaxed) > job; });
   }
+  const std::size_t batch = firstBatch_[job];
+  awaitReady(batch);  // only the destructor stops the slots, and not while a reader waits
+  return batch;
 }
 
-void ContentPipeline::advance() { ++segmentInBatch_; }
-
-void ContentPipeline::releaseHeld() {
-  if (heldBatch_ == SIZE_MAX) return;
-  Slot& slot = slotOf(heldBatch_);
-  setTicket(slot, freeTicket(heldBatch_ + slots_.size()));
-  heldBatch_ = SIZE_MAX;
-}
-
-void ContentPipeline::dropUpTo(std::size_t job) {
-  current_.reset();
-  // What earlier jobs left is not read any more, where it is not read already.
-  std::size_t below = abandonedBelow_.load();
-  while (below < job && !abandonedBelow_.compare_exchange_weak(below, job)) {
+void ContentPipeline::leave(std::size_t batchIndex) {
+  Slot& slot = slotOf(batchIndex);
+  if (slot.pending.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+    setTicket(slot, freeTicket(batchIndex + slots_.size()));
   }
-  while (currentSegment().job < job) advance();
 }
 
 ContentSource& ContentPipeline::job(std::size_t index) {
-  if (index < jobs_.size() && !jobs_[index].claimOnly) dropUpTo(index);
-  current_ = std::make_unique<JobSource>(*this, index);
-  return *current_;
+  if (!single_) single_ = std::make_unique<Reader>(*this, 0, jobs_.size());
+  return single_->job(index);
+}
+
+ContentPipeline::Reader::Reader(ContentPipeline& pipeline, std::size_t first, std::size_t end)
+    : pipeline_(pipeline), next_(first), end_(std::min(end, pipeline.jobs_.size())) {}
+
+ContentPipeline::Reader::~Reader() { finish(); }
+
+ContentSource& ContentPipeline::Reader::job(std::size_t index) {
+  source_.reset();
+  close();
+  if (index >= end_ || index < next_ || pipeline_.jobs_[index].claimOnly) {
+    source_ = std::make_unique<JobSource>(*this);
+    return *source_;
+  }
+  // What this reader passes over is not read any more, where it is not read already.
+  for (; next_ < index; ++next_) drop(next_);
+  next_ = index + 1;
+  open(index);
+  source_ = std::make_unique<JobSource>(*this, index);
+  return *source_;
+}
+
+void ContentPipeline::Reader::finish() {
+  source_.reset();
+  close();
+  for (; next_ < end_; ++next_) drop(next_);
+}
+
+void ContentPipeline::Reader::open(std::size_t job) {
+  batch_ = pipeline_.firstBatchOf(job);
+  const std::vector<Segment>& segments = pipeline_.slotOf(batch_).segments;
+  segment_ = static_cast<std::size_t>(
+      std::lower_bound(segments.begin(), segments.end(), job, [](const Segment& s, std::size_t j) { return s.job < j; }) -
+      segments.begin());
+  open_ = job;
+  openDone_ = false;
+}
+
+const ContentPipeline::Segment& ContentPipeline::Reader::current() {
+  const std::vector<Segment>* segments = &pipeline_.slotOf(batch_).segments;
+  if (segment_ == segments->size()) {  // the job goes on in the next batch
+    const std::size_t next = batch_ + 1;
+    pipeline_.leave(batch_);
+    pipeline_.awaitReady(next);
+    batch_ = next;
+    segment_ = 0;
+    segments = &pipeline_.slotOf(batch_).segments;
+  }
+  return (*segments)[segment_];
+}
+
+bool ContentPipeline::Reader::advance() {
+  const bool last = pipeline_.slotOf(batch_).segments[segment_].lastOfJob;
+  ++segment_;
+  if (last) openDone_ = true;
+  return last;
+}
+
+void ContentPipeline::Reader::close() {
+  if (open_ == SIZE_MAX) return;
+  if (!openDone_) {
+    pipeline_.abandon(open_);
+    while (!openDone_) {
+      current();
+      advance();
+    }
+  }
+  pipeline_.leave(batch_);
+  batch_ = SIZE_MAX;
+  open_ = SIZE_MAX;
+}
+
+void ContentPipeline::Reader::drop(std::size_t job) {
+  if (pipeline_.jobs_[job].claimOnly) return;
+  pipeline_.abandon(job);
+  open(job);
+  close();
 }
 
 }  // namespace sorvel

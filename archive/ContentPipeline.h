@@ -6,7 +6,12 @@
 // one, so that threads hand over work per batch, not per object. Batches are planned and
 // handed out strictly in order, each as a worker reaches it: an object's chain is walked only
 // when the batches before it are planned, so the plan never runs more than a few batches
-// ahead of the consumer.
+// ahead of the consumers.
+//
+// Content is taken by one consumer (`job`) or by several `Reader`s, each over its own runs of
+// consecutive jobs, taken in increasing order. A slot is filled again once every job with
+// content in its batch has been taken or dropped; the reader holding the earliest job not yet
+// taken can always go on, so readers never wait on one another in a circle.
 //
 // Chains are planned as ContainerFile::planContent does, in job order: no block is given to
 // two jobs, and blocks the file does not store end a job.
@@ -47,8 +52,11 @@ class ContentPipeline {
   ContentPipeline(const ContentPipeline&) = delete;
   ContentPipeline& operator=(const ContentPipeline&) = delete;
 
-  // The content of job `index`. Jobs are taken in increasing order; what an earlier job left
-  // unread is dropped. The source is valid until the next call.
+  class Reader;
+
+  // The content of job `index`, for a single consumer of every job. Jobs are taken in
+  // increasing order; what an earlier job left unread is dropped. The source is valid until the
+  // next call.
   ContentSource& job(std::size_t index);
 
   // Blocks read and decrypted so far, by all workers.
@@ -80,6 +88,8 @@ class ContentPipeline {
     // batch's worker before it is ready.
     std::vector<Segment> segments;
     std::vector<std::uint8_t> failed;
+    // Jobs of the batch whose reader has not left it yet; the last one to leave frees the slot.
+    std::atomic<std::uint32_t> pending{0};
   };
   // The planner's place in the jobs.
   struct PlanState {
@@ -91,6 +101,7 @@ class ContentPipeline {
     std::uint64_t planned = 0;
   };
   class JobSource;
+  friend class Reader;
 
   static std::uint64_t lastBlockStart(const Segment& segment) {
     return std::uint64_t{segment.blockCount - 1} * kBlockSize;
@@ -100,7 +111,8 @@ class ContentPipeline {
   }
 
   bool planBatch(std::vector<Segment>& out);
-  bool abandoned(std::size_t job) const { return job < abandonedBelow_.load(std::memory_order_relaxed); }
+  bool abandoned(std::size_t job) const { return abandoned_[job].load(std::memory_order_relaxed); }
+  void abandon(std::size_t job) { abandoned_[job].store(true, std::memory_order_relaxed); }
   bool decryptSegment(const Segment& segment, std::uint8_t* slotData) const;
   void work();
   void fill(std::size_t batchIndex, std::vector<Segment>& plan);
@@ -111,35 +123,71 @@ class ContentPipeline {
   std::uint32_t freeTicket(std::size_t batchIndex) const {
     return static_cast<std::uint32_t>(2 * (batchIndex / slots_.size()));
   }
-  // The segment at the consumer's position, its batch held.
-  const Segment& currentSegment();
-  bool currentFailed() const { return slots_[heldBatch_ % slots_.size()].failed[segmentInBatch_] != 0; }
-  const std::uint8_t* currentData(const Segment& segment) const {
-    return slots_[heldBatch_ % slots_.size()].data.data() + segment.offset;
-  }
-  void advance();
-  void releaseHeld();
-  void dropUpTo(std::size_t job);
+  // Where job `job`'s first segment lies: the batch, once planned, and then ready.
+  std::size_t firstBatchOf(std::size_t job);
+  void awaitReady(std::size_t batchIndex) { awaitTicket(slotOf(batchIndex), freeTicket(batchIndex) + 1); }
+  // One job of the batch is done with it; the last one frees the slot for a later batch.
+  void leave(std::size_t batchIndex);
 
   ContainerFile& container_;
   std::vector<Job> jobs_;
   std::uint32_t blocksPerBatch_;
   std::vector<Slot> slots_;
 
-  std::mutex planLock_;  // guards the planner: plan_, claimed_, nextBatch_
+  std::mutex planLock_;  // guards the planner: plan_, claimed_, nextBatch_, firstBatch_, jobsStarted_
+  std::condition_variable planned_;  // announces jobsStarted_ growing
   PlanState plan_;
   std::vector<bool> claimed_;
   std::size_t nextBatch_ = 0;
+  std::vector<std::size_t> firstBatch_;  // per job: the batch of its first segment
+  // Jobs below have their first segment planned; their firstBatch_ may be read without the lock.
+  std::atomic<std::size_t> jobsStarted_{0};
 
-  std::atomic<std::size_t> abandonedBelow_{0};  // jobs below are abandoned
+  std::unique_ptr<std::atomic<bool>[]> abandoned_;  // per job: its reader gave it up
   std::atomic<bool> stopping_{false};
   std::atomic<std::uint64_t> blocksRead_{0};
-  // The consumer's position: a batch and a segment in it.
-  std::size_t heldBatch_ = SIZE_MAX;
-  std::size_t consumerBatch_ = 0;
-  std::size_t segmentInBatch_ = 0;
   std::vector<std::thread> workers_;
-  std::unique_ptr<JobSource> current_;
+  std::unique_ptr<Reader> single_;  // the consumer of `job`
+};
+
+// Takes the content of the jobs [first, end) in increasing order, on one thread; other readers
+// may take other jobs at the same time. A job passed over, and what a job left unread, is
+// dropped; so is whatever is left when the reader finishes or goes.
+class ContentPipeline::Reader {
+ public:
+  Reader(ContentPipeline& pipeline, std::size_t first, std::size_t end);
+  ~Reader();
+  Reader(const Reader&) = delete;
+  Reader& operator=(const Reader&) = delete;
+
+  // The content of job `index` (within the reader's jobs, not below one taken before). The
+  // source is valid until the next call.
+  ContentSource& job(std::size_t index);
+  // Drops the rest of the reader's jobs; nothing is held after it.
+  void finish();
+
+ private:
+  friend class JobSource;
+  // The segment at the reader's position in its open job, its batch held.
+  const Segment& current();
+  bool currentFailed() const { return pipeline_.slotOf(batch_).failed[segment_] != 0; }
+  const std::uint8_t* currentData(const Segment& segment) const {
+    return pipeline_.slotOf(batch_).data.data() + segment.offset;
+  }
+  // Passes the segment at the position; true when it was the open job's last.
+  bool advance();
+  void open(std::size_t job);
+  void close();  // drops what the open job left and leaves its batch
+  void drop(std::size_t job);
+
+  ContentPipeline& pipeline_;
+  std::size_t next_;  // the first job not yet opened
+  std::size_t end_;
+  std::size_t open_ = SIZE_MAX;
+  bool openDone_ = true;  // the open job's last segment is passed
+  std::size_t batch_ = SIZE_MAX;  // held
+  std::size_t segment_ = 0;
+  std::unique_ptr<JobSource> source_;
 };
 
 }  // namespace sorvel

@@ -9,11 +9,15 @@
 
 namespace sorvel {
 
+// True where the host holds every name of a safe item path and tells every two apart (POSIX):
+// then no name is refused and none needs remembering.
+bool hostTakesEveryName();
+
 // Why the host cannot hold `name` (one name of a path), or nothing when it can.
 std::optional<std::string> hostNameRefusal(std::u16string_view name);
 
 // The names one run has written, per folder, to tell when a name would land on a different one
-// that the host takes for the same.
+// that the host takes for the same. Where the host takes every name, it keeps nothing.
 class WrittenNames {
  public:
   // Why `name` cannot be written in `folder` (its path below the output folder): the name of an

@@ -15,6 +15,11 @@ bool OutputFolders::openBase(const std::string& path, bool create, Failure& fail
   return true;
 }
 
+bool OutputFolders::openBeside(const OutputFolders& other) {
+  close();
+  return other.base_.isOpen() && base_.openIn(other.base_, ".");
+}
+
 const DirectoryHandle* OutputFolders::reach(const std::vector<std::string>& names, bool makeLast, Failure& failure) {
   if (!base_.isOpen()) {
     failure = {EBADF, systemErrorText(EBADF)};

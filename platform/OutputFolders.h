@@ -21,6 +21,9 @@ class OutputFolders {
 
   // Opens the output folder, made first when `create` and it is missing (its parent must exist).
   bool openBase(const std::string& path, bool create, Failure& failure);
+  // Opens the output folder `other` has open, for a second thread: the same folder, not found
+  // again by its path.
+  bool openBeside(const OutputFolders& other);
   bool isOpen() const { return base_.isOpen(); }
   // The folder at `names` below the output folder, each name reached from the one before; the
   // last one made first when `makeLast` (an existing folder is fine). Null, with `failure` set,

@@ -15,7 +15,8 @@ bool disableCoreDumps();
 // AT_FDCWD; on Windows `name` is a full path and `folder` is not used), removed if SIGINT or
 // SIGTERM (on Windows: Ctrl-C, Ctrl-Break or closing the console) ends the run; the first call
 // installs the handlers, where those signals are not ignored. The handler only removes that name
-// and lets the run end as it would have. One file at a time: noting a new one replaces the last.
+// and lets the run end as it would have. One file at a time per thread: noting a new one replaces
+// the thread's last.
 void noteTemporaryFile(NativeHandle folder, const std::string& name);
 void forgetTemporaryFile();
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <initializer_list>
 #include <map>
 #include <thread>
@@ -174,6 +175,87 @@ TEST_P(ContentPipelineTest, NoBlockGoesToTwoJobs) {
     }
     EXPECT_EQ(blocks, expected[j].first);
   }
+}
+
+// Readers on two threads, each taking runs of consecutive jobs in turn, as the extraction's
+// writers do: every job gets exactly its own blocks, whichever reader took it, also where jobs
+// are passed over or left half read and runs share batches.
+TEST_P(ContentPipelineTest, TwoReadersTakingRunsInTurnEachGetTheirJobsWhole) {
+  std::map<std::uint32_t, std::uint32_t> table;
+  std::vector<ContentPipeline::Job> jobs;
+  for (std::uint32_t b = 2; b < 200; b += 3) {  // chains of one to three blocks
+    const std::uint32_t length = 1 + b % 3;
+    for (std::uint32_t k = 0; k + 1 < length; ++k) table[b + k] = b + k + 1;
+    table[b + length - 1] = 1;
+    jobs.push_back({b, (length - 1) * kBlockSize + 100 + std::uint64_t{b}});
+  }
+  testing::RawContainer raw(table, 256, 201);
+  ContentPipeline pipeline(raw.container(), jobs, GetParam());
+  constexpr std::size_t kRun = 5;
+  std::atomic<std::size_t> nextRun{0};
+  std::vector<std::uint64_t> bytes(jobs.size(), 0);
+  std::vector<std::uint8_t> firstBytes(jobs.size(), 0);
+  auto reader = [&] {
+    for (std::size_t run = nextRun++; run * kRun < jobs.size(); run = nextRun++) {
+      const std::size_t end = std::min(jobs.size(), (run + 1) * kRun);
+      ContentPipeline::Reader runReader(pipeline, run * kRun, end);
+      for (std::size_t j = run * kRun; j < end; ++j) {
+        if (j % 7 == 3) continue;  // never asked for
+        ContentSource& source = runReader.job(j);
+        for (auto piece = source.next(); piece.size > 0; piece = source.next()) {
+          if (bytes[j] == 0) firstBytes[j] = piece.data[0];
+          bytes[j] += piece.size;
+          if (j % 7 == 5) break;  // left after its first piece
+        }
+      }
+    }
+  };
+  std::thread other(reader);
+  reader();
+  other.join();
+  for (std::size_t j = 0; j < jobs.size(); ++j) {
+    SCOPED_TRACE(j);
+    if (j % 7 == 3) {
+      EXPECT_EQ(bytes[j], 0u);
+      continue;
+    }
+    EXPECT_EQ(firstBytes[j], static_cast<std::uint8_t>(jobs[j].firstBlock));
+    if (j % 7 != 5) {
+      EXPECT_EQ(bytes[j], jobs[j].wanted);
+    }
+  }
+}
+
+// A reader that starts on a run far beyond the slots waits for the reader of the earlier run,
+// which never waits for it: both finish.
+TEST_P(ContentPipelineTest, AReaderAheadOfTheWindowWaitsWithoutBlockingTheEarlierOne) {
+  std::map<std::uint32_t, std::uint32_t> table;
+  std::vector<ContentPipeline::Job> jobs;
+  for (std::uint32_t b = 2; b <= 59; ++b) {  // one block each
+    table[b] = 1;
+    jobs.push_back({b, kBlockSize});
+  }
+  testing::RawContainer raw(table, 64, 59);
+  ContentPipeline pipeline(raw.container(), jobs, GetParam());
+  std::uint64_t lateBytes = 0;
+  std::thread late([&] {
+    ContentPipeline::Reader reader(pipeline, 50, jobs.size());
+    for (std::size_t j = 50; j < jobs.size(); ++j) {
+      ContentSource& source = reader.job(j);
+      for (auto piece = source.next(); piece.size > 0; piece = source.next()) lateBytes += piece.size;
+    }
+  });
+  std::uint64_t earlyBytes = 0;
+  {
+    ContentPipeline::Reader reader(pipeline, 0, 50);
+    for (std::size_t j = 0; j < 50; ++j) {
+      ContentSource& source = reader.job(j);
+      for (auto piece = source.next(); piece.size > 0; piece = source.next()) earlyBytes += piece.size;
+    }
+  }
+  late.join();
+  EXPECT_EQ(earlyBytes, 50 * kBlockSize);
+  EXPECT_EQ(lateBytes, 8 * kBlockSize);
 }
 
 INSTANTIATE_TEST_SUITE_P(Threads, ContentPipelineTest,

@@ -12,6 +12,7 @@
 #include <functional>
 #include <iterator>
 
+#include "platform/Utf16.h"
 #include "support/ArchiveBuilder.h"
 #include "support/FileTree.h"
 #include "support/ProcessRunner.h"
@@ -40,6 +41,18 @@ class Extraction : public ::testing::Test {
     EXPECT_TRUE(builder.writeTo(archive_));
     out_ = dir_.file(outName);
     return testing::runSorvel({archive_, out_}, password + "\n", dir_.path());
+  }
+  // Writes the archive and runs the program on it into out/ under a file-size limit of 64 KiB
+  // (128 blocks of 512 bytes), with SIGXFSZ ignored so that writes past it fail with EFBIG the
+  // way a full disk fails them.
+  testing::ProcessResult runWithSmallFileLimit(const ArchiveBuilder& builder) {
+    archive_ = dir_.file("archive.sva");
+    EXPECT_TRUE(builder.writeTo(archive_));
+    testing::ProcessRequest request;
+    request.program = "/bin/sh";
+    request.args = {"-c", "ulimit -f 128; trap '' XFSZ; exec \"$0\" \"$@\"", SORVEL_EXE, archive_, dir_.file("out")};
+    request.workingDirectory = dir_.path();
+    return testing::runProcess(request);
   }
   fs::path out(const std::string& relative = {}) const { return relative.empty() ? fs::path(out_) : fs::path(out_) / relative; }
 
@@ -383,22 +396,43 @@ TEST_F(Extraction, AFullDiskLeavesNeitherAPartialNorATemporaryFile) {
   builder.addFile(u"small.txt", "fits");
   builder.addFile(u"large.bin", Bytes(200000, 'L'));
   builder.addFile(u"z.txt", "also fits");
-  archive_ = dir_.file("archive.sva");
-  ASSERT_TRUE(builder.writeTo(archive_));
   dir_.makeDir("out");
   dir_.writeFile("out/large.bin", "the old large file");
-  testing::ProcessRequest request;
-  request.program = "/bin/sh";
-  // A file-size limit of 64 KiB (128 blocks of 512 bytes), with SIGXFSZ ignored so that writes
-  // past it fail with EFBIG the way a full disk fails them.
-  request.args = {"-c", "ulimit -f 128; trap '' XFSZ; exec \"$0\" \"$@\"", SORVEL_EXE, archive_, dir_.file("out")};
-  request.workingDirectory = dir_.path();
-  const auto result = testing::runProcess(request);
+  const auto result = runWithSmallFileLimit(builder);
   EXPECT_EQ(result.exitCode, 11);
   EXPECT_EQ(result.stderrLines(), (std::vector<std::string>{"Error: can not extract: \\large.bin: File too large",
                                                             "Error: archive extracted with errors!"}));
   EXPECT_EQ(listTree(dir_.file("out")), (std::vector<std::string>{"large.bin", "small.txt", "z.txt"}));
   EXPECT_EQ(readFile(dir_.file("out/large.bin")), bytesOf("the old large file"));
+}
+
+// The same with enough files for two writers: every file too large fails whole, an older file of
+// its name stays as it was, the lines come in listing order, and no other file is lost.
+TEST_F(Extraction, FailuresOnBothWritersLeaveNeitherAPartialFileNorALostOne) {
+  ArchiveBuilder builder;
+  std::vector<std::string> expectedLines;
+  std::vector<std::string> expectedTree;
+  for (const char* folder : {"a", "b"}) {
+    expectedTree.push_back(std::string(folder) + "/");
+    for (int i = 0; i < 150; ++i) {
+      const std::string name = std::string(folder) + "/f" + std::to_string(1000 + i);
+      const std::string inArchive = std::string(folder) + "\\f" + std::to_string(1000 + i);
+      const bool large = i % 30 == 7;
+      builder.addFile(toUtf16(inArchive), large ? Bytes(200000, 'L') : bytesOf(name));
+      if (large) expectedLines.push_back("Error: can not extract: \\" + inArchive + ": File too large");
+      if (!large || name == "b/f1037") expectedTree.push_back(name);
+    }
+  }
+  expectedLines.push_back("Error: archive extracted with errors!");
+  dir_.makeDir("out");
+  dir_.makeDir("out/b");
+  dir_.writeFile("out/b/f1037", "the old one");
+  const auto result = runWithSmallFileLimit(builder);
+  EXPECT_EQ(result.exitCode, 11);
+  EXPECT_EQ(result.stderrLines(), expectedLines);
+  EXPECT_EQ(listTree(dir_.file("out")), expectedTree);
+  EXPECT_EQ(readFile(dir_.file("out/b/f1037")), bytesOf("the old one"));
+  EXPECT_EQ(readFile(dir_.file("out/a/f1149")), bytesOf("a/f1149"));
 }
 
 // A cut-off archive (a half-finished download) is never a success: content stops at the first

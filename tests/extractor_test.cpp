@@ -4,6 +4,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <algorithm>
+#include <cstdio>
 #include <iterator>
 
 #include "platform/Utf16.h"
@@ -106,6 +108,141 @@ TEST(ExtractorWalks, ItemDetailTablesAreNeverLoaded) {
   EXPECT_EQ(readText(dir.file("out/docs/a.txt")), "alpha");
   EXPECT_FALSE(extractor.reportedProblems());
   EXPECT_EQ(archive.detailTableLoads(), 0u);
+}
+
+// Walks on two writers, with runs of three files so that every folder of a few files and every
+// long folder is cut among both.
+constexpr Extractor::Writers kTwoWriters{.count = 2, .minFiles = 0, .filesPerRun = 3};
+constexpr Extractor::Writers kOneWriter{.count = 1};
+
+// An archive of `folders` folders \fNN of `files` files each; a file holds its own path.
+struct ShapedArchive {
+  testing::TempDir dir;
+  Archive archive;
+  std::vector<std::string> files;  // below the output folder, in listing order
+
+  ShapedArchive(int folders, int filesPerFolder, const std::u16string& longName = {}) {
+    testing::ArchiveBuilder builder;
+    for (int f = 0; f < folders; ++f) {
+      char folder[16];
+      std::snprintf(folder, sizeof folder, "f%02d", f % 100);
+      builder.addFolder(u"\\" + toUtf16(folder));
+      for (int i = 0; i < filesPerFolder; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "x%03d", i);
+        const std::string path = std::string(folder) + "/" + name;
+        builder.addFile(u"\\" + toUtf16(folder) + u"\\" + toUtf16(name), testing::bytesOf(path));
+        files.push_back(path);
+      }
+      if (!longName.empty()) builder.addFile(u"\\" + toUtf16(folder) + u"\\" + longName, testing::bytesOf("long"));
+    }
+    const std::string path = dir.file("shaped.sva");
+    EXPECT_TRUE(builder.writeTo(path));
+    EXPECT_TRUE(archive.checkPassword(path, {}));
+    EXPECT_TRUE(archive.open(path));
+  }
+};
+
+std::vector<std::string> walk(Archive& archive, const std::string& out, Extractor::Writers writers,
+                              std::function<void(std::u16string_view)> afterItem = {}) {
+  std::vector<std::string> reports;
+  Extractor extractor(archive, [&reports](const std::string& line) { reports.push_back(line); });
+  extractor.setWriters(writers);
+  if (afterItem) extractor.setAfterItem(std::move(afterItem));
+  extractor.extract(u"\\", out);
+  return reports;
+}
+
+bool hasTemporaryFiles(const std::string& out) {
+  for (const auto& entry : fs::recursive_directory_iterator(out)) {
+    if (entry.path().filename().string().starts_with(".sv-")) return true;
+  }
+  return false;
+}
+
+// Failures spread over both writers (a folder in the way of every seventh file, a name too long
+// in every folder) are reported in listing order, exactly as one writer reports them, and no
+// other file is lost or left half written.
+TEST(ExtractorTwoWriters, ReportLikeOneWriterWithFailuresSpreadOverBoth) {
+  struct Shape {
+    const char* name;
+    int folders;
+    int files;
+  };
+  for (const Shape shape : {Shape{"many folders, few files", 40, 2}, Shape{"one folder, many files", 1, 150}}) {
+    SCOPED_TRACE(shape.name);
+    ShapedArchive data(shape.folders, shape.files, std::u16string(300, u'n'));
+    std::vector<std::string> reportsOf[2];
+    for (int run = 0; run < 2; ++run) {
+      const std::string out = data.dir.file(run == 0 ? "one" : "two");
+      for (std::size_t i = 0; i < data.files.size(); i += 7) fs::create_directories(out + "/" + data.files[i]);
+      reportsOf[run] = walk(data.archive, out, run == 0 ? kOneWriter : kTwoWriters);
+      for (std::size_t i = 0; i < data.files.size(); ++i) {
+        if (i % 7 != 0) {
+          EXPECT_EQ(readText(out + "/" + data.files[i]), data.files[i]);
+        }
+      }
+      EXPECT_FALSE(hasTemporaryFiles(out));
+    }
+    EXPECT_EQ(reportsOf[1], reportsOf[0]);
+    EXPECT_EQ(reportsOf[1].size(), (data.files.size() + 6) / 7 + shape.folders);
+    EXPECT_TRUE(std::is_sorted(reportsOf[1].begin(), reportsOf[1].end()));  // listing order is name order here
+  }
+}
+
+// Links planted before the walk, one to a folder outside and one dangling, are refused with
+// everything below them on two writers as on one, and nothing outside changes.
+TEST(ExtractorTwoWriters, LinksInTheOutputTreeAreRefused) {
+  ShapedArchive data(20, 4);
+  const std::string outside = data.dir.makeDir("outside");
+  std::vector<std::string> reportsOf[2];
+  for (int run = 0; run < 2; ++run) {
+    const std::string out = data.dir.file(run == 0 ? "one" : "two");
+    fs::create_directories(out);
+    fs::create_directory_symlink(outside, out + "/f05");
+    fs::create_directory_symlink(data.dir.file("nowhere"), out + "/f17");
+    reportsOf[run] = walk(data.archive, out, run == 0 ? kOneWriter : kTwoWriters);
+    EXPECT_TRUE(fs::is_empty(outside));
+    EXPECT_FALSE(fs::exists(data.dir.file("nowhere")));
+  }
+  EXPECT_EQ(reportsOf[1], reportsOf[0]);
+  EXPECT_EQ(reportsOf[1].size(), 2u * 5);  // each folder and its four files
+  for (const std::string& line : reportsOf[1]) EXPECT_TRUE(line.ends_with("symbolic link in the way")) << line;
+}
+
+// Folders swapped for links while the writers are at work: whichever folders the writers had
+// reached by then (that varies from run to run; the test above plants links at fixed places),
+// nothing lands outside, and every file is either written whole inside the output folder or
+// reported.
+TEST(ExtractorTwoWriters, FoldersSwappedForLinksMidWalkLeadNowhereOutside) {
+  ShapedArchive data(40, 10);
+  const std::string outside = data.dir.makeDir("outside");
+  const std::string out = data.dir.file("out");
+  auto swapLaterFolders = [&](std::u16string_view path) {
+    if (path != u"\\f02\\x000") return;
+    for (int f = 10; f < 40; ++f) {
+      const std::string folder = out + "/f" + std::to_string(f);
+      std::error_code ignored;
+      fs::rename(folder, out + "/moved" + std::to_string(f), ignored);  // where it is made already
+      fs::create_directory_symlink(outside, folder);
+    }
+  };
+  const std::vector<std::string> reports = walk(data.archive, out, kTwoWriters, swapLaterFolders);
+  EXPECT_TRUE(fs::is_empty(outside));
+  std::size_t written = 0;
+  for (const std::string& file : data.files) {
+    const std::string moved = out + "/moved" + file.substr(1);
+    if (fs::is_regular_file(out + "/" + file) && !fs::is_symlink(out + "/" + file.substr(0, 3))) {
+      EXPECT_EQ(readText(out + "/" + file), file);
+      ++written;
+    } else if (fs::is_regular_file(moved)) {
+      EXPECT_EQ(readText(moved), file);
+      ++written;
+    }
+  }
+  std::size_t refusedFiles = 0;
+  for (const std::string& line : reports) refusedFiles += line.find("\\x") != std::string::npos;
+  EXPECT_EQ(written + refusedFiles, data.files.size());
 }
 
 }  // namespace

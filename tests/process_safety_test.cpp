@@ -10,10 +10,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/FileWriter.h"
@@ -75,6 +77,31 @@ TEST(ProcessSafety, AnInterruptOrTerminationRemovesTheNamedTemporaryFile) {
     EXPECT_EQ(WTERMSIG(status), signal);
     EXPECT_EQ(entriesOf(folder), std::vector<std::string>{"target"});
   }
+}
+
+// Two threads writing files at once: a signal removes the temporary file of each.
+TEST(ProcessSafety, ATerminationRemovesTheTemporaryFilesOfEveryWritingThread) {
+  testing::TempDir dir;
+  const std::string folder = dir.makeDir("two");
+  for (const char* target : {"/a", "/b"}) std::ofstream(folder + target) << "old";
+  const int status = inChild([&] {
+    ::signal(SIGTERM, SIG_DFL);
+    std::atomic<int> ready{0};
+    std::atomic<bool> stop{false};
+    auto write = [&](const char* target) {
+      auto writer = FileWriter::create(folder + target);
+      if (!writer || writer->temporaryPath().empty()) ::_exit(1);
+      ++ready;
+      while (!stop) std::this_thread::yield();  // the thread and its file stay until the end
+    };
+    std::thread first(write, "/a");
+    std::thread second(write, "/b");
+    while (ready < 2) std::this_thread::yield();
+    ::raise(SIGTERM);
+    ::_exit(3);
+  });
+  ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
+  EXPECT_EQ(entriesOf(folder), (std::vector<std::string>{"a", "b"}));
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 namespace sorvel {
 
+bool hostTakesEveryName() { return true; }
+
 std::optional<std::string> hostNameRefusal(std::u16string_view) { return std::nullopt; }
 
 std::u16string hostNameKey(std::u16string_view name) { return std::u16string(name); }

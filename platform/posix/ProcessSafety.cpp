@@ -20,14 +20,46 @@ struct TemporaryName {
   std::atomic<int> folder{AT_FDCWD};
   char name[PATH_MAX] = {};
 };
-TemporaryName temporaries[2];
-std::atomic<int> activeTemporary{-1};
-static_assert(std::atomic<int>::is_always_lock_free);
+// Each thread that writes files notes its own temporary file in a lane of its own, held while
+// the thread lives; more threads than lanes share the last one.
+struct Lane {
+  std::atomic<bool> taken{false};
+  TemporaryName temporaries[2];
+  std::atomic<int> active{-1};
+};
+constexpr int kLanes = 4;
+Lane lanes[kLanes];
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
+
+struct OwnLane {
+  Lane* lane = nullptr;
+  OwnLane() {
+    for (Lane& candidate : lanes) {
+      bool expected = false;
+      if (candidate.taken.compare_exchange_strong(expected, true)) {
+        lane = &candidate;
+        return;
+      }
+    }
+    lane = &lanes[kLanes - 1];
+  }
+  ~OwnLane() {
+    lane->active.store(-1);
+    lane->taken.store(false);
+  }
+};
+
+Lane& ownLane() {
+  thread_local OwnLane own;
+  return *own.lane;
+}
 
 extern "C" void removeTemporaryAndRaise(int signal) {
   const int saved = errno;
-  const int active = activeTemporary.load();
-  if (active >= 0) ::unlinkat(temporaries[active].folder.load(), temporaries[active].name, 0);
+  for (const Lane& lane : lanes) {
+    const int active = lane.active.load();
+    if (active >= 0) ::unlinkat(lane.temporaries[active].folder.load(), lane.temporaries[active].name, 0);
+  }
   errno = saved;
   // SA_RESETHAND has put back the default action, which the signal now takes once the handler
   // returns and unblocks it.
@@ -61,13 +93,14 @@ void noteTemporaryFile(NativeHandle folder, const std::string& name) {
     forgetTemporaryFile();
     return;
   }
-  const int slot = activeTemporary.load() == 0 ? 1 : 0;
-  activeTemporary.store(-1);
-  std::memcpy(temporaries[slot].name, name.c_str(), name.size() + 1);
-  temporaries[slot].folder.store(static_cast<int>(folder));
-  activeTemporary.store(slot);
+  Lane& lane = ownLane();
+  const int slot = lane.active.load() == 0 ? 1 : 0;
+  lane.active.store(-1);
+  std::memcpy(lane.temporaries[slot].name, name.c_str(), name.size() + 1);
+  lane.temporaries[slot].folder.store(static_cast<int>(folder));
+  lane.active.store(slot);
 }
 
-void forgetTemporaryFile() { activeTemporary.store(-1); }
+void forgetTemporaryFile() { ownLane().active.store(-1); }
 
 }  // namespace sorvel

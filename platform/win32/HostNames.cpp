@@ -28,6 +28,8 @@ bool isDeviceName(std::u16string_view name) {
 
 }  // namespace
 
+bool hostTakesEveryName() { return false; }
+
 std::optional<std::string> hostNameRefusal(std::u16string_view name) {
   if (name.empty()) return "empty name";
   for (const char16_t unit : name) {

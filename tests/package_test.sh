@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Debian package as CPack makes it, unpacked into a scratch root: both programs run from
-# there, its dependencies name the runtime packages of Crypto++, ICU, libarchive and FUSE 3, and its
-# manual pages render without warnings.
+# there, its dependencies name the package of every shared library the programs load (ICU too,
+# which they load only when a password needs it) and FUSE 3, and its manual pages render without
+# warnings.
 #   tests/package_test.sh BUILD_DIR
 set -euo pipefail
 build=$1
@@ -13,11 +14,22 @@ deb=$(ls "$scratch"/out/sorvel_*_amd64.deb)
 fail() { echo "package test: $*" >&2; exit 1; }
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for runtime in 'libcrypto\+\+[0-9]' 'libicu[0-9]' 'libarchive[0-9]' 'libfuse3-[0-9]' 'fuse3'; do
+for runtime in 'libicu[0-9]' 'libarchive[0-9]' 'libfuse3-[0-9]' 'fuse3'; do
   grep -Eq "(^|, )$runtime" <<<"$depends" || fail "no $runtime in Depends: $depends"
 done
 
 dpkg -x "$deb" "$scratch/root"
+# Every library a program names is in a package the package depends on.
+for program in "$scratch"/root/usr/bin/*; do
+  for library in $(objdump -p "$program" | awk '$1 == "NEEDED" { print $2 }'); do
+    path=$(ldconfig -p | awk -v name="$library" '$1 == name && /x86-64/ { print $NF; exit }')
+    [ -n "$path" ] || fail "$(basename "$program") needs $library, which is not installed here"
+    owner=$(dpkg-query -S "$(readlink -f "$path")" 2>/dev/null || dpkg-query -S "$path" 2>/dev/null || true)
+    owner=${owner%%:*}
+    [ -n "$owner" ] || fail "no package holds $path"
+    grep -Eq "(^|, )$owner( |,|$)" <<<"$depends" || fail "$(basename "$program") needs $library of $owner, not in Depends: $depends"
+  done
+done
 version=$("$scratch/root/usr/bin/sorvel" --version)
 [ "$version" = "sorvel $(dpkg-deb -f "$deb" Version)" ] || fail "sorvel --version said: $version"
 "$scratch/root/usr/bin/sorvelExtractorWin" --version | grep -q '^Sorvel Extractor v' || fail "sorvelExtractorWin --version"

@@ -24,7 +24,7 @@ class ContentPipeline::JobSource final : public ContentSource {
   // Positioned on the job's first segment, which tells what its chain holds.
   JobSource(ContentPipeline& pipeline, std::size_t job) : pipeline_(pipeline), job_(job) {
     if (job >= pipeline.jobs_.size() || pipeline.jobs_[job].claimOnly) {
-      end_ = ContainerFile::ContentEnd::Broken;
+      end_ = ChainTable::ContentEnd::Broken;
       done_ = true;
       return;
     }
@@ -34,7 +34,7 @@ class ContentPipeline::JobSource final : public ContentSource {
   }
 
   std::uint64_t expected() const override { return expected_; }
-  ContainerFile::ContentEnd end() const override { return end_; }
+  ChainTable::ContentEnd end() const override { return end_; }
   std::uint64_t delivered() const override { return delivered_; }
 
   Piece next() override {
@@ -65,7 +65,7 @@ class ContentPipeline::JobSource final : public ContentSource {
   ContentPipeline& pipeline_;
   std::size_t job_;
   std::uint64_t expected_ = 0;
-  ContainerFile::ContentEnd end_ = ContainerFile::ContentEnd::Whole;
+  ChainTable::ContentEnd end_ = ChainTable::ContentEnd::Whole;
   std::uint64_t delivered_ = 0;
   bool done_ = false;
 };
@@ -106,11 +106,11 @@ bool ContentPipeline::planBatch(std::vector<Segment>& out) {
     if (!p.started) {
       // Blocks that are only claimed take no room in a batch.
       while (p.job < jobs_.size() && jobs_[p.job].claimOnly) {
-        container_.planContent(jobs_[p.job].firstBlock, jobs_[p.job].wanted, claimed_);
+        container_.chainTable().planContent(jobs_[p.job].firstBlock, jobs_[p.job].wanted, claimed_);
         ++p.job;
       }
       if (p.job >= jobs_.size() || used == blocksPerBatch_) break;
-      p.chain = container_.planContent(jobs_[p.job].firstBlock, jobs_[p.job].wanted, claimed_);
+      p.chain = container_.chainTable().planContent(jobs_[p.job].firstBlock, jobs_[p.job].wanted, claimed_);
       p.extent = 0;
       p.blockInExtent = 0;
       p.planned = 0;
@@ -187,9 +187,10 @@ void ContentPipeline::fill(std::size_t batchIndex, std::vector<Segment>& plan) {
     }
     const Segment& tail = segments[last];
     const std::uint64_t runLength = tail.offset - segments[s].offset + lastBlockStart(tail) +
-                                    ContainerFile::decryptedLength(lastBlockBytes(tail));
+                                    BlockDecryptor::decryptedLength(lastBlockBytes(tail));
     std::uint8_t* const base = slot.data.data();
-    const bool read = container_.readStoredBlocks(segments[s].firstBlock, runLength, base + segments[s].offset);
+    const bool read =
+        container_.archiveFile().readStoredBlocks(segments[s].firstBlock, runLength, base + segments[s].offset);
     for (std::size_t k = s; k < end; ++k) {
       if (segments[k].blockCount == 0) continue;
       slot.failed[k] = read && decryptSegment(segments[k], base) ? 0 : 1;
@@ -218,7 +219,7 @@ bool ContentPipeline::decryptSegment(const Segment& segment, std::uint8_t* slotD
   for (std::uint32_t i = 0; i < segment.blockCount; ++i) {
     std::uint8_t* block = slotData + segment.offset + std::uint64_t{i} * kBlockSize;
     const std::size_t wanted = i + 1 == segment.blockCount ? lastBlockBytes(segment) : kBlockSize;
-    if (!container_.decryptStoredBlock(block, block, wanted, segment.firstBlock + i)) return false;
+    if (!container_.decryptor().decryptStoredBlock(block, block, wanted, segment.firstBlock + i)) return false;
   }
   return true;
 }

@@ -8,7 +8,7 @@
 // when the batches before it are planned, so the plan never runs more than a few batches
 // ahead of the consumer.
 //
-// Chains are planned as ContainerFile::planContent does, in job order: no block is given to
+// Chains are planned as ChainTable::planContent does, in job order: no block is given to
 // two jobs, and blocks the file does not store end a job.
 #include <atomic>
 #include <condition_variable>
@@ -64,7 +64,7 @@ class ContentPipeline {
     std::uint32_t bytes;   // of the decrypted blocks, those wanted
     std::uint32_t offset;  // in the slot
     bool lastOfJob;
-    ContainerFile::ContentEnd end;  // first segment of a job: how its chain ends
+    ChainTable::ContentEnd end;  // first segment of a job: how its chain ends
     std::uint64_t expected;         // first segment of a job: what its chain holds
   };
   struct Slot {
@@ -85,7 +85,7 @@ class ContentPipeline {
   struct PlanState {
     std::size_t job = 0;
     bool started = false;  // the job's first segment is planned
-    ContainerFile::ContentChain chain;
+    ChainTable::ContentChain chain;
     std::size_t extent = 0;
     std::uint64_t blockInExtent = 0;
     std::uint64_t planned = 0;

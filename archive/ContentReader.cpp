@@ -9,7 +9,7 @@ namespace sorvel {
 ContentReader::ContentReader(ContainerFile& container, std::uint32_t firstBlock, std::uint64_t wanted,
                          std::vector<bool> claimed)
     : container_(container) {
-  ContainerFile::ContentChain plan = container_.planContent(firstBlock, wanted, claimed);
+  ChainTable::ContentChain plan = container_.chainTable().planContent(firstBlock, wanted, claimed);
   extents_ = std::move(plan.extents);
   limit_ = plan.bytes;
   end_ = plan.end;
@@ -43,7 +43,7 @@ std::size_t ContentReader::read(std::uint8_t* dst, std::size_t maxBytes) {
     if (remaining >= kBlockSize && maxBytes >= kBlockSize) {
       // Whole blocks straight into the caller's buffer, as many as are consecutive.
       const std::uint64_t count = std::min({blocksLeft, remaining / kBlockSize, std::uint64_t{maxBytes / kBlockSize}});
-      if (!container_.readBlocksUncached(block, static_cast<std::uint32_t>(count), dst)) {
+      if (!container_.decryptor().readBlocksUncached(block, static_cast<std::uint32_t>(count), dst)) {
         failed_ = true;
         return 0;
       }
@@ -55,7 +55,7 @@ std::size_t ContentReader::read(std::uint8_t* dst, std::size_t maxBytes) {
     // The last block, of which less than all is wanted.
     if (maxBytes < remaining) return 0;  // a buffer smaller than a block: refused, not split
     tail_.resize(kBlockSize);
-    if (!container_.readBlocksUncached(block, 1, tail_.data(), static_cast<std::size_t>(remaining))) {
+    if (!container_.decryptor().readBlocksUncached(block, 1, tail_.data(), static_cast<std::size_t>(remaining))) {
       failed_ = true;
       return 0;
     }

@@ -316,7 +316,7 @@ TEST(ArchiveHostile, DetailTablesAreReadOnlyFromBlocksTheFileHolds) {
 
   EXPECT_EQ(o.archive->detailRecordFor(u"\\a.txt"), nullptr);
   EXPECT_EQ(o.archive->lastError(), kErrorMalformedDetailTable);
-  EXPECT_LE(o.archive->container().cache().size(), layout->highestBlock - 1);
+  EXPECT_LE(o.archive->container().blocks().cache().size(), layout->highestBlock - 1);
 }
 
 // Folder keys stop growing at 32767 units: the folder whose key would pass that is kept, marked

@@ -66,7 +66,7 @@ TEST_P(ContentPipelineTest, DeliversEveryJobInOrderWhateverTheThreadsAndSlots) {
   for (std::uint8_t b = 12; b <= 39; ++b) run.push_back(b);
   EXPECT_EQ(results[3].blocks, run);
   EXPECT_EQ(results[4].bytes, kBlockSize);
-  EXPECT_EQ(raw.container().cache().size(), 0u);  // content does not pass through the cache
+  EXPECT_EQ(raw.container().blocks().cache().size(), 0u);  // content does not pass through the cache
 }
 
 TEST_P(ContentPipelineTest, AJobLeftUnreadIsDroppedAndTheNextOneIsIntact) {
@@ -88,8 +88,8 @@ TEST_P(ContentPipelineTest, StopsCleanlyWithWorkLeft) {
 
 TEST_P(ContentPipelineTest, ABlockThatFailsToDecryptEndsItsJobThere) {
   testing::RawContainer raw(chainTable(2, 10), 16, 9);
-  raw.container().dataCipher.setKey(Bytes{'k'});
-  raw.container().dataCipher.setType(9);  // a code without a cipher: every block fails
+  raw.container().decryptor().dataCipher().setKey(Bytes{'k'});
+  raw.container().decryptor().dataCipher().setType(9);  // a code without a cipher: every block fails
   const std::vector<ContentPipeline::Job> jobs{{2, 9 * kBlockSize}, {2, 100}};
   ContentPipeline pipeline(raw.container(), jobs, GetParam());
   auto results = drain(pipeline, jobs.size());
@@ -156,13 +156,13 @@ TEST_P(ContentPipelineTest, NoBlockGoesToTwoJobs) {
       {9, 2 * kBlockSize},          // 9, then 7 is taken
       {10, 100}};
   ContentPipeline pipeline(raw.container(), jobs, GetParam(), claimed);
-  const std::vector<std::pair<std::vector<std::uint8_t>, ContainerFile::ContentEnd>> expected{
-      {{3, 4, 5}, ContainerFile::ContentEnd::Whole},
-      {{6}, ContainerFile::ContentEnd::Claimed},
-      {{}, ContainerFile::ContentEnd::Claimed},
+  const std::vector<std::pair<std::vector<std::uint8_t>, ChainTable::ContentEnd>> expected{
+      {{3, 4, 5}, ChainTable::ContentEnd::Whole},
+      {{6}, ChainTable::ContentEnd::Claimed},
+      {{}, ChainTable::ContentEnd::Claimed},
       {},
-      {{9}, ContainerFile::ContentEnd::Claimed},
-      {{10}, ContainerFile::ContentEnd::Whole}};
+      {{9}, ChainTable::ContentEnd::Claimed},
+      {{10}, ChainTable::ContentEnd::Whole}};
   for (std::size_t j = 0; j < jobs.size(); ++j) {
     if (jobs[j].claimOnly) continue;
     SCOPED_TRACE(j);

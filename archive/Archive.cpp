@@ -84,6 +84,8 @@ bool Archive::open() {
   if (!headerValid) return refuseOpen(kErrorHeaderRefused);
 
   TreeBuilder(chains_, lastError_).build(tree_);
+  // The tree holds all the directories say; their decrypted blocks need not stay in memory.
+  container_.blocks().dropBlocks(chains_.directoryBlocks());
   return true;
 }
 

@@ -30,4 +30,10 @@ bool CachedBlockReader::loadBlock(std::uint32_t block) {
   return true;
 }
 
+void CachedBlockReader::dropBlocks(const std::vector<bool>& blocks) {
+  for (std::size_t b = 0; b < blocks.size(); ++b) {
+    if (blocks[b]) cache_.remove(static_cast<std::uint32_t>(b));
+  }
+}
+
 }  // namespace sorvel

@@ -18,6 +18,8 @@ class CachedBlockReader {
 
   // One decrypted block, from the cache or read and decrypted into it.
   bool readBlock(std::uint32_t block, std::uint8_t* dst);
+  // Removes (and wipes) the cached blocks flagged in `blocks` (one flag per block number).
+  void dropBlocks(const std::vector<bool>& blocks);
 
   const BlockCache& cache() const { return cache_; }
   std::uint64_t blockDecryptions() const { return blockDecryptions_; }

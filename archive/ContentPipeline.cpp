@@ -77,7 +77,6 @@ ContentPipeline::ContentPipeline(ContainerFile& container, std::vector<Job> jobs
       blocksPerBatch_(std::clamp<std::uint32_t>(options.blocksPerBatch, 1, kMaxBlocksPerBatch)),
       slots_(std::max<std::size_t>(options.slots, 1)),
       claimed_(std::move(claimed)) {
-  for (Slot& slot : slots_) slot.data.resize(blocksPerBatch_ * kBlockSize);
   const unsigned workers = options.workers == 0 ? defaultWorkers() : options.workers;
   for (unsigned w = 0; w < workers; ++w) workers_.emplace_back([this] { work(); });
 }
@@ -87,7 +86,6 @@ ContentPipeline::~ContentPipeline() {
   stopping_.store(true);
   for (Slot& slot : slots_) setTicket(slot, kStopped);
   for (std::thread& worker : workers_) worker.join();
-  for (Slot& slot : slots_) secureWipe(slot.data);
 }
 
 bool ContentPipeline::planBatch(std::vector<Segment>& out) {
@@ -165,6 +163,18 @@ void ContentPipeline::fill(std::size_t batchIndex, std::vector<Segment>& plan) {
   slot.failed.assign(segments.size(), 0);
   // Blocks of a job its reader gave up are neither read nor decrypted.
   auto readable = [&](std::size_t s) { return segments[s].blockCount > 0 && !abandoned(segments[s].job); };
+  auto writtenEnd = [](const Segment& segment) {
+    return segment.offset + lastBlockStart(segment) + BlockDecryptor::decryptedLength(lastBlockBytes(segment));
+  };
+  // Room for what this batch writes, in whole blocks; a slot that must grow takes twice its
+  // room at once (up to a full batch), so that growing stays rare.
+  std::uint64_t needed = 0;
+  for (const Segment& segment : segments) {
+    if (segment.blockCount > 0) needed = std::max(needed, writtenEnd(segment));
+  }
+  const std::size_t fullBatch = std::size_t{blocksPerBatch_} * kBlockSize;
+  std::uint8_t* const base = slot.data.reserve((needed + kBlockSize - 1) / kBlockSize * kBlockSize,
+                                               std::min(2 * slot.data.capacity(), fullBatch));
   for (std::size_t s = 0; s < segments.size(); ++s) {
     if (segments[s].blockCount == 0) continue;
     if (!readable(s)) {
@@ -185,12 +195,10 @@ void ContentPipeline::fill(std::size_t batchIndex, std::vector<Segment>& plan) {
       last = k;
       end = k + 1;
     }
-    const Segment& tail = segments[last];
-    const std::uint64_t runLength = tail.offset - segments[s].offset + lastBlockStart(tail) +
-                                    BlockDecryptor::decryptedLength(lastBlockBytes(tail));
-    std::uint8_t* const base = slot.data.data();
+    const std::uint64_t runLength = writtenEnd(segments[last]) - segments[s].offset;
     const bool read =
         container_.archiveFile().readStoredBlocks(segments[s].firstBlock, runLength, base + segments[s].offset);
+    slot.data.markWritten(static_cast<std::size_t>(segments[s].offset + runLength));
     for (std::size_t k = s; k < end; ++k) {
       if (segments[k].blockCount == 0) continue;
       slot.failed[k] = read && decryptSegment(segments[k], base) ? 0 : 1;

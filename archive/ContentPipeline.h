@@ -2,7 +2,8 @@
 // Reads and decrypts the content of many stored objects ahead of the one consuming it, on
 // worker threads, while the caller writes what is ready. The work is cut into batches of up to
 // `blocksPerBatch` blocks; each batch lands in one of a fixed number of slots, so memory stays
-// bounded whatever the sizes. A large object spans many batches, and many small objects share
+// bounded whatever the sizes. A slot's buffer grows to the largest batch it has held, so a
+// small archive allocates only what its content needs. A large object spans many batches, and many small objects share
 // one, so that threads hand over work per batch, not per object. Batches are planned and
 // handed out strictly in order, each as a worker reaches it: an object's chain is walked only
 // when the batches before it are planned, so the plan never runs more than a few batches
@@ -20,6 +21,7 @@
 
 #include "archive/ContainerFile.h"
 #include "archive/ContentSource.h"
+#include "base/PlaintextBuffer.h"
 
 namespace sorvel {
 
@@ -75,7 +77,7 @@ class ContentPipeline {
     std::mutex lock;
     std::condition_variable changed;
     std::uint32_t ticket = 0;
-    Bytes data;
+    PlaintextBuffer data;
     // The batch in the slot, and per segment whether it failed (or was skipped); written by the
     // batch's worker before it is ready.
     std::vector<Segment> segments;

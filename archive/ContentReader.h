@@ -8,6 +8,7 @@
 
 #include "archive/ContainerFile.h"
 #include "archive/ContentSource.h"
+#include "base/PlaintextBuffer.h"
 
 namespace sorvel {
 
@@ -46,8 +47,8 @@ class ContentReader final : public ContentSource {
   ChainTable::ContentEnd end_ = ChainTable::ContentEnd::Whole;
   std::uint64_t delivered_ = 0;
   bool failed_ = false;
-  Bytes tail_;    // the last, partly wanted block
-  Bytes buffer_;  // for next()
+  PlaintextBuffer tail_;    // the last, partly wanted block
+  PlaintextBuffer buffer_;  // for next(): a run of blocks, or the whole content when shorter
 };
 
 }  // namespace sorvel

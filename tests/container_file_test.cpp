@@ -77,6 +77,21 @@ TEST_F(ContainerFixture, CacheDecryptsABlockOnceUntilItIsEvicted) {
   EXPECT_EQ(block[0], 2);
 }
 
+TEST_F(ContainerFixture, DroppedBlocksLeaveTheCacheAndAreDecryptedAgain) {
+  write({}, 40, 30);
+  std::array<std::uint8_t, kBlockSize> block{};
+  for (std::uint32_t b = 2; b < 6; ++b) ASSERT_TRUE(container_->blocks().readBlock(b, block.data()));
+  std::vector<bool> drop(40, false);
+  drop[3] = drop[5] = drop[30] = true;  // block 30 was never cached
+  container_->blocks().dropBlocks(drop);
+  EXPECT_EQ(container_->blocks().cache().size(), 2u);
+  ASSERT_TRUE(container_->blocks().readBlock(2, block.data()));  // kept
+  EXPECT_EQ(container_->blocks().blockDecryptions(), 4u);
+  ASSERT_TRUE(container_->blocks().readBlock(3, block.data()));  // dropped: decrypted again
+  EXPECT_EQ(container_->blocks().blockDecryptions(), 5u);
+  EXPECT_EQ(block[0], 3);
+}
+
 TEST_F(ContainerFixture, ContentReaderStreamsWithoutTheCache) {
   write({{5, 6}, {6, 7}, {7, 10}, {10, 11}, {11, 1}}, 32, 12);
   ContentReader reader(*container_, 5, 70000);

@@ -176,6 +176,26 @@ TEST_P(ContentPipelineTest, NoBlockGoesToTwoJobs) {
   }
 }
 
+// A slot's buffer is only as large as the batches it held: a first batch of one block (behind
+// thousands of empty files) and then one of four make it grow, and every byte still arrives.
+TEST(ContentPipelineBuffers, ASlotGrowsForALargerBatchAndDeliversEveryByte) {
+  testing::RawContainer raw(chainTable(5, 8, {2}), 16, 12);
+  std::vector<ContentPipeline::Job> jobs(4095, ContentPipeline::Job{});
+  jobs.push_back({2, 100});
+  jobs.push_back({5, 3 * kBlockSize + 5000});
+  ContentPipeline pipeline(raw.container(), jobs, ContentPipeline::Options{2, 1, 4});
+  Bytes expected(100, 2);
+  for (std::uint8_t b = 5; b <= 8; ++b) expected.insert(expected.end(), b == 8 ? 5000 : kBlockSize, b);
+  Bytes delivered;
+  for (std::size_t j = 0; j < jobs.size(); ++j) {
+    ContentSource& source = pipeline.job(j);
+    for (auto piece = source.next(); piece.size > 0; piece = source.next()) {
+      delivered.insert(delivered.end(), piece.data, piece.data + piece.size);
+    }
+  }
+  EXPECT_EQ(delivered, expected);
+}
+
 INSTANTIATE_TEST_SUITE_P(Threads, ContentPipelineTest,
                          ::testing::Values(ContentPipeline::Options{1, 1, 1}, ContentPipeline::Options{2, 2, 2},
                                            ContentPipeline::Options{3, 8, 64}, ContentPipeline::Options{0, 3, 5}));

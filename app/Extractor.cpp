@@ -37,17 +37,17 @@ FileFlags fileFlagsOf(const ItemRecord& record) {
 }
 
 // Why a file's content stops short of its size.
-std::string contentShortfall(ContainerFile::ContentEnd end) {
+std::string contentShortfall(ChainTable::ContentEnd end) {
   switch (end) {
-    case ContainerFile::ContentEnd::Whole:
+    case ChainTable::ContentEnd::Whole:
       return std::string(Message::BlockUnreadable);
-    case ContainerFile::ContentEnd::Short:
+    case ChainTable::ContentEnd::Short:
       return std::string(Message::ChainTooShort);
-    case ContainerFile::ContentEnd::Missing:
+    case ChainTable::ContentEnd::Missing:
       return std::string(Message::ArchiveCutOff);
-    case ContainerFile::ContentEnd::Claimed:
+    case ChainTable::ContentEnd::Claimed:
       return std::string(Message::ChainRunsIntoAnother);
-    case ContainerFile::ContentEnd::Broken:
+    case ChainTable::ContentEnd::Broken:
       return std::string(Message::ChainBroken);
   }
   return {};
@@ -346,8 +346,8 @@ bool Extractor::writeFile(Lane& lane, std::u16string_view pathInArchive, const I
   // Content that cannot be read at all is not written from nothing; but a file whose first
   // block is past the end of the archive or another item's is damaged like any cut-off file.
   if (size > 0 && content == nullptr) return fail(std::string(Message::UnsafeName));
-  if (size > 0 && content->expected() == 0 && content->end() != ContainerFile::ContentEnd::Missing &&
-      content->end() != ContainerFile::ContentEnd::Claimed) {
+  if (size > 0 && content->expected() == 0 && content->end() != ChainTable::ContentEnd::Missing &&
+      content->end() != ChainTable::ContentEnd::Claimed) {
     return fail(std::string(Message::ContentUnreadable));
   }
   if (names.empty()) return fail(std::string(Message::UnsafeName));
@@ -373,14 +373,14 @@ bool Extractor::writeFile(Lane& lane, std::u16string_view pathInArchive, const I
   // file. Content is stored as it is, so no file is larger than the archive that holds it: the
   // tail stops at the archive file's size.
   const bool damaged = delivered < size;
-  const std::uint64_t length = std::min(size, std::max(delivered, archive_.container().fileSize()));
+  const std::uint64_t length = std::min(size, std::max(delivered, archive_.container().archiveFile().fileSize()));
   if (damaged && !file->extendTo(length)) return fail(failureText(file->error()));
   file->setCreationTime(record.created);
   if (!file->commit(record.accessed, record.modified, fileFlagsOf(record))) return fail(failureText(file->error()));
   noteWritten(pathInArchive);
   if (damaged) {
     reportItem(lane, Message::DamagedItem, pathInArchive,
-               contentShortfall(delivered < content->expected() ? ContainerFile::ContentEnd::Whole : content->end()));
+               contentShortfall(delivered < content->expected() ? ChainTable::ContentEnd::Whole : content->end()));
   }
   return true;
 }

@@ -9,6 +9,7 @@
 #include "base/ByteOrder.h"
 #include "crypto/KeyBlock.h"
 #include "crypto/PasswordCheck.h"
+#include "platform/FreedMemory.h"
 
 namespace sorvel {
 
@@ -18,70 +19,75 @@ Archive::~Archive() = default;
 
 bool Archive::checkPassword(const std::string& archivePath, const Bytes& passwordBytes) {
   // The check reads through the container's file, the one open() goes on with.
-  return container_.openFile(archivePath) && checkPassword(passwordBytes);
+  return container_.archiveFile().openFile(archivePath) && checkPassword(passwordBytes);
 }
 
 bool Archive::refuseOpen(std::uint32_t error) {
-  container_.closeFile();
+  container_.archiveFile().closeFile();
   if (error != kErrorSuccess) lastError_ = error;
   return false;
 }
 
-bool Archive::attach(ReadOnlyFile file) { return container_.adoptFile(std::move(file)); }
+bool Archive::attach(ReadOnlyFile file) { return container_.archiveFile().adoptFile(std::move(file)); }
 
 bool Archive::checkPassword(const Bytes& passwordBytes) {
   // Reads are left zero where the file is shorter; one that finds nothing at all fails the check.
   std::array<std::uint8_t, kArchiveHeaderSize> bytes{};
-  if (container_.file().readAt(0, bytes.data(), bytes.size()) == 0) return false;
+  if (container_.archiveFile().file().readAt(0, bytes.data(), bytes.size()) == 0) return false;
   const ArchiveHeader header = ArchiveHeader::parse(bytes.data());
-  return sorvel::checkPassword(container_.file(), KeyBlockSealing{header.cipherType, header.keySalt}, passwordBytes,
-                               container_.keyBlockCipher, container_.dataCipher);
+  BlockDecryptor& ciphers = container_.decryptor();
+  return sorvel::checkPassword(container_.archiveFile().file(), KeyBlockSealing{header.cipherType, header.keySalt},
+                               passwordBytes, ciphers.keyBlockCipher(), ciphers.dataCipher());
 }
 
 bool Archive::open(const std::string& archivePath) {
   lastError_ = kErrorSuccess;
   // Read-only: nothing is ever written to the archive, and a read-only archive must extract.
-  if (!container_.openFile(archivePath)) return false;
+  if (!container_.archiveFile().openFile(archivePath)) return false;
   return open();
 }
 
 bool Archive::open() {
   lastError_ = kErrorSuccess;
-  if (!container_.isOpen()) return false;
+  if (!container_.archiveFile().isOpen()) return false;
 
-  container_.resetCopies();
-  container_.markHeaderStale();
+  MetadataCopies& copies = container_.copies();
+  copies.resetCopies();
   std::array<std::uint8_t, kArchiveHeaderSize> headerBytes{};
-  container_.readHeader(headerBytes.data());
+  copies.readHeader(headerBytes.data());
   const ArchiveHeader header = ArchiveHeader::parse(headerBytes.data());
   if (header.headerSignature != kHeaderSignature) return refuseOpen(kErrorSuccess);
 
   KeyRecord record;
-  if (container_.loadKeyBlock()) record = KeyRecord::parse(container_.keyBlock().data());
-  const std::uint16_t endSignature = loadU16(container_.keyBlock().data() + kKeyBlockEndSignatureOffset);
+  if (copies.loadKeyBlock(container_.decryptor().keyBlockCipher())) record = KeyRecord::parse(copies.keyBlock().data());
+  const std::uint16_t endSignature = loadU16(copies.keyBlock().data() + kKeyBlockEndSignatureOffset);
   if (record.keyRecordSignature != kKeyRecordSignature || endSignature != kKeyBlockEndSignature) {
     return refuseOpen(kErrorSuccess);
   }
 
   // A table that the file cannot hold is refused rather than allocated.
   const std::uint64_t count = record.chainEntryCount;
-  const std::uint64_t size = container_.fileSize();
+  const std::uint64_t size = container_.archiveFile().fileSize();
   if (size < kChainTableOffset || 4 * count > size - kChainTableOffset) return refuseOpen(kErrorHeaderRefused);
   // With a password every data block goes through the data cipher: one that does not exist
   // would leave every block unreadable.
-  if (!container_.dataCipher.key().empty() && !isKnownCipher(container_.dataCipher.type())) {
+  const CipherContext& dataCipher = container_.decryptor().dataCipher();
+  if (!dataCipher.key().empty() && !isKnownCipher(dataCipher.type())) {
     return refuseOpen(kErrorHeaderRefused);
   }
 
-  container_.resizeChainTable(record.chainEntryCount);
-  container_.markTableStale();
-  container_.loadChainTable();
+  ChainTable& chainTable = container_.chainTable();
+  chainTable.resizeChainTable(record.chainEntryCount);
+  chainTable.loadChainTable();
 
   const bool headerValid = header.magicMatches() && header.lastBlock >= kFirstDataBlock && header.paramWord <= 256 &&
-                           container_.chainEntry(kRootDirectoryBlock) != kFreeBlock;
+                           chainTable.chainEntry(kRootDirectoryBlock) != kFreeBlock;
   if (!headerValid) return refuseOpen(kErrorHeaderRefused);
 
   TreeBuilder(chains_, lastError_).build(tree_);
+  // The tree holds all the directories say: their decrypted blocks leave memory (16 KiB a folder).
+  container_.blocks().dropBlocks(chains_.directoryBlocks());
+  returnFreedMemory();
   return true;
 }
 

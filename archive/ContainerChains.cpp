@@ -33,12 +33,12 @@ void claim(const ExtentList& extents, std::vector<bool>& claimed) {
 
 }  // namespace
 
-void ContainerChains::startTree() { directoryBlocks_.assign(container_.chainTableSize(), false); }
+void ContainerChains::startTree() { directoryBlocks_.assign(container_.chainTable().chainTableSize(), false); }
 
 ChainSource::Directory ContainerChains::openDirectory(std::uint32_t firstBlock) {
   Directory directory;
   ExtentList extents;
-  std::uint64_t capacity = container_.chainExtents(firstBlock, extents);
+  std::uint64_t capacity = container_.chainTable().chainExtents(firstBlock, extents);
   if (capacity == 0) return directory;
   const bool cut = cutAtClaimed(extents, directoryBlocks_);
   if (cut) {
@@ -48,7 +48,7 @@ ChainSource::Directory ContainerChains::openDirectory(std::uint32_t firstBlock) 
       return directory;
     }
   }
-  auto bytes = std::make_unique<TableReader>(container_, extents, capacity);
+  auto bytes = std::make_unique<TableReader>(container_.blocks(), extents, capacity);
   if (!bytes->readable()) return directory;
   claim(extents, directoryBlocks_);
   directory.cut = cut;
@@ -59,9 +59,9 @@ ChainSource::Directory ContainerChains::openDirectory(std::uint32_t firstBlock) 
 std::unique_ptr<ByteSource> ContainerChains::openStored(std::uint32_t firstBlock) {
   if (firstBlock < kFirstDataBlock) return nullptr;  // no chain begins below the first data block
   ExtentList extents;
-  container_.chainExtents(firstBlock, extents);
-  const std::uint64_t capacity = container_.storedPrefix(extents);
-  auto bytes = std::make_unique<TableReader>(container_, extents, capacity);
+  container_.chainTable().chainExtents(firstBlock, extents);
+  const std::uint64_t capacity = container_.chainTable().storedPrefix(extents);
+  auto bytes = std::make_unique<TableReader>(container_.blocks(), extents, capacity);
   if (capacity == 0 || !bytes->readable()) return nullptr;
   return bytes;
 }

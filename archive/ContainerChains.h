@@ -17,7 +17,7 @@ class ContainerChains final : public ChainSource {
   void startTree() override;
   Directory openDirectory(std::uint32_t firstBlock) override;
   std::unique_ptr<ByteSource> openStored(std::uint32_t firstBlock) override;
-  std::uint64_t archiveSize() const override { return container_.fileSize(); }
+  std::uint64_t archiveSize() const override { return container_.archiveFile().fileSize(); }
 
   // One flag per chain-table entry: the blocks the tree's directories were read from.
   const std::vector<bool>& directoryBlocks() const { return directoryBlocks_; }

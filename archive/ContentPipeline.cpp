@@ -28,10 +28,10 @@ class ContentPipeline::JobSource final : public ContentSource {
     end_ = first.end;
   }
   // A job that is not read: nothing to deliver.
-  explicit JobSource(Reader& reader) : reader_(reader), job_(SIZE_MAX), end_(ContainerFile::ContentEnd::Broken), done_(true) {}
+  explicit JobSource(Reader& reader) : reader_(reader), job_(SIZE_MAX), end_(ChainTable::ContentEnd::Broken), done_(true) {}
 
   std::uint64_t expected() const override { return expected_; }
-  ContainerFile::ContentEnd end() const override { return end_; }
+  ChainTable::ContentEnd end() const override { return end_; }
   std::uint64_t delivered() const override { return delivered_; }
 
   Piece next() override {
@@ -58,7 +58,7 @@ class ContentPipeline::JobSource final : public ContentSource {
   Reader& reader_;
   std::size_t job_;
   std::uint64_t expected_ = 0;
-  ContainerFile::ContentEnd end_ = ContainerFile::ContentEnd::Whole;
+  ChainTable::ContentEnd end_ = ChainTable::ContentEnd::Whole;
   std::uint64_t delivered_ = 0;
   bool done_ = false;
 };
@@ -72,7 +72,6 @@ ContentPipeline::ContentPipeline(ContainerFile& container, std::vector<Job> jobs
       claimed_(std::move(claimed)),
       firstBatch_(jobs_.size(), SIZE_MAX),
       abandoned_(std::make_unique<std::atomic<bool>[]>(jobs_.size())) {
-  for (Slot& slot : slots_) slot.data.resize(blocksPerBatch_ * kBlockSize);
   const unsigned workers = options.workers == 0 ? defaultWorkers() : options.workers;
   for (unsigned w = 0; w < workers; ++w) workers_.emplace_back([this] { work(); });
 }
@@ -82,7 +81,6 @@ ContentPipeline::~ContentPipeline() {
   stopping_.store(true);
   for (Slot& slot : slots_) setTicket(slot, kStopped);
   for (std::thread& worker : workers_) worker.join();
-  for (Slot& slot : slots_) secureWipe(slot.data);
 }
 
 bool ContentPipeline::planBatch(std::vector<Segment>& out) {
@@ -101,11 +99,11 @@ bool ContentPipeline::planBatch(std::vector<Segment>& out) {
     if (!p.started) {
       // Blocks that are only claimed take no room in a batch.
       while (p.job < jobs_.size() && jobs_[p.job].claimOnly) {
-        container_.planContent(jobs_[p.job].firstBlock, jobs_[p.job].wanted, claimed_);
+        container_.chainTable().planContent(jobs_[p.job].firstBlock, jobs_[p.job].wanted, claimed_);
         ++p.job;
       }
       if (p.job >= jobs_.size() || used == blocksPerBatch_) break;
-      p.chain = container_.planContent(jobs_[p.job].firstBlock, jobs_[p.job].wanted, claimed_);
+      p.chain = container_.chainTable().planContent(jobs_[p.job].firstBlock, jobs_[p.job].wanted, claimed_);
       firstBatch_[p.job] = nextBatch_;  // its first segment goes into this batch
       jobsStarted_.store(p.job + 1, std::memory_order_release);
       p.extent = 0;
@@ -166,6 +164,18 @@ void ContentPipeline::fill(std::size_t batchIndex, std::vector<Segment>& plan) {
   slot.pending.store(jobsInBatch, std::memory_order_relaxed);
   // Blocks of a job its reader gave up are neither read nor decrypted.
   auto readable = [&](std::size_t s) { return segments[s].blockCount > 0 && !abandoned(segments[s].job); };
+  auto writtenEnd = [](const Segment& segment) {
+    return segment.offset + lastBlockStart(segment) + BlockDecryptor::decryptedLength(lastBlockBytes(segment));
+  };
+  // Room for what this batch writes, in whole blocks; a slot that must grow takes twice its
+  // room at once (up to a full batch), so that growing stays rare.
+  std::uint64_t needed = 0;
+  for (const Segment& segment : segments) {
+    if (segment.blockCount > 0) needed = std::max(needed, writtenEnd(segment));
+  }
+  const std::size_t fullBatch = std::size_t{blocksPerBatch_} * kBlockSize;
+  std::uint8_t* const base = slot.data.reserve((needed + kBlockSize - 1) / kBlockSize * kBlockSize,
+                                               std::min(2 * slot.data.capacity(), fullBatch));
   for (std::size_t s = 0; s < segments.size(); ++s) {
     if (segments[s].blockCount == 0) continue;
     if (!readable(s)) {
@@ -186,11 +196,10 @@ void ContentPipeline::fill(std::size_t batchIndex, std::vector<Segment>& plan) {
       last = k;
       end = k + 1;
     }
-    const Segment& tail = segments[last];
-    const std::uint64_t runLength = tail.offset - segments[s].offset + lastBlockStart(tail) +
-                                    ContainerFile::decryptedLength(lastBlockBytes(tail));
-    std::uint8_t* const base = slot.data.data();
-    const bool read = container_.readStoredBlocks(segments[s].firstBlock, runLength, base + segments[s].offset);
+    const std::uint64_t runLength = writtenEnd(segments[last]) - segments[s].offset;
+    const bool read =
+        container_.archiveFile().readStoredBlocks(segments[s].firstBlock, runLength, base + segments[s].offset);
+    slot.data.markWritten(static_cast<std::size_t>(segments[s].offset + runLength));
     for (std::size_t k = s; k < end; ++k) {
       if (segments[k].blockCount == 0) continue;
       slot.failed[k] = read && decryptSegment(segments[k], base) ? 0 : 1;
@@ -219,7 +228,7 @@ bool ContentPipeline::decryptSegment(const Segment& segment, std::uint8_t* slotD
   for (std::uint32_t i = 0; i < segment.blockCount; ++i) {
     std::uint8_t* block = slotData + segment.offset + std::uint64_t{i} * kBlockSize;
     const std::size_t wanted = i + 1 == segment.blockCount ? lastBlockBytes(segment) : kBlockSize;
-    if (!container_.decryptStoredBlock(block, block, wanted, segment.firstBlock + i)) return false;
+    if (!container_.decryptor().decryptStoredBlock(block, block, wanted, segment.firstBlock + i)) return false;
   }
   return true;
 }

@@ -2,7 +2,8 @@
 // Reads and decrypts the content of many stored objects ahead of the one consuming it, on
 // worker threads, while the caller writes what is ready. The work is cut into batches of up to
 // `blocksPerBatch` blocks; each batch lands in one of a fixed number of slots, so memory stays
-// bounded whatever the sizes. A large object spans many batches, and many small objects share
+// bounded whatever the sizes. A slot's buffer grows to the largest batch it has held, so a
+// small archive allocates only what its content needs. A large object spans many batches, and many small objects share
 // one, so that threads hand over work per batch, not per object. Batches are planned and
 // handed out strictly in order, each as a worker reaches it: an object's chain is walked only
 // when the batches before it are planned, so the plan never runs more than a few batches
@@ -13,7 +14,7 @@
 // content in its batch has been taken or dropped; the reader holding the earliest job not yet
 // taken can always go on, so readers never wait on one another in a circle.
 //
-// Chains are planned as ContainerFile::planContent does, in job order: no block is given to
+// Chains are planned as ChainTable::planContent does, in job order: no block is given to
 // two jobs, and blocks the file does not store end a job.
 #include <atomic>
 #include <condition_variable>
@@ -25,6 +26,7 @@
 
 #include "archive/ContainerFile.h"
 #include "archive/ContentSource.h"
+#include "base/PlaintextBuffer.h"
 
 namespace sorvel {
 
@@ -72,7 +74,7 @@ class ContentPipeline {
     std::uint32_t bytes;   // of the decrypted blocks, those wanted
     std::uint32_t offset;  // in the slot
     bool lastOfJob;
-    ContainerFile::ContentEnd end;  // first segment of a job: how its chain ends
+    ChainTable::ContentEnd end;  // first segment of a job: how its chain ends
     std::uint64_t expected;         // first segment of a job: what its chain holds
   };
   struct Slot {
@@ -83,7 +85,7 @@ class ContentPipeline {
     std::mutex lock;
     std::condition_variable changed;
     std::uint32_t ticket = 0;
-    Bytes data;
+    PlaintextBuffer data;
     // The batch in the slot, and per segment whether it failed (or was skipped); written by the
     // batch's worker before it is ready.
     std::vector<Segment> segments;
@@ -95,7 +97,7 @@ class ContentPipeline {
   struct PlanState {
     std::size_t job = 0;
     bool started = false;  // the job's first segment is planned
-    ContainerFile::ContentChain chain;
+    ChainTable::ContentChain chain;
     std::size_t extent = 0;
     std::uint64_t blockInExtent = 0;
     std::uint64_t planned = 0;

@@ -8,13 +8,14 @@
 
 #include "archive/ContainerFile.h"
 #include "archive/ContentSource.h"
+#include "base/PlaintextBuffer.h"
 
 namespace sorvel {
 
 class ContentReader final : public ContentSource {
  public:
   // The first `wanted` bytes of the chain that starts at `firstBlock`, planned as
-  // ContainerFile::planContent does: blocks flagged in `claimed` (one flag per chain-table entry,
+  // ChainTable::planContent does: blocks flagged in `claimed` (one flag per chain-table entry,
   // none when empty) and blocks the file does not store end it.
   ContentReader(ContainerFile& container, std::uint32_t firstBlock, std::uint64_t wanted,
               std::vector<bool> claimed = {});
@@ -25,7 +26,7 @@ class ContentReader final : public ContentSource {
   // What the chain's blocks can deliver of the wanted bytes: less than wanted for a chain that
   // is too short, 0 for one that is free or broken.
   std::uint64_t expected() const override { return limit_; }
-  ContainerFile::ContentEnd end() const override { return end_; }
+  ChainTable::ContentEnd end() const override { return end_; }
   void abandon() override { failed_ = true; }
   std::uint64_t delivered() const override { return delivered_; }
   // True once a block failed to read: the bytes delivered are then all there is.
@@ -43,11 +44,11 @@ class ContentReader final : public ContentSource {
   std::size_t extentIndex_ = 0;
   std::uint64_t blockInExtent_ = 0;
   std::uint64_t limit_ = 0;
-  ContainerFile::ContentEnd end_ = ContainerFile::ContentEnd::Whole;
+  ChainTable::ContentEnd end_ = ChainTable::ContentEnd::Whole;
   std::uint64_t delivered_ = 0;
   bool failed_ = false;
-  Bytes tail_;    // the last, partly wanted block
-  Bytes buffer_;  // for next()
+  PlaintextBuffer tail_;    // the last, partly wanted block
+  PlaintextBuffer buffer_;  // for next(): a run of blocks, or the whole content when shorter
 };
 
 }  // namespace sorvel

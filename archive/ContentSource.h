@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "archive/ContainerFile.h"
+#include "archive/ChainTable.h"
 
 namespace sorvel {
 
@@ -13,7 +13,7 @@ class ContentSource {
   // What the object's chain can deliver of the wanted bytes (0 for a free or broken chain).
   virtual std::uint64_t expected() const = 0;
   // Why the chain delivers less than wanted, if it does (Whole when it does not).
-  virtual ContainerFile::ContentEnd end() const = 0;
+  virtual ChainTable::ContentEnd end() const = 0;
   virtual std::uint64_t delivered() const = 0;
   // The next piece, or an empty piece at the end (or after a block failed to read). The piece
   // stays valid until the next call.

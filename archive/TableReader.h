@@ -6,13 +6,13 @@
 // cache, since directories are read again. File content is read by ContentReader and
 // ContentPipeline instead.
 #include "base/ByteSource.h"
-#include "archive/ContainerFile.h"
+#include "archive/CachedBlockReader.h"
 
 namespace sorvel {
 
 class TableReader final : public ByteSource {
  public:
-  TableReader(ContainerFile& container, const ExtentList& extents, std::uint64_t size);
+  TableReader(CachedBlockReader& blocks, const ExtentList& extents, std::uint64_t size);
   ~TableReader() override;
 
   std::uint64_t size() const override { return size_; }
@@ -25,7 +25,7 @@ class TableReader final : public ByteSource {
   // not part of the chain or cannot be read.
   bool load(std::uint64_t index);
 
-  ContainerFile& container_;
+  CachedBlockReader& reader_;
   std::vector<std::uint32_t> blocks_;  // block number of each readable position in the chain
   std::uint64_t size_;
   std::uint64_t currentIndex_ = UINT64_MAX;

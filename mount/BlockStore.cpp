@@ -67,7 +67,7 @@ void BlockStore::insertLocked(std::uint32_t block, BlockRef data) {
 }
 
 bool BlockStore::decrypt(std::uint32_t first, std::uint32_t count, std::uint8_t* out) const {
-  return container_.readBlocksUncached(first, count, out);
+  return container_.decryptor().readBlocksUncached(first, count, out);
 }
 
 BlockStore::BlockRef BlockStore::get(std::uint32_t block) {
@@ -132,10 +132,10 @@ void BlockStore::prefetchLoop() {
       guard.unlock();
       // One read for the run, each block decrypted straight into its cache slot.
       std::vector<BlockRef> blocks;
-      bool ok = container_.readStoredBlocks(run.first, std::uint64_t{n} * kBlockSize, buffer.data());
+      bool ok = container_.archiveFile().readStoredBlocks(run.first, std::uint64_t{n} * kBlockSize, buffer.data());
       for (std::uint32_t i = 0; ok && i < n; ++i) {
         BlockRef block = makeBlock();
-        ok = container_.decryptStoredBlock(buffer.data() + std::uint64_t{i} * kBlockSize,
+        ok = container_.decryptor().decryptStoredBlock(buffer.data() + std::uint64_t{i} * kBlockSize,
                                            const_cast<Block&>(*block).data(), kBlockSize, run.first + i);
         blocks.push_back(std::move(block));
       }

@@ -31,7 +31,7 @@ struct Level {
 MountTree MountTree::build(Archive& archive) {
   MountTree tree;
   ContainerFile& container = archive.container();
-  const std::uint64_t archiveSize = container.fileSize();
+  const std::uint64_t archiveSize = container.archiveFile().fileSize();
   std::vector<bool> claimed = archive.directoryBlocks();
   std::vector<std::vector<NodeId>> childrenOf(1);  // per node; only folders fill theirs
 
@@ -70,14 +70,15 @@ MountTree MountTree::build(Archive& archive) {
     node.accessed = child.record.accessed;
 
     if (!node.folder && child.record.size() > 0) {
-      ContainerFile::ContentChain plan = container.planContent(child.record.firstBlock(), child.record.size(), claimed);
+      ChainTable::ContentChain plan =
+          container.chainTable().planContent(child.record.firstBlock(), child.record.size(), claimed);
       if (!shown) continue;
       const std::uint64_t size = child.record.size();
       // Content that cannot be read at all is not written by extraction: not shown either. A
       // file whose first block is missing from the archive file or is another item's is
       // damaged like any cut-off file.
-      if (plan.bytes == 0 && plan.end != ContainerFile::ContentEnd::Missing &&
-          plan.end != ContainerFile::ContentEnd::Claimed) {
+      if (plan.bytes == 0 && plan.end != ChainTable::ContentEnd::Missing &&
+          plan.end != ChainTable::ContentEnd::Claimed) {
         continue;
       }
       node.readable = plan.bytes;

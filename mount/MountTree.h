@@ -30,7 +30,7 @@ struct MountNode {
   std::uint64_t size = 0;      // what extraction writes: the recorded size, or for a damaged
                                // file its readable bytes and zero tail (never past the archive)
   std::uint64_t readable = 0;  // bytes the content chain delivers; reads past them fail
-  ContainerFile::ContentEnd end = ContainerFile::ContentEnd::Whole;
+  ChainTable::ContentEnd end = ChainTable::ContentEnd::Whole;
   std::int64_t created = 0;
   std::int64_t modified = 0;
   std::int64_t accessed = 0;

@@ -120,7 +120,7 @@ int exportTar(CommandContext& context) {
   };
   bool problems = false;
   bool broken = false;
-  const std::uint64_t archiveSize = context.archive.container().fileSize();
+  const std::uint64_t archiveSize = context.archive.container().archiveFile().fileSize();
   ContentWalk walk(context.archive);
   for (const std::u16string& start : context.starts) {
     walk.run(start, [&](const ContentWalk::Item& item) {

@@ -209,6 +209,19 @@ TEST(ArchiveTree, ReadsADirectorySpanningBlocksWithEntriesAcrossBoundaries) {
   EXPECT_EQ(content, Bytes{static_cast<std::uint8_t>(399 % 256)});
 }
 
+// The directories are read through the block cache once; the built tree holds what they say.
+TEST(ArchiveTree, DirectoryBlocksLeaveTheCacheOnceTheTreeIsBuilt) {
+  ArchiveBuilder builder;
+  addSampleTree(builder);
+  Opened o(builder, {});
+  ASSERT_TRUE(o.opened);
+  const CachedBlockReader& blocks = o.archive->container().blocks();
+  EXPECT_GE(blocks.blockDecryptions(), 3u);  // the root, "docs" and "docs\empty"
+  EXPECT_EQ(blocks.cache().size(), 0u);
+  ItemRecord record;
+  EXPECT_TRUE(o.archive->findItem(u"\\docs\\note.txt", record));
+}
+
 TEST(ArchiveLookup, FollowsThePathRules) {
   ArchiveBuilder builder;
   builder.addFile(u"Docs\\A.txt", "a");
@@ -316,7 +329,7 @@ TEST(ArchiveHostile, DetailTablesAreReadOnlyFromBlocksTheFileHolds) {
 
   EXPECT_EQ(o.archive->detailRecordFor(u"\\a.txt"), nullptr);
   EXPECT_EQ(o.archive->lastError(), kErrorMalformedDetailTable);
-  EXPECT_LE(o.archive->container().cache().size(), layout->highestBlock - 1);
+  EXPECT_LE(o.archive->container().blocks().cache().size(), layout->highestBlock - 1);
 }
 
 // Folder keys stop growing at 32767 units: the folder whose key would pass that is kept, marked

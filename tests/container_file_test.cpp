@@ -22,123 +22,21 @@ class ContainerFixture : public ::testing::Test {
   ContainerFile* container_ = nullptr;
 };
 
-using Runs = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
-
-Runs runsOf(const ExtentList& extents) {
-  Runs runs;
-  for (const Extent& e : extents) runs.emplace_back(e.first, e.last);
-  return runs;
-}
-
-TEST_F(ContainerFixture, ChainsBecomeRunsOfConsecutiveBlocks) {
-  struct Case {
-    const char* what;
-    std::map<std::uint32_t, std::uint32_t> table;
-    std::uint32_t first;
-    Runs runs;
-    std::uint64_t capacity;
-  };
-  const Case cases[] = {
-      {"one block", {{4, 1}}, 4, {{4, 4}}, 16384},
-      {"two runs", {{5, 6}, {6, 7}, {7, 10}, {10, 11}, {11, 1}}, 5, {{5, 7}, {10, 11}}, 81920},
-      {"backwards jump", {{9, 10}, {10, 3}, {3, 4}, {4, 1}}, 9, {{9, 10}, {3, 4}}, 65536},
-      {"starts on a free block", {{5, 1}}, 6, {}, 0},
-      {"reaches a free entry", {{5, 6}, {6, 8}, {8, 9}, {9, 12}}, 5, {{5, 6}}, 32768},
-      {"names a block outside the table", {{5, 6}, {6, 40}}, 5, {}, 0},
-      {"first block outside the table", {}, 70, {}, 0},
-      {"loops back", {{5, 6}, {6, 7}, {7, 5}}, 5, {}, 0},
-      {"loops onto itself", {{5, 5}}, 5, {}, 0},
-  };
-  for (const Case& c : cases) {
-    write(c.table, 32, 12);
-    ExtentList extents;
-    EXPECT_EQ(container_->chainExtents(c.first, extents), c.capacity) << c.what;
-    EXPECT_EQ(runsOf(extents), c.runs) << c.what;
-  }
-}
-
-// A file's content: the chain as chainExtents gives it, cut to the wanted bytes, ending before
-// a block already claimed or one the file (blocks 2..13 here) does not store.
-TEST_F(ContainerFixture, ContentIsPlannedFromWhatTheFileStoresAndNoOtherObjectHolds) {
-  using End = ContainerFile::ContentEnd;
-  struct Case {
-    const char* what;
-    std::map<std::uint32_t, std::uint32_t> table;
-    std::vector<std::uint32_t> claimedBefore;
-    std::uint32_t first;
-    std::uint64_t wanted;
-    Runs runs;
-    std::uint64_t bytes;
-    End end;
-  };
-  const Case cases[] = {
-      {"whole", {{5, 6}, {6, 9}, {9, 1}}, {}, 5, 40000, {{5, 6}, {9, 9}}, 40000, End::Whole},
-      {"only the wanted blocks", {{5, 6}, {6, 7}, {7, 1}}, {}, 5, 100, {{5, 5}}, 100, End::Whole},
-      {"chain too short", {{5, 1}}, {}, 5, 40000, {{5, 5}}, 16384, End::Short},
-      {"free entry drops the open run", {{4, 5}, {5, 7}, {7, 8}}, {}, 4, 60000, {{4, 5}}, 32768, End::Short},
-      {"runs past the end of the file", {{12, 13}, {13, 14}, {14, 15}, {15, 1}}, {}, 12, 60000, {{12, 13}}, 32768,
-       End::Missing},
-      {"starts past the end of the file", {{20, 1}}, {}, 20, 100, {}, 0, End::Missing},
-      {"runs into a claimed block", {{3, 4}, {4, 5}, {5, 1}}, {5}, 3, 40000, {{3, 4}}, 32768, End::Claimed},
-      {"starts on a claimed block", {{3, 1}}, {3}, 3, 100, {}, 0, End::Claimed},
-      {"claimed only past the wanted blocks", {{3, 4}, {4, 1}}, {4}, 3, 100, {{3, 3}}, 100, End::Whole},
-      {"loops past the wanted blocks", {{3, 4}, {4, 3}}, {}, 3, 100, {}, 0, End::Broken},
-      {"names a block outside the table", {{3, 40}}, {}, 3, 100, {}, 0, End::Broken},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    write(c.table, 32, 12);
-    std::vector<bool> claimed(32, false);
-    for (std::uint32_t b : c.claimedBefore) claimed[b] = true;
-    const ContainerFile::ContentChain plan = container_->planContent(c.first, c.wanted, claimed);
-    EXPECT_EQ(runsOf(plan.extents), c.runs);
-    EXPECT_EQ(plan.bytes, c.bytes);
-    EXPECT_EQ(plan.end, c.end);
-    for (const Extent& e : plan.extents) {
-      for (std::uint32_t b = e.first; b <= e.last; ++b) EXPECT_TRUE(claimed[b]) << b;
-    }
-  }
-}
-
-TEST_F(ContainerFixture, StoredPrefixKeepsTheBlocksTheFileHolds) {
-  struct Case {
-    const char* what;
-    Runs before;
-    Runs after;
-  };
-  // The file holds blocks 2 to 11.
-  const Case cases[] = {
-      {"all stored", {{3, 5}, {8, 9}}, {{3, 5}, {8, 9}}},
-      {"cut inside a run", {{4, 4}, {9, 14}, {5, 5}}, {{4, 4}, {9, 11}}},
-      {"cut before a run past the end", {{4, 4}, {20, 21}, {5, 6}}, {{4, 4}}},
-      {"empty runs stay, holding nothing", {{0, 0}, {3, 3}}, {{0, 0}, {3, 3}}},
-      {"nothing stored", {{12, 13}}, {}},
-  };
-  write({}, 32, 10);
-  for (const Case& c : cases) {
-    ExtentList extents;
-    for (const auto& [first, last] : c.before) extents.push_back(Extent{first, last});
-    const std::uint64_t capacity = container_->storedPrefix(extents);
-    EXPECT_EQ(runsOf(extents), c.after) << c.what;
-    EXPECT_EQ(capacity, capacityOf(extents)) << c.what;
-  }
-}
-
 // Directories and detail tables are read whole through a TableReader: blocks in chain order,
 // each decrypted when first looked at.
 TEST_F(ContainerFixture, TableReaderReadsTheChainInOrderOnDemand) {
   write({{5, 6}, {6, 7}, {7, 10}, {10, 11}, {11, 1}}, 32, 12);
   ExtentList extents;
-  ASSERT_EQ(container_->chainExtents(5, extents), 81920u);
+  ASSERT_EQ(container_->chainTable().chainExtents(5, extents), 81920u);
 
-  TableReader table(*container_, extents, 81920);
+  TableReader table(container_->blocks(), extents, 81920);
   EXPECT_EQ(table.size(), 81920u);
   Bytes out(20000, 0xEE);
   table.copy(0, out.data(), out.size());
   EXPECT_EQ(out[0], 5);
   EXPECT_EQ(out[16384], 6);
   EXPECT_EQ(out[19999], 6);
-  EXPECT_EQ(container_->blockDecryptions(), 2u);  // only the blocks looked at
+  EXPECT_EQ(container_->blocks().blockDecryptions(), 2u);  // only the blocks looked at
 
   Bytes piece(2, 0xEE);
   table.copy(3 * 16384 - 1, piece.data(), 2);  // across the jump from block 7 to 10
@@ -147,15 +45,15 @@ TEST_F(ContainerFixture, TableReaderReadsTheChainInOrderOnDemand) {
   EXPECT_EQ(piece[0], 11);
 
   ExtentList invalid{{0, 0}, {1, 1}, {0, 9}};
-  TableReader nothing(*container_, invalid, 0);
+  TableReader nothing(container_->blocks(), invalid, 0);
   EXPECT_FALSE(nothing.readable());
 }
 
 TEST_F(ContainerFixture, BlocksBeyondTheEndOfTheFileReadAsZeros) {
   write({{3, 4}, {4, 1}}, 8, 2);  // the file holds blocks 2 and 3 only
   ExtentList extents;
-  ASSERT_EQ(container_->chainExtents(3, extents), 32768u);
-  TableReader table(*container_, extents, 32768);
+  ASSERT_EQ(container_->chainTable().chainExtents(3, extents), 32768u);
+  TableReader table(container_->blocks(), extents, 32768);
   Bytes out(32768, 0xEE);
   table.copy(0, out.data(), out.size());
   EXPECT_EQ(out[0], 3);
@@ -166,17 +64,32 @@ TEST_F(ContainerFixture, BlocksBeyondTheEndOfTheFileReadAsZeros) {
 TEST_F(ContainerFixture, CacheDecryptsABlockOnceUntilItIsEvicted) {
   write({}, 40, 30, /*cacheCapacity=*/4);
   std::array<std::uint8_t, kBlockSize> block{};
-  ASSERT_TRUE(container_->readBlock(2, block.data()));
-  ASSERT_TRUE(container_->readBlock(2, block.data()));
-  EXPECT_EQ(container_->blockDecryptions(), 1u);
-  for (std::uint32_t b = 3; b < 6; ++b) ASSERT_TRUE(container_->readBlock(b, block.data()));
-  ASSERT_TRUE(container_->readBlock(2, block.data()));  // still cached: used again before filling
-  EXPECT_EQ(container_->blockDecryptions(), 4u);
-  for (std::uint32_t b = 6; b < 10; ++b) ASSERT_TRUE(container_->readBlock(b, block.data()));
-  EXPECT_EQ(container_->cache().size(), 4u);
-  ASSERT_TRUE(container_->readBlock(2, block.data()));  // evicted by four others: decrypted again
-  EXPECT_EQ(container_->blockDecryptions(), 9u);
+  ASSERT_TRUE(container_->blocks().readBlock(2, block.data()));
+  ASSERT_TRUE(container_->blocks().readBlock(2, block.data()));
+  EXPECT_EQ(container_->blocks().blockDecryptions(), 1u);
+  for (std::uint32_t b = 3; b < 6; ++b) ASSERT_TRUE(container_->blocks().readBlock(b, block.data()));
+  ASSERT_TRUE(container_->blocks().readBlock(2, block.data()));  // still cached: used again before filling
+  EXPECT_EQ(container_->blocks().blockDecryptions(), 4u);
+  for (std::uint32_t b = 6; b < 10; ++b) ASSERT_TRUE(container_->blocks().readBlock(b, block.data()));
+  EXPECT_EQ(container_->blocks().cache().size(), 4u);
+  ASSERT_TRUE(container_->blocks().readBlock(2, block.data()));  // evicted by four others: decrypted again
+  EXPECT_EQ(container_->blocks().blockDecryptions(), 9u);
   EXPECT_EQ(block[0], 2);
+}
+
+TEST_F(ContainerFixture, DroppedBlocksLeaveTheCacheAndAreDecryptedAgain) {
+  write({}, 40, 30);
+  std::array<std::uint8_t, kBlockSize> block{};
+  for (std::uint32_t b = 2; b < 6; ++b) ASSERT_TRUE(container_->blocks().readBlock(b, block.data()));
+  std::vector<bool> drop(40, false);
+  drop[3] = drop[5] = drop[30] = true;  // block 30 was never cached
+  container_->blocks().dropBlocks(drop);
+  EXPECT_EQ(container_->blocks().cache().size(), 2u);
+  ASSERT_TRUE(container_->blocks().readBlock(2, block.data()));  // kept
+  EXPECT_EQ(container_->blocks().blockDecryptions(), 4u);
+  ASSERT_TRUE(container_->blocks().readBlock(3, block.data()));  // dropped: decrypted again
+  EXPECT_EQ(container_->blocks().blockDecryptions(), 5u);
+  EXPECT_EQ(block[0], 3);
 }
 
 TEST_F(ContainerFixture, ContentReaderStreamsWithoutTheCache) {
@@ -189,7 +102,7 @@ TEST_F(ContainerFixture, ContentReaderStreamsWithoutTheCache) {
   EXPECT_EQ(out[0], 5);
   EXPECT_EQ(out[3 * 16384], 10);
   EXPECT_EQ(out[69999], 11);
-  EXPECT_EQ(container_->cache().size(), 0u);
+  EXPECT_EQ(container_->blocks().cache().size(), 0u);
 
   ContentReader shortChain(*container_, 10, 100000);
   EXPECT_EQ(shortChain.expected(), 32768u);

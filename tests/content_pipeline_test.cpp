@@ -67,7 +67,7 @@ TEST_P(ContentPipelineTest, DeliversEveryJobInOrderWhateverTheThreadsAndSlots) {
   for (std::uint8_t b = 12; b <= 39; ++b) run.push_back(b);
   EXPECT_EQ(results[3].blocks, run);
   EXPECT_EQ(results[4].bytes, kBlockSize);
-  EXPECT_EQ(raw.container().cache().size(), 0u);  // content does not pass through the cache
+  EXPECT_EQ(raw.container().blocks().cache().size(), 0u);  // content does not pass through the cache
 }
 
 TEST_P(ContentPipelineTest, AJobLeftUnreadIsDroppedAndTheNextOneIsIntact) {
@@ -89,8 +89,8 @@ TEST_P(ContentPipelineTest, StopsCleanlyWithWorkLeft) {
 
 TEST_P(ContentPipelineTest, ABlockThatFailsToDecryptEndsItsJobThere) {
   testing::RawContainer raw(chainTable(2, 10), 16, 9);
-  raw.container().dataCipher.setKey(Bytes{'k'});
-  raw.container().dataCipher.setType(9);  // a code without a cipher: every block fails
+  raw.container().decryptor().dataCipher().setKey(Bytes{'k'});
+  raw.container().decryptor().dataCipher().setType(9);  // a code without a cipher: every block fails
   const std::vector<ContentPipeline::Job> jobs{{2, 9 * kBlockSize}, {2, 100}};
   ContentPipeline pipeline(raw.container(), jobs, GetParam());
   auto results = drain(pipeline, jobs.size());
@@ -157,13 +157,13 @@ TEST_P(ContentPipelineTest, NoBlockGoesToTwoJobs) {
       {9, 2 * kBlockSize},          // 9, then 7 is taken
       {10, 100}};
   ContentPipeline pipeline(raw.container(), jobs, GetParam(), claimed);
-  const std::vector<std::pair<std::vector<std::uint8_t>, ContainerFile::ContentEnd>> expected{
-      {{3, 4, 5}, ContainerFile::ContentEnd::Whole},
-      {{6}, ContainerFile::ContentEnd::Claimed},
-      {{}, ContainerFile::ContentEnd::Claimed},
+  const std::vector<std::pair<std::vector<std::uint8_t>, ChainTable::ContentEnd>> expected{
+      {{3, 4, 5}, ChainTable::ContentEnd::Whole},
+      {{6}, ChainTable::ContentEnd::Claimed},
+      {{}, ChainTable::ContentEnd::Claimed},
       {},
-      {{9}, ContainerFile::ContentEnd::Claimed},
-      {{10}, ContainerFile::ContentEnd::Whole}};
+      {{9}, ChainTable::ContentEnd::Claimed},
+      {{10}, ChainTable::ContentEnd::Whole}};
   for (std::size_t j = 0; j < jobs.size(); ++j) {
     if (jobs[j].claimOnly) continue;
     SCOPED_TRACE(j);
@@ -256,6 +256,26 @@ TEST_P(ContentPipelineTest, AReaderAheadOfTheWindowWaitsWithoutBlockingTheEarlie
   late.join();
   EXPECT_EQ(earlyBytes, 50 * kBlockSize);
   EXPECT_EQ(lateBytes, 8 * kBlockSize);
+}
+
+// A slot's buffer is only as large as the batches it held: a first batch of one block (behind
+// thousands of empty files) and then one of four make it grow, and every byte still arrives.
+TEST(ContentPipelineBuffers, ASlotGrowsForALargerBatchAndDeliversEveryByte) {
+  testing::RawContainer raw(chainTable(5, 8, {2}), 16, 12);
+  std::vector<ContentPipeline::Job> jobs(4095, ContentPipeline::Job{});
+  jobs.push_back({2, 100});
+  jobs.push_back({5, 3 * kBlockSize + 5000});
+  ContentPipeline pipeline(raw.container(), jobs, ContentPipeline::Options{2, 1, 4});
+  Bytes expected(100, 2);
+  for (std::uint8_t b = 5; b <= 8; ++b) expected.insert(expected.end(), b == 8 ? 5000 : kBlockSize, b);
+  Bytes delivered;
+  for (std::size_t j = 0; j < jobs.size(); ++j) {
+    ContentSource& source = pipeline.job(j);
+    for (auto piece = source.next(); piece.size > 0; piece = source.next()) {
+      delivered.insert(delivered.end(), piece.data, piece.data + piece.size);
+    }
+  }
+  EXPECT_EQ(delivered, expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Threads, ContentPipelineTest,

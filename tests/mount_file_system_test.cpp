@@ -64,7 +64,7 @@ TEST(MountTree, ShowsWhatExtractionWritesAndPlansContentInListingOrder) {
   ASSERT_NE(b, 0u);
   EXPECT_FALSE(tree.node(a).damaged());
   EXPECT_EQ(tree.node(b).readable, 16384u);
-  EXPECT_EQ(tree.node(b).end, ContainerFile::ContentEnd::Claimed);
+  EXPECT_EQ(tree.node(b).end, ChainTable::ContentEnd::Claimed);
   EXPECT_EQ(tree.node(b).size, 3 * 16384u);
   EXPECT_EQ(tree.blockAt(tree.node(b), 100), 6u);
   EXPECT_EQ(tree.blockAt(tree.node(a), 2 * 16384), 5u);

@@ -21,9 +21,9 @@ RawContainer::RawContainer(const std::map<std::uint32_t, std::uint32_t>& table, 
   std::ofstream(path_, std::ios::binary)
       .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
   container_ = std::make_unique<ContainerFile>(cacheCapacity);
-  if (!container_->openFile(path_.string())) throw std::runtime_error("cannot open " + path_.string());
-  container_->resizeChainTable(entries);
-  container_->loadChainTable();
+  if (!container_->archiveFile().openFile(path_.string())) throw std::runtime_error("cannot open " + path_.string());
+  container_->chainTable().resizeChainTable(entries);
+  container_->chainTable().loadChainTable();
 }
 
 RawContainer::~RawContainer() {

@@ -1,5 +1,5 @@
 #pragma once
-// A container file laid out by hand for storage tests: a chain table at offset 1024 and plain
+// An archive file laid out by hand for storage tests: a chain table at offset 1024 and plain
 // data blocks in which every byte holds the low byte of the block's number, so any read shows
 // which block it came from.
 #include <cstdint>

@@ -1,0 +1,39 @@
+#include "archive/CachedBlockReader.h"
+
+#include <array>
+#include <cstring>
+
+namespace sorvel {
+
+bool CachedBlockReader::readBlock(std::uint32_t block, std::uint8_t* dst) {
+  const BlockCache::Block* data = cachedBlock(block);
+  if (data == nullptr) return false;
+  std::memcpy(dst, data->data(), kBlockSize);
+  return true;
+}
+
+const BlockCache::Block* CachedBlockReader::cachedBlock(std::uint32_t block) {
+  if (const BlockCache::Block* hit = cache_.find(block)) return hit;
+  if (!loadBlock(block)) return nullptr;
+  return cache_.find(block);
+}
+
+bool CachedBlockReader::loadBlock(std::uint32_t block) {
+  std::array<std::uint8_t, kBlockSize> stored;
+  if (!file_.readStoredBlocks(block, kBlockSize, stored.data())) return false;
+  BlockCache::Block& slot = cache_.insert(block);
+  ++blockDecryptions_;
+  if (!decryptor_.decryptStoredBlock(stored.data(), slot.data(), kBlockSize, block)) {
+    cache_.remove(block);
+    return false;
+  }
+  return true;
+}
+
+void CachedBlockReader::dropBlocks(const std::vector<bool>& blocks) {
+  for (std::size_t b = 0; b < blocks.size(); ++b) {
+    if (blocks[b]) cache_.remove(static_cast<std::uint32_t>(b));
+  }
+}
+
+}  // namespace sorvel

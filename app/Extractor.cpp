@@ -72,7 +72,7 @@ bool Extractor::extract(std::u16string_view pathInArchive, const std::string& ou
   if (!folders_.isOpen()) return result;
   leftOutAfter_.clear();
   for (const LeftOutItem& item : archive_.tree().leftOut()) leftOutAfter_.emplace(&item.after->record, &item);
-  if (const FolderItemNode* node = archive_.tree().findNode(pathInArchive)) reportLeftOut(&node->record);
+  if (const TreeNode* node = archive_.tree().findNode(pathInArchive)) reportLeftOut(&node->record);
   if (afterItem_) afterItem_(pathInArchive);
 
   // Item detail files are not written, but their blocks count as theirs: no later file may
@@ -81,17 +81,18 @@ bool Extractor::extract(std::u16string_view pathInArchive, const std::string& ou
   std::vector<Archive::ListedItem> items;
   archive_.listForExtraction(pathInArchive, items);
   std::vector<std::size_t> jobOf;
-  const std::vector<ContentPipeline::Job> jobs = contentJobs(items, jobOf, [](const Archive::ListedItem& item) {
-    return !item.detailFile && isSafeItemPath(item.path);  // what is written
+  const std::vector<ContentPipeline::Job> jobs = contentJobs(items, jobOf, [&](const Archive::ListedItem& item) {
+    return !item.detailFile && isSafeItemPath(archive_.listedPath(pathInArchive, item));  // what is written
   });
   ContentPipeline pipeline(archive_.container(), jobs, pipelineOptions_, archive_.directoryBlocks());
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (items[i].detailFile) continue;
     const std::size_t job = jobOf[i];
     const bool readable = job != SIZE_MAX && !jobs[job].claimOnly;
-    writeItem(items[i].path, *items[i].record, readable ? &pipeline.job(job) : nullptr);
+    const std::u16string path = archive_.listedPath(pathInArchive, items[i]);
+    writeItem(path, *items[i].record, readable ? &pipeline.job(job) : nullptr);
     reportLeftOut(items[i].record);
-    if (afterItem_) afterItem_(items[i].path);
+    if (afterItem_) afterItem_(path);
   }
   folders_.close();  // a later walk opens its folders afresh, whatever happened to them meanwhile
   return result;

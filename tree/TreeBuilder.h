@@ -5,6 +5,7 @@
 
 #include "base/ChainSource.h"
 #include "base/LastError.h"
+#include "tree/DirectoryParser.h"
 #include "tree/FolderTree.h"
 #include "tree/ItemRecord.h"
 #include "tree/NameRules.h"
@@ -17,6 +18,8 @@ inline constexpr std::uint32_t kErrorMalformedDirectory = 550;
 // directory holds, which no sound archive does; the items before them were read.
 enum class DirectoryRead { Complete, Unreadable, Malformed, Shared };
 
+struct PathItem;  // an item of the map of every item's path (TreeBuilder.cpp)
+
 class TreeBuilder {
  public:
   // Each directory parsed leaves kErrorSuccess or kErrorMalformedDirectory in `lastError`.
@@ -26,9 +29,16 @@ class TreeBuilder {
   void build(FolderTree& tree);
   // One folder's directory (its blocks then count as read; see ChainSource::openDirectory).
   DirectoryRead readDirectory(std::uint32_t firstBlock, NameMap<ItemRecord>& out);
+  DirectoryRead readDirectory(std::uint32_t firstBlock, std::vector<DirectoryItem>& out);
 
  private:
-  void buildPathMap(NameMap<ItemRecord>& out, NameMap<bool>& damagedFolders, std::vector<LeftOutItem>& leftOut);
+  // Builds the tree folder by folder as the directories are read; false, with the tree to be
+  // cleared, when a stored name holds a backslash and so may name an item of another folder.
+  bool buildByFolders(FolderTree& tree);
+  // Builds the tree from a map of every item's path: slower and larger, but it places names
+  // that hold backslashes.
+  void buildByPaths(FolderTree& tree);
+  void buildPathMap(NameMap<PathItem>& out, NameMap<bool>& damagedFolders, std::vector<LeftOutItem>& leftOut);
 
   ChainSource& chains_;
   std::uint32_t& lastError_;

@@ -114,7 +114,10 @@ Item& ArchiveBuilder::addItem(std::u16string_view path, bool isFolder) {
   Item& item = items_.emplace_back();
   item.path = std::u16string(path);
   item.isFolder = isFolder;
-  if (isFolder) item.attributes = 0;  // stored as the folder bit alone
+  if (isFolder) {
+    item.attributes = 0;  // stored as the folder bit alone
+    folders_.try_emplace(item.path, items_.size() - 1);
+  }
   return item;
 }
 
@@ -127,10 +130,8 @@ void ArchiveBuilder::addMissingParents(std::u16string_view path) {
 }
 
 Item* ArchiveBuilder::findFolder(std::u16string_view path) {
-  for (Item& item : items_) {
-    if (item.isFolder && item.path == path) return &item;
-  }
-  return nullptr;
+  const auto found = folders_.find(std::u16string(path));
+  return found == folders_.end() ? nullptr : &items_[found->second];
 }
 
 std::optional<ArchiveLayout> ArchiveBuilder::layout() const {

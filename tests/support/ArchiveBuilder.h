@@ -14,7 +14,9 @@
 #include <deque>
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "base/Bytes.h"
 #include "support/ArchiveDescription.h"
@@ -50,6 +52,7 @@ class ArchiveBuilder {
   Item* findFolder(std::u16string_view path);
 
   std::deque<Item> items_;
+  std::unordered_map<std::u16string, std::size_t> folders_;  // index in items_, by path as added
 };
 
 }  // namespace sorvel::testing

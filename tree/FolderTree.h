@@ -78,6 +78,11 @@ class FolderTree {
   // new node, or kNoNode when the tree can number no more nodes or names.
   NodeIndex appendChild(NodeIndex folder, std::u16string_view name, const ItemRecord& record);
   void markDamaged(NodeIndex folder) { nodes_[folder].damaged = true; }
+  // Gives back the room the tables kept for growing: nothing more is appended.
+  void finish() {
+    nodes_.shrinkToFit();
+    names_.shrinkToFit();
+  }
 
   // The child of `folder` named `name` (compareNames), or null.
   const TreeNode* findChild(const TreeNode& folder, std::u16string_view name) const;

@@ -42,6 +42,19 @@ class PackedArray {
     for (std::size_t i = size_; i < count; ++i) data_.get()[i] = T{};
     size_ = count;
   }
+  // Gives back the room beyond the last element.
+  void shrinkToFit() {
+    if (size_ == capacity_) return;
+    if (size_ == 0) {
+      clear();
+      return;
+    }
+    void* moved = std::realloc(data_.get(), size_ * sizeof(T));
+    if (moved == nullptr) return;  // the larger block stays, as good as before
+    (void)data_.release();
+    data_.reset(static_cast<T*>(moved));
+    capacity_ = size_;
+  }
   void clear() {
     data_.reset();
     size_ = capacity_ = 0;

@@ -268,6 +268,7 @@ bool TreeBuilder::buildByFolders(FolderTree& tree) {
     }
   }
   leftOut.insert(leftOut.end(), std::make_move_iterator(nameTaken.begin()), std::make_move_iterator(nameTaken.end()));
+  tree.finish();  // before nodes are pointed at
   tree.setLeftOut(std::move(leftOut));
   return true;
 }
@@ -380,14 +381,16 @@ void TreeBuilder::buildByPaths(FolderTree& tree) {
     if (node != DraftTree::kNoDraft && (node == 0 || draft.node(node).record.isFolder())) draft.node(node).damaged = true;
   }
   draft.layOut(tree);
+  tree.finish();  // before nodes are pointed at
   tree.setLeftOut(std::move(leftOut));
 }
 
 void TreeBuilder::build(FolderTree& tree) {
   tree.clearTree();
-  if (buildByFolders(tree)) return;
-  tree.clearTree();
-  buildByPaths(tree);
+  if (!buildByFolders(tree)) {
+    tree.clearTree();
+    buildByPaths(tree);
+  }
 }
 
 }  // namespace sorvel

@@ -27,6 +27,10 @@ class WrittenNames {
   std::unordered_map<std::u16string, std::u16string> names_;  // key -> the name as written
 };
 
+// Whether the host takes some different names for the same file. When it does not, no name can
+// land on another and WrittenNames keeps nothing.
+bool hostFoldsNames();
+
 // The form of `name` under which the host finds it (Windows: upper case, as names compare when
 // case is ignored), and whether two names lead to the same file.
 std::u16string hostNameKey(std::u16string_view name);

@@ -17,6 +17,8 @@ std::optional<std::string> WrittenNames::collision(std::u16string_view folder, s
 }
 
 void WrittenNames::note(std::u16string_view folder, std::u16string_view name) {
+  // A path per item written would cost more than the whole tree, for nothing on such a host.
+  if (!hostFoldsNames()) return;
   names_.try_emplace(key(folder, name), name);
 }
 

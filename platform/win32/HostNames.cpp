@@ -41,6 +41,8 @@ std::optional<std::string> hostNameRefusal(std::u16string_view name) {
   return std::nullopt;
 }
 
+bool hostFoldsNames() { return true; }
+
 std::u16string hostNameKey(std::u16string_view name) {
   if (name.empty()) return {};
   std::u16string key(name.size(), u'\0');

@@ -327,6 +327,7 @@ void TreeBuilder::buildPathMap(NameMap<PathItem>& out, NameMap<bool>& damagedFol
 }
 
 void TreeBuilder::buildByPaths(FolderTree& tree) {
+  tree.clearTree();
   NameMap<PathItem> items;
   NameMap<bool> damagedFolders;
   std::vector<LeftOutItem> leftOut;

@@ -27,6 +27,10 @@ class TreeBuilder {
 
   // Replaces everything below the tree's root with the archive's folders and files.
   void build(FolderTree& tree);
+  // The same from a map of every item's path: slower and larger, but it places names that hold
+  // backslashes, and build() uses it for archives that have such names. Elsewhere both give the
+  // same tree, the same items left out and the same damaged folders.
+  void buildByPaths(FolderTree& tree);
   // One folder's directory (its blocks then count as read; see ChainSource::openDirectory).
   DirectoryRead readDirectory(std::uint32_t firstBlock, NameMap<ItemRecord>& out);
   DirectoryRead readDirectory(std::uint32_t firstBlock, std::vector<DirectoryItem>& out);
@@ -35,9 +39,6 @@ class TreeBuilder {
   // Builds the tree folder by folder as the directories are read; false, with the tree to be
   // cleared, when a stored name holds a backslash and so may name an item of another folder.
   bool buildByFolders(FolderTree& tree);
-  // Builds the tree from a map of every item's path: slower and larger, but it places names
-  // that hold backslashes.
-  void buildByPaths(FolderTree& tree);
   void buildPathMap(NameMap<PathItem>& out, NameMap<bool>& damagedFolders, std::vector<LeftOutItem>& leftOut);
 
   ChainSource& chains_;

@@ -77,17 +77,18 @@ bool Extractor::extract(std::u16string_view pathInArchive, const std::string& ou
   if (!main_.folders.isOpen()) return result;
   leftOutAfter_.clear();
   for (const LeftOutItem& item : archive_.tree().leftOut()) leftOutAfter_.emplace(&item.after->record, &item);
-  if (const FolderItemNode* node = archive_.tree().findNode(pathInArchive)) reportLeftOut(&node->record);
+  if (const TreeNode* node = archive_.tree().findNode(pathInArchive)) reportLeftOut(&node->record);
   if (afterItem_) afterItem_(pathInArchive);
 
   // Item detail files are not written, but their blocks count as theirs: no later file may
   // have them. Every file's content is read and decrypted ahead, on other threads, in listing
   // order, each chain planned only as the reading reaches it.
+  walkStart_ = std::u16string(pathInArchive);
   std::vector<Archive::ListedItem> items;
   archive_.listForExtraction(pathInArchive, items);
   std::vector<std::size_t> jobOf;
-  const std::vector<ContentPipeline::Job> jobs = contentJobs(items, jobOf, [](const Archive::ListedItem& item) {
-    return !item.detailFile && isSafeItemPath(item.path);  // what is written
+  const std::vector<ContentPipeline::Job> jobs = contentJobs(items, jobOf, [&](const Archive::ListedItem& item) {
+    return !item.detailFile && isSafeItemPath(pathOf(item));  // what is written
   });
   ContentPipeline pipeline(archive_.container(), jobs, pipelineOptions_, archive_.directoryBlocks());
   std::vector<Unit> units = unitsOf(items, jobOf);
@@ -99,7 +100,7 @@ bool Extractor::extract(std::u16string_view pathInArchive, const std::string& ou
       const std::size_t job = jobOf[i];
       const bool readable = job != SIZE_MAX && !jobs[job].claimOnly;
       main_.item = i;
-      writeItem(main_, items[i].path, *items[i].record, readable ? &pipeline.job(job) : nullptr);
+      writeItem(main_, pathOf(items[i]), *items[i].record, readable ? &pipeline.job(job) : nullptr);
       std::size_t next = 0;
       finishItem(main_.problems, next, i, items[i]);
       main_.problems.clear();
@@ -131,7 +132,9 @@ std::vector<Extractor::Unit> Extractor::unitsOf(const std::vector<Archive::Liste
       unit.endJob = jobOf[i] + 1;
     }
   };
-  auto folderOf = [](std::u16string_view path) { return path.substr(0, path.rfind(u'\\') + 1); };
+  auto inSameFolder = [&](const Archive::ListedItem& a, const Archive::ListedItem& b) {
+    return archive_.tree().node(a.node).parent == archive_.tree().node(b.node).parent;
+  };
   // Two writers take neighbouring runs: two runs' content must fit in the pipeline's slots at
   // once, or the later writer waits for the earlier one. A run holds a quarter of them at most.
   const std::uint64_t maxBlocks =
@@ -147,7 +150,7 @@ std::vector<Extractor::Unit> Extractor::unitsOf(const std::vector<Archive::Liste
     // The files of one folder up to its next subfolder, cut into runs of about equal length.
     std::size_t end = i + 1;
     std::uint64_t blocks = blocksOf(i);
-    for (; end < items.size() && !items[end].record->isFolder() && folderOf(items[end].path) == folderOf(items[i].path);
+    for (; end < items.size() && !items[end].record->isFolder() && inSameFolder(items[end], items[i]);
          ++end) {
       blocks += blocksOf(end);
     }
@@ -196,7 +199,7 @@ void Extractor::walkInParallel(const std::vector<Archive::ListedItem>& items, co
         lane.item = i;
         const std::size_t job = jobOf[i];
         const bool readable = job != SIZE_MAX && !jobs[job].claimOnly;
-        writeItem(lane, items[i].path, *items[i].record, readable ? &reader.job(job) : nullptr);
+        writeItem(lane, pathOf(items[i]), *items[i].record, readable ? &reader.job(job) : nullptr);
       }
       reader.finish();
       {
@@ -233,7 +236,7 @@ void Extractor::walkInParallel(const std::vector<Archive::ListedItem>& items, co
     Unit& unit = units[u];
     if (unit.folder) {
       main_.item = unit.begin;
-      writeItem(main_, items[unit.begin].path, *items[unit.begin].record, nullptr);
+      writeItem(main_, pathOf(items[unit.begin]), *items[unit.begin].record, nullptr);
       std::lock_guard<std::mutex> hold(lock);
       unit.problems = std::move(main_.problems);
       main_.problems.clear();
@@ -251,11 +254,13 @@ void Extractor::walkInParallel(const std::vector<Archive::ListedItem>& items, co
   second.join();
 }
 
+std::u16string Extractor::pathOf(const Archive::ListedItem& item) const { return archive_.listedPath(walkStart_, item); }
+
 void Extractor::finishItem(std::vector<std::pair<std::size_t, Problem>>& problems, std::size_t& next, std::size_t item,
                            const Archive::ListedItem& listed) {
   for (; next < problems.size() && problems[next].first == item; ++next) report(std::move(problems[next].second));
   reportLeftOut(listed.record);
-  if (afterItem_) afterItem_(listed.path);
+  if (afterItem_) afterItem_(pathOf(listed));
 }
 
 bool Extractor::extractItem(std::u16string_view pathInArchive) {

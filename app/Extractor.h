@@ -106,6 +106,8 @@ class Extractor {
                       std::vector<Unit>& units);
   // Reports the lane's problems of item `item` and what the tree left out after it, then calls
   // the hook.
+  // A listed item's path in the archive, made from the tree (listings keep no paths).
+  std::u16string pathOf(const Archive::ListedItem& item) const;
   void finishItem(std::vector<std::pair<std::size_t, Problem>>& problems, std::size_t& next, std::size_t item,
                   const Archive::ListedItem& listed);
   // The item's folder names below the output folder.
@@ -125,6 +127,7 @@ class Extractor {
   std::string prepareTarget(const DirectoryHandle& folder, const std::string& name) const;
 
   Archive& archive_;
+  std::u16string walkStart_;  // the folder whose items the walk in progress lists
   ReportLine report_;
   ContentPipeline::Options pipelineOptions_;
   std::string outputBase_;

@@ -85,8 +85,7 @@ bool Archive::open() {
   if (!headerValid) return refuseOpen(kErrorHeaderRefused);
 
   TreeBuilder(chains_, lastError_).build(tree_);
-  // The tree holds all the directories say: their decrypted blocks leave memory (16 KiB a folder).
-  container_.blocks().dropBlocks(chains_.directoryBlocks());
+  // What building the tree freed goes back to the host, whatever the threads that come next allocate.
   returnFreedMemory();
   return true;
 }

@@ -56,6 +56,9 @@ class Archive {
   void listForExtraction(std::u16string_view folderPath, std::vector<ListedItem>& out) const {
     paths_.listForExtraction(folderPath, out);
   }
+  std::u16string listedPath(std::u16string_view folderPath, const ListedItem& item) const {
+    return paths_.listedPath(folderPath, item);
+  }
   // The item's record in its folder's item detail file, or null (see DetailLookup).
   DetailRecordRef detailRecordFor(std::u16string_view itemPath) { return details_.detailRecordFor(itemPath); }
 

@@ -30,10 +30,16 @@ bool CachedBlockReader::loadBlock(std::uint32_t block) {
   return true;
 }
 
-void CachedBlockReader::dropBlocks(const std::vector<bool>& blocks) {
-  for (std::size_t b = 0; b < blocks.size(); ++b) {
-    if (blocks[b]) cache_.remove(static_cast<std::uint32_t>(b));
+bool CachedBlockReader::readBlockUncached(std::uint32_t block, std::uint8_t* dst) {
+  if (const BlockCache::Block* hit = cache_.find(block)) {
+    std::memcpy(dst, hit->data(), kBlockSize);
+    return true;
   }
+  std::array<std::uint8_t, kBlockSize> stored;
+  if (!file_.readStoredBlocks(block, kBlockSize, stored.data())) return false;
+  ++blockDecryptions_;
+  const bool decrypted = decryptor_.decryptStoredBlock(stored.data(), dst, kBlockSize, block);
+  return decrypted;
 }
 
 }  // namespace sorvel

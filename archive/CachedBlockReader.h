@@ -1,6 +1,7 @@
 #pragma once
 // Single data blocks read through the block cache: each decrypted once while it stays cached.
-// Directories and item detail tables are read this way (TableReader); file content bypasses it.
+// Item detail tables are read this way (TableReader); directories, read once per tree, and file
+// content bypass it.
 #include <cstdint>
 #include <vector>
 
@@ -18,8 +19,9 @@ class CachedBlockReader {
 
   // One decrypted block, from the cache or read and decrypted into it.
   bool readBlock(std::uint32_t block, std::uint8_t* dst);
-  // Removes (and wipes) the cached blocks flagged in `blocks` (one flag per block number).
-  void dropBlocks(const std::vector<bool>& blocks);
+  // One decrypted block, from the cache when it is there, else read and decrypted without
+  // entering it: for blocks read once.
+  bool readBlockUncached(std::uint32_t block, std::uint8_t* dst);
 
   const BlockCache& cache() const { return cache_; }
   std::uint64_t blockDecryptions() const { return blockDecryptions_; }

@@ -48,7 +48,7 @@ ChainSource::Directory ContainerChains::openDirectory(std::uint32_t firstBlock) 
       return directory;
     }
   }
-  auto bytes = std::make_unique<TableReader>(container_.blocks(), extents, capacity);
+  auto bytes = std::make_unique<TableReader>(container_.blocks(), extents, capacity, TableReader::Caching::Uncached);
   if (!bytes->readable()) return directory;
   claim(extents, directoryBlocks_);
   directory.cut = cut;

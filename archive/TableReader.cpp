@@ -6,8 +6,8 @@
 
 namespace sorvel {
 
-TableReader::TableReader(CachedBlockReader& blocks, const ExtentList& extents, std::uint64_t size)
-    : reader_(blocks), size_(size) {
+TableReader::TableReader(CachedBlockReader& blocks, const ExtentList& extents, std::uint64_t size, Caching caching)
+    : reader_(blocks), size_(size), caching_(caching) {
   for (const Extent& e : extents) {
     for (std::uint64_t i = 0; i < e.blockCount(); ++i) blocks_.push_back(static_cast<std::uint32_t>(e.first + i));
   }
@@ -20,7 +20,9 @@ bool TableReader::readable() { return load(0); }
 bool TableReader::load(std::uint64_t index) {
   if (index == currentIndex_) return true;
   if (index >= blocks_.size() || index >= failedFrom_) return false;
-  if (!reader_.readBlock(blocks_[index], current_.data())) {
+  const bool read = caching_ == Caching::Cached ? reader_.readBlock(blocks_[index], current_.data())
+                                                : reader_.readBlockUncached(blocks_[index], current_.data());
+  if (!read) {
     failedFrom_ = index;
     return false;
   }

@@ -19,13 +19,6 @@ bool isUnsafeName(std::u16string_view name) {
   return name == u"." || name == u".." || name.find(u'/') != std::u16string_view::npos;
 }
 
-// One folder of the depth-first walk, its children visited in place.
-struct Level {
-  const SvFolder* folder;
-  NameMap<std::unique_ptr<FolderItemNode>>::const_iterator next;
-  NodeId id;  // 0: the folder is not shown, nor anything below it
-};
-
 }  // namespace
 
 MountTree MountTree::build(Archive& archive) {
@@ -35,7 +28,8 @@ MountTree MountTree::build(Archive& archive) {
   std::vector<bool> claimed = archive.directoryBlocks();
   std::vector<std::vector<NodeId>> childrenOf(1);  // per node; only folders fill theirs
 
-  const SvFolder& root = archive.tree().root();
+  const FolderTree& items = archive.tree();
+  const TreeNode& root = items.root();
   MountNode rootNode;
   rootNode.parent = kRootNode;
   rootNode.folder = true;
@@ -46,21 +40,19 @@ MountTree MountTree::build(Archive& archive) {
   tree.nodes_.push_back(std::move(rootNode));
 
   // The order of extraction: a folder before its contents, siblings in name order, each
-  // folder's item detail file among them (its blocks are claimed, it is not shown).
-  std::vector<Level> stack{Level{&root, root.children.begin(), kRootNode}};
-  while (!stack.empty()) {
-    Level& level = stack.back();
-    if (level.next == level.folder->children.end()) {
-      stack.pop_back();
-      continue;
-    }
-    const FolderItemNode& child = *(level.next++)->second;
-    const NodeId parent = level.id;
-    const bool detailFile = compareNames(child.name, kDetailFileName) == 0;
-    if (detailFile && child.isFolder()) continue;  // never listed, nor anything below it
+  // folder's item detail file among them (its blocks are claimed, it is not shown). Per depth
+  // of the walk, the node of the folder whose children are there (0: the folder is not shown,
+  // nor anything below it).
+  std::vector<NodeId> folderAt{kRootNode};
+  walkBelow(items, kTreeRoot, kRootPath, PathJoin::Plain, [&](const WalkedItem& item) {
+    const TreeNode& child = item.node;
+    const std::u16string_view childName = items.nameOf(child);
+    const NodeId parent = folderAt[item.depth];
+    const bool detailFile = compareNames(childName, kDetailFileName) == 0;
+    if (detailFile && child.isFolder()) return false;  // never listed, nor anything below it
 
-    std::string name = toUtf8Lossy(child.name);
-    const bool shown = parent != 0 && !detailFile && !isUnsafeName(child.name) && !name.empty() &&
+    std::string name = toUtf8Lossy(childName);
+    const bool shown = parent != 0 && !detailFile && !isUnsafeName(childName) && !name.empty() &&
                        name.size() <= kNameMax;
     MountNode node;
     node.parent = parent;
@@ -72,14 +64,14 @@ MountTree MountTree::build(Archive& archive) {
     if (!node.folder && child.record.size() > 0) {
       ChainTable::ContentChain plan =
           container.chainTable().planContent(child.record.firstBlock(), child.record.size(), claimed);
-      if (!shown) continue;
+      if (!shown) return false;
       const std::uint64_t size = child.record.size();
       // Content that cannot be read at all is not written by extraction: not shown either. A
       // file whose first block is missing from the archive file or is another item's is
       // damaged like any cut-off file.
       if (plan.bytes == 0 && plan.end != ChainTable::ContentEnd::Missing &&
           plan.end != ChainTable::ContentEnd::Claimed) {
-        continue;
+        return false;
       }
       node.readable = plan.bytes;
       node.end = plan.end;
@@ -98,17 +90,18 @@ MountTree MountTree::build(Archive& archive) {
     NodeId id = 0;
     if (shown) {
       node.name = std::move(name);
-      if (node.folder) node.damagedFolder = static_cast<const SvFolder&>(child).damaged;
+      if (node.folder) node.damagedFolder = child.damaged;
       tree.nodes_.push_back(std::move(node));
       id = tree.nodes_.size();
       childrenOf[parent - 1].push_back(id);
       childrenOf.emplace_back();
     }
     if (child.isFolder()) {
-      const auto& folder = static_cast<const SvFolder&>(child);
-      stack.push_back(Level{&folder, folder.children.begin(), id});
+      folderAt.resize(item.depth + 2);
+      folderAt[item.depth + 1] = id;
     }
-  }
+    return true;
+  });
 
   // Children in byte order of their names, for lookups. Two names that come out the same in
   // UTF-8 (unpaired surrogates become U+FFFD) cannot both be shown: the first listed stays.

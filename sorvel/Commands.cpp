@@ -96,7 +96,7 @@ int listItems(CommandContext& context) {
   const bool json = context.options.json;
   std::string line;
   for (const std::u16string& start : context.starts) {
-    walkTree(context.archive, start, [&](const std::u16string& path, const FolderItemNode& node) {
+    walkTree(context.archive, start, [&](const std::u16string& path, const TreeNode& node) {
       if (isRoot(path)) return;
       const ItemRecord& record = node.record;
       const bool folder = node.isFolder();

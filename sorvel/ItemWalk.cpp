@@ -1,7 +1,5 @@
 #include "sorvel/ItemWalk.h"
 
-#include <memory>
-
 #include "app/ContentJobs.h"
 #include "archive/ContentReader.h"
 #include "platform/Utf16.h"
@@ -12,45 +10,23 @@
 namespace sorvel::tool {
 
 void walkTree(const Archive& archive, std::u16string_view start,
-              const std::function<void(const std::u16string& path, const FolderItemNode& node)>& visit) {
-  const FolderItemNode* first = archive.tree().findNode(start);
+              const std::function<void(const std::u16string& path, const TreeNode& node)>& visit) {
+  const FolderTree& tree = archive.tree();
+  const TreeNode* first = tree.findNode(start);
   if (first == nullptr) return;
   std::u16string path = stripTrailingSeparators(start);
   if (path.empty()) path = kRootPath;
   visit(path, *first);
-  if (!first->isFolder()) return;
-
-  // One level per open folder: where its children go on, and how long the path is at its names.
-  struct Level {
-    const SvFolder* folder;
-    NameMap<std::unique_ptr<FolderItemNode>>::const_iterator next;
-    std::size_t prefixLength;
-  };
-  std::vector<Level> stack;
-  auto descend = [&](const FolderItemNode& node) {
-    if (path.empty() || path.back() != u'\\') path += u'\\';
-    const auto& folder = static_cast<const SvFolder&>(node);
-    stack.push_back(Level{&folder, folder.children.begin(), path.size()});
-  };
-  descend(*first);
-  while (!stack.empty()) {
-    Level& level = stack.back();
-    if (level.next == level.folder->children.end()) {
-      stack.pop_back();
-      continue;
-    }
-    const FolderItemNode& child = *(level.next++)->second;
-    if (compareNames(child.name, kDetailFileName) == 0) continue;
-    path.resize(level.prefixLength);
-    path += child.name;
-    visit(path, child);
-    if (child.isFolder()) descend(child);
-  }
+  walkBelow(tree, tree.indexOf(*first), path, PathJoin::Plain, [&](const WalkedItem& item) {
+    if (compareNames(tree.nameOf(item.node), kDetailFileName) == 0) return false;
+    visit(item.path, item.node);
+    return true;
+  });
 }
 
 WalkTotals countTree(const Archive& archive, std::u16string_view start) {
   WalkTotals totals;
-  walkTree(archive, start, [&](const std::u16string&, const FolderItemNode& node) {
+  walkTree(archive, start, [&](const std::u16string&, const TreeNode& node) {
     ++totals.items;
     if (!node.isFolder()) totals.bytes += node.record.size();
   });
@@ -76,7 +52,8 @@ void ContentWalk::run(std::u16string_view start, const Visit& visit) {
   ContentPipeline pipeline(archive_.container(), jobs, pipeline_, archive_.directoryBlocks());
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (items[i].detailFile) continue;
-    visit(Item{items[i].path, *items[i].record, jobOf[i] == SIZE_MAX ? nullptr : &pipeline.job(jobOf[i])});
+    const std::u16string path = archive_.listedPath(start, items[i]);
+    visit(Item{path, *items[i].record, jobOf[i] == SIZE_MAX ? nullptr : &pipeline.job(jobOf[i])});
   }
 }
 
@@ -111,10 +88,10 @@ std::optional<std::u16string> storedPath(const Archive& archive, std::u16string_
   const bool found = forEachComponent(path, [&](std::u16string_view name) {
     prefix += u'\\';
     prefix += name;
-    const FolderItemNode* node = archive.tree().findNode(prefix);
+    const TreeNode* node = archive.tree().findNode(prefix);
     if (node == nullptr) return false;
     stored += u'\\';
-    stored += node->name;
+    stored += archive.tree().nameOf(*node);
     return true;
   });
   if (!found) return std::nullopt;

@@ -22,7 +22,7 @@ namespace sorvel::tool {
 // depth first, a folder before its contents, siblings in name order; item detail files are left
 // out, as listings leave them out. `path` is the in-archive path, valid during the call.
 void walkTree(const Archive& archive, std::u16string_view start,
-              const std::function<void(const std::u16string& path, const FolderItemNode& node)>& visit);
+              const std::function<void(const std::u16string& path, const TreeNode& node)>& visit);
 
 // Items and bytes of files at and below `start`, as walkTree visits them.
 struct WalkTotals {

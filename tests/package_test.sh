@@ -22,7 +22,7 @@ dpkg -x "$deb" "$scratch/root"
 # Every library a program names is in a package the package depends on.
 for program in "$scratch"/root/usr/bin/*; do
   for library in $(objdump -p "$program" | awk '$1 == "NEEDED" { print $2 }'); do
-    path=$(ldconfig -p | awk -v name="$library" '$1 == name && /x86-64/ { print $NF; exit }')
+    path=$(ldconfig -p | awk -v name="$library" '$1 == name && /x86-64/ && !found { print $NF; found = 1 }')
     [ -n "$path" ] || fail "$(basename "$program") needs $library, which is not installed here"
     owner=$(dpkg-query -S "$(readlink -f "$path")" 2>/dev/null || dpkg-query -S "$path" 2>/dev/null || true)
     owner=${owner%%:*}

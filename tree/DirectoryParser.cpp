@@ -1,5 +1,8 @@
 #include "tree/DirectoryParser.h"
 
+#include <algorithm>
+#include <utility>
+
 namespace sorvel {
 namespace {
 
@@ -7,13 +10,11 @@ namespace {
 // expect it, although a 96-byte group would fit.
 constexpr std::uint64_t kMinimumGroupSpan = 97;
 
-}  // namespace
-
-bool parseDirectory(ByteSource& data, NameMap<ItemRecord>& out) {
-  out.clear();
+bool readGroups(ByteSource& data, std::vector<DirectoryItem>& out) {
   const std::uint64_t length = data.size();
   std::uint64_t p = 0;
   RawEntry entry{};
+  std::vector<RawEntry> nameEntries;
   for (;;) {
     if (p + kMinimumGroupSpan > length) return true;
     data.copy(p, entry.data(), kEntrySize);
@@ -21,37 +22,57 @@ bool parseDirectory(ByteSource& data, NameMap<ItemRecord>& out) {
     if (flags == 0 || (flags & kGroupStartFlag) == 0) return true;
 
     const std::size_t nameCount = flags & kGroupCountMask;
-    if (entry[1] != kNameMarker || nameCount == 0) {  // a group without a name
-      out.clear();
-      return false;
-    }
+    if (entry[1] != kNameMarker || nameCount == 0) return false;  // a group without a name
     // A group that would run past the end of the data ends the directory.
     if (p + (nameCount + 1) * kEntrySize > length) return true;
 
-    ItemRecord record;
-    record.nameEntries.reserve(nameCount);
+    nameEntries.clear();
     for (std::size_t i = 0; i < nameCount; ++i) {
       if (i > 0) data.copy(p, entry.data(), kEntrySize);
-      if (entrySignature(entry) != kNameEntrySignature) {
-        out.clear();
-        return false;
-      }
-      record.nameEntries.push_back(NameEntry{entry});
+      if (entrySignature(entry) != kNameEntrySignature) return false;
+      nameEntries.push_back(entry);
       p += kEntrySize;
     }
     data.copy(p, entry.data(), kEntrySize);
-    if (entrySignature(entry) != kItemEntrySignature) {
-      out.clear();
-      return false;
+    if (entrySignature(entry) != kItemEntrySignature) return false;
+    DirectoryItem& item = out.emplace_back();
+    item.record = ItemRecord::fromEntry(entry);
+    for (auto it = nameEntries.rbegin(); it != nameEntries.rend() && appendNameUnits(*it, item.name); ++it) {
     }
-    record.entry = ItemEntry{entry};
-    record.created = record.entry.created();
-    record.modified = record.entry.modified();
-    record.accessed = record.entry.accessed();
-    const std::u16string name = assembleName(record.nameEntries);
-    insertOrReplace(out, name, std::move(record));
     p += kEntrySize;
   }
+}
+
+}  // namespace
+
+bool parseDirectory(ByteSource& data, std::vector<DirectoryItem>& out) {
+  out.clear();
+  if (!readGroups(data, out)) {
+    out.clear();
+    return false;
+  }
+  std::stable_sort(out.begin(), out.end(),
+                   [](const DirectoryItem& a, const DirectoryItem& b) { return compareNames(a.name, b.name) < 0; });
+  // Of a run of names alike, the first spelling with the last record.
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    if (kept > 0 && compareNames(out[kept - 1].name, out[i].name) == 0) {
+      out[kept - 1].record = out[i].record;
+    } else {
+      if (kept != i) out[kept] = std::move(out[i]);
+      ++kept;
+    }
+  }
+  out.resize(kept);
+  return true;
+}
+
+bool parseDirectory(ByteSource& data, NameMap<ItemRecord>& out) {
+  out.clear();
+  std::vector<DirectoryItem> items;
+  if (!parseDirectory(data, items)) return false;
+  for (DirectoryItem& item : items) out.emplace_hint(out.end(), std::move(item.name), item.record);
+  return true;
 }
 
 bool parseDirectory(const std::uint8_t* data, std::uint64_t length, NameMap<ItemRecord>& out) {

@@ -1,90 +1,84 @@
 #include "tree/FolderTree.h"
 
-#include <vector>
+#include <algorithm>
 
 namespace sorvel {
 namespace {
 
-std::unique_ptr<SvFolder> createRoot() {
-  auto root = std::make_unique<SvFolder>();
-  root->name.assign(1, kRootPath[0]);
-  root->record.entry.raw[kAttributesOffset] = kFolderAttribute;
-  storeU16(root->record.entry.raw.data() + kFirstBlockLowOffset, kRootDirectoryBlock);
-  return root;
-}
+// The root's name, "\", is the first unit of the name table.
+constexpr std::uint16_t kRootNameLength = 1;
 
 }  // namespace
 
-FolderTree::FolderTree() : root_(createRoot()) {}
+FolderTree::FolderTree() { clearTree(); }
 
-FolderTree::~FolderTree() { clearTree(); }
+void FolderTree::clearTree() {
+  leftOut_.clear();
+  nodes_.clear();
+  names_.clear();
+  names_.push_back(kRootPath[0]);
+  TreeNode root;
+  root.record.attributeBits = kFolderAttribute;
+  root.record.firstBlockNumber = kRootDirectoryBlock;
+  root.nameLength = kRootNameLength;
+  nodes_.push_back(root);
+}
 
-bool FolderTree::addFolder(std::u16string_view path, const ItemRecord& record) {
-  SvFolder* folder = root_.get();
-  return forEachComponent(path, [&](std::u16string_view component) {
-    auto it = folder->children.find(component);
-    if (it == folder->children.end()) {
-      auto created = std::make_unique<SvFolder>();
-      created->name = component;
-      created->record = record;
-      SvFolder* next = created.get();
-      folder->children.emplace(std::u16string(component), std::move(created));
-      folder = next;
-      return true;
-    }
-    if (!it->second->isFolder()) return false;
-    folder = static_cast<SvFolder*>(it->second.get());
-    return true;
+NodeIndex FolderTree::appendChild(NodeIndex folder, std::u16string_view name, const ItemRecord& record) {
+  const std::size_t index = nodes_.size();
+  if (index >= kNoNode || name.size() > UINT16_MAX || names_.size() + name.size() > UINT32_MAX) return kNoNode;
+  TreeNode& parent = nodes_[folder];
+  if (parent.childCount == 0) parent.firstChild = static_cast<NodeIndex>(index);
+  ++parent.childCount;
+  TreeNode node;
+  node.record = record;
+  node.parent = folder;
+  node.nameOffset = static_cast<std::uint32_t>(names_.size());
+  node.nameLength = static_cast<std::uint16_t>(name.size());
+  names_.append(name.data(), name.size());
+  nodes_.push_back(node);
+  return static_cast<NodeIndex>(index);
+}
+
+const TreeNode* FolderTree::findChild(const TreeNode& folder, std::u16string_view name) const {
+  const std::span<const TreeNode> children = this->children(folder);
+  const auto it = std::lower_bound(children.begin(), children.end(), name, [&](const TreeNode& child, std::u16string_view key) {
+    return compareNames(nameOf(child), key) < 0;
   });
+  return it != children.end() && compareNames(nameOf(*it), name) == 0 ? &*it : nullptr;
 }
 
-bool FolderTree::addFile(std::u16string_view path, const ItemRecord& record) {
-  auto [folder, leaf] = findParentFolder(path);
-  if (folder == nullptr || leaf.empty() || folder->children.contains(leaf)) return false;
-  auto file = std::make_unique<Deposit>();
-  file->name = leaf;
-  file->record = record;
-  folder->children.emplace(std::move(leaf), std::move(file));
-  return true;
-}
-
-std::pair<SvFolder*, std::u16string> FolderTree::findParentFolder(std::u16string_view path) {
-  SvFolder* folder = root_.get();
-  std::u16string_view pending;  // the component seen last: the leaf, unless another follows
-  const bool walked = forEachComponent(path, [&](std::u16string_view component) {
-    if (!pending.empty()) {
-      auto it = folder->children.find(pending);
-      if (it == folder->children.end() || !it->second->isFolder()) return false;
-      folder = static_cast<SvFolder*>(it->second.get());
-    }
-    pending = component;
-    return true;
-  });
-  if (!walked) return {nullptr, std::u16string()};
-  return {folder, std::u16string(pending)};
-}
-
-const FolderItemNode* FolderTree::deepestNode(std::u16string_view path, bool& complete) const {
-  const FolderItemNode* node = root_.get();
+const TreeNode* FolderTree::deepestNode(std::u16string_view path, bool& complete) const {
+  const TreeNode* node = &root();
   complete = forEachComponent(path, [&](std::u16string_view component) {
     if (!node->isFolder()) return false;
-    const auto& children = static_cast<const SvFolder*>(node)->children;
-    auto it = children.find(component);
-    if (it == children.end()) return false;
-    node = it->second.get();
+    const TreeNode* child = findChild(*node, component);
+    if (child == nullptr) return false;
+    node = child;
     return true;
   });
   return node;
 }
 
-const FolderItemNode* FolderTree::findNode(std::u16string_view path) const {
+const TreeNode* FolderTree::findNode(std::u16string_view path) const {
   bool complete = false;
-  const FolderItemNode* node = deepestNode(path, complete);
+  const TreeNode* node = deepestNode(path, complete);
   return complete ? node : nullptr;
 }
 
-FolderItemNode* FolderTree::findNode(std::u16string_view path) {
-  return const_cast<FolderItemNode*>(static_cast<const FolderTree*>(this)->findNode(path));
+void FolderTree::appendPathBelow(NodeIndex ancestor, NodeIndex index, PathJoin join, std::u16string& prefix) const {
+  std::vector<NodeIndex> chain;
+  for (NodeIndex at = index; at != ancestor && at != kNoNode; at = nodes_[at].parent) chain.push_back(at);
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    if (it != chain.rbegin()) joinFolderPath(prefix, join);
+    prefix += nameOf(nodes_[*it]);
+  }
+}
+
+std::u16string FolderTree::pathOf(NodeIndex index) const {
+  std::u16string path(kRootPath);
+  appendPathBelow(kTreeRoot, index, PathJoin::Plain, path);
+  return path;
 }
 
 void FolderTree::setLeftOut(std::vector<LeftOutItem> items) {
@@ -95,21 +89,11 @@ void FolderTree::setLeftOut(std::vector<LeftOutItem> items) {
   leftOut_ = std::move(items);
 }
 
-void FolderTree::clearTree() {
-  leftOut_.clear();
-  // Detach subtrees onto a work list so that no destructor recurses through a deep tree.
-  std::vector<std::unique_ptr<FolderItemNode>> pending;
-  for (auto& [name, child] : root_->children) pending.push_back(std::move(child));
-  root_->children.clear();
-  while (!pending.empty()) {
-    std::unique_ptr<FolderItemNode> node = std::move(pending.back());
-    pending.pop_back();
-    if (node->isFolder()) {
-      auto& children = static_cast<SvFolder*>(node.get())->children;
-      for (auto& [name, child] : children) pending.push_back(std::move(child));
-      children.clear();
-    }
+void joinFolderPath(std::u16string& path, PathJoin join) {
+  if (join == PathJoin::AsPrefix) {
+    while (!path.empty() && isSeparator(path.back())) path.pop_back();
   }
+  path += u'\\';
 }
 
 }  // namespace sorvel

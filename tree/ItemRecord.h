@@ -5,7 +5,6 @@
 #include <array>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "base/ByteOrder.h"
 
@@ -41,47 +40,32 @@ using RawEntry = std::array<std::uint8_t, kEntrySize>;
 
 inline std::uint16_t entrySignature(const RawEntry& e) { return loadU16(e.data() + kEntrySignatureOffset); }
 
-struct NameEntry {
-  RawEntry raw{};
-
-  std::uint8_t groupFlags() const { return raw[kGroupFlagsOffset]; }
-  std::uint8_t nameMarker() const { return raw[kNameMarkerOffset]; }
-  char16_t nameUnit(std::size_t i) const { return static_cast<char16_t>(loadU16(raw.data() + kNameUnitsOffset + 2 * i)); }
-};
-
-struct ItemEntry {
-  RawEntry raw{};
-
-  std::uint8_t attributes() const { return raw[kAttributesOffset]; }
-  std::uint64_t size() const { return loadU64(raw.data() + kSizeOffset); }
-  std::int64_t created() const { return loadI64(raw.data() + kCreatedOffset); }
-  std::int64_t modified() const { return loadI64(raw.data() + kModifiedOffset); }
-  std::int64_t accessed() const { return loadI64(raw.data() + kAccessedOffset); }
-  std::uint32_t firstBlock() const {
-    return static_cast<std::uint32_t>(loadU16(raw.data() + kFirstBlockHighOffset)) << 16 | loadU16(raw.data() + kFirstBlockLowOffset);
-  }
-};
-
-// One item's directory group in memory.
+// The fields of an item entry the program uses, unpacked: attributes, size, first block and the
+// three times. Kept per item for the life of the tree, so nothing more.
 struct ItemRecord {
-  std::vector<NameEntry> nameEntries;
-  ItemEntry entry;
   std::int64_t created = 0;
   std::int64_t modified = 0;
   std::int64_t accessed = 0;
+  std::uint64_t byteSize = 0;
+  std::uint32_t firstBlockNumber = 0;
+  std::uint8_t attributeBits = 0;
 
-  ItemRecord() { storeU16(entry.raw.data() + kEntrySignatureOffset, kItemEntrySignature); }
+  // The record of a stored item entry.
+  static ItemRecord fromEntry(const RawEntry& entry);
 
-  std::uint8_t attributes() const { return entry.attributes(); }
-  std::uint64_t size() const { return entry.size(); }
-  std::uint32_t firstBlock() const { return entry.firstBlock(); }
+  std::uint8_t attributes() const { return attributeBits; }
+  std::uint64_t size() const { return byteSize; }
+  std::uint32_t firstBlock() const { return firstBlockNumber; }
   bool isFolder() const { return (attributes() & kFolderAttribute) != 0; }
   // The other attribute bits (hidden, system, archive) mean nothing to an extracted file.
   bool isReadOnly() const { return (attributes() & kReadOnlyAttribute) != 0; }
+
+  bool operator==(const ItemRecord&) const = default;
 };
 
-// The name of a group: the name entry right before the item entry holds the first 20 units, the
-// group's first name entry the last ones; the name ends at the first 0 unit.
-std::u16string assembleName(const std::vector<NameEntry>& nameEntries);
+// A group's name: the name entry right before the item entry holds the first 20 units, the
+// group's first name entry the last ones; the name ends at the first 0 unit. Appends the units of
+// one name entry (`raw`) to `name`; false once the name has ended.
+bool appendNameUnits(const RawEntry& raw, std::u16string& name);
 
 }  // namespace sorvel

@@ -15,11 +15,11 @@ namespace sorvel {
 
 class DetailLookup;
 
-// An item of a listing for extraction: its path, its record in the tree, and whether it is a
-// folder's item detail file.
+// An item of a listing for extraction: its node and record in the tree, and whether it is a
+// folder's item detail file. Its path is made when it is needed (PathLookup::listedPath).
 struct ListedItem {
-  std::u16string path;
   const ItemRecord* record;  // in the tree
+  NodeIndex node;
   bool detailFile;
 };
 
@@ -45,6 +45,8 @@ class PathLookup {
   // included and flagged: the order in which extraction gives blocks to files. No detail record
   // is fetched.
   void listForExtraction(std::u16string_view folderPath, std::vector<ListedItem>& out) const;
+  // The path of an item listed for extraction below `folderPath`: the one listItems gives it.
+  std::u16string listedPath(std::u16string_view folderPath, const ListedItem& item) const;
 
  private:
   const FolderTree& tree_;

@@ -1,5 +1,6 @@
 #include "tree/TreeBuilder.h"
 
+#include <algorithm>
 #include <deque>
 #include <map>
 #include <unordered_set>
@@ -8,7 +9,6 @@
 
 #include "platform/Utf16.h"
 #include "tree/DetailTable.h"
-#include "tree/DirectoryParser.h"
 
 namespace sorvel {
 namespace {
@@ -20,13 +20,148 @@ constexpr std::size_t kMaxPathUnits = 32767;
 // All keys together hold at most this many units, plus so many per byte of the archive file.
 // An archive spends at least 96 bytes of directory on each item, so only paths averaging
 // hundreds of units come near; a hostile one, whose every item sits below a path of 32767 units,
-// would otherwise turn each byte into hundreds of bytes of keys.
+// would otherwise turn each byte into hundreds of bytes of keys. (A key is an item's path, with
+// a backslash after a folder's; the tree holds no keys, but the bound on their units stays the
+// bound on the tree.)
 constexpr std::uint64_t kKeyUnitsBase = std::uint64_t{16} << 20;
 constexpr std::uint64_t kKeyUnitsPerArchiveByte = 8;
 
+bool holdsSurrogates(std::u16string_view name) {
+  return std::any_of(name.begin(), name.end(), [](char16_t unit) { return unit >= 0xD800 && unit <= 0xDFFF; });
+}
+
+// A name as it is written: an unpaired surrogate becomes U+FFFD.
+std::u16string writtenName(std::u16string_view name) {
+  return holdsSurrogates(name) ? toUtf16(toUtf8Lossy(name)) : std::u16string(name);
+}
+
+// What becomes of each item of a directory read into the tree.
+enum : std::uint8_t { kSkipped, kWaiting, kPlaced, kRefused };
+
+// Places the waiting items of a directory whose names hold unpaired surrogates: of names alike
+// once written, the first in the order of keys keeps the name and the others are refused.
+void settleWrittenNames(const std::vector<DirectoryItem>& directory, std::vector<std::uint8_t>& state,
+                        const std::u16string& folderPath, std::vector<LeftOutItem>& nameTaken) {
+  std::vector<std::size_t> order;
+  for (std::size_t i = 0; i < directory.size(); ++i) {
+    if (state[i] == kWaiting) order.push_back(i);
+  }
+  auto keyOf = [&](std::size_t i) {
+    return directory[i].record.isFolder() ? directory[i].name + u'\\' : directory[i].name;
+  };
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return compareNames(keyOf(a), keyOf(b)) < 0; });
+  std::map<std::u16string, std::u16string> writtenNames;  // written name -> path of its holder
+  for (std::size_t i : order) {
+    const std::u16string& leaf = directory[i].name;
+    const std::u16string written = writtenName(leaf);
+    std::u16string namesake;
+    if (auto same = writtenNames.find(written); same != writtenNames.end()) {
+      namesake = same->second;
+    } else if (written != leaf) {
+      const auto plain = std::lower_bound(directory.begin(), directory.end(), written,
+                                          [](const DirectoryItem& item, const std::u16string& key) { return compareNames(item.name, key) < 0; });
+      if (plain != directory.end() && plain->name == written && state[static_cast<std::size_t>(plain - directory.begin())] == kPlaced) {
+        namesake = folderPath + plain->name;
+      }
+    }
+    if (!namesake.empty()) {
+      if (compareNames(leaf, kDetailFileName) != 0) {
+        nameTaken.push_back({LeftOutItem::Why::SameName, folderPath + leaf, namesake, folderPath});
+      }
+      state[i] = kRefused;
+      continue;
+    }
+    if (written != leaf) writtenNames.emplace(written, folderPath + leaf);
+    state[i] = kPlaced;
+  }
+}
+
+// A folder whose directory waits to be read: its node, or, for one that has no place in the
+// tree, its key (whose items are read only for their blocks and the bounds).
+struct PendingFolder {
+  std::uint32_t block;
+  NodeIndex node;
+  std::size_t keyLength;  // of its key: its path and a backslash
+  std::u16string detachedKey;
+};
+
+// The folders of the tree as the map of every item's path fills them, before they are laid out.
+class DraftTree {
+ public:
+  struct Node {
+    std::u16string name;
+    ItemRecord record;
+    bool damaged = false;
+    NameMap<std::size_t> children;
+  };
+
+  DraftTree() : nodes_(1) {}
+
+  Node& node(std::size_t index) { return nodes_[index]; }
+  // As FolderTree::findNode; kNoDraft when there is no such node.
+  std::size_t find(std::u16string_view path) const {
+    std::size_t at = 0;
+    const bool complete = forEachComponent(path, [&](std::u16string_view component) {
+      if (!nodes_[at].record.isFolder() && at != 0) return false;
+      auto it = nodes_[at].children.find(component);
+      if (it == nodes_[at].children.end()) return false;
+      at = it->second;
+      return true;
+    });
+    return complete ? at : kNoDraft;
+  }
+  // The folder that would hold `path` and the leaf name; (0, "") for the root; (kNoDraft, "")
+  // when a folder on the way is missing or is a file.
+  std::pair<std::size_t, std::u16string> findParentFolder(std::u16string_view path) const {
+    std::size_t folder = 0;
+    std::u16string_view pending;
+    const bool walked = forEachComponent(path, [&](std::u16string_view component) {
+      if (!pending.empty()) {
+        auto it = nodes_[folder].children.find(pending);
+        if (it == nodes_[folder].children.end() || !nodes_[it->second].record.isFolder()) return false;
+        folder = it->second;
+      }
+      pending = component;
+      return true;
+    });
+    if (!walked) return {kNoDraft, std::u16string()};
+    return {folder, std::u16string(pending)};
+  }
+  void add(std::size_t folder, std::u16string leaf, const ItemRecord& record) {
+    nodes_.push_back(Node{leaf, record, false, {}});
+    nodes_[folder].children.emplace(std::move(leaf), nodes_.size() - 1);
+  }
+  // Into `tree`, folder by folder; the draft is emptied on the way.
+  void layOut(FolderTree& tree) {
+    std::deque<std::pair<std::size_t, NodeIndex>> queue{{0, kTreeRoot}};
+    if (nodes_[0].damaged) tree.markDamaged(kTreeRoot);
+    while (!queue.empty()) {
+      const auto [draft, node] = queue.front();
+      queue.pop_front();
+      for (const auto& [name, child] : nodes_[draft].children) {
+        const NodeIndex added = tree.appendChild(node, nodes_[child].name, nodes_[child].record);
+        if (added == kNoNode) break;
+        if (nodes_[child].damaged) tree.markDamaged(added);
+        if (nodes_[child].record.isFolder()) queue.emplace_back(child, added);
+      }
+      NameMap<std::size_t>().swap(nodes_[draft].children);
+    }
+  }
+
+  static constexpr std::size_t kNoDraft = SIZE_MAX;
+
+ private:
+  std::vector<Node> nodes_;
+};
+
 }  // namespace
 
-DirectoryRead TreeBuilder::readDirectory(std::uint32_t firstBlock, NameMap<ItemRecord>& out) {
+struct PathItem {
+  ItemRecord record;
+  std::size_t nameLength;  // the stored name's units at the end of its path
+};
+
+DirectoryRead TreeBuilder::readDirectory(std::uint32_t firstBlock, std::vector<DirectoryItem>& out) {
   out.clear();
   // A directory ends where its chain runs into blocks another directory holds: directories that
   // share blocks would each read the others' items again, and a few blocks chained into one
@@ -39,17 +174,114 @@ DirectoryRead TreeBuilder::readDirectory(std::uint32_t firstBlock, NameMap<ItemR
   return DirectoryRead::Malformed;
 }
 
-void TreeBuilder::buildPathMap(NameMap<ItemRecord>& out, NameMap<bool>& damagedFolders, std::vector<LeftOutItem>& leftOut) {
+DirectoryRead TreeBuilder::readDirectory(std::uint32_t firstBlock, NameMap<ItemRecord>& out) {
   out.clear();
-  damagedFolders.clear();
+  std::vector<DirectoryItem> items;
+  const DirectoryRead result = readDirectory(firstBlock, items);
+  for (DirectoryItem& item : items) out.emplace_hint(out.end(), std::move(item.name), item.record);
+  return result;
+}
+
+bool TreeBuilder::buildByFolders(FolderTree& tree) {
   // A directory chain is read once: a folder that leads back to a chain already read (its own
   // parent, say) would otherwise make the walk endless.
   std::unordered_set<std::uint32_t> chainsRead;
   chains_.startTree();
   std::uint64_t keyUnitsLeft = kKeyUnitsBase + kKeyUnitsPerArchiveByte * chains_.archiveSize();
+  std::deque<PendingFolder> queue;
+  queue.push_back(PendingFolder{kRootDirectoryBlock, kTreeRoot, 1, {}});
+  // Items left out because a name is taken come after those left out while reading, as a
+  // build from every item's path would tell them.
+  std::vector<LeftOutItem> leftOut;
+  std::vector<LeftOutItem> nameTaken;
+  std::vector<DirectoryItem> directory;
+  std::vector<std::uint8_t> state;  // per item of the directory
+  while (!queue.empty()) {
+    PendingFolder folder = std::move(queue.front());
+    queue.pop_front();
+    const bool inTree = folder.node != kNoNode;
+    auto keyOf = [&] {
+      if (!inTree) return folder.detachedKey;
+      return folder.node == kTreeRoot ? std::u16string(kRootPath) : tree.pathOf(folder.node) + u'\\';
+    };
+    auto markDamaged = [&] {
+      if (inTree) tree.markDamaged(folder.node);
+    };
+    if (chainsRead.contains(folder.block)) {
+      markDamaged();
+      continue;
+    }
+    const DirectoryRead result = readDirectory(folder.block, directory);
+    if (result != DirectoryRead::Unreadable) chainsRead.insert(folder.block);
+    if (result == DirectoryRead::Malformed || result == DirectoryRead::Shared) markDamaged();
+
+    // Within the bounds, in name order, as far as they go.
+    state.assign(directory.size(), kSkipped);
+    for (std::size_t i = 0; i < directory.size(); ++i) {
+      const std::u16string& name = directory[i].name;
+      if (folder.keyLength + name.size() + 1 > keyUnitsLeft) {  // the rest of this folder is left out
+        markDamaged();
+        break;
+      }
+      keyUnitsLeft -= folder.keyLength + name.size() + 1;
+      if (name.empty()) {  // its key would be its folder's own
+        const std::u16string key = keyOf();
+        leftOut.push_back({LeftOutItem::Why::UnsafeName, key, {}, key});
+        continue;
+      }
+      if (name.find(u'\\') != std::u16string::npos) return false;
+      state[i] = kWaiting;
+    }
+
+    // Names alike once written (an unpaired surrogate becomes U+FFFD): the first in the order of
+    // keys (a folder's name followed by a backslash) keeps the name.
+    const bool surrogates = std::any_of(directory.begin(), directory.end(), [](const DirectoryItem& item) { return holdsSurrogates(item.name); });
+    for (std::size_t i = 0; i < directory.size(); ++i) {
+      if (state[i] != kWaiting) continue;
+      if (!inTree) {
+        state[i] = kRefused;  // below a folder left out: read on for the blocks alone
+      } else if (!surrogates) {
+        state[i] = kPlaced;
+      }
+    }
+    if (surrogates && inTree) settleWrittenNames(directory, state, keyOf(), nameTaken);
+    // The items placed, in name order; the folders among them and those refused queued in the
+    // same order.
+    for (std::size_t i = 0; i < directory.size(); ++i) {
+      if (state[i] == kSkipped) continue;
+      const DirectoryItem& item = directory[i];
+      NodeIndex node = kNoNode;
+      if (state[i] == kPlaced) {
+        node = tree.appendChild(folder.node, item.name, item.record);
+        if (node == kNoNode) {  // more than the tree can number: the rest is left out
+          markDamaged();
+          break;
+        }
+      }
+      if (!item.record.isFolder()) continue;
+      const std::size_t keyLength = folder.keyLength + item.name.size() + 1;
+      if (keyLength > kMaxPathUnits) {
+        if (node != kNoNode) tree.markDamaged(node);
+        continue;
+      }
+      queue.push_back(PendingFolder{item.record.firstBlock(), node, keyLength, node == kNoNode ? keyOf() + item.name + u'\\' : std::u16string()});
+    }
+  }
+  leftOut.insert(leftOut.end(), std::make_move_iterator(nameTaken.begin()), std::make_move_iterator(nameTaken.end()));
+  tree.finish();  // before nodes are pointed at
+  tree.setLeftOut(std::move(leftOut));
+  return true;
+}
+
+void TreeBuilder::buildPathMap(NameMap<PathItem>& out, NameMap<bool>& damagedFolders, std::vector<LeftOutItem>& leftOut) {
+  out.clear();
+  damagedFolders.clear();
+  std::unordered_set<std::uint32_t> chainsRead;
+  chains_.startTree();
+  std::uint64_t keyUnitsLeft = kKeyUnitsBase + kKeyUnitsPerArchiveByte * chains_.archiveSize();
   std::deque<std::pair<std::uint32_t, std::u16string>> queue;
   queue.emplace_back(kRootDirectoryBlock, kRootPath);
-  NameMap<ItemRecord> directory;
+  std::vector<DirectoryItem> directory;
   while (!queue.empty()) {
     auto [block, path] = std::move(queue.front());
     queue.pop_front();
@@ -89,26 +321,28 @@ void TreeBuilder::buildPathMap(NameMap<ItemRecord>& out, NameMap<bool>& damagedF
           queue.emplace_back(record.firstBlock(), key);
         }
       }
-      out.emplace(std::move(key), std::move(record));
+      out.emplace(std::move(key), PathItem{record, name.size()});
     }
   }
 }
 
-void TreeBuilder::build(FolderTree& tree) {
+void TreeBuilder::buildByPaths(FolderTree& tree) {
   tree.clearTree();
-  NameMap<ItemRecord> items;
+  NameMap<PathItem> items;
   NameMap<bool> damagedFolders;
   std::vector<LeftOutItem> leftOut;
   buildPathMap(items, damagedFolders, leftOut);
+  DraftTree draft;
   // Names that hold an unpaired surrogate, by folder, as they are written: with U+FFFD.
-  std::map<std::pair<const SvFolder*, std::u16string>, std::u16string> writtenNames;
-  for (const auto& [key, record] : items) {
+  std::map<std::pair<std::size_t, std::u16string>, std::u16string> writtenNames;
+  for (const auto& [key, item] : items) {
+    const ItemRecord& record = item.record;
     const std::u16string path = record.isFolder() ? key.substr(0, key.size() - 1) : key;
-    const auto [folder, leaf] = tree.findParentFolder(path);
-    if (folder == nullptr) {
+    const auto [folder, leaf] = draft.findParentFolder(path);
+    if (folder == DraftTree::kNoDraft) {
       // A stored name with a backslash may point into a folder that is not there. Anything
       // else is below a folder left out, and goes with it.
-      const std::u16string name = assembleName(record.nameEntries);
+      const std::u16string_view name = std::u16string_view(path).substr(path.size() - item.nameLength);
       if (name.find(u'\\') != std::u16string::npos) {
         leftOut.push_back({LeftOutItem::Why::UnsafeName, path, {}, path.substr(0, path.size() - name.size())});
       }
@@ -121,15 +355,16 @@ void TreeBuilder::build(FolderTree& tree) {
       continue;
     }
     const std::u16string folderPath(named.substr(0, named.size() - leaf.size()));
-    const std::u16string written = toUtf16(toUtf8Lossy(leaf));
+    const std::u16string written = writtenName(leaf);
+    const NameMap<std::size_t>& children = draft.node(folder).children;
     std::u16string namesake;
-    if (auto held = folder->children.find(leaf); held != folder->children.end()) {
-      namesake = folderPath + held->second->name;
+    if (auto held = children.find(leaf); held != children.end()) {
+      namesake = folderPath + draft.node(held->second).name;
     } else if (auto same = writtenNames.find({folder, written}); same != writtenNames.end()) {
       namesake = same->second;
     } else if (written != leaf) {
-      if (auto plain = folder->children.find(written); plain != folder->children.end() && plain->second->name == written) {
-        namesake = folderPath + plain->second->name;
+      if (auto plain = children.find(written); plain != children.end() && draft.node(plain->second).name == written) {
+        namesake = folderPath + draft.node(plain->second).name;
       }
     }
     if (!namesake.empty()) {
@@ -139,17 +374,24 @@ void TreeBuilder::build(FolderTree& tree) {
       continue;
     }
     if (written != leaf) writtenNames.emplace(std::make_pair(folder, written), path);
-    if (record.isFolder()) {
-      tree.addFolder(key, record);
-    } else {
-      tree.addFile(key, record);
-    }
+    draft.add(folder, leaf, record);
   }
+  items.clear();
   for (const auto& [key, damaged] : damagedFolders) {
-    FolderItemNode* node = tree.findNode(key);
-    if (node != nullptr && node->isFolder()) static_cast<SvFolder*>(node)->damaged = true;
+    const std::size_t node = draft.find(key);
+    if (node != DraftTree::kNoDraft && (node == 0 || draft.node(node).record.isFolder())) draft.node(node).damaged = true;
   }
+  draft.layOut(tree);
+  tree.finish();  // before nodes are pointed at
   tree.setLeftOut(std::move(leftOut));
+}
+
+void TreeBuilder::build(FolderTree& tree) {
+  tree.clearTree();
+  if (!buildByFolders(tree)) {
+    tree.clearTree();
+    buildByPaths(tree);
+  }
 }
 
 }  // namespace sorvel

@@ -5,6 +5,7 @@
 
 #include "base/ChainSource.h"
 #include "base/LastError.h"
+#include "tree/DirectoryParser.h"
 #include "tree/FolderTree.h"
 #include "tree/ItemRecord.h"
 #include "tree/NameRules.h"
@@ -17,6 +18,8 @@ inline constexpr std::uint32_t kErrorMalformedDirectory = 550;
 // directory holds, which no sound archive does; the items before them were read.
 enum class DirectoryRead { Complete, Unreadable, Malformed, Shared };
 
+struct PathItem;  // an item of the map of every item's path (TreeBuilder.cpp)
+
 class TreeBuilder {
  public:
   // Each directory parsed leaves kErrorSuccess or kErrorMalformedDirectory in `lastError`.
@@ -24,11 +27,19 @@ class TreeBuilder {
 
   // Replaces everything below the tree's root with the archive's folders and files.
   void build(FolderTree& tree);
+  // The same from a map of every item's path: slower and larger, but it places names that hold
+  // backslashes, and build() uses it for archives that have such names. Elsewhere both give the
+  // same tree, the same items left out and the same damaged folders.
+  void buildByPaths(FolderTree& tree);
   // One folder's directory (its blocks then count as read; see ChainSource::openDirectory).
   DirectoryRead readDirectory(std::uint32_t firstBlock, NameMap<ItemRecord>& out);
+  DirectoryRead readDirectory(std::uint32_t firstBlock, std::vector<DirectoryItem>& out);
 
  private:
-  void buildPathMap(NameMap<ItemRecord>& out, NameMap<bool>& damagedFolders, std::vector<LeftOutItem>& leftOut);
+  // Builds the tree folder by folder as the directories are read; false, with the tree to be
+  // cleared, when a stored name holds a backslash and so may name an item of another folder.
+  bool buildByFolders(FolderTree& tree);
+  void buildPathMap(NameMap<PathItem>& out, NameMap<bool>& damagedFolders, std::vector<LeftOutItem>& leftOut);
 
   ChainSource& chains_;
   std::uint32_t& lastError_;

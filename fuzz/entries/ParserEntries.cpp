@@ -10,13 +10,12 @@ bool parseDirectoryBytes(const std::uint8_t* data, std::size_t size) {
   NameMap<ItemRecord> items;
   const bool wellFormed = parseDirectory(data, size, items);
   if (!wellFormed) return items.empty();
-  // Every item came from a group of at least one name entry and an item entry.
-  std::uint64_t entries = 0;
+  // Every item came from a group of at least one name entry and an item entry, and its name from
+  // the 20 units of each of at most 63 name entries.
   for (const auto& [name, record] : items) {
-    if (record.nameEntries.empty() || record.entry.raw[46] != 0x05 || record.entry.raw[47] != 0xFF) return false;
-    entries += record.nameEntries.size() + 1;
+    if (name.size() > kGroupCountMask * kNameUnitsPerEntry) return false;
   }
-  return entries * kEntrySize <= size;
+  return items.size() * 2 * kEntrySize <= size;
 }
 
 bool parseDetailTableBytes(const std::uint8_t* data, std::size_t size) {

@@ -5,14 +5,14 @@
 namespace sorvel {
 
 std::vector<ContentPipeline::Job> contentJobs(const std::vector<Archive::ListedItem>& items,
-                                              std::vector<std::size_t>& jobOf,
+                                              std::vector<JobIndex>& jobOf,
                                               const std::function<bool(const Archive::ListedItem&)>& read) {
-  jobOf.assign(items.size(), SIZE_MAX);
+  jobOf.assign(items.size(), kNoJob);
   std::vector<ContentPipeline::Job> jobs;
   for (std::size_t i = 0; i < items.size(); ++i) {
     const ItemRecord& record = *items[i].record;
     if (record.isFolder() || record.size() == 0) continue;
-    jobOf[i] = jobs.size();
+    jobOf[i] = static_cast<JobIndex>(jobs.size());
     jobs.push_back({record.firstBlock(), record.size(), !read(items[i])});
   }
   return jobs;

@@ -86,7 +86,7 @@ bool Extractor::extract(std::u16string_view pathInArchive, const std::string& ou
   walkStart_ = std::u16string(pathInArchive);
   std::vector<Archive::ListedItem> items;
   archive_.listForExtraction(pathInArchive, items);
-  std::vector<std::size_t> jobOf;
+  std::vector<JobIndex> jobOf;
   const std::vector<ContentPipeline::Job> jobs = contentJobs(items, jobOf, [&](const Archive::ListedItem& item) {
     return !item.detailFile && isSafeItemPath(pathOf(item));  // what is written
   });
@@ -97,8 +97,8 @@ bool Extractor::extract(std::u16string_view pathInArchive, const std::string& ou
   } else {
     for (std::size_t i = 0; i < items.size(); ++i) {
       if (items[i].detailFile) continue;
-      const std::size_t job = jobOf[i];
-      const bool readable = job != SIZE_MAX && !jobs[job].claimOnly;
+      const JobIndex job = jobOf[i];
+      const bool readable = job != kNoJob && !jobs[job].claimOnly;
       main_.item = i;
       writeItem(main_, pathOf(items[i]), *items[i].record, readable ? &pipeline.job(job) : nullptr);
       std::size_t next = 0;
@@ -118,7 +118,7 @@ bool Extractor::useWriters(const std::vector<Archive::ListedItem>& items, const 
 }
 
 std::vector<Extractor::Unit> Extractor::unitsOf(const std::vector<Archive::ListedItem>& items,
-                                                const std::vector<std::size_t>& jobOf) const {
+                                                const std::vector<JobIndex>& jobOf) const {
   std::vector<Unit> units;
   if (writers_.count < 2 || !hostTakesEveryName()) return units;
   auto add = [&](std::size_t begin, std::size_t end, bool folder) {
@@ -127,8 +127,8 @@ std::vector<Extractor::Unit> Extractor::unitsOf(const std::vector<Archive::Liste
     unit.end = end;
     unit.folder = folder;
     for (std::size_t i = begin; i < end; ++i) {
-      if (jobOf[i] == SIZE_MAX) continue;
-      unit.firstJob = std::min(unit.firstJob, jobOf[i]);
+      if (jobOf[i] == kNoJob) continue;
+      unit.firstJob = std::min<std::size_t>(unit.firstJob, jobOf[i]);
       unit.endJob = jobOf[i] + 1;
     }
   };
@@ -168,7 +168,7 @@ std::vector<Extractor::Unit> Extractor::unitsOf(const std::vector<Archive::Liste
   return units;
 }
 
-void Extractor::walkInParallel(const std::vector<Archive::ListedItem>& items, const std::vector<std::size_t>& jobOf,
+void Extractor::walkInParallel(const std::vector<Archive::ListedItem>& items, const std::vector<JobIndex>& jobOf,
                                const std::vector<ContentPipeline::Job>& jobs, ContentPipeline& pipeline,
                                std::vector<Unit>& units) {
   std::mutex lock;
@@ -197,8 +197,8 @@ void Extractor::walkInParallel(const std::vector<Archive::ListedItem>& items, co
       for (std::size_t i = unit.begin; i < unit.end; ++i) {
         if (items[i].detailFile) continue;
         lane.item = i;
-        const std::size_t job = jobOf[i];
-        const bool readable = job != SIZE_MAX && !jobs[job].claimOnly;
+        const JobIndex job = jobOf[i];
+        const bool readable = job != kNoJob && !jobs[job].claimOnly;
         writeItem(lane, pathOf(items[i]), *items[i].record, readable ? &reader.job(job) : nullptr);
       }
       reader.finish();

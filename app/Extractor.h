@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/ContentJobs.h"
 #include "archive/Archive.h"
 #include "archive/ContentPipeline.h"
 #include "archive/ContentSource.h"
@@ -99,9 +100,9 @@ class Extractor {
                  const std::vector<std::string>& names);
   // The walk below the starting folder on two writers, cut into `units` (none where the host
   // needs one writer); `useWriters` says whether that pays.
-  std::vector<Unit> unitsOf(const std::vector<Archive::ListedItem>& items, const std::vector<std::size_t>& jobOf) const;
+  std::vector<Unit> unitsOf(const std::vector<Archive::ListedItem>& items, const std::vector<JobIndex>& jobOf) const;
   bool useWriters(const std::vector<Archive::ListedItem>& items, const std::vector<Unit>& units) const;
-  void walkInParallel(const std::vector<Archive::ListedItem>& items, const std::vector<std::size_t>& jobOf,
+  void walkInParallel(const std::vector<Archive::ListedItem>& items, const std::vector<JobIndex>& jobOf,
                       const std::vector<ContentPipeline::Job>& jobs, ContentPipeline& pipeline,
                       std::vector<Unit>& units);
   // Reports the lane's problems of item `item` and what the tree left out after it, then calls

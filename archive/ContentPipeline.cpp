@@ -70,7 +70,7 @@ ContentPipeline::ContentPipeline(ContainerFile& container, std::vector<Job> jobs
       blocksPerBatch_(std::clamp<std::uint32_t>(options.blocksPerBatch, 1, kMaxBlocksPerBatch)),
       slots_(std::max<std::size_t>(options.slots, 1)),
       claimed_(std::move(claimed)),
-      firstBatch_(jobs_.size(), SIZE_MAX),
+      firstBatch_(jobs_.size(), UINT32_MAX),
       abandoned_(std::make_unique<std::atomic<bool>[]>(jobs_.size())) {
   const unsigned workers = options.workers == 0 ? defaultWorkers() : options.workers;
   for (unsigned w = 0; w < workers; ++w) workers_.emplace_back([this] { work(); });
@@ -104,7 +104,7 @@ bool ContentPipeline::planBatch(std::vector<Segment>& out) {
       }
       if (p.job >= jobs_.size() || used == blocksPerBatch_) break;
       p.chain = container_.chainTable().planContent(jobs_[p.job].firstBlock, jobs_[p.job].wanted, claimed_);
-      firstBatch_[p.job] = nextBatch_;  // its first segment goes into this batch
+      firstBatch_[p.job] = static_cast<std::uint32_t>(nextBatch_);  // its first segment goes into this batch
       jobsStarted_.store(p.job + 1, std::memory_order_release);
       p.extent = 0;
       p.blockInExtent = 0;

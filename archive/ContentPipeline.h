@@ -141,7 +141,7 @@ class ContentPipeline {
   PlanState plan_;
   std::vector<bool> claimed_;
   std::size_t nextBatch_ = 0;
-  std::vector<std::size_t> firstBatch_;  // per job: the batch of its first segment
+  std::vector<std::uint32_t> firstBatch_;  // per job: the batch of its first segment (tickets count in 32 bits too)
   // Jobs below have their first segment planned; their firstBatch_ may be read without the lock.
   std::atomic<std::size_t> jobsStarted_{0};
 

@@ -46,14 +46,14 @@ void ContentWalk::run(std::u16string_view start, const Visit& visit) {
   // Item detail files are not read, but their blocks are theirs: no later file may have them.
   std::vector<Archive::ListedItem> items;
   archive_.listForExtraction(start, items);
-  std::vector<std::size_t> jobOf;
+  std::vector<JobIndex> jobOf;
   const std::vector<ContentPipeline::Job> jobs =
       contentJobs(items, jobOf, [](const Archive::ListedItem& item) { return !item.detailFile; });
   ContentPipeline pipeline(archive_.container(), jobs, pipeline_, archive_.directoryBlocks());
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (items[i].detailFile) continue;
     const std::u16string path = archive_.listedPath(start, items[i]);
-    visit(Item{path, *items[i].record, jobOf[i] == SIZE_MAX ? nullptr : &pipeline.job(jobOf[i])});
+    visit(Item{path, *items[i].record, jobOf[i] == kNoJob ? nullptr : &pipeline.job(jobOf[i])});
   }
 }
 

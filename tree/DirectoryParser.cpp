@@ -10,7 +10,7 @@ namespace {
 // expect it, although a 96-byte group would fit.
 constexpr std::uint64_t kMinimumGroupSpan = 97;
 
-bool readGroups(ByteSource& data, std::vector<DirectoryItem>& out) {
+bool readGroups(ByteSource& data, ParsedDirectory& out) {
   const std::uint64_t length = data.size();
   std::uint64_t p = 0;
   RawEntry entry{};
@@ -35,43 +35,46 @@ bool readGroups(ByteSource& data, std::vector<DirectoryItem>& out) {
     }
     data.copy(p, entry.data(), kEntrySize);
     if (entrySignature(entry) != kItemEntrySignature) return false;
-    DirectoryItem& item = out.emplace_back();
+    DirectoryItem& item = out.items.emplace_back();
     item.record = ItemRecord::fromEntry(entry);
-    for (auto it = nameEntries.rbegin(); it != nameEntries.rend() && appendNameUnits(*it, item.name); ++it) {
+    item.nameOffset = static_cast<std::uint32_t>(out.names.size());
+    for (auto it = nameEntries.rbegin(); it != nameEntries.rend() && appendNameUnits(*it, out.names); ++it) {
     }
+    item.nameLength = static_cast<std::uint32_t>(out.names.size() - item.nameOffset);
     p += kEntrySize;
   }
 }
 
 }  // namespace
 
-bool parseDirectory(ByteSource& data, std::vector<DirectoryItem>& out) {
+bool parseDirectory(ByteSource& data, ParsedDirectory& out) {
   out.clear();
   if (!readGroups(data, out)) {
     out.clear();
     return false;
   }
-  std::stable_sort(out.begin(), out.end(),
-                   [](const DirectoryItem& a, const DirectoryItem& b) { return compareNames(a.name, b.name) < 0; });
+  std::vector<DirectoryItem>& items = out.items;
+  std::stable_sort(items.begin(), items.end(),
+                   [&](const DirectoryItem& a, const DirectoryItem& b) { return compareNames(out.name(a), out.name(b)) < 0; });
   // Of a run of names alike, the first spelling with the last record.
   std::size_t kept = 0;
-  for (std::size_t i = 0; i < out.size(); ++i) {
-    if (kept > 0 && compareNames(out[kept - 1].name, out[i].name) == 0) {
-      out[kept - 1].record = out[i].record;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (kept > 0 && compareNames(out.name(items[kept - 1]), out.name(items[i])) == 0) {
+      items[kept - 1].record = items[i].record;
     } else {
-      if (kept != i) out[kept] = std::move(out[i]);
+      if (kept != i) items[kept] = items[i];
       ++kept;
     }
   }
-  out.resize(kept);
+  items.resize(kept);
   return true;
 }
 
 bool parseDirectory(ByteSource& data, NameMap<ItemRecord>& out) {
   out.clear();
-  std::vector<DirectoryItem> items;
-  if (!parseDirectory(data, items)) return false;
-  for (DirectoryItem& item : items) out.emplace_hint(out.end(), std::move(item.name), item.record);
+  ParsedDirectory directory;
+  if (!parseDirectory(data, directory)) return false;
+  for (const DirectoryItem& item : directory.items) out.emplace_hint(out.end(), std::u16string(directory.name(item)), item.record);
   return true;
 }
 

@@ -40,38 +40,41 @@ enum : std::uint8_t { kSkipped, kWaiting, kPlaced, kRefused };
 
 // Places the waiting items of a directory whose names hold unpaired surrogates: of names alike
 // once written, the first in the order of keys keeps the name and the others are refused.
-void settleWrittenNames(const std::vector<DirectoryItem>& directory, std::vector<std::uint8_t>& state,
+void settleWrittenNames(const ParsedDirectory& directory, std::vector<std::uint8_t>& state,
                         const std::u16string& folderPath, std::vector<LeftOutItem>& nameTaken) {
   std::vector<std::size_t> order;
   for (std::size_t i = 0; i < directory.size(); ++i) {
     if (state[i] == kWaiting) order.push_back(i);
   }
   auto keyOf = [&](std::size_t i) {
-    return directory[i].record.isFolder() ? directory[i].name + u'\\' : directory[i].name;
+    std::u16string key(directory.name(i));
+    if (directory.items[i].record.isFolder()) key += u'\\';
+    return key;
   };
   std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return compareNames(keyOf(a), keyOf(b)) < 0; });
   std::map<std::u16string, std::u16string> writtenNames;  // written name -> path of its holder
   for (std::size_t i : order) {
-    const std::u16string& leaf = directory[i].name;
+    const std::u16string_view leaf = directory.name(i);
     const std::u16string written = writtenName(leaf);
     std::u16string namesake;
     if (auto same = writtenNames.find(written); same != writtenNames.end()) {
       namesake = same->second;
     } else if (written != leaf) {
-      const auto plain = std::lower_bound(directory.begin(), directory.end(), written,
-                                          [](const DirectoryItem& item, const std::u16string& key) { return compareNames(item.name, key) < 0; });
-      if (plain != directory.end() && plain->name == written && state[static_cast<std::size_t>(plain - directory.begin())] == kPlaced) {
-        namesake = folderPath + plain->name;
+      const auto plain = std::lower_bound(directory.items.begin(), directory.items.end(), written,
+                                          [&](const DirectoryItem& item, const std::u16string& key) { return compareNames(directory.name(item), key) < 0; });
+      if (plain != directory.items.end() && directory.name(*plain) == written &&
+          state[static_cast<std::size_t>(plain - directory.items.begin())] == kPlaced) {
+        namesake = folderPath + std::u16string(directory.name(*plain));
       }
     }
     if (!namesake.empty()) {
       if (compareNames(leaf, kDetailFileName) != 0) {
-        nameTaken.push_back({LeftOutItem::Why::SameName, folderPath + leaf, namesake, folderPath});
+        nameTaken.push_back({LeftOutItem::Why::SameName, folderPath + std::u16string(leaf), namesake, folderPath});
       }
       state[i] = kRefused;
       continue;
     }
-    if (written != leaf) writtenNames.emplace(written, folderPath + leaf);
+    if (written != leaf) writtenNames.emplace(written, folderPath + std::u16string(leaf));
     state[i] = kPlaced;
   }
 }
@@ -161,7 +164,7 @@ struct PathItem {
   std::size_t nameLength;  // the stored name's units at the end of its path
 };
 
-DirectoryRead TreeBuilder::readDirectory(std::uint32_t firstBlock, std::vector<DirectoryItem>& out) {
+DirectoryRead TreeBuilder::readDirectory(std::uint32_t firstBlock, ParsedDirectory& out) {
   out.clear();
   // A directory ends where its chain runs into blocks another directory holds: directories that
   // share blocks would each read the others' items again, and a few blocks chained into one
@@ -176,9 +179,9 @@ DirectoryRead TreeBuilder::readDirectory(std::uint32_t firstBlock, std::vector<D
 
 DirectoryRead TreeBuilder::readDirectory(std::uint32_t firstBlock, NameMap<ItemRecord>& out) {
   out.clear();
-  std::vector<DirectoryItem> items;
-  const DirectoryRead result = readDirectory(firstBlock, items);
-  for (DirectoryItem& item : items) out.emplace_hint(out.end(), std::move(item.name), item.record);
+  ParsedDirectory directory;
+  const DirectoryRead result = readDirectory(firstBlock, directory);
+  for (const DirectoryItem& item : directory.items) out.emplace_hint(out.end(), std::u16string(directory.name(item)), item.record);
   return result;
 }
 
@@ -194,7 +197,7 @@ bool TreeBuilder::buildByFolders(FolderTree& tree) {
   // build from every item's path would tell them.
   std::vector<LeftOutItem> leftOut;
   std::vector<LeftOutItem> nameTaken;
-  std::vector<DirectoryItem> directory;
+  ParsedDirectory directory;
   std::vector<std::uint8_t> state;  // per item of the directory
   while (!queue.empty()) {
     PendingFolder folder = std::move(queue.front());
@@ -218,7 +221,7 @@ bool TreeBuilder::buildByFolders(FolderTree& tree) {
     // Within the bounds, in name order, as far as they go.
     state.assign(directory.size(), kSkipped);
     for (std::size_t i = 0; i < directory.size(); ++i) {
-      const std::u16string& name = directory[i].name;
+      const std::u16string_view name = directory.name(i);
       if (folder.keyLength + name.size() + 1 > keyUnitsLeft) {  // the rest of this folder is left out
         markDamaged();
         break;
@@ -235,7 +238,7 @@ bool TreeBuilder::buildByFolders(FolderTree& tree) {
 
     // Names alike once written (an unpaired surrogate becomes U+FFFD): the first in the order of
     // keys (a folder's name followed by a backslash) keeps the name.
-    const bool surrogates = std::any_of(directory.begin(), directory.end(), [](const DirectoryItem& item) { return holdsSurrogates(item.name); });
+    const bool surrogates = std::any_of(directory.items.begin(), directory.items.end(), [&](const DirectoryItem& item) { return holdsSurrogates(directory.name(item)); });
     for (std::size_t i = 0; i < directory.size(); ++i) {
       if (state[i] != kWaiting) continue;
       if (!inTree) {
@@ -249,22 +252,23 @@ bool TreeBuilder::buildByFolders(FolderTree& tree) {
     // same order.
     for (std::size_t i = 0; i < directory.size(); ++i) {
       if (state[i] == kSkipped) continue;
-      const DirectoryItem& item = directory[i];
+      const DirectoryItem& item = directory.items[i];
+      const std::u16string_view itemName = directory.name(item);
       NodeIndex node = kNoNode;
       if (state[i] == kPlaced) {
-        node = tree.appendChild(folder.node, item.name, item.record);
+        node = tree.appendChild(folder.node, itemName, item.record);
         if (node == kNoNode) {  // more than the tree can number: the rest is left out
           markDamaged();
           break;
         }
       }
       if (!item.record.isFolder()) continue;
-      const std::size_t keyLength = folder.keyLength + item.name.size() + 1;
+      const std::size_t keyLength = folder.keyLength + itemName.size() + 1;
       if (keyLength > kMaxPathUnits) {
         if (node != kNoNode) tree.markDamaged(node);
         continue;
       }
-      queue.push_back(PendingFolder{item.record.firstBlock(), node, keyLength, node == kNoNode ? keyOf() + item.name + u'\\' : std::u16string()});
+      queue.push_back(PendingFolder{item.record.firstBlock(), node, keyLength, node == kNoNode ? keyOf() + std::u16string(itemName) + u'\\' : std::u16string()});
     }
   }
   leftOut.insert(leftOut.end(), std::make_move_iterator(nameTaken.begin()), std::make_move_iterator(nameTaken.end()));
@@ -281,7 +285,7 @@ void TreeBuilder::buildPathMap(NameMap<PathItem>& out, NameMap<bool>& damagedFol
   std::uint64_t keyUnitsLeft = kKeyUnitsBase + kKeyUnitsPerArchiveByte * chains_.archiveSize();
   std::deque<std::pair<std::uint32_t, std::u16string>> queue;
   queue.emplace_back(kRootDirectoryBlock, kRootPath);
-  std::vector<DirectoryItem> directory;
+  ParsedDirectory directory;
   while (!queue.empty()) {
     auto [block, path] = std::move(queue.front());
     queue.pop_front();
@@ -293,7 +297,9 @@ void TreeBuilder::buildPathMap(NameMap<PathItem>& out, NameMap<bool>& damagedFol
     if (result != DirectoryRead::Unreadable) chainsRead.insert(block);
     if (result == DirectoryRead::Malformed || result == DirectoryRead::Shared) insertOrReplace(damagedFolders, path, true);
 
-    for (auto& [name, record] : directory) {
+    for (const DirectoryItem& item : directory.items) {
+      const std::u16string name(directory.name(item));
+      const ItemRecord& record = item.record;
       if (path.size() + name.size() + 1 > keyUnitsLeft) {  // the rest of this folder is left out
         insertOrReplace(damagedFolders, path, true);
         break;

@@ -33,7 +33,7 @@ class TreeBuilder {
   void buildByPaths(FolderTree& tree);
   // One folder's directory (its blocks then count as read; see ChainSource::openDirectory).
   DirectoryRead readDirectory(std::uint32_t firstBlock, NameMap<ItemRecord>& out);
-  DirectoryRead readDirectory(std::uint32_t firstBlock, std::vector<DirectoryItem>& out);
+  DirectoryRead readDirectory(std::uint32_t firstBlock, ParsedDirectory& out);
 
  private:
   // Builds the tree folder by folder as the directories are read; false, with the tree to be

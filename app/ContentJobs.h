@@ -17,7 +17,7 @@ inline constexpr JobIndex kNoJob = UINT32_MAX;
 
 // One job per file with content; `jobOf[i]` is item i's job, kNoJob for folders and empty
 // files. A file for which `read` answers false has its blocks claimed, never read.
-std::vector<ContentPipeline::Job> contentJobs(const std::vector<Archive::ListedItem>& items,
+std::vector<ContentPipeline::Job> contentJobs(const Archive& archive, const std::vector<Archive::ListedItem>& items,
                                               std::vector<JobIndex>& jobOf,
                                               const std::function<bool(const Archive::ListedItem&)>& read);
 

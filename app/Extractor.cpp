@@ -87,7 +87,7 @@ bool Extractor::extract(std::u16string_view pathInArchive, const std::string& ou
   std::vector<Archive::ListedItem> items;
   archive_.listForExtraction(pathInArchive, items);
   std::vector<JobIndex> jobOf;
-  const std::vector<ContentPipeline::Job> jobs = contentJobs(items, jobOf, [&](const Archive::ListedItem& item) {
+  const std::vector<ContentPipeline::Job> jobs = contentJobs(archive_, items, jobOf, [&](const Archive::ListedItem& item) {
     return !item.detailFile && isSafeItemPath(pathOf(item));  // what is written
   });
   ContentPipeline pipeline(archive_.container(), jobs, pipelineOptions_, archive_.directoryBlocks());
@@ -100,7 +100,7 @@ bool Extractor::extract(std::u16string_view pathInArchive, const std::string& ou
       const JobIndex job = jobOf[i];
       const bool readable = job != kNoJob && !jobs[job].claimOnly;
       main_.item = i;
-      writeItem(main_, pathOf(items[i]), *items[i].record, readable ? &pipeline.job(job) : nullptr);
+      writeItem(main_, pathOf(items[i]), recordOf(items[i]), readable ? &pipeline.job(job) : nullptr);
       std::size_t next = 0;
       finishItem(main_.problems, next, i, items[i]);
       main_.problems.clear();
@@ -112,7 +112,7 @@ bool Extractor::extract(std::u16string_view pathInArchive, const std::string& ou
 
 bool Extractor::useWriters(const std::vector<Archive::ListedItem>& items, const std::vector<Unit>& units) const {
   std::size_t files = 0;
-  for (const Archive::ListedItem& item : items) files += !item.detailFile && !item.record->isFolder();
+  for (const Archive::ListedItem& item : items) files += !item.detailFile && !recordOf(item).isFolder();
   const auto runs = std::count_if(units.begin(), units.end(), [](const Unit& unit) { return !unit.folder; });
   return runs >= 2 && files >= writers_.minFiles;
 }
@@ -139,10 +139,10 @@ std::vector<Extractor::Unit> Extractor::unitsOf(const std::vector<Archive::Liste
   // once, or the later writer waits for the earlier one. A run holds a quarter of them at most.
   const std::uint64_t maxBlocks =
       std::max<std::uint64_t>(1, std::uint64_t{pipelineOptions_.slots} * pipelineOptions_.blocksPerBatch / 4);
-  auto blocksOf = [&](std::size_t i) { return (items[i].record->size() + kBlockSize - 1) / kBlockSize; };
+  auto blocksOf = [&](std::size_t i) { return (recordOf(items[i]).size() + kBlockSize - 1) / kBlockSize; };
   const std::size_t perRun = std::max<std::size_t>(writers_.filesPerRun, 1);
   for (std::size_t i = 0; i < items.size();) {
-    if (items[i].record->isFolder()) {
+    if (recordOf(items[i]).isFolder()) {
       add(i, i + 1, true);
       ++i;
       continue;
@@ -150,7 +150,7 @@ std::vector<Extractor::Unit> Extractor::unitsOf(const std::vector<Archive::Liste
     // The files of one folder up to its next subfolder, cut into runs of about equal length.
     std::size_t end = i + 1;
     std::uint64_t blocks = blocksOf(i);
-    for (; end < items.size() && !items[end].record->isFolder() && inSameFolder(items[end], items[i]);
+    for (; end < items.size() && !recordOf(items[end]).isFolder() && inSameFolder(items[end], items[i]);
          ++end) {
       blocks += blocksOf(end);
     }
@@ -199,7 +199,7 @@ void Extractor::walkInParallel(const std::vector<Archive::ListedItem>& items, co
         lane.item = i;
         const JobIndex job = jobOf[i];
         const bool readable = job != kNoJob && !jobs[job].claimOnly;
-        writeItem(lane, pathOf(items[i]), *items[i].record, readable ? &reader.job(job) : nullptr);
+        writeItem(lane, pathOf(items[i]), recordOf(items[i]), readable ? &reader.job(job) : nullptr);
       }
       reader.finish();
       {
@@ -236,7 +236,7 @@ void Extractor::walkInParallel(const std::vector<Archive::ListedItem>& items, co
     Unit& unit = units[u];
     if (unit.folder) {
       main_.item = unit.begin;
-      writeItem(main_, pathOf(items[unit.begin]), *items[unit.begin].record, nullptr);
+      writeItem(main_, pathOf(items[unit.begin]), recordOf(items[unit.begin]), nullptr);
       std::lock_guard<std::mutex> hold(lock);
       unit.problems = std::move(main_.problems);
       main_.problems.clear();
@@ -256,10 +256,12 @@ void Extractor::walkInParallel(const std::vector<Archive::ListedItem>& items, co
 
 std::u16string Extractor::pathOf(const Archive::ListedItem& item) const { return archive_.listedPath(walkStart_, item); }
 
+const ItemRecord& Extractor::recordOf(const Archive::ListedItem& item) const { return archive_.listedRecord(item); }
+
 void Extractor::finishItem(std::vector<std::pair<std::size_t, Problem>>& problems, std::size_t& next, std::size_t item,
                            const Archive::ListedItem& listed) {
   for (; next < problems.size() && problems[next].first == item; ++next) report(std::move(problems[next].second));
-  reportLeftOut(listed.record);
+  reportLeftOut(&recordOf(listed));
   if (afterItem_) afterItem_(pathOf(listed));
 }
 

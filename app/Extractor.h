@@ -109,6 +109,7 @@ class Extractor {
   // the hook.
   // A listed item's path in the archive, made from the tree (listings keep no paths).
   std::u16string pathOf(const Archive::ListedItem& item) const;
+  const ItemRecord& recordOf(const Archive::ListedItem& item) const;
   void finishItem(std::vector<std::pair<std::size_t, Problem>>& problems, std::size_t& next, std::size_t item,
                   const Archive::ListedItem& listed);
   // The item's folder names below the output folder.

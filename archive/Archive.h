@@ -59,6 +59,7 @@ class Archive {
   std::u16string listedPath(std::u16string_view folderPath, const ListedItem& item) const {
     return paths_.listedPath(folderPath, item);
   }
+  const ItemRecord& listedRecord(const ListedItem& item) const { return paths_.listedRecord(item); }
   // The item's record in its folder's item detail file, or null (see DetailLookup).
   DetailRecordRef detailRecordFor(std::u16string_view itemPath) { return details_.detailRecordFor(itemPath); }
 

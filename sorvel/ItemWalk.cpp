@@ -48,12 +48,12 @@ void ContentWalk::run(std::u16string_view start, const Visit& visit) {
   archive_.listForExtraction(start, items);
   std::vector<JobIndex> jobOf;
   const std::vector<ContentPipeline::Job> jobs =
-      contentJobs(items, jobOf, [](const Archive::ListedItem& item) { return !item.detailFile; });
+      contentJobs(archive_, items, jobOf, [](const Archive::ListedItem& item) { return !item.detailFile; });
   ContentPipeline pipeline(archive_.container(), jobs, pipeline_, archive_.directoryBlocks());
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (items[i].detailFile) continue;
     const std::u16string path = archive_.listedPath(start, items[i]);
-    visit(Item{path, *items[i].record, jobOf[i] == kNoJob ? nullptr : &pipeline.job(jobOf[i])});
+    visit(Item{path, archive_.listedRecord(items[i]), jobOf[i] == kNoJob ? nullptr : &pipeline.job(jobOf[i])});
   }
 }
 

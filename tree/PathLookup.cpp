@@ -82,7 +82,7 @@ void PathLookup::listForExtraction(std::u16string_view folderPath, std::vector<L
   walkBelow(tree_, start, folderPath, PathJoin::AsPrefix, [&](const WalkedItem& item) {
     const bool detailFile = compareNames(tree_.nameOf(item.node), kDetailFileName) == 0;
     if (detailFile && item.node.isFolder()) return false;  // never listed, as in listItems
-    out.push_back(ListedItem{&item.node.record, item.index, detailFile});
+    out.push_back(ListedItem{item.index, detailFile});
     return true;
   });
 }

@@ -15,10 +15,10 @@ namespace sorvel {
 
 class DetailLookup;
 
-// An item of a listing for extraction: its node and record in the tree, and whether it is a
-// folder's item detail file. Its path is made when it is needed (PathLookup::listedPath).
+// An item of a listing for extraction: its node in the tree, and whether it is a folder's item
+// detail file. Its record and path are found when they are needed (PathLookup::listedRecord,
+// listedPath): a listing of every item of a large archive holds 8 bytes per item.
 struct ListedItem {
-  const ItemRecord* record;  // in the tree
   NodeIndex node;
   bool detailFile;
 };
@@ -47,6 +47,7 @@ class PathLookup {
   void listForExtraction(std::u16string_view folderPath, std::vector<ListedItem>& out) const;
   // The path of an item listed for extraction below `folderPath`: the one listItems gives it.
   std::u16string listedPath(std::u16string_view folderPath, const ListedItem& item) const;
+  const ItemRecord& listedRecord(const ListedItem& item) const { return tree_.node(item.node).record; }
 
  private:
   const FolderTree& tree_;

@@ -43,7 +43,7 @@ foreach(library ${SORVEL_PACKAGED_LIBRARIES})
 endforeach()
 # The C library comes with every program built here, the C++ runtime too unless it is linked
 # in (ICU needs it anyway); fusermount3, which unmounts, with fuse3.
-list(APPEND SORVEL_DEBIAN_DEPENDS libstdc++6 libc6)
+list(APPEND SORVEL_DEBIAN_DEPENDS libstdc++6 libgcc-s1 libc6)
 if(TARGET sorvel_mount)
   list(APPEND SORVEL_DEBIAN_DEPENDS fuse3)
 endif()

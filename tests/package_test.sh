@@ -22,12 +22,14 @@ dpkg -x "$deb" "$scratch/root"
 # Every library a program names is in a package the package depends on.
 for program in "$scratch"/root/usr/bin/*; do
   for library in $(objdump -p "$program" | awk '$1 == "NEEDED" { print $2 }'); do
+    # A sanitizer build links the sanitizers' runtimes: no package is made of such a build.
+    [[ $library =~ ^lib(a|ub|t|l)san\. ]] && continue
     path=$(ldconfig -p | awk -v name="$library" '$1 == name && /x86-64/ && !found { print $NF; found = 1 }')
     [ -n "$path" ] || fail "$(basename "$program") needs $library, which is not installed here"
     owner=$(dpkg-query -S "$(readlink -f "$path")" 2>/dev/null || dpkg-query -S "$path" 2>/dev/null || true)
     owner=${owner%%:*}
     [ -n "$owner" ] || fail "no package holds $path"
-    grep -Eq "(^|, )$owner( |,|$)" <<<"$depends" || fail "$(basename "$program") needs $library of $owner, not in Depends: $depends"
+    tr ',' '\n' <<<"$depends" | awk '{ print $1 }' | grep -xF "$owner" >/dev/null || fail "$(basename "$program") needs $library of $owner, not in Depends: $depends"
   done
 done
 version=$("$scratch/root/usr/bin/sorvel" --version)

@@ -35,11 +35,8 @@ bool CachedBlockReader::readBlockUncached(std::uint32_t block, std::uint8_t* dst
     std::memcpy(dst, hit->data(), kBlockSize);
     return true;
   }
-  std::array<std::uint8_t, kBlockSize> stored;
-  if (!file_.readStoredBlocks(block, kBlockSize, stored.data())) return false;
   ++blockDecryptions_;
-  const bool decrypted = decryptor_.decryptStoredBlock(stored.data(), dst, kBlockSize, block);
-  return decrypted;
+  return decryptor_.readBlocksUncached(block, 1, dst);
 }
 
 }  // namespace sorvel

@@ -17,7 +17,6 @@ std::optional<std::string> WrittenNames::collision(std::u16string_view folder, s
 }
 
 void WrittenNames::note(std::u16string_view folder, std::u16string_view name) {
-  if (hostTakesEveryName()) return;
   names_.try_emplace(key(folder, name), name);
 }
 

@@ -65,8 +65,9 @@ class Extractor {
 
   // How many threads write the files of a walk (1 or 2), from how many files on, and how many
   // files of one folder a run holds at most (a folder's files are cut into runs of about equal
-  // length, each also within a quarter of the pipeline's slots; two writers need two runs). Hosts that take different names for the same one
-  // (Windows) write with one: which of two such names is written depends on the order of writing.
+  // length, each also within a quarter of the pipeline's slots; two writers need two runs).
+  // Hosts that take different names for the same one (Windows) write with one: which of two
+  // such names is written depends on the order of writing.
   struct Writers {
     unsigned count = 2;
     std::size_t minFiles = 128;
@@ -105,11 +106,11 @@ class Extractor {
   void walkInParallel(const std::vector<Archive::ListedItem>& items, const std::vector<JobIndex>& jobOf,
                       const std::vector<ContentPipeline::Job>& jobs, ContentPipeline& pipeline,
                       std::vector<Unit>& units);
-  // Reports the lane's problems of item `item` and what the tree left out after it, then calls
-  // the hook.
   // A listed item's path in the archive, made from the tree (listings keep no paths).
   std::u16string pathOf(const Archive::ListedItem& item) const;
   const ItemRecord& recordOf(const Archive::ListedItem& item) const;
+  // Reports the problems of item `item` (from `next` on in `problems`) and what the tree left
+  // out after it, then calls the hook.
   void finishItem(std::vector<std::pair<std::size_t, Problem>>& problems, std::size_t& next, std::size_t item,
                   const Archive::ListedItem& listed);
   // The item's folder names below the output folder.

@@ -1,6 +1,5 @@
 #include "archive/CachedBlockReader.h"
 
-#include <array>
 #include <cstring>
 
 namespace sorvel {
@@ -19,11 +18,9 @@ const BlockCache::Block* CachedBlockReader::cachedBlock(std::uint32_t block) {
 }
 
 bool CachedBlockReader::loadBlock(std::uint32_t block) {
-  std::array<std::uint8_t, kBlockSize> stored;
-  if (!file_.readStoredBlocks(block, kBlockSize, stored.data())) return false;
   BlockCache::Block& slot = cache_.insert(block);
   ++blockDecryptions_;
-  if (!decryptor_.decryptStoredBlock(stored.data(), slot.data(), kBlockSize, block)) {
+  if (!decryptor_.readBlocksUncached(block, 1, slot.data())) {
     cache_.remove(block);
     return false;
   }

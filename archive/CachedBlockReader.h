@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "archive/ArchiveFile.h"
 #include "archive/BlockCache.h"
 #include "archive/BlockDecryptor.h"
 
@@ -13,9 +12,8 @@ namespace sorvel {
 
 class CachedBlockReader {
  public:
-  CachedBlockReader(const ArchiveFile& file, const BlockDecryptor& decryptor,
-                    std::size_t cacheCapacity = BlockCache::kDefaultCapacity)
-      : file_(file), decryptor_(decryptor), cache_(cacheCapacity) {}
+  explicit CachedBlockReader(const BlockDecryptor& decryptor, std::size_t cacheCapacity = BlockCache::kDefaultCapacity)
+      : decryptor_(decryptor), cache_(cacheCapacity) {}
 
   // One decrypted block, from the cache or read and decrypted into it.
   bool readBlock(std::uint32_t block, std::uint8_t* dst);
@@ -31,7 +29,6 @@ class CachedBlockReader {
   const BlockCache::Block* cachedBlock(std::uint32_t block);
   bool loadBlock(std::uint32_t block);
 
-  const ArchiveFile& file_;
   const BlockDecryptor& decryptor_;
   BlockCache cache_;
   std::uint64_t blockDecryptions_ = 0;

@@ -16,7 +16,7 @@ namespace sorvel {
 class ContainerFile {
  public:
   explicit ContainerFile(std::size_t cacheCapacity = BlockCache::kDefaultCapacity)
-      : blocks_(file_, decryptor_, cacheCapacity) {}
+      : blocks_(decryptor_, cacheCapacity) {}
   ContainerFile(const ContainerFile&) = delete;
   ContainerFile& operator=(const ContainerFile&) = delete;
 

@@ -3,11 +3,11 @@
 // worker threads, while the caller writes what is ready. The work is cut into batches of up to
 // `blocksPerBatch` blocks; each batch lands in one of a fixed number of slots, so memory stays
 // bounded whatever the sizes. A slot's buffer grows to the largest batch it has held, so a
-// small archive allocates only what its content needs. A large object spans many batches, and many small objects share
-// one, so that threads hand over work per batch, not per object. Batches are planned and
-// handed out strictly in order, each as a worker reaches it: an object's chain is walked only
-// when the batches before it are planned, so the plan never runs more than a few batches
-// ahead of the consumers.
+// small archive allocates only what its content needs. A large object spans many batches, and
+// many small objects share one, so that threads hand over work per batch, not per object.
+// Batches are planned and handed out strictly in order, each as a worker reaches it: an
+// object's chain is walked only when the batches before it are planned, so the plan never runs
+// more than a few batches ahead of the consumers.
 //
 // Content is taken by one consumer (`job`) or by several `Reader`s, each over its own runs of
 // consecutive jobs, taken in increasing order. A slot is filled again once every job with

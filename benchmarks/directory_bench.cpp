@@ -1,4 +1,4 @@
-// Parsing a whole directory into its name-keyed items, as opening an archive does per folder.
+// Parsing a whole directory into its items in name order, as opening an archive does per folder.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -29,7 +29,7 @@ Bytes directoryOf(std::size_t count) {
 void parseFullDirectory(benchmark::State& state) {
   const auto count = static_cast<std::size_t>(state.range(0));
   const Bytes directory = directoryOf(count);
-  NameMap<ItemRecord> items;
+  ParsedDirectory items;
   for (auto _ : state) {
     if (!parseDirectory(directory.data(), directory.size(), items) || items.size() != count) {
       state.SkipWithError("the directory did not parse whole");

@@ -43,9 +43,12 @@ struct DirectoryWriter {
   void padTo(std::size_t length) { bytes.resize(length, 0); }
 };
 
+// The items keyed by name, to look them up.
 NameMap<ItemRecord> parse(const Bytes& bytes, bool expectOk = true) {
+  ParsedDirectory directory;
+  EXPECT_EQ(parseDirectory(bytes.data(), bytes.size(), directory), expectOk);
   NameMap<ItemRecord> out;
-  EXPECT_EQ(parseDirectory(bytes.data(), bytes.size(), out), expectOk);
+  for (const DirectoryItem& item : directory.items) out.emplace(std::u16string(directory.name(item)), item.record);
   return out;
 }
 

@@ -70,15 +70,7 @@ bool parseDirectory(ByteSource& data, ParsedDirectory& out) {
   return true;
 }
 
-bool parseDirectory(ByteSource& data, NameMap<ItemRecord>& out) {
-  out.clear();
-  ParsedDirectory directory;
-  if (!parseDirectory(data, directory)) return false;
-  for (const DirectoryItem& item : directory.items) out.emplace_hint(out.end(), std::u16string(directory.name(item)), item.record);
-  return true;
-}
-
-bool parseDirectory(const std::uint8_t* data, std::uint64_t length, NameMap<ItemRecord>& out) {
+bool parseDirectory(const std::uint8_t* data, std::uint64_t length, ParsedDirectory& out) {
   BufferByteSource bytes(data, length);
   return parseDirectory(bytes, out);
 }

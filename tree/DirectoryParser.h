@@ -38,8 +38,6 @@ struct ParsedDirectory {
 // without the group flag where a group would start ends the directory. False, with `out`
 // emptied, for a malformed directory: a wrong entry signature or a group without name entries.
 bool parseDirectory(ByteSource& data, ParsedDirectory& out);
-// The same items keyed by name.
-bool parseDirectory(ByteSource& data, NameMap<ItemRecord>& out);
-bool parseDirectory(const std::uint8_t* data, std::uint64_t length, NameMap<ItemRecord>& out);
+bool parseDirectory(const std::uint8_t* data, std::uint64_t length, ParsedDirectory& out);
 
 }  // namespace sorvel

@@ -177,14 +177,6 @@ DirectoryRead TreeBuilder::readDirectory(std::uint32_t firstBlock, ParsedDirecto
   return DirectoryRead::Malformed;
 }
 
-DirectoryRead TreeBuilder::readDirectory(std::uint32_t firstBlock, NameMap<ItemRecord>& out) {
-  out.clear();
-  ParsedDirectory directory;
-  const DirectoryRead result = readDirectory(firstBlock, directory);
-  for (const DirectoryItem& item : directory.items) out.emplace_hint(out.end(), std::u16string(directory.name(item)), item.record);
-  return result;
-}
-
 bool TreeBuilder::buildByFolders(FolderTree& tree) {
   // A directory chain is read once: a folder that leads back to a chain already read (its own
   // parent, say) would otherwise make the walk endless.

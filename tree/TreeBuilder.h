@@ -32,7 +32,6 @@ class TreeBuilder {
   // same tree, the same items left out and the same damaged folders.
   void buildByPaths(FolderTree& tree);
   // One folder's directory (its blocks then count as read; see ChainSource::openDirectory).
-  DirectoryRead readDirectory(std::uint32_t firstBlock, NameMap<ItemRecord>& out);
   DirectoryRead readDirectory(std::uint32_t firstBlock, ParsedDirectory& out);
 
  private:

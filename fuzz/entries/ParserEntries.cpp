@@ -7,15 +7,15 @@
 namespace sorvel::fuzz {
 
 bool parseDirectoryBytes(const std::uint8_t* data, std::size_t size) {
-  NameMap<ItemRecord> items;
-  const bool wellFormed = parseDirectory(data, size, items);
-  if (!wellFormed) return items.empty();
+  ParsedDirectory directory;
+  const bool wellFormed = parseDirectory(data, size, directory);
+  if (!wellFormed) return directory.items.empty() && directory.names.empty();
   // Every item came from a group of at least one name entry and an item entry, and its name from
   // the 20 units of each of at most 63 name entries.
-  for (const auto& [name, record] : items) {
-    if (name.size() > kGroupCountMask * kNameUnitsPerEntry) return false;
+  for (const DirectoryItem& item : directory.items) {
+    if (directory.name(item).size() > kGroupCountMask * kNameUnitsPerEntry) return false;
   }
-  return items.size() * 2 * kEntrySize <= size;
+  return directory.size() * 2 * kEntrySize <= size;
 }
 
 bool parseDetailTableBytes(const std::uint8_t* data, std::size_t size) {

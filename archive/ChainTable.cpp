@@ -41,7 +41,7 @@ ChainTable::ContentChain ChainTable::planContent(std::uint32_t firstBlock, std::
                                                        std::vector<bool>& claimed) {
   ContentChain plan;
   if (wanted == 0) return plan;
-    const std::size_t tableSize = chainTable_.size();
+  const std::size_t tableSize = chainTable_.size();
   plan.end = ContentEnd::Short;
   if (firstBlock < kFirstDataBlock || firstBlock >= tableSize || chainTable_[firstBlock] == kFreeBlock) return plan;
   if (claimed.size() != tableSize) claimed.resize(tableSize, false);
@@ -106,29 +106,27 @@ ChainTable::ContentChain ChainTable::planContent(std::uint32_t firstBlock, std::
 
 std::uint64_t ChainTable::chainExtents(std::uint32_t firstBlock, ExtentList& out) {
   out.clear();
-    const std::size_t tableSize = chainTable_.size();
-  if (firstBlock >= tableSize || chainTable_[firstBlock] == kFreeBlock) return 0;
+  const std::size_t tableSize = chainTable_.size();
+  // No chain begins below the first data block: entries 0 and 1 describe no block of data.
+  if (firstBlock < kFirstDataBlock || firstBlock >= tableSize || chainTable_[firstBlock] == kFreeBlock) return 0;
 
   const std::uint32_t walk = startWalk();
 
   auto runBytes = [](const Extent& run) { return (std::uint64_t{run.last} - run.first + 1) * kBlockSize; };
   std::uint32_t cur = firstBlock;
-  std::uint64_t prev = 0;
-  Extent run{};
+  Extent run{cur, cur};
   std::uint64_t total = 0;
-  for (;;) {
+  for (bool first = true;; first = false) {
     if (visitedBy_[cur] == walk) {  // the chain loops
       out.clear();
       return 0;
     }
     visitedBy_[cur] = walk;
-    if (cur == prev + 1) {
+    if (!first && cur == run.last + std::uint64_t{1}) {
       run.last = cur;
-    } else {
-      if (run.first != 0) {
-        out.push_back(run);
-        total += runBytes(run);
-      }
+    } else if (!first) {
+      out.push_back(run);
+      total += runBytes(run);
       run = Extent{cur, cur};
     }
     const std::uint32_t next = chainTable_[cur];
@@ -136,7 +134,6 @@ std::uint64_t ChainTable::chainExtents(std::uint32_t firstBlock, ExtentList& out
       out.push_back(run);
       return total + runBytes(run);
     }
-    prev = cur;
     cur = next;
     if (cur >= tableSize) {  // names a block the table does not have
       out.clear();

@@ -57,7 +57,6 @@ ChainSource::Directory ContainerChains::openDirectory(std::uint32_t firstBlock) 
 }
 
 std::unique_ptr<ByteSource> ContainerChains::openStored(std::uint32_t firstBlock) {
-  if (firstBlock < kFirstDataBlock) return nullptr;  // no chain begins below the first data block
   ExtentList extents;
   container_.chainTable().chainExtents(firstBlock, extents);
   const std::uint64_t capacity = container_.chainTable().storedPrefix(extents);

@@ -43,6 +43,8 @@ TEST_F(ChainTableFixture, ChainsBecomeRunsOfConsecutiveBlocks) {
       {"reaches a free entry", {{5, 6}, {6, 8}, {8, 9}, {9, 12}}, 5, {{5, 6}}, 32768},
       {"names a block outside the table", {{5, 6}, {6, 40}}, 5, {}, 0},
       {"first block outside the table", {}, 70, {}, 0},
+      {"starts at block 0", {{0, 5}, {1, 5}, {5, 1}}, 0, {}, 0},
+      {"starts at block 1", {{0, 5}, {1, 5}, {5, 1}}, 1, {}, 0},
       {"loops back", {{5, 6}, {6, 7}, {7, 5}}, 5, {}, 0},
       {"loops onto itself", {{5, 5}}, 5, {}, 0},
   };

@@ -7,16 +7,15 @@
 #include <thread>
 #include <vector>
 
-#include "app/ContentJobs.h"
 #include "app/Messages.h"
 #include "app/OutputPath.h"
+#include "app/OutputPlan.h"
 #include "archive/ContentReader.h"
 #include "archive/ContentPipeline.h"
 #include "platform/ExistingFile.h"
 #include "platform/FileWriter.h"
 #include "platform/SystemError.h"
 #include "platform/Utf16.h"
-#include "tree/NameRules.h"
 
 namespace sorvel {
 namespace {
@@ -36,23 +35,6 @@ FileFlags fileFlagsOf(const ItemRecord& record) {
           .archive = (attributes & kArchiveAttribute) != 0};
 }
 
-// Why a file's content stops short of its size.
-std::string contentShortfall(ChainTable::ContentEnd end) {
-  switch (end) {
-    case ChainTable::ContentEnd::Whole:
-      return std::string(Message::BlockUnreadable);
-    case ChainTable::ContentEnd::Short:
-      return std::string(Message::ChainTooShort);
-    case ChainTable::ContentEnd::Missing:
-      return std::string(Message::ArchiveCutOff);
-    case ChainTable::ContentEnd::Claimed:
-      return std::string(Message::ChainRunsIntoAnother);
-    case ChainTable::ContentEnd::Broken:
-      return std::string(Message::ChainBroken);
-  }
-  return {};
-}
-
 }  // namespace
 
 Extractor::Extractor(Archive& archive, ReportLine report, ContentPipeline::Options pipeline)
@@ -61,64 +43,62 @@ Extractor::Extractor(Archive& archive, ReportLine report, ContentPipeline::Optio
 bool Extractor::extract(std::u16string_view pathInArchive, const std::string& outputFolder) {
   outputBase_ = stripTrailingSlashes(outputFolder);
   main_.folders.close();
-  written_.clear();
   ItemRecord start;
   if (!archive_.findItem(pathInArchive, start)) return false;
-  if (!start.isFolder()) {
-    ContentReader content(archive_.container(), start.firstBlock(), start.size(), archive_.directoryBlocks());
-    const bool written = writeItem(main_, pathInArchive, start, &content);
-    reportAll(main_);
-    main_.folders.close();
-    return written;
-  }
-  const bool result = writeItem(main_, pathInArchive, start, nullptr);
-  reportAll(main_);
-  // Without the output folder nothing below can be written: its one line says so for all.
-  if (!main_.folders.isOpen()) return result;
-  leftOutAfter_.clear();
-  for (const LeftOutItem& item : archive_.tree().leftOut()) leftOutAfter_.emplace(&item.after->record, &item);
-  if (const TreeNode* node = archive_.tree().findNode(pathInArchive)) reportLeftOut(&node->record);
-  if (afterItem_) afterItem_(pathInArchive);
-
-  // Item detail files are not written, but their blocks count as theirs: no later file may
-  // have them. Every file's content is read and decrypted ahead, on other threads, in listing
-  // order, each chain planned only as the reading reaches it.
-  walkStart_ = std::u16string(pathInArchive);
-  std::vector<Archive::ListedItem> items;
-  archive_.listForExtraction(pathInArchive, items);
-  std::vector<JobIndex> jobOf;
-  const std::vector<ContentPipeline::Job> jobs = contentJobs(archive_, items, jobOf, [&](const Archive::ListedItem& item) {
-    return !item.detailFile && isSafeItemPath(pathOf(item));  // what is written
-  });
-  ContentPipeline pipeline(archive_.container(), jobs, pipelineOptions_, archive_.directoryBlocks());
-  std::vector<Unit> units = unitsOf(items, jobOf);
-  if (useWriters(items, units)) {
-    walkInParallel(items, jobOf, jobs, pipeline, units);
-  } else {
-    for (std::size_t i = 0; i < items.size(); ++i) {
-      if (items[i].detailFile) continue;
-      const JobIndex job = jobOf[i];
-      const bool readable = job != kNoJob && !jobs[job].claimOnly;
-      main_.item = i;
-      writeItem(main_, pathOf(items[i]), recordOf(items[i]), readable ? &pipeline.job(job) : nullptr);
-      std::size_t next = 0;
-      finishItem(main_.problems, next, i, items[i]);
-      main_.problems.clear();
-    }
-  }
+  const OutputPlan plan(archive_, pathInArchive);
+  plan_ = &plan;
+  const bool result = walk(plan);
+  plan_ = nullptr;
   main_.folders.close();  // a later walk opens its folders afresh, whatever happened to them meanwhile
   return result;
 }
 
-bool Extractor::useWriters(const std::vector<Archive::ListedItem>& items, const std::vector<Unit>& units) const {
+bool Extractor::walk(const OutputPlan& plan) {
+  if (!plan.isFolder(plan.start())) {
+    ContentReader content(archive_.container(), plan.recordOf(plan.start()).firstBlock(),
+                          plan.recordOf(plan.start()).size(), archive_.directoryBlocks());
+    const bool written = writeItem(main_, plan.start(), &content);
+    reportAll(main_);
+    return written;
+  }
+  const bool result = writeItem(main_, plan.start(), nullptr);
+  reportAll(main_);
+  // Without the output folder nothing below can be written: its one line says so for all.
+  if (!main_.folders.isOpen()) return result;
+  reportAbsent(OutputPlan::kAfterStart);
+  if (afterItem_) afterItem_(plan.pathOf(plan.start()));
+
+  // Every file's content is read and decrypted ahead, on other threads, in listing order, each
+  // chain planned only as the reading reaches it.
+  const std::vector<PlannedItem>& items = plan.items();
+  const std::vector<ContentPipeline::Job>& jobs = plan.jobs();
+  ContentPipeline pipeline(archive_.container(), jobs, pipelineOptions_, archive_.directoryBlocks());
+  std::vector<Unit> units = unitsOf(items);
+  if (useWriters(items, units)) {
+    walkInParallel(items, pipeline, units);
+  } else {
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      if (items[i].detailFile) continue;
+      const JobIndex job = items[i].job;
+      const bool readable = job != kNoJob && !jobs[job].claimOnly;
+      main_.item = i;
+      writeItem(main_, items[i], readable ? &pipeline.job(job) : nullptr);
+      std::size_t next = 0;
+      finishItem(main_.problems, next, i);
+      main_.problems.clear();
+    }
+  }
+  return result;
+}
+
+bool Extractor::useWriters(const std::vector<PlannedItem>& items, const std::vector<Unit>& units) const {
   std::size_t files = 0;
-  for (const Archive::ListedItem& item : items) files += !item.detailFile && !recordOf(item).isFolder();
+  for (const PlannedItem& item : items) files += !item.detailFile && !recordOf(item).isFolder();
   const auto runs = std::count_if(units.begin(), units.end(), [](const Unit& unit) { return !unit.folder; });
   return runs >= 2 && files >= writers_.minFiles;
 }
 
-std::vector<Extractor::Unit> Extractor::unitsOf(const std::vector<Archive::ListedItem>& items,
-                                                const std::vector<JobIndex>& jobOf) const {
+std::vector<Extractor::Unit> Extractor::unitsOf(const std::vector<PlannedItem>& items) const {
   std::vector<Unit> units;
   if (writers_.count < 2 || !hostTakesEveryName()) return units;
   auto add = [&](std::size_t begin, std::size_t end, bool folder) {
@@ -127,12 +107,12 @@ std::vector<Extractor::Unit> Extractor::unitsOf(const std::vector<Archive::Liste
     unit.end = end;
     unit.folder = folder;
     for (std::size_t i = begin; i < end; ++i) {
-      if (jobOf[i] == kNoJob) continue;
-      unit.firstJob = std::min<std::size_t>(unit.firstJob, jobOf[i]);
-      unit.endJob = jobOf[i] + 1;
+      if (items[i].job == kNoJob) continue;
+      unit.firstJob = std::min<std::size_t>(unit.firstJob, items[i].job);
+      unit.endJob = items[i].job + 1;
     }
   };
-  auto inSameFolder = [&](const Archive::ListedItem& a, const Archive::ListedItem& b) {
+  auto inSameFolder = [&](const PlannedItem& a, const PlannedItem& b) {
     return archive_.tree().node(a.node).parent == archive_.tree().node(b.node).parent;
   };
   // Two writers take neighbouring runs: two runs' content must fit in the pipeline's slots at
@@ -168,9 +148,9 @@ std::vector<Extractor::Unit> Extractor::unitsOf(const std::vector<Archive::Liste
   return units;
 }
 
-void Extractor::walkInParallel(const std::vector<Archive::ListedItem>& items, const std::vector<JobIndex>& jobOf,
-                               const std::vector<ContentPipeline::Job>& jobs, ContentPipeline& pipeline,
+void Extractor::walkInParallel(const std::vector<PlannedItem>& items, ContentPipeline& pipeline,
                                std::vector<Unit>& units) {
+  const std::vector<ContentPipeline::Job>& jobs = plan_->jobs();
   std::mutex lock;
   std::condition_variable changed;
   std::size_t handedOut = 0;  // units the writers may take: their folders are made
@@ -197,9 +177,9 @@ void Extractor::walkInParallel(const std::vector<Archive::ListedItem>& items, co
       for (std::size_t i = unit.begin; i < unit.end; ++i) {
         if (items[i].detailFile) continue;
         lane.item = i;
-        const JobIndex job = jobOf[i];
+        const JobIndex job = items[i].job;
         const bool readable = job != kNoJob && !jobs[job].claimOnly;
-        writeItem(lane, pathOf(items[i]), recordOf(items[i]), readable ? &reader.job(job) : nullptr);
+        writeItem(lane, items[i], readable ? &reader.job(job) : nullptr);
       }
       reader.finish();
       {
@@ -227,7 +207,7 @@ void Extractor::walkInParallel(const std::vector<Archive::ListedItem>& items, co
       Unit& unit = units[reported++];
       std::size_t next = 0;
       for (std::size_t i = unit.begin; i < unit.end; ++i) {
-        if (!items[i].detailFile) finishItem(unit.problems, next, i, items[i]);
+        if (!items[i].detailFile) finishItem(unit.problems, next, i);
       }
       unit.problems = {};
     }
@@ -236,7 +216,7 @@ void Extractor::walkInParallel(const std::vector<Archive::ListedItem>& items, co
     Unit& unit = units[u];
     if (unit.folder) {
       main_.item = unit.begin;
-      writeItem(main_, pathOf(items[unit.begin]), recordOf(items[unit.begin]), nullptr);
+      writeItem(main_, items[unit.begin], nullptr);
       std::lock_guard<std::mutex> hold(lock);
       unit.problems = std::move(main_.problems);
       main_.problems.clear();
@@ -254,77 +234,28 @@ void Extractor::walkInParallel(const std::vector<Archive::ListedItem>& items, co
   second.join();
 }
 
-std::u16string Extractor::pathOf(const Archive::ListedItem& item) const { return archive_.listedPath(walkStart_, item); }
+const ItemRecord& Extractor::recordOf(const PlannedItem& item) const { return plan_->recordOf(item); }
 
-const ItemRecord& Extractor::recordOf(const Archive::ListedItem& item) const { return archive_.listedRecord(item); }
-
-void Extractor::finishItem(std::vector<std::pair<std::size_t, Problem>>& problems, std::size_t& next, std::size_t item,
-                           const Archive::ListedItem& listed) {
+void Extractor::finishItem(std::vector<std::pair<std::size_t, Problem>>& problems, std::size_t& next,
+                           std::size_t item) {
   for (; next < problems.size() && problems[next].first == item; ++next) report(std::move(problems[next].second));
-  reportLeftOut(&recordOf(listed));
-  if (afterItem_) afterItem_(pathOf(listed));
+  reportAbsent(item);
+  if (afterItem_) afterItem_(plan_->pathOf(plan_->items()[item]));
 }
 
-bool Extractor::extractItem(std::u16string_view pathInArchive) {
-  ItemRecord record;
-  if (!archive_.findItem(pathInArchive, record)) return false;
-  bool written;
-  if (record.isFolder()) {
-    written = writeItem(main_, pathInArchive, record, nullptr);
-  } else {
-    ContentReader content(archive_.container(), record.firstBlock(), record.size(), archive_.directoryBlocks());
-    written = writeItem(main_, pathInArchive, record, &content);
-  }
-  reportAll(main_);
-  main_.folders.close();
-  return written;
-}
-
-std::vector<std::string> Extractor::outputNames(std::u16string_view pathInArchive) const {
-  const std::size_t skip = std::min(archive_.currentFolder().size(), pathInArchive.size());
-  std::vector<std::string> names;
-  for (const std::u16string& name : splitPath(pathInArchive.substr(skip))) names.push_back(toUtf8Lossy(name));
-  return names;
-}
-
-std::optional<std::string> Extractor::hostRefusal(std::u16string_view pathInArchive) const {
-  if (hostTakesEveryName()) return std::nullopt;
-  const std::size_t skip = std::min(archive_.currentFolder().size(), pathInArchive.size());
-  std::u16string folder;
-  for (const std::u16string& name : splitPath(pathInArchive.substr(skip))) {
-    if (std::optional<std::string> refusal = hostNameRefusal(name)) return refusal;
-    if (std::optional<std::string> collision = written_.collision(folder, name)) return collision;
-    folder += u'\\';
-    folder += name;
-  }
-  return std::nullopt;
-}
-
-void Extractor::noteWritten(std::u16string_view pathInArchive) {
-  if (hostTakesEveryName()) return;  // nothing to tell apart: the tree's names are unique already
-  const std::size_t skip = std::min(archive_.currentFolder().size(), pathInArchive.size());
-  const std::vector<std::u16string> names = splitPath(pathInArchive.substr(skip));
-  if (names.empty()) return;
-  std::u16string folder;
-  for (std::size_t i = 0; i + 1 < names.size(); ++i) folder += u'\\' + names[i];
-  written_.note(folder, names.back());
-}
-
-bool Extractor::writeItem(Lane& lane, std::u16string_view pathInArchive, const ItemRecord& record,
-                          ContentSource* content) {
-  if (!isSafeItemPath(pathInArchive)) {
-    return reportItem(lane, Message::CannotExtract, pathInArchive, std::string(Message::UnsafeName));
-  }
-  if (std::optional<std::string> refusal = hostRefusal(pathInArchive)) {
+bool Extractor::writeItem(Lane& lane, const PlannedItem& item, ContentSource* content) {
+  const std::u16string pathInArchive = plan_->pathOf(item);
+  if (!item.written()) {
     if (content != nullptr) content->abandon();
-    return reportItem(lane, Message::CannotExtract, pathInArchive, std::move(*refusal));
+    return reportItem(lane, Message::CannotExtract, pathInArchive, plan_->reasonOf(item));
   }
-  const std::vector<std::string> names = outputNames(pathInArchive);
-  if (record.isFolder()) return writeFolder(lane, pathInArchive, names);
-  return writeFile(lane, pathInArchive, record, content, names);
+  const std::vector<std::string> names = plan_->outputNames(item);
+  if (recordOf(item).isFolder()) return writeFolder(lane, item, pathInArchive, names);
+  return writeFile(lane, pathInArchive, recordOf(item), content, names);
 }
 
-bool Extractor::writeFolder(Lane& lane, std::u16string_view pathInArchive, const std::vector<std::string>& names) {
+bool Extractor::writeFolder(Lane& lane, const PlannedItem& item, std::u16string_view pathInArchive,
+                            const std::vector<std::string>& names) {
   OutputFolders& folders = lane.folders;
   // An existing directory is fine; anything else means nothing below can be written either.
   OutputFolders::Failure failure;
@@ -335,8 +266,7 @@ bool Extractor::writeFolder(Lane& lane, std::u16string_view pathInArchive, const
     reportItem(lane, Message::CannotExtract, pathInArchive, failure.reason);
     return true;
   }
-  noteWritten(pathInArchive);
-  if (archive_.isDamagedFolder(pathInArchive)) {
+  if (plan_->isDamagedFolder(item)) {
     reportItem(lane, Message::DamagedFolder, pathInArchive, std::string(Message::DirectoryDamaged));
   }
   return true;
@@ -350,11 +280,8 @@ bool Extractor::writeFile(Lane& lane, std::u16string_view pathInArchive, const I
     return reportItem(lane, Message::CannotExtract, pathInArchive, std::move(reason));
   };
   const std::uint64_t size = record.size();
-  // Content that cannot be read at all is not written from nothing; but a file whose first
-  // block is past the end of the archive or another item's is damaged like any cut-off file.
-  if (size > 0 && content == nullptr) return fail(std::string(Message::UnsafeName));
-  if (size > 0 && content->expected() == 0 && content->end() != ChainTable::ContentEnd::Missing &&
-      content->end() != ChainTable::ContentEnd::Claimed) {
+  // Content that cannot be read at all is not written from nothing.
+  if (size > 0 && (content == nullptr || !contentWritable(size, content->expected(), content->end()))) {
     return fail(std::string(Message::ContentUnreadable));
   }
   if (names.empty()) return fail(std::string(Message::UnsafeName));
@@ -367,28 +294,22 @@ bool Extractor::writeFile(Lane& lane, std::u16string_view pathInArchive, const I
   if (std::string refused = prepareTarget(*folder, names.back()); !refused.empty()) return fail(std::move(refused));
   std::optional<FileWriter> file = FileWriter::createIn(*folder, names.back());
   if (!file) return fail(failureText(errno));
-  std::uint64_t delivered = 0;
   if (size > 0) {
     for (ContentSource::Piece piece = content->next(); piece.size > 0; piece = content->next()) {
       if (!file->write(piece.data, piece.size)) return fail(failureText(file->error()));
     }
-    delivered = content->delivered();
-    if (delivered == 0 && content->expected() > 0) return fail(std::string(Message::ContentUnreadable));
   }
-
+  const ContentOutcome outcome =
+      size == 0 ? ContentOutcome{}
+                : contentOutcome(size, content->expected(), content->delivered(), content->end(),
+                                 archive_.container().archiveFile().fileSize());
+  if (outcome.unreadable) return fail(std::string(Message::ContentUnreadable));
   // Content that stops short of the recorded size leaves a tail of zeros, made by extending the
-  // file. Content is stored as it is, so no file is larger than the archive that holds it: the
-  // tail stops at the archive file's size.
-  const bool damaged = delivered < size;
-  const std::uint64_t length = std::min(size, std::max(delivered, archive_.container().archiveFile().fileSize()));
-  if (damaged && !file->extendTo(length)) return fail(failureText(file->error()));
+  // file.
+  if (outcome.damaged && !file->extendTo(outcome.length)) return fail(failureText(file->error()));
   file->setCreationTime(record.created);
   if (!file->commit(record.accessed, record.modified, fileFlagsOf(record))) return fail(failureText(file->error()));
-  noteWritten(pathInArchive);
-  if (damaged) {
-    reportItem(lane, Message::DamagedItem, pathInArchive,
-               contentShortfall(delivered < content->expected() ? ChainTable::ContentEnd::Whole : content->end()));
-  }
+  if (outcome.damaged) reportItem(lane, Message::DamagedItem, pathInArchive, std::string(outcome.why));
   return true;
 }
 
@@ -418,13 +339,9 @@ void Extractor::reportAll(Lane& lane) {
   lane.problems.clear();
 }
 
-void Extractor::reportLeftOut(const ItemRecord* item) {
-  const auto [first, last] = leftOutAfter_.equal_range(item);
-  for (auto it = first; it != last; ++it) {
-    const LeftOutItem& left = *it->second;
-    report(Problem{Message::CannotExtract, left.path,
-                   left.why == LeftOutItem::Why::SameName ? std::string(Message::SameNameAs) + toUtf8Lossy(left.namesake)
-                                                          : std::string(Message::UnsafeName)});
+void Extractor::reportAbsent(std::size_t item) {
+  for (OutputPlan::Absent& absent : plan_->absentAfter(item)) {
+    report(Problem{Message::CannotExtract, std::move(absent.path), std::move(absent.reason)});
   }
 }
 

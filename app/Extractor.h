@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/ContentJobs.h"
+#include "app/OutputPlan.h"
 #include "archive/Archive.h"
 #include "archive/ContentPipeline.h"
 #include "archive/ContentSource.h"
@@ -46,8 +46,6 @@ class Extractor {
   // order. Answers the result for the starting item alone: true for a folder found, a file
   // written.
   bool extract(std::u16string_view pathInArchive, const std::string& outputFolder);
-  // Writes one item below the output folder of the walk in progress; never descends.
-  bool extractItem(std::u16string_view pathInArchive);
 
   // True once any item was reported as not written or damaged.
   bool reportedProblems() const { return !problems_.empty(); }
@@ -95,50 +93,39 @@ class Extractor {
     std::vector<std::pair<std::size_t, Problem>> problems;
   };
 
-  bool writeItem(Lane& lane, std::u16string_view pathInArchive, const ItemRecord& record, ContentSource* content);
-  bool writeFolder(Lane& lane, std::u16string_view pathInArchive, const std::vector<std::string>& names);
+  bool walk(const OutputPlan& plan);
+  bool writeItem(Lane& lane, const PlannedItem& item, ContentSource* content);
+  bool writeFolder(Lane& lane, const PlannedItem& item, std::u16string_view pathInArchive,
+                   const std::vector<std::string>& names);
   bool writeFile(Lane& lane, std::u16string_view pathInArchive, const ItemRecord& record, ContentSource* content,
                  const std::vector<std::string>& names);
   // The walk below the starting folder on two writers, cut into `units` (none where the host
   // needs one writer); `useWriters` says whether that pays.
-  std::vector<Unit> unitsOf(const std::vector<Archive::ListedItem>& items, const std::vector<JobIndex>& jobOf) const;
-  bool useWriters(const std::vector<Archive::ListedItem>& items, const std::vector<Unit>& units) const;
-  void walkInParallel(const std::vector<Archive::ListedItem>& items, const std::vector<JobIndex>& jobOf,
-                      const std::vector<ContentPipeline::Job>& jobs, ContentPipeline& pipeline,
-                      std::vector<Unit>& units);
-  // A listed item's path in the archive, made from the tree (listings keep no paths).
-  std::u16string pathOf(const Archive::ListedItem& item) const;
-  const ItemRecord& recordOf(const Archive::ListedItem& item) const;
+  std::vector<Unit> unitsOf(const std::vector<PlannedItem>& items) const;
+  bool useWriters(const std::vector<PlannedItem>& items, const std::vector<Unit>& units) const;
+  void walkInParallel(const std::vector<PlannedItem>& items, ContentPipeline& pipeline, std::vector<Unit>& units);
+  const ItemRecord& recordOf(const PlannedItem& item) const;
   // Reports the problems of item `item` (from `next` on in `problems`) and what the tree left
   // out after it, then calls the hook.
-  void finishItem(std::vector<std::pair<std::size_t, Problem>>& problems, std::size_t& next, std::size_t item,
-                  const Archive::ListedItem& listed);
-  // The item's folder names below the output folder.
-  std::vector<std::string> outputNames(std::u16string_view pathInArchive) const;
-  // Why the host cannot hold the item's path: a name it cannot hold, or one it would take for a
-  // different one already written by this walk (everything below such a name is refused too).
-  std::optional<std::string> hostRefusal(std::u16string_view pathInArchive) const;
-  void noteWritten(std::u16string_view pathInArchive);
+  void finishItem(std::vector<std::pair<std::size_t, Problem>>& problems, std::size_t& next, std::size_t item);
   // Notes a problem of the lane's item, to be reported in listing order.
   static bool reportItem(Lane& lane, std::string_view what, std::u16string_view pathInArchive, std::string reason);
   void report(Problem problem);
   void reportAll(Lane& lane);
-  // Reports the items the tree left out that are told right after `item`.
-  void reportLeftOut(const ItemRecord* item);
+  // Reports the items the tree left out that are told right after item `item` of the plan.
+  void reportAbsent(std::size_t item);
   // Applies the policy on existing files to `name` in `folder`: empty when the file may be
   // written, else why not.
   std::string prepareTarget(const DirectoryHandle& folder, const std::string& name) const;
 
   Archive& archive_;
-  std::u16string walkStart_;  // the folder whose items the walk in progress lists
+  const OutputPlan* plan_ = nullptr;  // the walk in progress's
   ReportLine report_;
   ContentPipeline::Options pipelineOptions_;
   std::string outputBase_;
   Lane main_;  // the calling thread's
-  WrittenNames written_;
   Writers writers_;
   std::vector<Problem> problems_;
-  std::multimap<const ItemRecord*, const LeftOutItem*> leftOutAfter_;  // by the item they follow
   std::function<void(std::u16string_view)> afterItem_;
   ExistingFiles existingFiles_ = ExistingFiles::ReplaceWritable;
 };

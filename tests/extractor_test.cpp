@@ -50,7 +50,7 @@ TEST(ExtractorWalks, ASecondWalkIntoAFolderMadeAnewWritesEverything) {
     SCOPED_TRACE(item);
     fs::remove_all(out);
     fs::create_directory(out);
-    EXPECT_TRUE(extractor.extractItem(u"\\b.txt"));
+    EXPECT_TRUE(extractor.extract(u"\\b.txt", out));
     EXPECT_EQ(readText(out + "/b.txt"), "beta");
   }
   EXPECT_TRUE(reports.empty());

@@ -1,0 +1,191 @@
+#include "app/OutputPlan.h"
+
+#include <algorithm>
+#include <unordered_map>
+
+#include "app/Messages.h"
+#include "app/OutputPath.h"
+#include "platform/Utf16.h"
+#include "tree/DetailTable.h"
+#include "tree/FolderTree.h"
+#include "tree/NameRules.h"
+
+namespace sorvel {
+namespace {
+
+std::string_view shortfallOf(ChainTable::ContentEnd end) {
+  switch (end) {
+    case ChainTable::ContentEnd::Whole:
+      return Message::BlockUnreadable;
+    case ChainTable::ContentEnd::Short:
+      return Message::ChainTooShort;
+    case ChainTable::ContentEnd::Missing:
+      return Message::ArchiveCutOff;
+    case ChainTable::ContentEnd::Claimed:
+      return Message::ChainRunsIntoAnother;
+    case ChainTable::ContentEnd::Broken:
+      return Message::ChainBroken;
+  }
+  return {};
+}
+
+}  // namespace
+
+bool contentWritable(std::uint64_t size, std::uint64_t expected, ChainTable::ContentEnd end) {
+  return size == 0 || expected > 0 || end == ChainTable::ContentEnd::Missing || end == ChainTable::ContentEnd::Claimed;
+}
+
+ContentOutcome contentOutcome(std::uint64_t size, std::uint64_t expected, std::uint64_t delivered,
+                              ChainTable::ContentEnd end, std::uint64_t archiveSize) {
+  ContentOutcome outcome;
+  if (!contentWritable(size, expected, end) || (delivered == 0 && expected > 0)) {
+    outcome.unreadable = true;
+    return outcome;
+  }
+  outcome.damaged = delivered < size;
+  outcome.length = outcome.damaged ? std::min(size, std::max(delivered, archiveSize)) : size;
+  if (outcome.damaged) outcome.why = shortfallOf(delivered < expected ? ChainTable::ContentEnd::Whole : end);
+  return outcome;
+}
+
+OutputPlan::OutputPlan(const Archive& archive, std::u16string_view start)
+    : archive_(archive), startPath_(start) {
+  const FolderTree& tree = archive.tree();
+  const TreeNode* first = tree.findNode(start);
+  if (first == nullptr) return;
+  start_.node = tree.indexOf(*first);
+
+  // The tree's left-out items are told after a node of the tree: found here by node.
+  std::unordered_map<NodeIndex, std::vector<const LeftOutItem*>> absentAt;
+  for (const LeftOutItem& item : tree.leftOut()) {
+    if (item.after != nullptr) absentAt[tree.indexOf(*item.after)].push_back(&item);
+  }
+  auto noteAbsent = [&](NodeIndex node, std::size_t index) {
+    if (absentAt.empty()) return;
+    const auto found = absentAt.find(node);
+    if (found == absentAt.end()) return;
+    for (const LeftOutItem* item : found->second) absent_.emplace_back(index == kAfterStart ? 0 : index + 1, item);
+    absentAt.erase(found);
+  };
+
+  planItem(start_, startPath_, isSafeItemPath(startPath_));
+  noteAbsent(start_.node, kAfterStart);
+  if (!first->isFolder()) return;
+
+  // Per depth of the walk, whether the folder whose children are there is left out for an
+  // unsafe name (everything below it is too).
+  std::vector<bool> safeAt{start_.leftOut != LeftOutReason::UnsafeName};
+  std::size_t lastShown = kAfterStart;  // the last item that is not an item detail file
+  if (start_.node == kTreeRoot) items_.reserve(tree.nodeCount() - 1);
+  walkBelow(tree, start_.node, startPath_, PathJoin::AsPrefix, [&](const WalkedItem& walked) {
+    const bool detailFile = compareNames(tree.nameOf(walked.node), kDetailFileName) == 0;
+    if (detailFile && walked.node.isFolder()) return false;  // never listed, nor anything below it
+    PlannedItem& item = items_.emplace_back();
+    item.node = walked.index;
+    item.detailFile = detailFile;
+    const bool safe = safeAt[walked.depth] && isSafeName(tree.nameOf(walked.node));
+    planItem(item, walked.path, safe);
+    // Told after the item it follows; one that follows an item detail file (never reported) is
+    // told after the item before it.
+    if (!detailFile) lastShown = items_.size() - 1;
+    noteAbsent(walked.index, lastShown);
+    if (walked.node.isFolder()) {
+      safeAt.resize(walked.depth + 2);
+      safeAt[walked.depth + 1] = safe;
+    }
+    return true;
+  });
+}
+
+void OutputPlan::planItem(PlannedItem& item, std::u16string_view path, bool safe) {
+  if (!safe) {
+    item.leftOut = LeftOutReason::UnsafeName;
+  } else if (!item.detailFile && !hostTakesEveryName()) {
+    if (std::optional<std::string> refusal = hostRefusal(path)) {
+      item.leftOut = LeftOutReason::HostRefused;
+      hostReasons_.emplace_back(item.node, std::move(*refusal));
+    } else {
+      noteWritten(path);
+    }
+  }
+  const ItemRecord& record = recordOf(item);
+  if (record.isFolder() || record.size() == 0) return;
+  item.job = static_cast<JobIndex>(jobs_.size());
+  jobs_.push_back({record.firstBlock(), record.size(), !item.written()});
+}
+
+std::optional<std::string> OutputPlan::hostRefusal(std::u16string_view path) const {
+  std::u16string folder;
+  for (const std::u16string& name : splitPath(path)) {
+    if (std::optional<std::string> refusal = hostNameRefusal(name)) return refusal;
+    if (std::optional<std::string> collision = written_.collision(folder, name)) return collision;
+    folder += u'\\';
+    folder += name;
+  }
+  return std::nullopt;
+}
+
+void OutputPlan::noteWritten(std::u16string_view path) {
+  const std::vector<std::u16string> names = splitPath(path);
+  if (names.empty()) return;
+  std::u16string folder;
+  for (std::size_t i = 0; i + 1 < names.size(); ++i) folder += u'\\' + names[i];
+  written_.note(folder, names.back());
+}
+
+bool OutputPlan::isDamagedFolder(const PlannedItem& item) const {
+  const TreeNode& node = archive_.tree().node(item.node);
+  return node.isFolder() && node.damaged;
+}
+
+std::u16string OutputPlan::pathOf(const PlannedItem& item) const {
+  if (item.node == start_.node) return startPath_;
+  return archive_.listedPath(startPath_, ListedItem{item.node, item.detailFile});
+}
+
+std::vector<std::string> OutputPlan::outputNames(const PlannedItem& item) const {
+  std::vector<std::string> names;
+  for (const std::u16string& name : splitPath(pathOf(item))) names.push_back(toUtf8Lossy(name));
+  return names;
+}
+
+std::string OutputPlan::reasonOf(const PlannedItem& item) const {
+  switch (item.leftOut) {
+    case LeftOutReason::None:
+      return {};
+    case LeftOutReason::UnsafeName:
+      return std::string(Message::UnsafeName);
+    case LeftOutReason::HostRefused:
+      for (const auto& [node, reason] : hostReasons_) {
+        if (node == item.node) return reason;
+      }
+      break;
+  }
+  return std::string(Message::UnsafeName);
+}
+
+std::vector<OutputPlan::Absent> OutputPlan::absentAfter(std::size_t index) const {
+  std::vector<Absent> found;
+  const std::size_t key = index == kAfterStart ? 0 : index + 1;
+  const auto first = std::lower_bound(absent_.begin(), absent_.end(), key,
+                                      [](const auto& entry, std::size_t wanted) { return entry.first < wanted; });
+  for (auto it = first; it != absent_.end() && it->first == key; ++it) {
+    const LeftOutItem& item = *it->second;
+    found.push_back(Absent{item.path, item.why == LeftOutItem::Why::SameName
+                                          ? std::string(Message::SameNameAs) + toUtf8Lossy(item.namesake)
+                                          : std::string(Message::UnsafeName)});
+  }
+  return found;
+}
+
+void OutputPlan::planChains(ContainerFile& container,
+                            const std::function<void(JobIndex job, const ChainTable::ContentChain& chain)>& visit) const {
+  std::vector<bool> claimed = archive_.directoryBlocks();
+  for (std::size_t job = 0; job < jobs_.size(); ++job) {
+    const ChainTable::ContentChain chain =
+        container.chainTable().planContent(jobs_[job].firstBlock, jobs_[job].wanted, claimed);
+    visit(static_cast<JobIndex>(job), chain);
+  }
+}
+
+}  // namespace sorvel

@@ -1,0 +1,118 @@
+#pragma once
+// What extraction makes of an item of an opened archive and everything below it, decided once for
+// every program that writes, tests, lists, exports or mounts it: in listing order, which items
+// are written and which are left out and why, the names they are written under, and what a
+// file's content comes to. Every program reads this plan, so all give the same answer about the
+// same archive.
+//
+// Content is planned as the pipeline reads it: in listing order, the directories' blocks and
+// every earlier file's (item detail files and left-out items included) claimed. ChainTable's
+// planContent, asked in that order, gives each file the same chain wherever it is asked:
+// `jobs()` are those requests, and `planChains` asks them for programs that read no content.
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "app/ContentJobs.h"
+#include "archive/Archive.h"
+#include "archive/ChainTable.h"
+#include "archive/ContentPipeline.h"
+#include "platform/HostNames.h"
+
+namespace sorvel {
+
+// Why an item is not written.
+enum class LeftOutReason : std::uint8_t {
+  None,         // it is written
+  UnsafeName,   // a name on its path is "." or "..", or holds "/"
+  HostRefused,  // the host cannot hold a name on its path, or takes it for one written before
+};
+
+struct PlannedItem {
+  NodeIndex node = kNoNode;
+  JobIndex job = kNoJob;    // its content's job; kNoJob for folders and empty files
+  bool detailFile = false;  // its blocks are claimed; it is never written, shown or reported
+  LeftOutReason leftOut = LeftOutReason::None;
+
+  bool written() const { return !detailFile && leftOut == LeftOutReason::None; }
+};
+
+// What a file's content comes to, from what its chain holds and what reading it delivered.
+struct ContentOutcome {
+  bool unreadable = false;    // nothing of it can be read: the file is not written
+  bool damaged = false;       // less than the recorded size came
+  std::uint64_t length = 0;   // the written file's length: the content, then a tail of zeros
+  std::string_view why;       // for a damaged file: why its content ends early
+};
+
+// The rule for a file of `size` bytes whose chain holds `expected` of them (ending as `end`
+// says) and whose reading delivered `delivered`. A damaged file's zero tail stops at the archive
+// file's size: content is stored as it is, so no file is larger than the archive that holds it.
+// A file whose first block lies past the end of the archive file or is another item's is
+// damaged like any cut-off file; one whose chain is broken or free holds nothing to write.
+ContentOutcome contentOutcome(std::uint64_t size, std::uint64_t expected, std::uint64_t delivered,
+                              ChainTable::ContentEnd end, std::uint64_t archiveSize);
+// Before any reading: false when the chain holds nothing that could be written.
+bool contentWritable(std::uint64_t size, std::uint64_t expected, ChainTable::ContentEnd end);
+
+class OutputPlan {
+ public:
+  // Plans the item at `start` and, for a folder, everything below it. `start` must exist.
+  OutputPlan(const Archive& archive, std::u16string_view start);
+
+  // The item at `start`, then (for a folder) every item below it in listing order.
+  const PlannedItem& start() const { return start_; }
+  const std::vector<PlannedItem>& items() const { return items_; }
+  // One job per file with content, in listing order; left-out files and item detail files
+  // claim their blocks and are not read.
+  const std::vector<ContentPipeline::Job>& jobs() const { return jobs_; }
+
+  const ItemRecord& recordOf(const PlannedItem& item) const { return archive_.tree().node(item.node).record; }
+  bool isFolder(const PlannedItem& item) const { return recordOf(item).isFolder(); }
+  bool isDamagedFolder(const PlannedItem& item) const;
+  // The item's path in the archive ("\docs\a.txt").
+  std::u16string pathOf(const PlannedItem& item) const;
+  // The names the item is written under, below the output folder: its full path from the root.
+  std::vector<std::string> outputNames(const PlannedItem& item) const;
+  // Why a left-out item is not written, as extraction reports it.
+  std::string reasonOf(const PlannedItem& item) const;
+
+  // An item that has no place in the tree (see LeftOutItem), reported as not written.
+  struct Absent {
+    std::u16string path;
+    std::string reason;
+  };
+  // Those told right after the start item (kAfterStart) or after items()[index].
+  static constexpr std::size_t kAfterStart = SIZE_MAX;
+  std::vector<Absent> absentAfter(std::size_t index) const;
+
+  // Plans every job's chain in order and calls visit(job, chain) for each.
+  void planChains(ContainerFile& container,
+                  const std::function<void(JobIndex job, const ChainTable::ContentChain& chain)>& visit) const;
+
+ private:
+  void planItem(PlannedItem& item, std::u16string_view path, bool safe);
+  // Why the host cannot hold the item at `path`: a name it cannot hold, or one it takes for a
+  // different one planned before (everything below such a name is refused too).
+  std::optional<std::string> hostRefusal(std::u16string_view path) const;
+  void noteWritten(std::u16string_view path);
+
+  const Archive& archive_;
+  std::u16string startPath_;
+  PlannedItem start_;
+  std::vector<PlannedItem> items_;
+  std::vector<ContentPipeline::Job> jobs_;
+  // The host's reasons for items left out by it, by node (rare: only hosts that cannot hold
+  // every name have them).
+  std::vector<std::pair<NodeIndex, std::string>> hostReasons_;
+  // The tree's left-out items, by the index of the item they are told after plus one (0: the
+  // start item), in that order.
+  std::vector<std::pair<std::size_t, const LeftOutItem*>> absent_;
+  WrittenNames written_;
+};
+
+}  // namespace sorvel

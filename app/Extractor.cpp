@@ -328,8 +328,7 @@ bool Extractor::reportItem(Lane& lane, std::string_view what, std::u16string_vie
 }
 
 void Extractor::report(Problem problem) {
-  std::string line = std::string(problem.what) + toUtf8Lossy(problem.path);
-  if (problem.what == Message::CannotExtract) line += ": " + problem.reason;  // damage is told by the line alone
+  std::string line = itemLine(problem.what, problem.path, problem.reason);  // damage is told by the line alone
   problems_.push_back(std::move(problem));
   report_(line);
 }

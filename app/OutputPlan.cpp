@@ -48,6 +48,15 @@ ContentOutcome contentOutcome(std::uint64_t size, std::uint64_t expected, std::u
   return outcome;
 }
 
+std::string itemLine(std::string_view what, std::u16string_view path, std::string_view reason) {
+  std::string line = std::string(what) + toUtf8Lossy(path);
+  if (what == Message::CannotExtract) {
+    line += ": ";
+    line += reason;
+  }
+  return line;
+}
+
 OutputPlan::OutputPlan(const Archive& archive, std::u16string_view start)
     : archive_(archive), startPath_(start) {
   const FolderTree& tree = archive.tree();
@@ -68,69 +77,68 @@ OutputPlan::OutputPlan(const Archive& archive, std::u16string_view start)
     absentAt.erase(found);
   };
 
-  planItem(start_, startPath_, isSafeItemPath(startPath_));
+  // The start's own path: every name on it judged.
+  Verdict startVerdict;
+  std::u16string folder;
+  for (const std::u16string& name : splitPath(startPath_)) {
+    startVerdict = judge(startVerdict, folder, name);
+    folder += u'\\';
+    folder += name;
+  }
+  planItem(start_, startVerdict);
   noteAbsent(start_.node, kAfterStart);
   if (!first->isFolder()) return;
 
-  // Per depth of the walk, whether the folder whose children are there is left out for an
-  // unsafe name (everything below it is too).
-  std::vector<bool> safeAt{start_.leftOut != LeftOutReason::UnsafeName};
+  // Per depth of the walk, the verdict on the folder whose children are there: one left out
+  // takes everything below it along, for the same reason.
+  std::vector<Verdict> verdictAt{startVerdict};
   std::size_t lastShown = kAfterStart;  // the last item that is not an item detail file
   if (start_.node == kTreeRoot) items_.reserve(tree.nodeCount() - 1);
   walkBelow(tree, start_.node, startPath_, PathJoin::AsPrefix, [&](const WalkedItem& walked) {
-    const bool detailFile = compareNames(tree.nameOf(walked.node), kDetailFileName) == 0;
+    const std::u16string_view name = tree.nameOf(walked.node);
+    const bool detailFile = compareNames(name, kDetailFileName) == 0;
     if (detailFile && walked.node.isFolder()) return false;  // never listed, nor anything below it
     PlannedItem& item = items_.emplace_back();
     item.node = walked.index;
     item.detailFile = detailFile;
-    const bool safe = safeAt[walked.depth] && isSafeName(tree.nameOf(walked.node));
-    planItem(item, walked.path, safe);
+    const Verdict verdict =
+        detailFile ? verdictAt[walked.depth]
+                   : judge(verdictAt[walked.depth], walked.path.substr(0, walked.path.size() - name.size() - 1), name);
+    planItem(item, verdict);
     // Told after the item it follows; one that follows an item detail file (never reported) is
     // told after the item before it.
     if (!detailFile) lastShown = items_.size() - 1;
     noteAbsent(walked.index, lastShown);
     if (walked.node.isFolder()) {
-      safeAt.resize(walked.depth + 2);
-      safeAt[walked.depth + 1] = safe;
+      verdictAt.resize(walked.depth + 2);
+      verdictAt[walked.depth + 1] = verdict;
     }
     return true;
   });
 }
 
-void OutputPlan::planItem(PlannedItem& item, std::u16string_view path, bool safe) {
-  if (!safe) {
-    item.leftOut = LeftOutReason::UnsafeName;
-  } else if (!item.detailFile && !hostTakesEveryName()) {
-    if (std::optional<std::string> refusal = hostRefusal(path)) {
-      item.leftOut = LeftOutReason::HostRefused;
-      hostReasons_.emplace_back(item.node, std::move(*refusal));
-    } else {
-      noteWritten(path);
-    }
+OutputPlan::Verdict OutputPlan::judge(Verdict folder, std::u16string_view folderPath, std::u16string_view name) {
+  if (folder.leftOut != LeftOutReason::None) return folder;
+  if (!isSafeName(name)) return Verdict{LeftOutReason::UnsafeName, 0};
+  std::optional<std::string> refusal = hostNameRefusal(name);
+  if (!refusal && !hostTakesEveryName()) {
+    refusal = written_.collision(folderPath, name);
+    if (!refusal) written_.note(folderPath, name);
+  }
+  if (!refusal) return folder;
+  hostReasons_.push_back(std::move(*refusal));
+  return Verdict{LeftOutReason::HostRefused, static_cast<std::uint32_t>(hostReasons_.size() - 1)};
+}
+
+void OutputPlan::planItem(PlannedItem& item, Verdict verdict) {
+  if (!item.detailFile) {
+    item.leftOut = verdict.leftOut;
+    if (verdict.leftOut == LeftOutReason::HostRefused) hostReasonOf_.emplace(item.node, verdict.hostReason);
   }
   const ItemRecord& record = recordOf(item);
   if (record.isFolder() || record.size() == 0) return;
   item.job = static_cast<JobIndex>(jobs_.size());
   jobs_.push_back({record.firstBlock(), record.size(), !item.written()});
-}
-
-std::optional<std::string> OutputPlan::hostRefusal(std::u16string_view path) const {
-  std::u16string folder;
-  for (const std::u16string& name : splitPath(path)) {
-    if (std::optional<std::string> refusal = hostNameRefusal(name)) return refusal;
-    if (std::optional<std::string> collision = written_.collision(folder, name)) return collision;
-    folder += u'\\';
-    folder += name;
-  }
-  return std::nullopt;
-}
-
-void OutputPlan::noteWritten(std::u16string_view path) {
-  const std::vector<std::u16string> names = splitPath(path);
-  if (names.empty()) return;
-  std::u16string folder;
-  for (std::size_t i = 0; i + 1 < names.size(); ++i) folder += u'\\' + names[i];
-  written_.note(folder, names.back());
 }
 
 bool OutputPlan::isDamagedFolder(const PlannedItem& item) const {
@@ -156,8 +164,8 @@ std::string OutputPlan::reasonOf(const PlannedItem& item) const {
     case LeftOutReason::UnsafeName:
       return std::string(Message::UnsafeName);
     case LeftOutReason::HostRefused:
-      for (const auto& [node, reason] : hostReasons_) {
-        if (node == item.node) return reason;
+      if (const auto found = hostReasonOf_.find(item.node); found != hostReasonOf_.end()) {
+        return hostReasons_[found->second];
       }
       break;
   }

@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -59,6 +60,10 @@ ContentOutcome contentOutcome(std::uint64_t size, std::uint64_t expected, std::u
 // Before any reading: false when the chain holds nothing that could be written.
 bool contentWritable(std::uint64_t size, std::uint64_t expected, ChainTable::ContentEnd end);
 
+// The line that tells an item's outcome, "<what><path>", with ": <reason>" for an item not
+// written (Message::CannotExtract): the same line from every program.
+std::string itemLine(std::string_view what, std::u16string_view path, std::string_view reason);
+
 class OutputPlan {
  public:
   // Plans the item at `start` and, for a folder, everything below it. `start` must exist.
@@ -95,20 +100,23 @@ class OutputPlan {
                   const std::function<void(JobIndex job, const ChainTable::ContentChain& chain)>& visit) const;
 
  private:
-  void planItem(PlannedItem& item, std::u16string_view path, bool safe);
-  // Why the host cannot hold the item at `path`: a name it cannot hold, or one it takes for a
-  // different one planned before (everything below such a name is refused too).
-  std::optional<std::string> hostRefusal(std::u16string_view path) const;
-  void noteWritten(std::u16string_view path);
+  // Whether an item is left out, and why; its folder's verdict goes to everything below it.
+  struct Verdict {
+    LeftOutReason leftOut = LeftOutReason::None;
+    std::uint32_t hostReason = 0;  // HostRefused: the index of its reason in hostReasons_
+  };
+  // The verdict on the name `name` in the folder at `folderPath`, whose verdict is `folder`.
+  Verdict judge(Verdict folder, std::u16string_view folderPath, std::u16string_view name);
+  void planItem(PlannedItem& item, Verdict verdict);
 
   const Archive& archive_;
   std::u16string startPath_;
   PlannedItem start_;
   std::vector<PlannedItem> items_;
   std::vector<ContentPipeline::Job> jobs_;
-  // The host's reasons for items left out by it, by node (rare: only hosts that cannot hold
-  // every name have them).
-  std::vector<std::pair<NodeIndex, std::string>> hostReasons_;
+  // The host's reasons for the items it cannot hold, and the reason of each such item.
+  std::vector<std::string> hostReasons_;
+  std::unordered_map<NodeIndex, std::uint32_t> hostReasonOf_;
   // The tree's left-out items, by the index of the item they are told after plus one (0: the
   // start item), in that order.
   std::vector<std::pair<std::size_t, const LeftOutItem*>> absent_;

@@ -1,7 +1,8 @@
 #pragma once
 // Names as the host's file system takes them. A Windows file system cannot hold some names that
 // an archive may carry, and takes two names that differ only in case for the same one; a POSIX
-// file system holds every name a safe item path gives and tells all of them apart.
+// file system holds every name of a safe item path up to its length limit and tells all of them
+// apart.
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,11 +10,11 @@
 
 namespace sorvel {
 
-// True where the host holds every name of a safe item path and tells every two apart (POSIX):
-// then no name is refused and none needs remembering.
+// True where the host tells every two names apart (POSIX): then none needs remembering.
 bool hostTakesEveryName();
 
-// Why the host cannot hold `name` (one name of a path), or nothing when it can.
+// Why the host cannot hold `name` (one name of a path), or nothing when it can: on POSIX hosts a
+// name longer than file systems hold, on Windows also names it forbids.
 std::optional<std::string> hostNameRefusal(std::u16string_view name);
 
 // The names one run has written, per folder, to tell when a name would land on a different one

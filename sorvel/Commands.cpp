@@ -12,6 +12,7 @@
 #include "app/Messages.h"
 #include "app/Extractor.h"
 #include "app/OutputPath.h"
+#include "app/OutputPlan.h"
 #include "platform/Console.h"
 #include "platform/OutputFolders.h"
 #include "platform/SystemError.h"
@@ -29,6 +30,11 @@ constexpr std::string_view kDamagedItem = Message::DamagedItem;
 constexpr std::string_view kDamagedFolder = Message::DamagedFolder;
 
 bool isRoot(std::u16string_view path) { return path == kRootPath; }
+
+// How the text listing marks an item that extraction leaves out.
+std::string leftOutNote(std::string_view reason) { return "  (left out: " + terminalSafe(reason) + ")"; }
+// The columns of an item that has no record (the tree left it out).
+constexpr std::string_view kAbsentColumns = "?\?\?\?\?            ? \?\?\?\?-\?\?-\?\? \?\?:\?\? ";
 
 // The attribute letters: read-only, hidden, system, archive; '-' where the bit is clear.
 std::string attributeLetters(std::uint8_t attributes) {
@@ -92,14 +98,36 @@ WalkTotals totalsOf(const CommandContext& context) {
 
 }  // namespace
 
+namespace {
+
+// What extraction would make of each file of a plan, from its planned chain: no reading.
+std::vector<ContentOutcome> plannedOutcomes(Archive& archive, const OutputPlan& plan) {
+  std::vector<ContentOutcome> outcomes(plan.jobs().size());
+  const std::uint64_t archiveSize = archive.container().archiveFile().fileSize();
+  plan.planChains(archive.container(), [&](JobIndex job, const ChainTable::ContentChain& chain) {
+    outcomes[job] = contentOutcome(plan.jobs()[job].wanted, chain.bytes, chain.bytes, chain.end, archiveSize);
+  });
+  return outcomes;
+}
+
+}  // namespace
+
 int listItems(CommandContext& context) {
   const bool json = context.options.json;
   std::string line;
+  auto print = [&] { std::fwrite(line.data(), 1, line.size(), stdout); };
   for (const std::u16string& start : context.starts) {
-    walkTree(context.archive, start, [&](const std::u16string& path, const TreeNode& node) {
+    const OutputPlan plan(context.archive, start);
+    const std::vector<ContentOutcome> outcomes = plannedOutcomes(context.archive, plan);
+    auto listItem = [&](const PlannedItem& item) {
+      const std::u16string path = plan.pathOf(item);
       if (isRoot(path)) return;
-      const ItemRecord& record = node.record;
-      const bool folder = node.isFolder();
+      const ItemRecord& record = plan.recordOf(item);
+      const bool folder = record.isFolder();
+      const ContentOutcome outcome = item.job == kNoJob ? ContentOutcome{} : outcomes[item.job];
+      std::string leftOut = plan.reasonOf(item);
+      if (leftOut.empty() && outcome.unreadable) leftOut = Message::ContentUnreadable;
+      const bool damaged = folder ? plan.isDamagedFolder(item) : outcome.damaged;
       const std::string shown = displayPath(path);
       if (json) {
         line = "{\"path\":" + jsonString(shown) + ",\"type\":\"" + (folder ? "folder" : "file") +
@@ -108,15 +136,32 @@ int listItems(CommandContext& context) {
                ",\"created\":" + std::to_string(record.created) + ",\"modified\":" + std::to_string(record.modified) +
                ",\"accessed\":" + std::to_string(record.accessed) +
                ",\"first_block\":" + std::to_string(record.firstBlock()) +
-               ",\"damaged\":" + (folder && context.archive.isDamagedFolder(path) ? "true" : "false") + "}\n";
+               ",\"damaged\":" + (damaged && leftOut.empty() ? "true" : "false") +
+               (leftOut.empty() ? "" : ",\"leftOut\":" + jsonString(leftOut)) + "}\n";
       } else {
         char size[24];
         std::snprintf(size, sizeof size, "%12" PRIu64, folder ? std::uint64_t{0} : record.size());
         line = std::string(1, folder ? 'd' : '-') + attributeLetters(record.attributes()) + " " + size + " " +
-               localMinute(record.modified) + " " + terminalSafe(shown) + (folder ? "/" : "") + "\n";
+               localMinute(record.modified) + " " + terminalSafe(shown) + (folder ? "/" : "") +
+               (leftOut.empty() ? "" : leftOutNote(leftOut)) + "\n";
       }
-      std::fwrite(line.data(), 1, line.size(), stdout);
-    });
+      print();
+    };
+    auto listAbsent = [&](std::size_t index) {
+      for (const OutputPlan::Absent& absent : plan.absentAfter(index)) {
+        const std::string shown = displayPath(absent.path);
+        line = json ? "{\"path\":" + jsonString(shown) + ",\"leftOut\":" + jsonString(absent.reason) + "}\n"
+                    : std::string(kAbsentColumns) + terminalSafe(shown) + leftOutNote(absent.reason) + "\n";
+        print();
+      }
+    };
+    listItem(plan.start());
+    listAbsent(OutputPlan::kAfterStart);
+    for (std::size_t i = 0; i < plan.items().size(); ++i) {
+      if (plan.items()[i].detailFile) continue;
+      listItem(plan.items()[i]);
+      listAbsent(i);
+    }
   }
   return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : ExitCode::ExtractedWithErrors;
 }
@@ -126,38 +171,49 @@ int testItems(CommandContext& context) {
   Progress progress(!context.options.quiet, totals.items, totals.bytes);
   const Reporter report{&progress};
   std::uint64_t files = 0, folders = 0, bytes = 0, errors = 0;
+  auto problem = [&](std::string_view what, std::u16string_view path, std::string_view reason) {
+    report(itemLine(what, path, reason));
+    ++errors;
+  };
+  const std::uint64_t archiveSize = context.archive.container().archiveFile().fileSize();
   ContentWalk walk(context.archive);
   for (const std::u16string& start : context.starts) {
-    walk.run(start, [&](const ContentWalk::Item& item) {
-      if (isRoot(item.path)) {
-        if (context.archive.isDamagedFolder(item.path)) {
-          report(std::string(kDamagedFolder) + toUtf8Lossy(item.path));
-          ++errors;
-        }
+    const OutputPlan plan(context.archive, start);
+    ContentWalk::Visits visits;
+    visits.absent = [&](const OutputPlan::Absent& absent) { problem(Message::CannotExtract, absent.path, absent.reason); };
+    visits.item = [&](const ContentWalk::Item& item) {
+      const bool root = isRoot(item.path);
+      const bool folder = item.record.isFolder();
+      const std::uint64_t size = folder ? 0 : item.record.size();
+      if (!root) (folder ? folders : files) += 1;
+      if (!item.planned.written()) {
+        problem(Message::CannotExtract, item.path, plan.reasonOf(item.planned));
+        if (!root) progress.advance(1, size);
         return;
       }
-      if (item.record.isFolder()) {
-        ++folders;
-        if (context.archive.isDamagedFolder(item.path)) {
-          report(std::string(kDamagedFolder) + toUtf8Lossy(item.path));
-          ++errors;
-        }
-        progress.advance(1, 0);
+      if (folder) {
+        if (plan.isDamagedFolder(item.planned)) problem(kDamagedFolder, item.path, {});
+        if (!root) progress.advance(1, 0);
         return;
       }
-      ++files;
-      const ContentRead read = readWhole(item.content, item.record.size(),
-                                         [&](const std::uint8_t*, std::size_t size) {
-                                           progress.advance(0, size);
-                                           return true;
-                                         });
+      const ContentRead read = readWhole(item.content, size, [&](const std::uint8_t*, std::size_t length) {
+        progress.advance(0, length);
+        return true;
+      });
       bytes += read.delivered;
-      progress.advance(1, item.record.size() - read.delivered);
-      if (read.damaged) {
-        report(std::string(kDamagedItem) + toUtf8Lossy(item.path));
-        ++errors;
+      progress.advance(1, size - read.delivered);
+      if (size == 0) return;
+      const ContentOutcome outcome =
+          item.content == nullptr
+              ? contentOutcome(size, 0, 0, ChainTable::ContentEnd::Broken, archiveSize)
+              : contentOutcome(size, item.content->expected(), read.delivered, item.content->end(), archiveSize);
+      if (outcome.unreadable) {
+        problem(Message::CannotExtract, item.path, Message::ContentUnreadable);
+      } else if (outcome.damaged) {
+        problem(kDamagedItem, item.path, {});
       }
-    });
+    };
+    walk.run(plan, visits);
   }
   progress.finish();
   const std::string counts = std::to_string(files) + " files, " + std::to_string(folders) + " folders, " +
@@ -241,7 +297,15 @@ int catItem(CommandContext& context) {
   Progress progress(!context.options.quiet, 1, record.size());
   int writeError = 0;
   ContentRead read;
-  ContentWalk(context.archive).run(start, [&](const ContentWalk::Item& item) {
+  std::string refused;
+  const OutputPlan plan(context.archive, start);
+  ContentWalk::Visits visits;
+  visits.absent = [](const OutputPlan::Absent&) {};
+  visits.item = [&](const ContentWalk::Item& item) {
+    if (!item.planned.written()) {
+      refused = plan.reasonOf(item.planned);
+      return;
+    }
     read = readWhole(item.content, item.record.size(), [&](const std::uint8_t* data, std::size_t size) {
       if (std::fwrite(data, 1, size, stdout) != size) {
         writeError = errno;
@@ -250,7 +314,14 @@ int catItem(CommandContext& context) {
       progress.advance(0, size);
       return true;
     });
-  });
+    if (item.record.size() > 0 && read.delivered == 0) refused = Message::ContentUnreadable;
+  };
+  ContentWalk(context.archive).run(plan, visits);
+  if (!refused.empty()) {
+    progress.finish();
+    Console::standard().line(itemLine(Message::CannotExtract, start, refused));
+    return ExitCode::ExtractedWithErrors;
+  }
   progress.finish();
   if (std::fflush(stdout) != 0 && writeError == 0) writeError = errno;
   if (writeError != 0) {

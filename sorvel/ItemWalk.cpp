@@ -1,6 +1,5 @@
 #include "sorvel/ItemWalk.h"
 
-#include "app/ContentJobs.h"
 #include "archive/ContentReader.h"
 #include "platform/Utf16.h"
 #include "tree/DetailTable.h"
@@ -33,27 +32,33 @@ WalkTotals countTree(const Archive& archive, std::u16string_view start) {
   return totals;
 }
 
-void ContentWalk::run(std::u16string_view start, const Visit& visit) {
-  ItemRecord first;
-  if (!archive_.findItem(start, first)) return;
-  if (!first.isFolder()) {
-    ContentReader content(archive_.container(), first.firstBlock(), first.size(), archive_.directoryBlocks());
-    visit(Item{start, first, first.size() > 0 ? &content : nullptr});
+void ContentWalk::run(const OutputPlan& plan, const Visits& visits) {
+  auto tellAbsent = [&](std::size_t index) {
+    for (const OutputPlan::Absent& absent : plan.absentAfter(index)) visits.absent(absent);
+  };
+  const PlannedItem& first = plan.start();
+  const ItemRecord& start = plan.recordOf(first);
+  const std::u16string startPath = plan.pathOf(first);
+  if (!start.isFolder()) {
+    ContentReader content(archive_.container(), start.firstBlock(), start.size(), archive_.directoryBlocks());
+    const bool read = first.written() && start.size() > 0;
+    visits.item(Item{startPath, first, start, read ? &content : nullptr});
+    tellAbsent(OutputPlan::kAfterStart);
     return;
   }
-  visit(Item{start, first, nullptr});
+  visits.item(Item{startPath, first, start, nullptr});
+  tellAbsent(OutputPlan::kAfterStart);
 
-  // Item detail files are not read, but their blocks are theirs: no later file may have them.
-  std::vector<Archive::ListedItem> items;
-  archive_.listForExtraction(start, items);
-  std::vector<JobIndex> jobOf;
-  const std::vector<ContentPipeline::Job> jobs =
-      contentJobs(archive_, items, jobOf, [](const Archive::ListedItem& item) { return !item.detailFile; });
+  const std::vector<PlannedItem>& items = plan.items();
+  const std::vector<ContentPipeline::Job>& jobs = plan.jobs();
   ContentPipeline pipeline(archive_.container(), jobs, pipeline_, archive_.directoryBlocks());
   for (std::size_t i = 0; i < items.size(); ++i) {
-    if (items[i].detailFile) continue;
-    const std::u16string path = archive_.listedPath(start, items[i]);
-    visit(Item{path, archive_.listedRecord(items[i]), jobOf[i] == kNoJob ? nullptr : &pipeline.job(jobOf[i])});
+    const PlannedItem& item = items[i];
+    if (item.detailFile) continue;
+    const bool read = item.job != kNoJob && !jobs[item.job].claimOnly;
+    const std::u16string path = plan.pathOf(item);
+    visits.item(Item{path, item, plan.recordOf(item), read ? &pipeline.job(item.job) : nullptr});
+    tellAbsent(i);
   }
 }
 

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/OutputPlan.h"
 #include "archive/Archive.h"
 #include "archive/ContentPipeline.h"
 #include "archive/ContentSource.h"
@@ -31,22 +32,30 @@ struct WalkTotals {
 };
 WalkTotals countTree(const Archive& archive, std::u16string_view start);
 
+// Walks an output plan in listing order: the start item, then every item below it, each item
+// the tree left out told where extraction tells it. Files to be written come with their content,
+// decrypted ahead on other threads with the block claims of extraction, so that what the walk
+// finds damaged is what extraction finds damaged.
 class ContentWalk {
  public:
   struct Item {
     std::u16string_view path;
+    const PlannedItem& planned;
     const ItemRecord& record;
-    // The file's content, to be read to its end or abandoned; null for folders and empty files.
+    // The file's content, to be read to its end or abandoned; null for folders, empty files and
+    // items that are not written.
     ContentSource* content;
   };
-  using Visit = std::function<void(const Item& item)>;
+  struct Visits {
+    std::function<void(const Item& item)> item;
+    std::function<void(const OutputPlan::Absent& absent)> absent;
+  };
 
   explicit ContentWalk(Archive& archive, ContentPipeline::Options pipeline = {})
       : archive_(archive), pipeline_(pipeline) {}
 
-  // The item at `start` (which must exist) and everything below it, item detail files left
-  // out.
-  void run(std::u16string_view start, const Visit& visit);
+  // Item detail files are left out.
+  void run(const OutputPlan& plan, const Visits& visits);
 
  private:
   Archive& archive_;

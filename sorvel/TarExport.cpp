@@ -12,6 +12,7 @@
 #include "app/ExitCode.h"
 #include "app/Messages.h"
 #include "app/OutputPath.h"
+#include "app/OutputPlan.h"
 #include "platform/Console.h"
 #include "platform/TerminalText.h"
 #include "platform/Utf16.h"
@@ -114,48 +115,53 @@ int exportTar(CommandContext& context) {
     totals.bytes += part.bytes;
   }
   Progress progress(!options.quiet, totals.items, totals.bytes);
-  auto report = [&](std::string_view what, std::u16string_view path) {
-    progress.interrupt();
-    Console::standard().line(std::string(what) + toUtf8Lossy(path));
-  };
   bool problems = false;
+  auto report = [&](std::string_view what, std::u16string_view path, std::string_view reason = {}) {
+    progress.interrupt();
+    Console::standard().line(itemLine(what, path, reason));
+    problems = true;
+  };
   bool broken = false;
   const std::uint64_t archiveSize = context.archive.container().archiveFile().fileSize();
   ContentWalk walk(context.archive);
+  ContentWalk::Visits visits;
+  visits.absent = [&](const OutputPlan::Absent& absent) { report(Message::CannotExtract, absent.path, absent.reason); };
   for (const std::u16string& start : context.starts) {
-    walk.run(start, [&](const ContentWalk::Item& item) {
+    const OutputPlan plan(context.archive, start);
+    visits.item = [&](const ContentWalk::Item& item) {
       const std::uint64_t size = item.record.isFolder() ? 0 : item.record.size();
       progress.advance(1, size);
-      if (broken || item.path == kRootPath) {
+      auto skip = [&] {
         if (item.content != nullptr) item.content->abandon();
-        if (item.path == kRootPath && context.archive.isDamagedFolder(item.path)) {
-          report(Message::DamagedFolder, item.path);
-          problems = true;
-        }
+      };
+      if (broken) return skip();
+      if (!item.planned.written()) {
+        skip();
+        return report(Message::CannotExtract, item.path, plan.reasonOf(item.planned));
+      }
+      if (item.path == kRootPath) {
+        if (plan.isDamagedFolder(item.planned)) report(Message::DamagedFolder, item.path);
         return;
       }
-      if (!isSafeItemPath(item.path)) {
-        if (item.content != nullptr) item.content->abandon();
-        report(Message::CannotExtract, item.path);
-        problems = true;
-        return;
+      if (size > 0 && (item.content == nullptr ||
+                       !contentWritable(size, item.content->expected(), item.content->end()))) {
+        skip();
+        return report(Message::CannotExtract, item.path, Message::ContentUnreadable);
       }
       // The size goes in the header before the content is read: what the chain can deliver,
-      // and for a short chain zeros up to the recorded size, but never more than the archive
-      // file itself holds, as extraction writes it.
-      const std::uint64_t available = item.content != nullptr ? item.content->expected() : 0;
-      const std::uint64_t declared = std::min(size, std::max(available, archiveSize));
+      // and for a short chain zeros up to the recorded size, as extraction writes it.
+      const std::uint64_t declared =
+          size == 0 ? 0
+                    : contentOutcome(size, item.content->expected(), item.content->expected(), item.content->end(),
+                                     archiveSize)
+                          .length;
       const std::string path = displayPath(item.path) + (item.record.isFolder() ? "/" : "");
       if (!tar.header(path, item.record, declared)) {
         broken = true;
-        if (item.content != nullptr) item.content->abandon();
-        return;
+        return skip();
       }
       if (item.record.isFolder()) {
-        if (context.archive.isDamagedFolder(item.path)) {
-          report(Message::DamagedFolder, item.path);
-          problems = true;
-        }
+        if (plan.isDamagedFolder(item.planned)) report(Message::DamagedFolder, item.path);
         return;
       }
       std::uint64_t written = 0;
@@ -169,11 +175,9 @@ int exportTar(CommandContext& context) {
         return true;
       });
       if (!broken && !tar.zeros(declared - written)) broken = true;
-      if (read.damaged && !broken) {
-        report(Message::DamagedItem, item.path);
-        problems = true;
-      }
-    });
+      if (read.damaged && !broken) report(Message::DamagedItem, item.path);
+    };
+    walk.run(plan, visits);
   }
   progress.finish();
   if (broken || !tar.close()) {

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <getopt.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -105,6 +106,13 @@ std::optional<Command> parse(int argc, char** argv, int& code) {
   return command;
 }
 
+// The archive file's own times, which the mount's root shows.
+MountTree::RootTimes archiveFileTimes(const std::string& path) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0) return {};
+  return {.created = status.st_ctim.tv_sec, .modified = status.st_mtim.tv_sec, .accessed = status.st_atim.tv_sec};
+}
+
 }  // namespace
 
 int runMountCommand(int argc, char** argv) {
@@ -153,7 +161,8 @@ int runMountCommand(int argc, char** argv) {
     Console::standard().line(Message::CannotOpen);
     return ExitCode::CannotOpen;
   }
-  MountFileSystem fileSystem(archive.container(), MountTree::build(archive), command->settings.cacheBytes);
+  MountFileSystem fileSystem(archive.container(), MountTree::build(archive, archiveFileTimes(*archivePath)),
+                             command->settings.cacheBytes);
   return fileSystem.run(command->settings) == 0 ? ExitCode::Success : kMountFailed;
 }
 

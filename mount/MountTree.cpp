@@ -3,116 +3,80 @@
 #include <algorithm>
 #include <utility>
 
+#include "app/OutputPlan.h"
 #include "platform/Utf16.h"
-#include "tree/DetailTable.h"
 #include "tree/FolderTree.h"
-#include "tree/NameRules.h"
 
 namespace sorvel::mount {
-namespace {
 
-// The longest name a Linux file system takes, in bytes: extraction cannot write longer ones.
-constexpr std::size_t kNameMax = 255;
-
-// A name extraction refuses: it would leave its folder ("." and ".."), or reach below it ("/").
-bool isUnsafeName(std::u16string_view name) {
-  return name == u"." || name == u".." || name.find(u'/') != std::u16string_view::npos;
-}
-
-}  // namespace
-
-MountTree MountTree::build(Archive& archive) {
+MountTree MountTree::build(Archive& archive, const RootTimes& rootTimes) {
   MountTree tree;
-  ContainerFile& container = archive.container();
-  const std::uint64_t archiveSize = container.archiveFile().fileSize();
-  std::vector<bool> claimed = archive.directoryBlocks();
-  std::vector<std::vector<NodeId>> childrenOf(1);  // per node; only folders fill theirs
-
+  const OutputPlan plan(archive, kRootPath);
   const FolderTree& items = archive.tree();
-  const TreeNode& root = items.root();
-  MountNode rootNode;
-  rootNode.parent = kRootNode;
-  rootNode.folder = true;
-  rootNode.damagedFolder = root.damaged;
-  rootNode.created = root.record.created;
-  rootNode.modified = root.record.modified;
-  rootNode.accessed = root.record.accessed;
-  tree.nodes_.push_back(std::move(rootNode));
 
-  // The order of extraction: a folder before its contents, siblings in name order, each
-  // folder's item detail file among them (its blocks are claimed, it is not shown). Per depth
-  // of the walk, the node of the folder whose children are there (0: the folder is not shown,
-  // nor anything below it).
-  std::vector<NodeId> folderAt{kRootNode};
-  walkBelow(items, kTreeRoot, kRootPath, PathJoin::Plain, [&](const WalkedItem& item) {
-    const TreeNode& child = item.node;
-    const std::u16string_view childName = items.nameOf(child);
-    const NodeId parent = folderAt[item.depth];
-    const bool detailFile = compareNames(childName, kDetailFileName) == 0;
-    if (detailFile && child.isFolder()) return false;  // never listed, nor anything below it
+  MountNode root;
+  root.parent = kRootNode;
+  root.folder = true;
+  root.damagedFolder = plan.isDamagedFolder(plan.start());
+  root.created = rootTimes.created;
+  root.modified = rootTimes.modified;
+  root.accessed = rootTimes.accessed;
+  tree.nodes_.push_back(std::move(root));
 
-    std::string name = toUtf8Lossy(childName);
-    const bool shown = parent != 0 && !detailFile && !isUnsafeName(childName) && !name.empty() &&
-                       name.size() <= kNameMax;
+  // Every job's chain, planned as extraction plans it; kept only for the files shown.
+  std::vector<ChainTable::ContentChain> chains(plan.jobs().size());
+  plan.planChains(archive.container(), [&](JobIndex job, const ChainTable::ContentChain& chain) {
+    if (!plan.jobs()[job].claimOnly) chains[job] = chain;
+  });
+  const std::uint64_t archiveSize = archive.container().archiveFile().fileSize();
+
+  // The node each folder of the tree is shown as (0: not shown, nor anything below it).
+  std::vector<NodeId> shownAs(items.nodeCount(), 0);
+  shownAs[kTreeRoot] = kRootNode;
+  std::vector<std::vector<NodeId>> childrenOf(1);  // per node; only folders fill theirs
+  for (const PlannedItem& item : plan.items()) {
+    if (!item.written()) continue;
+    const TreeNode& child = items.node(item.node);
+    const NodeId parent = shownAs[child.parent];
+    if (parent == 0) continue;
     MountNode node;
     node.parent = parent;
     node.folder = child.isFolder();
     node.created = child.record.created;
     node.modified = child.record.modified;
     node.accessed = child.record.accessed;
-
-    if (!node.folder && child.record.size() > 0) {
-      ChainTable::ContentChain plan =
-          container.chainTable().planContent(child.record.firstBlock(), child.record.size(), claimed);
-      if (!shown) return false;
-      const std::uint64_t size = child.record.size();
-      // Content that cannot be read at all is not written by extraction: not shown either. A
-      // file whose first block is missing from the archive file or is another item's is
-      // damaged like any cut-off file.
-      if (plan.bytes == 0 && plan.end != ChainTable::ContentEnd::Missing &&
-          plan.end != ChainTable::ContentEnd::Claimed) {
-        return false;
-      }
-      node.readable = plan.bytes;
-      node.end = plan.end;
-      // As extraction writes it: a damaged file's zero tail stops at the archive's size.
-      node.size = plan.bytes < size ? std::min(size, std::max(plan.bytes, archiveSize)) : size;
+    node.damagedFolder = plan.isDamagedFolder(item);
+    if (item.job != kNoJob) {
+      const ChainTable::ContentChain& chain = chains[item.job];
+      const ContentOutcome outcome =
+          contentOutcome(child.record.size(), chain.bytes, chain.bytes, chain.end, archiveSize);
+      if (outcome.unreadable) continue;  // not written by extraction: not shown either
+      node.readable = chain.bytes;
+      node.end = chain.end;
+      node.size = outcome.length;
       node.extentBegin = static_cast<std::uint32_t>(tree.extents_.size());
-      node.extentCount = static_cast<std::uint32_t>(plan.extents.size());
+      node.extentCount = static_cast<std::uint32_t>(chain.extents.size());
       std::uint64_t start = 0;
-      for (const Extent& extent : plan.extents) {
+      for (const Extent& extent : chain.extents) {
         tree.extents_.push_back(extent);
         tree.extentStarts_.push_back(start);
         start += extent.blockCount();
       }
     }
+    node.name = toUtf8Lossy(items.nameOf(child));
+    tree.nodes_.push_back(std::move(node));
+    const NodeId id = tree.nodes_.size();
+    childrenOf[parent - 1].push_back(id);
+    childrenOf.emplace_back();
+    if (child.isFolder()) shownAs[item.node] = id;
+  }
 
-    NodeId id = 0;
-    if (shown) {
-      node.name = std::move(name);
-      if (node.folder) node.damagedFolder = child.damaged;
-      tree.nodes_.push_back(std::move(node));
-      id = tree.nodes_.size();
-      childrenOf[parent - 1].push_back(id);
-      childrenOf.emplace_back();
-    }
-    if (child.isFolder()) {
-      folderAt.resize(item.depth + 2);
-      folderAt[item.depth + 1] = id;
-    }
-    return true;
-  });
-
-  // Children in byte order of their names, for lookups. Two names that come out the same in
-  // UTF-8 (unpaired surrogates become U+FFFD) cannot both be shown: the first listed stays.
+  // Children in byte order of their names, for lookups (the plan leaves no two alike).
   for (std::size_t i = 0; i < tree.nodes_.size(); ++i) {
     std::vector<NodeId>& list = childrenOf[i];
     if (list.empty()) continue;
-    std::stable_sort(list.begin(), list.end(),
-                     [&](NodeId a, NodeId b) { return tree.nodes_[a - 1].name < tree.nodes_[b - 1].name; });
-    list.erase(std::unique(list.begin(), list.end(),
-                           [&](NodeId a, NodeId b) { return tree.nodes_[a - 1].name == tree.nodes_[b - 1].name; }),
-               list.end());
+    std::sort(list.begin(), list.end(),
+              [&](NodeId a, NodeId b) { return tree.nodes_[a - 1].name < tree.nodes_[b - 1].name; });
     MountNode& folder = tree.nodes_[i];
     folder.childBegin = tree.children_.size();
     folder.childCount = list.size();

@@ -1,13 +1,8 @@
 #pragma once
-// An opened archive's tree as the mount shows it: one node per item that extraction would write,
-// numbered from 1 (the root) in the order extraction lists them, each file with the blocks of its
-// readable content. Built once, before the file system starts; read-only afterwards, so any
-// number of threads may use it.
-//
-// Content is planned as extraction plans it: in listing order, the directories' blocks and every
-// earlier file's (item detail files and items with unsafe names included) claimed, so a chain
-// that runs into another item's blocks ends there, and blocks the archive file does not store
-// end it too.
+// An opened archive's tree as the mount shows it: one node per item that extraction writes (its
+// output plan), numbered from 1 (the root) in listing order, each file with the blocks of its
+// readable content and the length extraction gives it. Built once, before the file system
+// starts; read-only afterwards, so any number of threads may use it.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -48,8 +43,14 @@ struct MountNode {
 
 class MountTree {
  public:
-  // Walks the opened archive's tree and plans every file's content on its container.
-  static MountTree build(Archive& archive);
+  // The root's times: the archive file's own (the archive stores none for its root).
+  struct RootTimes {
+    std::int64_t created = 0;
+    std::int64_t modified = 0;
+    std::int64_t accessed = 0;
+  };
+  // The opened archive's output plan, every file's content planned on its container.
+  static MountTree build(Archive& archive, const RootTimes& rootTimes);
 
   std::size_t nodeCount() const { return nodes_.size(); }
   bool contains(NodeId id) const { return id >= 1 && id <= nodes_.size(); }

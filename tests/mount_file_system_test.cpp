@@ -56,7 +56,7 @@ TEST(MountTree, ShowsWhatExtractionWritesAndPlansContentInListingOrder) {
   Opened opened;
   open(builder, opened);
   ASSERT_TRUE(opened.ok);
-  const MountTree tree = MountTree::build(opened.archive);
+  const MountTree tree = MountTree::build(opened.archive, {});
 
   const NodeId a = find(tree, {"a.bin"});
   const NodeId b = find(tree, {"b.bin"});
@@ -89,7 +89,7 @@ TEST(MountFileSystem, ConcurrentReadsThroughASmallCacheGiveThePlainData) {
   Opened opened;
   open(builder, opened);
   ASSERT_TRUE(opened.ok);
-  MountFileSystem fs(opened.archive.container(), MountTree::build(opened.archive), 4 * 16384);
+  MountFileSystem fs(opened.archive.container(), MountTree::build(opened.archive, {}), 4 * 16384);
   fs.store().startPrefetch();
   const NodeId big = fs.tree().lookup(kRootNode, "big.bin");
   const NodeId damaged = fs.tree().lookup(kRootNode, "short.bin");

@@ -330,6 +330,11 @@ TEST_P(MountCiphers, TreeMatchesAnExtraction) {
   ASSERT_EQ(::stat(mount.path("docs/deep/er/big.bin").c_str(), &again), 0);
   EXPECT_EQ(first.st_ino, again.st_ino);
   EXPECT_FALSE(fs::exists(mount.path("valdo_item_detail.deposit")));
+  // The root, which the archive gives no times, shows the archive file's.
+  struct stat root {}, archiveFile {};
+  ASSERT_EQ(::stat(mount.path("").c_str(), &root), 0);
+  ASSERT_EQ(::stat(archive_.c_str(), &archiveFile), 0);
+  EXPECT_EQ(root.st_mtim.tv_sec, archiveFile.st_mtim.tv_sec);
 }
 
 TEST_P(MountCiphers, ReadsAtRandomOffsetsGiveThePlainData) {

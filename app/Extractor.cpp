@@ -14,6 +14,7 @@
 #include "archive/ContentPipeline.h"
 #include "platform/ExistingFile.h"
 #include "platform/FileWriter.h"
+#include "platform/FolderTimes.h"
 #include "platform/SystemError.h"
 #include "platform/Utf16.h"
 
@@ -48,6 +49,7 @@ bool Extractor::extract(std::u16string_view pathInArchive, const std::string& ou
   const OutputPlan plan(archive_, pathInArchive);
   plan_ = &plan;
   const bool result = walk(plan);
+  if (folderTimes_ && main_.folders.isOpen()) setTimesOfFolders(plan);
   plan_ = nullptr;
   main_.folders.close();  // a later walk opens its folders afresh, whatever happened to them meanwhile
   return result;
@@ -89,6 +91,22 @@ bool Extractor::walk(const OutputPlan& plan) {
     }
   }
   return result;
+}
+
+void Extractor::setTimesOfFolders(const OutputPlan& plan) {
+  auto setTimes = [&](const PlannedItem& item) {
+    if (!item.written() || !plan.isFolder(item)) return;
+    std::vector<std::string> names = plan.outputNames(item);
+    if (names.empty()) return;  // the output folder itself: the archive's root has no times
+    const std::string name = std::move(names.back());
+    names.pop_back();
+    OutputFolders::Failure failure;
+    const DirectoryHandle* parent = main_.folders.reach(names, /*makeLast=*/false, failure);
+    const ItemRecord& record = plan.recordOf(item);
+    if (parent != nullptr) setFolderTimes(*parent, name, record.accessed, record.modified);
+  };
+  setTimes(plan.start());
+  for (const PlannedItem& item : plan.items()) setTimes(item);
 }
 
 bool Extractor::useWriters(const std::vector<PlannedItem>& items, const std::vector<Unit>& units) const {

@@ -56,6 +56,10 @@ class Extractor {
   enum class ExistingFiles { ReplaceWritable, ReplaceAll, Keep };
   void setExistingFiles(ExistingFiles policy) { existingFiles_ = policy; }
 
+  // Whether folders get the archive's times once everything inside them is written (by default
+  // they keep the times their making gave them).
+  void giveFoldersTheirTimes(bool keep) { folderTimes_ = keep; }
+
   // Called after each item of a walk with its path, on the calling thread and in listing order,
   // once the item's lines are reported; tests change the output tree there. With two writers
   // the folders may be made, and files written, ahead of it.
@@ -94,6 +98,8 @@ class Extractor {
   };
 
   bool walk(const OutputPlan& plan);
+  // Gives the walk's folders their times from the archive; those that were not made are passed.
+  void setTimesOfFolders(const OutputPlan& plan);
   bool writeItem(Lane& lane, const PlannedItem& item, ContentSource* content);
   bool writeFolder(Lane& lane, const PlannedItem& item, std::u16string_view pathInArchive,
                    const std::vector<std::string>& names);
@@ -128,6 +134,7 @@ class Extractor {
   std::vector<Problem> problems_;
   std::function<void(std::u16string_view)> afterItem_;
   ExistingFiles existingFiles_ = ExistingFiles::ReplaceWritable;
+  bool folderTimes_ = false;  // folders get the archive's times
 };
 
 }  // namespace sorvel

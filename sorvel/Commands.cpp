@@ -231,6 +231,7 @@ int extractItems(CommandContext& context) {
   const WalkTotals totals = totalsOf(context);
   Progress progress(!options.quiet, totals.items, totals.bytes);
   Extractor extractor(context.archive, Reporter{&progress});
+  extractor.giveFoldersTheirTimes(true);  // as tar does
   if (options.overwrite) extractor.setExistingFiles(Extractor::ExistingFiles::ReplaceAll);
   if (options.keep) extractor.setExistingFiles(Extractor::ExistingFiles::Keep);
 

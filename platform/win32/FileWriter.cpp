@@ -14,19 +14,6 @@ namespace {
 constexpr int kMaxNameAttempts = 100;
 // The longest name NTFS takes, in UTF-16 units.
 constexpr std::size_t kMaxNameUnits = 255;
-// FILETIME counts 100 ns steps from 1601-01-01; archive times count seconds from 1970-01-01.
-constexpr std::int64_t kFileTimeTicksPerSecond = 10'000'000;
-constexpr std::int64_t kSecondsFrom1601To1970 = 11'644'473'600;
-
-FILETIME toFileTime(std::int64_t unixSeconds) {
-  // Times before 1601 or beyond what FILETIME holds are clamped to its range.
-  constexpr std::int64_t kLowest = -kSecondsFrom1601To1970;
-  constexpr std::int64_t kHighest = INT64_MAX / kFileTimeTicksPerSecond - kSecondsFrom1601To1970;
-  const std::int64_t seconds = std::clamp(unixSeconds, kLowest, kHighest);
-  const auto ticks = static_cast<std::uint64_t>((seconds + kSecondsFrom1601To1970) * kFileTimeTicksPerSecond);
-  return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
-}
-
 // 0 when a file may be written at `path`; otherwise the errno that refuses it.
 int targetRefusal(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
@@ -147,9 +134,9 @@ bool FileWriter::commit(std::int64_t accessed, std::int64_t modified, FileFlags 
   const std::wstring target = win32::wide(targetPath_);
   if (const int refusal = targetRefusal(target)) return fail(refusal);
 
-  const FILETIME created = toFileTime(created_);
-  const FILETIME lastAccess = toFileTime(accessed);
-  const FILETIME lastWrite = toFileTime(modified);
+  const FILETIME created = win32::toFileTime(created_);
+  const FILETIME lastAccess = win32::toFileTime(accessed);
+  const FILETIME lastWrite = win32::toFileTime(modified);
   if (!SetFileTime(win32::toHandle(handle_), &created, &lastAccess, &lastWrite)) {
     return fail(win32::setErrnoFromLastError());
   }

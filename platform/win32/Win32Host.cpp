@@ -1,5 +1,6 @@
 #include "platform/win32/Win32Host.h"
 
+#include <algorithm>
 #include <cerrno>
 
 #include "platform/Utf16.h"
@@ -68,6 +69,16 @@ std::wstring joinPath(const std::wstring& folder, const std::wstring& name) {
   if (folder.empty()) return name;
   if (folder.back() == L'\\' || folder.back() == L'/') return folder + name;
   return folder + L'\\' + name;
+}
+
+FILETIME toFileTime(std::int64_t unixSeconds) {
+  constexpr std::int64_t kTicksPerSecond = 10'000'000;
+  constexpr std::int64_t kSecondsFrom1601To1970 = 11'644'473'600;
+  constexpr std::int64_t kLowest = -kSecondsFrom1601To1970;
+  constexpr std::int64_t kHighest = INT64_MAX / kTicksPerSecond - kSecondsFrom1601To1970;
+  const std::int64_t seconds = std::clamp(unixSeconds, kLowest, kHighest);
+  const auto ticks = static_cast<std::uint64_t>((seconds + kSecondsFrom1601To1970) * kTicksPerSecond);
+  return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
 }
 
 }  // namespace sorvel::win32

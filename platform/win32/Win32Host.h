@@ -3,6 +3,7 @@
 // codes given to the rest of the program as errno values.
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -23,6 +24,10 @@ inline HANDLE toHandle(NativeHandle handle) { return reinterpret_cast<HANDLE>(ha
 inline NativeHandle fromHandle(HANDLE handle) {
   return handle == INVALID_HANDLE_VALUE ? kNoHandle : reinterpret_cast<NativeHandle>(handle);
 }
+
+// An archive time (seconds from 1970) as a FILETIME (100 ns steps from 1601), clamped to its
+// range.
+FILETIME toFileTime(std::int64_t unixSeconds);
 
 // `folder` and `name` joined by a backslash.
 std::wstring joinPath(const std::wstring& folder, const std::wstring& name);

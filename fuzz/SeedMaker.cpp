@@ -1,8 +1,10 @@
 // Writes the seed corpora of the fuzz targets, made with the test archive builder:
 //   sorvel_fuzz_seeds OUTPUT_FOLDER
-// creates OUTPUT_FOLDER/<target>/<seed> for every target. Archives are stored without a
-// password, so every byte of them is plain and reachable by mutation; the zeros at their end
-// are cut, since a read past the end of the file yields zeros all the same.
+// creates OUTPUT_FOLDER/<target>/<seed> for every target. Most archives are stored without a
+// password, so every byte of them is plain and reachable by mutation; one per cipher is
+// encrypted with the fuzzer's password, so that mutations past the password check reach the
+// ciphers' paths too. The zeros at their end are cut, since a read past the end of the file
+// yields zeros all the same.
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -11,6 +13,7 @@
 #include <string>
 
 #include "base/ByteOrder.h"
+#include "entries/FuzzEntries.h"
 #include "support/ArchiveBuilder.h"
 #include "support/DetailFileBuilder.h"
 
@@ -104,6 +107,15 @@ bool writeArchiveSeeds(const fs::path& out) {
   ok &= writeSeed(folder, "deep", archiveSeed(deepArchive()));
   ArchiveBuilder empty;
   ok &= writeSeed(folder, "empty", archiveSeed(empty));
+  const std::string_view password = fuzz::kFuzzPassword;
+  const std::pair<const char*, std::uint8_t> ciphers[] = {{"aes-cfb", 1}, {"blowfish", 2}, {"aes-xts", 3}};
+  for (const auto& [name, cipher] : ciphers) {
+    ArchiveBuilder encrypted = basicArchive();
+    encrypted.settings.password = Bytes(password.begin(), password.end());
+    encrypted.settings.keyBlockCipher = cipher == 3 ? 1 : cipher;
+    encrypted.settings.dataCipher = cipher;
+    ok &= writeSeed(folder, std::string("encrypted-") + name, archiveSeed(encrypted));
+  }
   return ok;
 }
 

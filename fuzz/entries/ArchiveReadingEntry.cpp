@@ -82,7 +82,11 @@ bool readArchive(const std::uint8_t* data, std::size_t size) {
   MemoryFile file(data, size);
   if (!file.valid()) return true;
   Archive archive;
-  if (!archive.checkPassword(file.path(), Bytes{})) return true;
+  const std::string_view password = kFuzzPassword;
+  if (!archive.checkPassword(file.path(), Bytes(password.begin(), password.end())) &&
+      !archive.checkPassword(file.path(), Bytes{})) {
+    return true;
+  }
   if (!archive.open(file.path())) return true;
 
   std::vector<std::u16string> paths;

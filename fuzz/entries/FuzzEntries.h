@@ -8,9 +8,12 @@
 
 namespace sorvel::fuzz {
 
-// The input is an archive file without a password: the password check with the empty password,
-// open, the listing of the whole tree with detail records, and bounded reads of every file's
-// content (extraction to disk is not run).
+// The password of the encrypted seed archives.
+inline constexpr char kFuzzPassword[] = "fuzz-pass";
+
+// The input is an archive file: the password check with kFuzzPassword, else with the empty
+// password (archives without one), open, the listing of the whole tree with detail records, and
+// bounded reads of every file's content (extraction to disk is not run).
 bool readArchive(const std::uint8_t* data, std::size_t size);
 
 // The input is the content of one directory.

@@ -13,7 +13,7 @@
 
 namespace sorvel {
 
-Archive::Archive(std::size_t blockCacheCapacity) : container_(blockCacheCapacity) {}
+Archive::Archive() = default;
 
 Archive::~Archive() = default;
 

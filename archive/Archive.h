@@ -27,7 +27,7 @@ inline constexpr std::uint32_t kErrorHeaderRefused = 467;
 
 class Archive {
  public:
-  explicit Archive(std::size_t blockCacheCapacity = BlockCache::kDefaultCapacity);
+  Archive();
   ~Archive();
   Archive(const Archive&) = delete;
   Archive& operator=(const Archive&) = delete;

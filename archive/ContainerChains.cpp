@@ -48,7 +48,7 @@ ChainSource::Directory ContainerChains::openDirectory(std::uint32_t firstBlock) 
       return directory;
     }
   }
-  auto bytes = std::make_unique<TableReader>(container_.blocks(), extents, capacity, TableReader::Caching::Uncached);
+  auto bytes = std::make_unique<TableReader>(container_.decryptor(), extents, capacity);
   if (!bytes->readable()) return directory;
   claim(extents, directoryBlocks_);
   directory.cut = cut;
@@ -60,7 +60,7 @@ std::unique_ptr<ByteSource> ContainerChains::openStored(std::uint32_t firstBlock
   ExtentList extents;
   container_.chainTable().chainExtents(firstBlock, extents);
   const std::uint64_t capacity = container_.chainTable().storedPrefix(extents);
-  auto bytes = std::make_unique<TableReader>(container_.blocks(), extents, capacity);
+  auto bytes = std::make_unique<TableReader>(container_.decryptor(), extents, capacity);
   if (capacity == 0 || !bytes->readable()) return nullptr;
   return bytes;
 }

@@ -1,13 +1,11 @@
 #pragma once
 // The open archive seen as numbered, separately encrypted 16 KiB data blocks that a table of
 // block numbers links into chains. Owns the parts and hands them out: the file and its stored
-// bytes, the copies of header and key block, the chain table, the ciphers that decrypt blocks,
-// and the cached reads of single blocks.
-#include <cstddef>
+// bytes, the copies of header and key block, the chain table, and the ciphers that decrypt
+// blocks.
 
 #include "archive/ArchiveFile.h"
 #include "archive/BlockDecryptor.h"
-#include "archive/CachedBlockReader.h"
 #include "archive/ChainTable.h"
 #include "archive/MetadataCopies.h"
 
@@ -15,8 +13,7 @@ namespace sorvel {
 
 class ContainerFile {
  public:
-  explicit ContainerFile(std::size_t cacheCapacity = BlockCache::kDefaultCapacity)
-      : blocks_(decryptor_, cacheCapacity) {}
+  ContainerFile() = default;
   ContainerFile(const ContainerFile&) = delete;
   ContainerFile& operator=(const ContainerFile&) = delete;
 
@@ -27,15 +24,12 @@ class ContainerFile {
   const ChainTable& chainTable() const { return chainTable_; }
   BlockDecryptor& decryptor() { return decryptor_; }
   const BlockDecryptor& decryptor() const { return decryptor_; }
-  CachedBlockReader& blocks() { return blocks_; }
-  const CachedBlockReader& blocks() const { return blocks_; }
 
  private:
   ArchiveFile file_;
   MetadataCopies copies_{file_};
   ChainTable chainTable_{file_};
   BlockDecryptor decryptor_{file_};
-  CachedBlockReader blocks_;
 };
 
 }  // namespace sorvel

@@ -6,8 +6,8 @@
 
 namespace sorvel {
 
-TableReader::TableReader(CachedBlockReader& blocks, const ExtentList& extents, std::uint64_t size, Caching caching)
-    : reader_(blocks), size_(size), caching_(caching) {
+TableReader::TableReader(const BlockDecryptor& decryptor, const ExtentList& extents, std::uint64_t size)
+    : decryptor_(decryptor), size_(size) {
   for (const Extent& e : extents) {
     for (std::uint64_t i = 0; i < e.blockCount(); ++i) blocks_.push_back(static_cast<std::uint32_t>(e.first + i));
   }
@@ -20,9 +20,8 @@ bool TableReader::readable() { return load(0); }
 bool TableReader::load(std::uint64_t index) {
   if (index == currentIndex_) return true;
   if (index >= blocks_.size() || index >= failedFrom_) return false;
-  const bool read = caching_ == Caching::Cached ? reader_.readBlock(blocks_[index], current_.data())
-                                                : reader_.readBlockUncached(blocks_[index], current_.data());
-  if (!read) {
+  ++blocksRead_;
+  if (!decryptor_.readBlocksUncached(blocks_[index], 1, current_.data())) {
     failedFrom_ = index;
     return false;
   }

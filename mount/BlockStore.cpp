@@ -35,11 +35,6 @@ BlockStore::BlockRef BlockStore::makeBlock() {
   });
 }
 
-std::uint64_t BlockStore::decryptions() const {
-  std::lock_guard<std::mutex> guard(lock_);
-  return decryptions_;
-}
-
 BlockStore::Order::iterator BlockStore::touch(std::uint32_t block) {
   auto found = index_.find(block);
   if (found == index_.end()) return order_.end();
@@ -80,7 +75,6 @@ BlockStore::BlockRef BlockStore::get(std::uint32_t block) {
   }
   // Marked as being loaded, so that others wait rather than decrypt it again.
   insertLocked(block, nullptr);
-  ++decryptions_;
   guard.unlock();
 
   BlockRef data = makeBlock();
@@ -128,7 +122,6 @@ void BlockStore::prefetchLoop() {
       std::uint32_t n = 1;
       while (n < std::min(run.count, kPrefetchBatch) && !index_.contains(run.first + n)) ++n;
       for (std::uint32_t i = 0; i < n; ++i) insertLocked(run.first + i, nullptr);
-      decryptions_ += n;
       guard.unlock();
       // One read for the run, each block decrypted straight into its cache slot.
       std::vector<BlockRef> blocks;

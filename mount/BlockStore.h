@@ -44,8 +44,6 @@ class BlockStore {
   void startPrefetch();
 
   std::size_t capacity() const { return capacity_; }
-  // Blocks read and decrypted so far.
-  std::uint64_t decryptions() const;
 
  private:
   struct Entry {
@@ -67,7 +65,6 @@ class BlockStore {
   std::condition_variable loaded_;
   Order order_;
   std::unordered_map<std::uint32_t, Order::iterator> index_;
-  std::uint64_t decryptions_ = 0;
 
   std::deque<Run> queue_;
   std::condition_variable queued_;

@@ -148,8 +148,7 @@ int runMountCommand(int argc, char** argv) {
     }
     password = std::move(*obtained);
   }
-  // The archive's own block cache holds only directories while the tree is built.
-  Archive archive(256);
+  Archive archive;
   archive.attach(std::move(file));
   const bool accepted = archive.checkPassword(password);
   secureWipe(password);

@@ -11,10 +11,9 @@ namespace {
 
 class ContainerFixture : public ::testing::Test {
  protected:
-  void write(const std::map<std::uint32_t, std::uint32_t>& table, std::uint32_t entries, std::uint32_t blocksInFile,
-             std::size_t cacheCapacity = BlockCache::kDefaultCapacity) {
+  void write(const std::map<std::uint32_t, std::uint32_t>& table, std::uint32_t entries, std::uint32_t blocksInFile) {
     raw_.reset();
-    raw_ = std::make_unique<testing::RawContainer>(table, entries, blocksInFile, cacheCapacity);
+    raw_ = std::make_unique<testing::RawContainer>(table, entries, blocksInFile);
     container_ = &raw_->container();
   }
 
@@ -29,14 +28,14 @@ TEST_F(ContainerFixture, TableReaderReadsTheChainInOrderOnDemand) {
   ExtentList extents;
   ASSERT_EQ(container_->chainTable().chainExtents(5, extents), 81920u);
 
-  TableReader table(container_->blocks(), extents, 81920);
+  TableReader table(container_->decryptor(), extents, 81920);
   EXPECT_EQ(table.size(), 81920u);
   Bytes out(20000, 0xEE);
   table.copy(0, out.data(), out.size());
   EXPECT_EQ(out[0], 5);
   EXPECT_EQ(out[16384], 6);
   EXPECT_EQ(out[19999], 6);
-  EXPECT_EQ(container_->blocks().blockDecryptions(), 2u);  // only the blocks looked at
+  EXPECT_EQ(table.blocksRead(), 2u);  // only the blocks looked at
 
   Bytes piece(2, 0xEE);
   table.copy(3 * 16384 - 1, piece.data(), 2);  // across the jump from block 7 to 10
@@ -45,7 +44,7 @@ TEST_F(ContainerFixture, TableReaderReadsTheChainInOrderOnDemand) {
   EXPECT_EQ(piece[0], 11);
 
   ExtentList invalid{{0, 0}, {1, 1}, {0, 9}};
-  TableReader nothing(container_->blocks(), invalid, 0);
+  TableReader nothing(container_->decryptor(), invalid, 0);
   EXPECT_FALSE(nothing.readable());
 }
 
@@ -53,7 +52,7 @@ TEST_F(ContainerFixture, BlocksBeyondTheEndOfTheFileReadAsZeros) {
   write({{3, 4}, {4, 1}}, 8, 2);  // the file holds blocks 2 and 3 only
   ExtentList extents;
   ASSERT_EQ(container_->chainTable().chainExtents(3, extents), 32768u);
-  TableReader table(container_->blocks(), extents, 32768);
+  TableReader table(container_->decryptor(), extents, 32768);
   Bytes out(32768, 0xEE);
   table.copy(0, out.data(), out.size());
   EXPECT_EQ(out[0], 3);
@@ -61,36 +60,7 @@ TEST_F(ContainerFixture, BlocksBeyondTheEndOfTheFileReadAsZeros) {
   EXPECT_EQ(out[32767], 0);
 }
 
-TEST_F(ContainerFixture, CacheDecryptsABlockOnceUntilItIsEvicted) {
-  write({}, 40, 30, /*cacheCapacity=*/4);
-  std::array<std::uint8_t, kBlockSize> block{};
-  ASSERT_TRUE(container_->blocks().readBlock(2, block.data()));
-  ASSERT_TRUE(container_->blocks().readBlock(2, block.data()));
-  EXPECT_EQ(container_->blocks().blockDecryptions(), 1u);
-  for (std::uint32_t b = 3; b < 6; ++b) ASSERT_TRUE(container_->blocks().readBlock(b, block.data()));
-  ASSERT_TRUE(container_->blocks().readBlock(2, block.data()));  // still cached: used again before filling
-  EXPECT_EQ(container_->blocks().blockDecryptions(), 4u);
-  for (std::uint32_t b = 6; b < 10; ++b) ASSERT_TRUE(container_->blocks().readBlock(b, block.data()));
-  EXPECT_EQ(container_->blocks().cache().size(), 4u);
-  ASSERT_TRUE(container_->blocks().readBlock(2, block.data()));  // evicted by four others: decrypted again
-  EXPECT_EQ(container_->blocks().blockDecryptions(), 9u);
-  EXPECT_EQ(block[0], 2);
-}
-
-TEST_F(ContainerFixture, UncachedReadsLeaveTheCacheAsItWasButUseWhatItHolds) {
-  write({}, 40, 30);
-  std::array<std::uint8_t, kBlockSize> block{};
-  ASSERT_TRUE(container_->blocks().readBlock(2, block.data()));
-  ASSERT_TRUE(container_->blocks().readBlockUncached(3, block.data()));  // read, not kept
-  EXPECT_EQ(block[0], 3);
-  EXPECT_EQ(container_->blocks().cache().size(), 1u);
-  EXPECT_EQ(container_->blocks().blockDecryptions(), 2u);
-  ASSERT_TRUE(container_->blocks().readBlockUncached(2, block.data()));  // from the cache
-  EXPECT_EQ(block[0], 2);
-  EXPECT_EQ(container_->blocks().blockDecryptions(), 2u);
-}
-
-TEST_F(ContainerFixture, ContentReaderStreamsWithoutTheCache) {
+TEST_F(ContainerFixture, ContentReaderStreamsTheChainAndStopsWhereItEnds) {
   write({{5, 6}, {6, 7}, {7, 10}, {10, 11}, {11, 1}}, 32, 12);
   ContentReader reader(*container_, 5, 70000);
   EXPECT_EQ(reader.expected(), 70000u);
@@ -100,7 +70,6 @@ TEST_F(ContainerFixture, ContentReaderStreamsWithoutTheCache) {
   EXPECT_EQ(out[0], 5);
   EXPECT_EQ(out[3 * 16384], 10);
   EXPECT_EQ(out[69999], 11);
-  EXPECT_EQ(container_->blocks().cache().size(), 0u);
 
   ContentReader shortChain(*container_, 10, 100000);
   EXPECT_EQ(shortChain.expected(), 32768u);

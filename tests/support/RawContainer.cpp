@@ -11,7 +11,7 @@
 namespace sorvel::testing {
 
 RawContainer::RawContainer(const std::map<std::uint32_t, std::uint32_t>& table, std::uint32_t entries,
-                           std::uint32_t blocksInFile, std::size_t cacheCapacity) {
+                           std::uint32_t blocksInFile) {
   static std::atomic<int> serial{0};
   Bytes file(1024 + 4 * std::size_t{entries}, 0);
   for (auto [block, next] : table) storeU32(file.data() + 1024 + 4 * std::size_t{block}, next);
@@ -20,7 +20,7 @@ RawContainer::RawContainer(const std::map<std::uint32_t, std::uint32_t>& table, 
           ("raw_container_" + std::to_string(::getpid()) + "_" + std::to_string(serial++) + ".bin");
   std::ofstream(path_, std::ios::binary)
       .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
-  container_ = std::make_unique<ContainerFile>(cacheCapacity);
+  container_ = std::make_unique<ContainerFile>();
   if (!container_->archiveFile().openFile(path_.string())) throw std::runtime_error("cannot open " + path_.string());
   container_->chainTable().resizeChainTable(entries);
   container_->chainTable().loadChainTable();

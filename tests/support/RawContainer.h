@@ -17,7 +17,7 @@ class RawContainer {
   // `table`: chain entries that are not 0; `entries`: the table's length; `blocksInFile`: how
   // many data blocks (from block 2) the file holds.
   RawContainer(const std::map<std::uint32_t, std::uint32_t>& table, std::uint32_t entries,
-               std::uint32_t blocksInFile, std::size_t cacheCapacity = BlockCache::kDefaultCapacity);
+               std::uint32_t blocksInFile);
   ~RawContainer();
 
   ContainerFile& container() { return *container_; }

@@ -20,11 +20,11 @@ int judgeHeader(const ArchiveHeader& header, Console& console) {
     console.line(Message::FormatError);
     return ExitCode::FormatError;
   }
-  if (header.authType != 1 && header.cipherType != 2) {
+  if (header.authType != kKnownAuthType && header.cipherType != kKnownVersionCipher) {
     console.line(Message::UnknownVersion);
     return ExitCode::UnknownVersion;
   }
-  if (header.authType == 2 || header.authType == 3) {
+  if (header.authType >= kFirstUnsupportedAuthType && header.authType <= kLastUnsupportedAuthType) {
     console.line(Message::UnsupportedAuth);
     return ExitCode::UnsupportedAuth;
   }

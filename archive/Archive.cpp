@@ -80,7 +80,7 @@ bool Archive::open() {
   chainTable.resizeChainTable(record.chainEntryCount);
   chainTable.loadChainTable();
 
-  const bool headerValid = header.magicMatches() && header.lastBlock >= kFirstDataBlock && header.paramWord <= 256 &&
+  const bool headerValid = header.magicMatches() && header.lastBlock >= kFirstDataBlock && header.paramWord <= kMaxParamWord &&
                            chainTable.chainEntry(kRootDirectoryBlock) != kFreeBlock;
   if (!headerValid) return refuseOpen(kErrorHeaderRefused);
 

@@ -14,6 +14,15 @@ inline constexpr std::size_t kArchiveHeaderSize = 768;
 // Compared as a NUL-terminated string: the byte after it must be 0, the rest of the field is free.
 inline constexpr std::string_view kArchiveMagic = "KOLMARD VALDO ARCHIVE";
 inline constexpr std::uint16_t kHeaderSignature = 0xFF01;
+// The header's version marks: an archive is of a known version when its authentication type is
+// kKnownAuthType or its key block cipher is kKnownVersionCipher; authentication types
+// kFirstUnsupportedAuthType..kLastUnsupportedAuthType are refused as unsupported.
+inline constexpr std::uint8_t kKnownAuthType = 1;
+inline constexpr std::uint8_t kKnownVersionCipher = 2;
+inline constexpr std::uint8_t kFirstUnsupportedAuthType = 2;
+inline constexpr std::uint8_t kLastUnsupportedAuthType = 3;
+// The largest paramWord an archive may state (its meaning beyond that limit is unknown).
+inline constexpr std::uint16_t kMaxParamWord = 256;
 
 struct ArchiveHeader {
   static constexpr std::size_t kMagicSize = 32;

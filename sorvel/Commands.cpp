@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <ctime>
 #include <string_view>
+#include <utility>
 
 #include "app/ExitCode.h"
 #include "app/Messages.h"
@@ -22,6 +23,7 @@
 #include "sorvel/Progress.h"
 #include "sorvel/Tool.h"
 #include "tree/FolderTree.h"
+#include "tree/ItemRecord.h"
 
 namespace sorvel::tool {
 namespace {
@@ -38,12 +40,10 @@ constexpr std::string_view kAbsentColumns = "?\?\?\?\?            ? \?\?\?\?-\?\
 
 // The attribute letters: read-only, hidden, system, archive; '-' where the bit is clear.
 std::string attributeLetters(std::uint8_t attributes) {
-  std::string letters = "----";
-  const char marks[] = {'r', 'h', 's'};
-  for (int bit = 0; bit < 3; ++bit) {
-    if ((attributes & (1u << bit)) != 0) letters[static_cast<std::size_t>(bit)] = marks[bit];
-  }
-  if ((attributes & 0x20) != 0) letters[3] = 'a';
+  const std::pair<std::uint8_t, char> marks[] = {
+      {kReadOnlyAttribute, 'r'}, {kHiddenAttribute, 'h'}, {kSystemAttribute, 's'}, {kArchiveAttribute, 'a'}};
+  std::string letters;
+  for (const auto& [bit, mark] : marks) letters += (attributes & bit) != 0 ? mark : '-';
   return letters;
 }
 

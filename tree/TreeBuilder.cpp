@@ -88,6 +88,65 @@ struct PendingFolder {
   std::u16string detachedKey;
 };
 
+// What the bounds on keys let into the tree of one directory's items, in name order, as far as
+// they go: each admitted item's state becomes kWaiting, empty names are only counted, and a name
+// that holds a backslash stops the build by folders.
+struct Admission {
+  bool backslash = false;      // a name holds one: the build goes by paths
+  bool cut = false;            // the bounds ended the folder early
+  std::size_t emptyNames = 0;  // left out, each reported with its folder's key
+};
+Admission admitItems(const ParsedDirectory& directory, std::size_t keyLength, std::uint64_t& keyUnitsLeft,
+                     std::vector<std::uint8_t>& state) {
+  Admission admitted;
+  state.assign(directory.size(), kSkipped);
+  for (std::size_t i = 0; i < directory.size(); ++i) {
+    const std::u16string_view name = directory.name(i);
+    if (keyLength + name.size() + 1 > keyUnitsLeft) {  // the rest of this folder is left out
+      admitted.cut = true;
+      break;
+    }
+    keyUnitsLeft -= keyLength + name.size() + 1;
+    if (name.empty()) {
+      ++admitted.emptyNames;
+      continue;
+    }
+    if (name.find(u'\\') != std::u16string::npos) {
+      admitted.backslash = true;
+      return admitted;
+    }
+    state[i] = kWaiting;
+  }
+  return admitted;
+}
+
+// Appends the items placed to the folder's node, in name order, and queues the folders among
+// them and those refused in the same order. False when the tree could number no more nodes:
+// the rest of the folder is left out.
+template <class KeyOf>
+bool placeItems(FolderTree& tree, const PendingFolder& folder, const ParsedDirectory& directory,
+                const std::vector<std::uint8_t>& state, std::deque<PendingFolder>& queue, const KeyOf& keyOf) {
+  for (std::size_t i = 0; i < directory.size(); ++i) {
+    if (state[i] == kSkipped) continue;
+    const DirectoryItem& item = directory.items[i];
+    const std::u16string_view itemName = directory.name(item);
+    NodeIndex node = kNoNode;
+    if (state[i] == kPlaced) {
+      node = tree.appendChild(folder.node, itemName, item.record);
+      if (node == kNoNode) return false;
+    }
+    if (!item.record.isFolder()) continue;
+    const std::size_t keyLength = folder.keyLength + itemName.size() + 1;
+    if (keyLength > kMaxPathUnits) {
+      if (node != kNoNode) tree.markDamaged(node);
+      continue;
+    }
+    queue.push_back(PendingFolder{item.record.firstBlock(), node, keyLength,
+                                  node == kNoNode ? keyOf() + std::u16string(itemName) + u'\\' : std::u16string()});
+  }
+  return true;
+}
+
 // The folders of the tree as the map of every item's path fills them, before they are laid out.
 class DraftTree {
  public:
@@ -210,22 +269,12 @@ bool TreeBuilder::buildByFolders(FolderTree& tree) {
     if (result != DirectoryRead::Unreadable) chainsRead.insert(folder.block);
     if (result == DirectoryRead::Malformed || result == DirectoryRead::Shared) markDamaged();
 
-    // Within the bounds, in name order, as far as they go.
-    state.assign(directory.size(), kSkipped);
-    for (std::size_t i = 0; i < directory.size(); ++i) {
-      const std::u16string_view name = directory.name(i);
-      if (folder.keyLength + name.size() + 1 > keyUnitsLeft) {  // the rest of this folder is left out
-        markDamaged();
-        break;
-      }
-      keyUnitsLeft -= folder.keyLength + name.size() + 1;
-      if (name.empty()) {  // its key would be its folder's own
-        const std::u16string key = keyOf();
-        leftOut.push_back({LeftOutItem::Why::UnsafeName, key, {}, key});
-        continue;
-      }
-      if (name.find(u'\\') != std::u16string::npos) return false;
-      state[i] = kWaiting;
+    const Admission admitted = admitItems(directory, folder.keyLength, keyUnitsLeft, state);
+    if (admitted.backslash) return false;
+    if (admitted.cut) markDamaged();
+    for (std::size_t i = 0; i < admitted.emptyNames; ++i) {  // the key of each would be its folder's own
+      const std::u16string key = keyOf();
+      leftOut.push_back({LeftOutItem::Why::UnsafeName, key, {}, key});
     }
 
     // Names alike once written (an unpaired surrogate becomes U+FFFD): the first in the order of
@@ -240,28 +289,7 @@ bool TreeBuilder::buildByFolders(FolderTree& tree) {
       }
     }
     if (surrogates && inTree) settleWrittenNames(directory, state, keyOf(), nameTaken);
-    // The items placed, in name order; the folders among them and those refused queued in the
-    // same order.
-    for (std::size_t i = 0; i < directory.size(); ++i) {
-      if (state[i] == kSkipped) continue;
-      const DirectoryItem& item = directory.items[i];
-      const std::u16string_view itemName = directory.name(item);
-      NodeIndex node = kNoNode;
-      if (state[i] == kPlaced) {
-        node = tree.appendChild(folder.node, itemName, item.record);
-        if (node == kNoNode) {  // more than the tree can number: the rest is left out
-          markDamaged();
-          break;
-        }
-      }
-      if (!item.record.isFolder()) continue;
-      const std::size_t keyLength = folder.keyLength + itemName.size() + 1;
-      if (keyLength > kMaxPathUnits) {
-        if (node != kNoNode) tree.markDamaged(node);
-        continue;
-      }
-      queue.push_back(PendingFolder{item.record.firstBlock(), node, keyLength, node == kNoNode ? keyOf() + std::u16string(itemName) + u'\\' : std::u16string()});
-    }
+    if (!placeItems(tree, folder, directory, state, queue, keyOf)) markDamaged();
   }
   leftOut.insert(leftOut.end(), std::make_move_iterator(nameTaken.begin()), std::make_move_iterator(nameTaken.end()));
   tree.finish();  // before nodes are pointed at

@@ -26,6 +26,13 @@ inline constexpr std::string_view InputPath = "Input  : ";
 inline constexpr std::string_view OutputPath = "Output : ";
 inline constexpr std::string_view PasswordPrompt = "Password: ";
 
+// `sorvel mount`: "<what><mount point or option>[: <reason>]".
+inline constexpr std::string_view CannotMountOn = "sorvel mount: can not mount on ";  // MountFailed
+inline constexpr std::string_view NotAFolder = "not a folder";
+inline constexpr std::string_view AlreadyAMountPoint = "already a mount point";
+inline constexpr std::string_view UnknownMountOption = "unknown mount option: ";  // usage errors
+inline constexpr std::string_view BadMountOptionValue = "bad value for mount option: ";
+
 // Extraction's lines on one item, "<what><path>: <reason>"; the run then ends with
 // ExtractedWithErrors.
 inline constexpr std::string_view CannotExtract = "Error: can not extract: ";

@@ -21,6 +21,8 @@
 #include "archive/Archive.h"
 #include "archive/ArchiveHeader.h"
 #include "mount/MountFileSystem.h"
+#include "mount/MountOptions.h"
+#include "mount/MountPoint.h"
 #include "mount/MountTree.h"
 #include "platform/AbsolutePath.h"
 #include "platform/ProcessSafety.h"
@@ -28,16 +30,18 @@
 #include "platform/SystemError.h"
 #include "platform/TerminalText.h"
 #include "platform/Console.h"
+#include "sorvel/Help.h"
 #include "sorvel/PasswordSource.h"
 #include "platform/Utf16.h"
 
 namespace sorvel::mount {
 namespace {
 
-constexpr int kMountFailed = 2;
+constexpr int kMountFailed = ExitCode::MountFailed;
 constexpr const char* kUsage =
-    "usage: sorvel mount ARCHIVE MOUNTPOINT [-f] [-o allow_other] [--cache-size MiB]\n"
-    "                    [--password-file FILE | --password-fd N]\n";
+    "usage: sorvel mount ARCHIVE MOUNTPOINT [-f] [-o OPTION[,OPTION...]] [--cache-size MiB]\n"
+    "                    [--password-file FILE | --password-fd N]\n"
+    "Try 'sorvel help mount' for more information.\n";
 
 struct Command {
   std::string archive;
@@ -66,10 +70,16 @@ std::optional<Command> parse(int argc, char** argv, int& code) {
       case 'f':
         command.settings.foreground = true;
         break;
-      case 'o':
-        if (std::string_view(optarg) != "allow_other") return code = usageError("unknown mount option: " + std::string(optarg)), std::nullopt;
-        command.settings.allowOther = true;
+      case 'o': {
+        std::string bad;
+        const OptionVerdict verdict = addMountOptions(optarg, command.settings.options, bad);
+        if (verdict != OptionVerdict::Taken) {
+          const std::string_view what =
+              verdict == OptionVerdict::Unknown ? Message::UnknownMountOption : Message::BadMountOptionValue;
+          return code = usageError(std::string(what) + bad), std::nullopt;
+        }
         break;
+      }
       case 'c': {
         std::size_t mebibytes = 0;
         const std::string_view text(optarg);
@@ -94,7 +104,7 @@ std::optional<Command> parse(int argc, char** argv, int& code) {
         break;
       }
       case 'h':
-        std::cout << kUsage;
+        tool::printToolHelp("mount");
         return code = ExitCode::Success, std::nullopt;
       default:
         return code = usageError("unknown option: " + std::string(argv[optind - 1])), std::nullopt;
@@ -129,9 +139,15 @@ int runMountCommand(int argc, char** argv) {
     return ExitCode::PathResolve;
   }
   command->settings.mountPoint = *mountPoint;
+  command->settings.archivePath = *archivePath;
+  if (const std::optional<std::string> problem = mountPointProblem(*mountPoint)) {
+    std::cerr << Message::CannotMountOn << terminalSafe(*mountPoint) << ": " << *problem << "\n";
+    return ExitCode::MountFailed;
+  }
   ReadOnlyFile file;
   if (!file.open(*archivePath)) {
-    Console::standard().line(std::string(Message::ArchiveNotExist) + *archivePath + ": " + systemErrorText(errno));
+    error = errno;
+    Console::standard().line(std::string(Message::ArchiveNotExist) + *archivePath + ": " + systemErrorText(error));
     return ExitCode::ArchiveMissing;
   }
   const ArchiveHeader header = preReadHeader(file);

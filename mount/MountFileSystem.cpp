@@ -28,24 +28,25 @@ using OpenFile = MountFileSystem::OpenFile;
 
 MountFileSystem& fileSystemOf(fuse_req_t req) { return *static_cast<MountFileSystem*>(fuse_req_userdata(req)); }
 
-struct stat attributesOf(const MountTree& tree, NodeId id) {
-  const MountNode& node = tree.node(id);
+struct stat attributesOf(const MountFileSystem& fileSystem, NodeId id) {
+  const MountNode& node = fileSystem.tree().node(id);
+  const MountFileSystem::Ownership& owner = fileSystem.ownership();
   struct stat st {};
   st.st_ino = id;
-  st.st_uid = ::getuid();
-  st.st_gid = ::getgid();
+  st.st_uid = owner.uid;
+  st.st_gid = owner.gid;
   st.st_blksize = static_cast<blksize_t>(kBlockSize);
   st.st_atim = archiveTimeToTimespec(node.accessed);
   st.st_mtim = archiveTimeToTimespec(node.modified);
   // Linux's stat carries no creation time; the change time is the modification time.
   st.st_ctim = st.st_mtim;
   if (node.folder) {
-    st.st_mode = S_IFDIR | 0555;
+    st.st_mode = S_IFDIR | (0555 & ~owner.umask);
     st.st_nlink = 2 + node.subfolders;
     st.st_size = 0;
     st.st_blocks = 0;
   } else {
-    st.st_mode = S_IFREG | 0444;
+    st.st_mode = S_IFREG | (0444 & ~owner.umask);
     st.st_nlink = 1;
     st.st_size = static_cast<off_t>(node.size);
     // The archive blocks the readable content occupies, in 512-byte units.
@@ -54,11 +55,11 @@ struct stat attributesOf(const MountTree& tree, NodeId id) {
   return st;
 }
 
-void replyEntry(fuse_req_t req, const MountTree& tree, NodeId id) {
+void replyEntry(fuse_req_t req, NodeId id) {
   fuse_entry_param entry{};
   entry.ino = id;
   entry.generation = 1;
-  entry.attr = attributesOf(tree, id);
+  entry.attr = attributesOf(fileSystemOf(req), id);
   entry.attr_timeout = kCacheSeconds;
   entry.entry_timeout = kCacheSeconds;
   fuse_reply_entry(req, &entry);
@@ -74,7 +75,7 @@ void opLookup(fuse_req_t req, fuse_ino_t parent, const char* name) {
     fuse_reply_entry(req, &entry);
     return;
   }
-  replyEntry(req, tree, id);
+  replyEntry(req, id);
 }
 
 void opGetattr(fuse_req_t req, fuse_ino_t ino, fuse_file_info*) {
@@ -83,7 +84,7 @@ void opGetattr(fuse_req_t req, fuse_ino_t ino, fuse_file_info*) {
     fuse_reply_err(req, ENOENT);
     return;
   }
-  const struct stat st = attributesOf(tree, ino);
+  const struct stat st = attributesOf(fileSystemOf(req), ino);
   fuse_reply_attr(req, &st, kCacheSeconds);
 }
 
@@ -228,6 +229,7 @@ fuse_lowlevel_ops makeOperations() {
 
 MountFileSystem::MountFileSystem(const ContainerFile& container, MountTree tree, std::size_t cacheBytes)
     : tree_(std::move(tree)),
+      ownership_{::getuid(), ::getgid(), 0},
       store_(container, cacheBytes / kBlockSize),
       reported_(new std::atomic<bool>[tree_.nodeCount() + 1]) {
   for (std::size_t i = 0; i <= tree_.nodeCount(); ++i) reported_[i] = false;
@@ -309,9 +311,9 @@ void MountFileSystem::readAhead(NodeId id, std::uint64_t offset) {
 }
 
 int MountFileSystem::run(const MountSettings& settings) {
-  std::string options = "ro,default_permissions,fsname=sorvel,subtype=sorvel";
-  if (settings.allowOther) options += ",allow_other";
-  std::vector<std::string> arguments = {"sorvel mount", "-o", options};
+  ownership_ = {settings.options.uid.value_or(::getuid()), settings.options.gid.value_or(::getgid()),
+                settings.options.umask};
+  std::vector<std::string> arguments = {"sorvel mount", "-o", fuseOptionText(settings.options, settings.archivePath)};
   std::vector<char*> argv;
   for (std::string& argument : arguments) argv.push_back(argument.data());
   fuse_args args = FUSE_ARGS_INIT(static_cast<int>(argv.size()), argv.data());

@@ -1,9 +1,10 @@
 #pragma once
 // The archive as a read-only file system (FUSE, low-level interface): folders and files of the
-// mount tree with their sizes and times, mode 0555 and 0444, inode numbers that are the tree's
-// node numbers. Reads decrypt only the blocks they touch, through the block store; a damaged
-// file reads up to its last readable byte and then fails with EIO (reported once on standard
-// error). Every call that would change anything fails with EROFS.
+// mount tree with their sizes and times, mode 0555 and 0444 (less the umask option), owned by
+// whoever mounted (or the uid and gid options), inode numbers that are the tree's node numbers.
+// Reads decrypt only the blocks they touch, through the block store; a damaged file reads up to
+// its last readable byte and then fails with EIO (reported once on standard error). Every call
+// that would change anything fails with EROFS.
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -13,15 +14,17 @@
 #include <vector>
 
 #include "mount/BlockStore.h"
+#include "mount/MountOptions.h"
 #include "mount/MountTree.h"
 
 namespace sorvel::mount {
 
 struct MountSettings {
   std::string mountPoint;
+  std::string archivePath;  // absolute: the file system's name unless the options give one
   bool foreground = false;
-  bool allowOther = false;
   std::size_t cacheBytes = std::size_t{32} << 20;
+  MountOptions options;
 };
 
 class MountFileSystem {
@@ -35,6 +38,13 @@ class MountFileSystem {
   int run(const MountSettings& settings);
 
   const MountTree& tree() const { return tree_; }
+  // The owner, group and permission bits every item shows.
+  struct Ownership {
+    std::uint32_t uid = 0;
+    std::uint32_t gid = 0;
+    std::uint32_t umask = 0;
+  };
+  const Ownership& ownership() const { return ownership_; }
   BlockStore& store() { return store_; }
 
   // A file's bytes at `offset`, at most `length`, as pieces of cached blocks (held while the
@@ -65,6 +75,7 @@ class MountFileSystem {
   void reportDamage(NodeId id);
 
   MountTree tree_;
+  Ownership ownership_;
   BlockStore store_;
   std::unique_ptr<std::atomic<bool>[]> reported_;  // per node: its damage was reported
   std::mutex openLock_;

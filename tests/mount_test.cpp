@@ -1,11 +1,13 @@
 // The archive mounted for real through FUSE (`sorvel mount`): the tree matches an extraction of
 // the same archive, reads at any offset give the plain data, readers may run side by side and
-// may be inside when the file system goes, a damaged file fails with EIO where its content
-// ends, and nothing can be written. Where /dev/fuse is missing or mounting is not permitted the
-// tests say so on one line and are skipped.
+// may be inside when the file system goes (killed too), a damaged file fails with EIO where its
+// content ends, and nothing can be written; the mount point and -o options are checked before the
+// password is asked for. Where /dev/fuse is missing or mounting is not permitted the tests that
+// mount say so on one line and are skipped.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -20,6 +22,7 @@
 #include <functional>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <random>
 #include <set>
 #include <sstream>
@@ -49,16 +52,30 @@ using testing::bytesOf;
 
 constexpr const char* kPassword = "mount-pw";
 
-bool isMounted(const std::string& mountPoint) {
+// A mount's line in the mount table: its file system type and source (paths without blanks).
+struct MountEntry {
+  std::string type;
+  std::string source;
+};
+
+std::optional<MountEntry> mountEntry(const std::string& mountPoint) {
   std::ifstream mounts("/proc/self/mountinfo");
   for (std::string line; std::getline(mounts, line);) {
     std::istringstream fields(line);
     std::string id, parent, device, root, point;
     fields >> id >> parent >> device >> root >> point;
-    if (point == mountPoint) return true;
+    if (point != mountPoint) continue;
+    MountEntry entry;
+    // Optional fields, then "-", the type and the source.
+    std::string field;
+    while (fields >> field && field != "-") continue;
+    fields >> entry.type >> entry.source;
+    return entry;
   }
-  return false;
+  return std::nullopt;
 }
+
+bool isMounted(const std::string& mountPoint) { return mountEntry(mountPoint).has_value(); }
 
 bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
   const auto end = std::chrono::steady_clock::now() + limit;
@@ -471,6 +488,180 @@ TEST_F(MountBehaviour, UnmountWhileAReaderIsInside) {
     // The program ends once the last reader is gone.
     EXPECT_TRUE(waitFor([&] { return mount.finished(); }, 10s));
     EXPECT_TRUE(WIFEXITED(mount.status()) && WEXITSTATUS(mount.status()) == 0) << mount.status();
+  }
+}
+
+// Killed outright, the program leaves no dead mount behind ("Transport endpoint is not
+// connected"): the folder is a plain folder again without anyone unmounting it.
+TEST_F(MountBehaviour, AKilledMountGoesAway) {
+  const std::string point = dir_.file("mnt");
+  Mount mount(archive_, point, true);
+  MOUNT_OR_SKIP(mount);
+  ASSERT_EQ(::kill(mount.pid(), SIGKILL), 0);
+  ASSERT_TRUE(waitFor([&] { return mount.finished(); }, 10s));
+  EXPECT_TRUE(waitFor([&] { return !isMounted(point); }, 10s));
+  struct stat st {};
+  EXPECT_EQ(::stat(point.c_str(), &st), 0) << std::strerror(errno);
+  std::error_code error;
+  EXPECT_TRUE(fs::is_empty(point, error)) << error.message();
+}
+
+// The mount table names the file system by the archive's absolute path (a comma in it included)
+// and its type as fuse.sorvel; uid=, gid= and umask= shape what every item shows, fsname= names it.
+TEST_F(MountBehaviour, TheMountTableNamesTheArchiveAndOptionsSetOwnerAndModes) {
+  const std::string archive = dir_.file("with,comma.sva");
+  fs::copy_file(archive_, archive);
+  {
+    Mount mount(archive, dir_.file("mnt"), false);
+    MOUNT_OR_SKIP(mount);
+    const std::optional<MountEntry> entry = mountEntry(mount.path());
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->type, "fuse.sorvel");
+    EXPECT_EQ(entry->source, archive);
+    struct stat file {};
+    ASSERT_EQ(::stat(mount.path("one.txt").c_str(), &file), 0);
+    EXPECT_EQ(file.st_uid, ::getuid());
+    EXPECT_EQ(file.st_mode & 07777, 0444u);
+  }
+  Mount mount(archive, dir_.file("mnt2"), false, {"-o", "uid=1234,gid=4321", "-o", "umask=027,fsname=my-archive,ro"});
+  MOUNT_OR_SKIP(mount);
+  const std::optional<MountEntry> entry = mountEntry(mount.path());
+  ASSERT_TRUE(entry);
+  EXPECT_EQ(entry->source, "my-archive");
+  const std::vector<std::pair<std::string, unsigned>> modes = {{"", 0550}, {"docs", 0550}, {"one.txt", 0440}};
+  for (const auto& [path, mode] : modes) {
+    struct stat st {};
+    ASSERT_EQ(::stat(mount.path(path).c_str(), &st), 0) << path;
+    EXPECT_EQ(st.st_uid, 1234u) << path;
+    EXPECT_EQ(st.st_gid, 4321u) << path;
+    EXPECT_EQ(st.st_mode & 07777, mode) << path;
+  }
+}
+
+TEST_F(MountBehaviour, ASecondMountOnTheSameFolderIsRefused) {
+  Mount mount(archive_, dir_.file("mnt"), false);
+  MOUNT_OR_SKIP(mount);
+  testing::ProcessRequest request;
+  request.program = SORVEL_MOUNT_EXE;
+  request.args = mountCommand({archive_, mount.path()});
+  request.environment = {std::string("SORVEL_PASSWORD=") + kPassword};
+  const testing::ProcessResult second = testing::runProcess(request);
+  EXPECT_EQ(second.exitCode, 2);
+  EXPECT_EQ(second.stderrText, "sorvel mount: can not mount on " + mount.path() + ": already a mount point\n");
+  // One mount there, still serving.
+  std::ifstream table("/proc/self/mountinfo");
+  std::size_t mounts = 0;
+  for (std::string line; std::getline(table, line);) mounts += line.find(" " + mount.path() + " ") != std::string::npos;
+  EXPECT_EQ(mounts, 1u);
+  EXPECT_EQ(readWhole(mount.path("one.txt")), sample_.files["one.txt"]);
+}
+
+// A bind mount of a folder onto itself, for as long as the object lives; `error` says why not.
+class BindMount {
+ public:
+  explicit BindMount(const std::string& folder) : folder_(folder) {
+    if (::mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) != 0) error_ = std::strerror(errno);
+  }
+  ~BindMount() {
+    if (error_.empty()) ::umount2(folder_.c_str(), MNT_DETACH);
+  }
+  const std::string& error() const { return error_; }
+
+ private:
+  std::string folder_;
+  std::string error_;
+};
+
+// Mount points that can not take the mount are refused before the password is asked for (its
+// file does not even exist) and before anything is mounted. Needs no FUSE.
+TEST(MountPoint, ThoseThatCanNotTakeTheMountAreRefusedFirst) {
+  testing::TempDir dir;
+  const std::string archive = dir.file("a.sva");
+  ASSERT_TRUE(sampleArchive(1).builder.writeTo(archive));
+  const std::string bound = dir.makeDir("bound folder");  // a blank, as the mount table escapes it
+  const BindMount bind(bound);
+  struct Case {
+    std::string point;
+    std::string reason;
+  };
+  std::vector<Case> cases = {
+      {dir.writeFile("a file", "x"), "not a folder"},
+      {dir.file("missing"), "No such file or directory"},
+      {"/proc", "already a mount point"},  // another file system's root
+      {"/", "already a mount point"},
+  };
+  // Same device as its parent: only the mount table tells.
+  if (bind.error().empty()) {
+    cases.push_back({bound, "already a mount point"});
+  } else {
+    std::cout << "no bind mount here (" << bind.error() << "): that case skipped" << std::endl;
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.point);
+    testing::ProcessRequest request;
+    request.program = SORVEL_MOUNT_EXE;
+    request.args = mountCommand({archive, c.point, "--password-file", dir.file("no-such-password-file")});
+    const testing::ProcessResult result = testing::runProcess(request);
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_EQ(result.stderrText, "sorvel mount: can not mount on " + c.point + ": " + c.reason + "\n");
+  }
+}
+
+// -o takes the usual FUSE options, several per -o and several -o; a wrong one is refused by name
+// as a usage error. Those taken get as far as the mount point (a file here). Needs no FUSE.
+TEST(MountOptions, TheUsualOptionsAreTakenOthersRefusedByName) {
+  testing::TempDir dir;
+  const std::string archive = dir.file("a.sva");
+  ASSERT_TRUE(sampleArchive(1).builder.writeTo(archive));
+  const std::string file = dir.writeFile("a file", "x");
+  const std::string notAFolder = "sorvel mount: can not mount on " + file + ": not a folder\n";
+  struct Case {
+    std::vector<std::string> options;
+    int code;
+    std::string message;  // the first line on standard error
+  };
+  const std::vector<Case> cases = {
+      {{"-o", "ro,allow_other,auto_unmount,default_permissions"}, 2, notAFolder},
+      {{"-o", "uid=1000,gid=0,umask=0022", "-o", "fsname=my archive"}, 2, notAFolder},
+      {{"-o", "ro,,umask=777"}, 2, notAFolder},
+      {{"-o", "rw"}, 1, "sorvel mount: unknown mount option: rw\n"},
+      {{"-o", "ro,nosuchoption=1"}, 1, "sorvel mount: unknown mount option: nosuchoption=1\n"},
+      {{"-o", "uid=abc"}, 1, "sorvel mount: bad value for mount option: uid=abc\n"},
+      {{"-o", "gid=-1"}, 1, "sorvel mount: bad value for mount option: gid=-1\n"},
+      {{"-o", "uid=4294967295"}, 1, "sorvel mount: bad value for mount option: uid=4294967295\n"},
+      {{"-o", "umask=8"}, 1, "sorvel mount: bad value for mount option: umask=8\n"},
+      {{"-o", "umask=1000"}, 1, "sorvel mount: bad value for mount option: umask=1000\n"},
+      {{"-o", "fsname="}, 1, "sorvel mount: bad value for mount option: fsname=\n"},
+      {{"-o", "allow_other=yes"}, 1, "sorvel mount: bad value for mount option: allow_other=yes\n"},
+      {{"-o", "uid"}, 1, "sorvel mount: bad value for mount option: uid\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.options));
+    std::vector<std::string> args = {archive, file, "--password-file", dir.file("no-such-password-file")};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    testing::ProcessRequest request;
+    request.program = SORVEL_MOUNT_EXE;
+    request.args = mountCommand(args);
+    const testing::ProcessResult result = testing::runProcess(request);
+    EXPECT_EQ(result.exitCode, c.code);
+    EXPECT_EQ(result.stderrText.substr(0, result.stderrText.find('\n') + 1), c.message);
+  }
+}
+
+// `sorvel help mount` and `sorvel mount --help` give the same text, every -o option in it.
+TEST(MountOptions, HelpDocumentsThem) {
+  testing::ProcessRequest request;
+  request.program = SORVEL_MOUNT_EXE;
+  request.args = {"help", "mount"};
+  const testing::ProcessResult help = testing::runProcess(request);
+  request.args = mountCommand({"--help"});
+  const testing::ProcessResult ownHelp = testing::runProcess(request);
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_EQ(ownHelp.exitCode, 0);
+  EXPECT_EQ(help.stdoutText, ownHelp.stdoutText);
+  for (const char* option :
+       {"allow_other", "auto_unmount", "default_permissions", "ro", "uid=", "gid=", "umask=", "fsname="}) {
+    EXPECT_NE(help.stdoutText.find(option), std::string::npos) << option;
   }
 }
 

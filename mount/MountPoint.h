@@ -1,0 +1,14 @@
+#pragma once
+// Whether a folder can take the mount, judged before the password is asked for: it must exist,
+// be a folder, and not be a mount point already (a second mount on one folder would hide the
+// first; a dead one answers every call with "Transport endpoint is not connected").
+#include <optional>
+#include <string>
+
+namespace sorvel::mount {
+
+// Nothing when `path` (absolute) can take the mount; else why not: the system's reason when it
+// cannot be looked at, "not a folder" or "already a mount point".
+std::optional<std::string> mountPointProblem(const std::string& path);
+
+}  // namespace sorvel::mount

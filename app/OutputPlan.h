@@ -76,6 +76,7 @@ class OutputPlan {
   // claim their blocks and are not read.
   const std::vector<ContentPipeline::Job>& jobs() const { return jobs_; }
 
+  const FolderTree& tree() const { return archive_.tree(); }
   const ItemRecord& recordOf(const PlannedItem& item) const { return archive_.tree().node(item.node).record; }
   bool isFolder(const PlannedItem& item) const { return recordOf(item).isFolder(); }
   bool isDamagedFolder(const PlannedItem& item) const;

@@ -176,8 +176,10 @@ int runMountCommand(int argc, char** argv) {
     Console::standard().line(Message::CannotOpen);
     return ExitCode::CannotOpen;
   }
-  MountFileSystem fileSystem(archive.container(), MountTree::build(archive, archiveFileTimes(*archivePath)),
-                             command->settings.cacheBytes);
+  MountTree tree = MountTree::build(archive, archiveFileTimes(*archivePath));
+  // Told as extraction tells them, before the file system starts; the mount goes on without them.
+  for (const std::string& line : tree.leftOut()) Console::standard().line(line);
+  MountFileSystem fileSystem(archive.container(), std::move(tree), command->settings.cacheBytes);
   return fileSystem.run(command->settings) == 0 ? ExitCode::Success : kMountFailed;
 }
 

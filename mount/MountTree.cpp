@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "app/Messages.h"
 #include "app/OutputPlan.h"
 #include "platform/Utf16.h"
 #include "tree/FolderTree.h"
@@ -30,61 +31,81 @@ MountTree MountTree::build(Archive& archive, const RootTimes& rootTimes) {
   });
   const std::uint64_t archiveSize = archive.container().archiveFile().fileSize();
 
-  // The node each folder of the tree is shown as (0: not shown, nor anything below it).
-  std::vector<NodeId> shownAs(items.nodeCount(), 0);
+  std::vector<NodeId> shownAs(items.nodeCount(), 0);  // the node each folder is shown as, or 0
   shownAs[kTreeRoot] = kRootNode;
   std::vector<std::vector<NodeId>> childrenOf(1);  // per node; only folders fill theirs
-  for (const PlannedItem& item : plan.items()) {
-    if (!item.written()) continue;
-    const TreeNode& child = items.node(item.node);
-    const NodeId parent = shownAs[child.parent];
-    if (parent == 0) continue;
-    MountNode node;
-    node.parent = parent;
-    node.folder = child.isFolder();
-    node.created = child.record.created;
-    node.modified = child.record.modified;
-    node.accessed = child.record.accessed;
-    node.damagedFolder = plan.isDamagedFolder(item);
-    if (item.job != kNoJob) {
-      const ChainTable::ContentChain& chain = chains[item.job];
-      const ContentOutcome outcome =
-          contentOutcome(child.record.size(), chain.bytes, chain.bytes, chain.end, archiveSize);
-      if (outcome.unreadable) continue;  // not written by extraction: not shown either
-      node.readable = chain.bytes;
-      node.end = chain.end;
-      node.size = outcome.length;
-      node.extentBegin = static_cast<std::uint32_t>(tree.extents_.size());
-      node.extentCount = static_cast<std::uint32_t>(chain.extents.size());
-      std::uint64_t start = 0;
-      for (const Extent& extent : chain.extents) {
-        tree.extents_.push_back(extent);
-        tree.extentStarts_.push_back(start);
-        start += extent.blockCount();
-      }
+  auto tellAbsent = [&](std::size_t index) {
+    for (const OutputPlan::Absent& absent : plan.absentAfter(index)) tree.leaveOut(absent.path, absent.reason);
+  };
+  tellAbsent(OutputPlan::kAfterStart);
+  for (std::size_t i = 0; i < plan.items().size(); ++i) {
+    const PlannedItem& item = plan.items()[i];
+    if (!item.detailFile) {
+      tree.place(plan, item, item.job == kNoJob ? nullptr : &chains[item.job], archiveSize, shownAs, childrenOf);
     }
-    node.name = toUtf8Lossy(items.nameOf(child));
-    tree.nodes_.push_back(std::move(node));
-    const NodeId id = tree.nodes_.size();
-    childrenOf[parent - 1].push_back(id);
-    childrenOf.emplace_back();
-    if (child.isFolder()) shownAs[item.node] = id;
+    tellAbsent(i);
   }
+  tree.indexChildren(childrenOf);
+  return tree;
+}
 
+void MountTree::leaveOut(std::u16string_view path, std::string_view reason) {
+  leftOut_.push_back(itemLine(Message::CannotExtract, path, reason));
+}
+
+void MountTree::place(const OutputPlan& plan, const PlannedItem& item, const ChainTable::ContentChain* chain,
+                      std::uint64_t archiveSize, std::vector<NodeId>& shownAs,
+                      std::vector<std::vector<NodeId>>& childrenOf) {
+  if (!item.written()) return leaveOut(plan.pathOf(item), plan.reasonOf(item));
+  const FolderTree& items = plan.tree();
+  const TreeNode& child = items.node(item.node);
+  const NodeId parent = shownAs[child.parent];
+  if (parent == 0) return;
+  MountNode node;
+  node.parent = parent;
+  node.folder = child.isFolder();
+  node.created = child.record.created;
+  node.modified = child.record.modified;
+  node.accessed = child.record.accessed;
+  node.damagedFolder = plan.isDamagedFolder(item);
+  if (chain != nullptr) {
+    const ContentOutcome outcome =
+        contentOutcome(child.record.size(), chain->bytes, chain->bytes, chain->end, archiveSize);
+    // Not written by extraction: not shown either.
+    if (outcome.unreadable) return leaveOut(plan.pathOf(item), Message::ContentUnreadable);
+    node.readable = chain->bytes;
+    node.end = chain->end;
+    node.size = outcome.length;
+    node.extentBegin = static_cast<std::uint32_t>(extents_.size());
+    node.extentCount = static_cast<std::uint32_t>(chain->extents.size());
+    std::uint64_t start = 0;
+    for (const Extent& extent : chain->extents) {
+      extents_.push_back(extent);
+      extentStarts_.push_back(start);
+      start += extent.blockCount();
+    }
+  }
+  node.name = toUtf8Lossy(items.nameOf(child));
+  nodes_.push_back(std::move(node));
+  const NodeId id = nodes_.size();
+  childrenOf[parent - 1].push_back(id);
+  childrenOf.emplace_back();
+  if (child.isFolder()) shownAs[item.node] = id;
+}
+
+void MountTree::indexChildren(std::vector<std::vector<NodeId>>& childrenOf) {
   // Children in byte order of their names, for lookups (the plan leaves no two alike).
-  for (std::size_t i = 0; i < tree.nodes_.size(); ++i) {
+  for (std::size_t i = 0; i < nodes_.size(); ++i) {
     std::vector<NodeId>& list = childrenOf[i];
     if (list.empty()) continue;
-    std::sort(list.begin(), list.end(),
-              [&](NodeId a, NodeId b) { return tree.nodes_[a - 1].name < tree.nodes_[b - 1].name; });
-    MountNode& folder = tree.nodes_[i];
-    folder.childBegin = tree.children_.size();
+    std::sort(list.begin(), list.end(), [&](NodeId a, NodeId b) { return nodes_[a - 1].name < nodes_[b - 1].name; });
+    MountNode& folder = nodes_[i];
+    folder.childBegin = children_.size();
     folder.childCount = list.size();
-    for (NodeId id : list) folder.subfolders += tree.nodes_[id - 1].folder ? 1 : 0;
-    tree.children_.insert(tree.children_.end(), list.begin(), list.end());
+    for (NodeId id : list) folder.subfolders += nodes_[id - 1].folder ? 1 : 0;
+    children_.insert(children_.end(), list.begin(), list.end());
     std::vector<NodeId>().swap(list);
   }
-  return tree;
 }
 
 NodeId MountTree::lookup(NodeId parent, std::string_view name) const {

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/OutputPlan.h"
 #include "archive/Archive.h"
 #include "archive/ContainerFile.h"
 #include "archive/Extent.h"
@@ -64,12 +65,23 @@ class MountTree {
   std::uint32_t blockAt(const MountNode& file, std::uint64_t offset) const;
   // The node's path in the archive's own form ("\docs\a.txt"), for messages.
   std::string archivePath(NodeId id) const;
+  // The lines extraction gives the items it leaves out, which the mount does not show either.
+  const std::vector<std::string>& leftOut() const { return leftOut_; }
 
  private:
+  void leaveOut(std::u16string_view path, std::string_view reason);
+  // Adds the item as a node, with its content's chain (null for folders and empty files), unless
+  // extraction leaves it out.
+  void place(const OutputPlan& plan, const PlannedItem& item, const ChainTable::ContentChain* chain,
+             std::uint64_t archiveSize, std::vector<NodeId>& shownAs, std::vector<std::vector<NodeId>>& childrenOf);
+  // Lays out each folder's children, in byte order of their names.
+  void indexChildren(std::vector<std::vector<NodeId>>& childrenOf);
+
   std::vector<MountNode> nodes_;
   std::vector<NodeId> children_;
   std::vector<Extent> extents_;
   std::vector<std::uint64_t> extentStarts_;  // per extent: the file's block index it begins at
+  std::vector<std::string> leftOut_;
 };
 
 }  // namespace sorvel::mount

@@ -33,6 +33,7 @@
 #include "support/ArchiveBuilder.h"
 #include "support/DamagedArchives.h"
 #include "support/HostileArchives.h"
+#include "support/FileTree.h"
 #include "support/ProcessRunner.h"
 #include "support/TempDir.h"
 
@@ -703,6 +704,37 @@ TEST(MountDamage, ADamagedFileReadsItsStoredBytesThenFailsWithEIO) {
   unmount(mount.path());
   ASSERT_TRUE(waitFor([&] { return mount.finished(); }, 10s));
   EXPECT_EQ(mount.errorLog(), "Error: damaged item: \\short.bin\n");
+}
+
+// The mount shows what extraction writes, under the same names, and tells what extraction
+// leaves out with the same lines before it starts.
+TEST(MountDamage, ShowsWhatExtractionWritesAndTellsWhatItLeavesOut) {
+  testing::TempDir dir;
+  ArchiveBuilder builder;
+  builder.settings.password = bytesOf(kPassword);
+  builder.addFile(u"ok", "fine");
+  builder.addFile(u"i", "inner").storedName = u"nodir\\inner";
+  builder.addFile(u"e", "escape").storedName = u"..\\..\\esc";
+  builder.addFile(u"s1", "first").storedName = std::u16string(u"a") + char16_t(0xD800) + u".txt";
+  builder.addFile(u"s2", "second").storedName = std::u16string(u"a") + char16_t(0xDC00) + u".txt";
+  builder.addFile(u"long\\in.txt", "below a long name");
+  builder.addFolder(u"long").storedName = std::u16string(300, u'n');
+  const std::string archive = dir.file("names.sva");
+  ASSERT_TRUE(builder.writeTo(archive));
+  const testing::ProcessResult extracted =
+      testing::runSorvel({archive, dir.file("out")}, std::string(kPassword) + "\n");
+  std::vector<std::string> lines = extracted.stderrLines();
+  ASSERT_FALSE(lines.empty());
+  lines.pop_back();  // the closing line
+  ASSERT_EQ(lines.size(), 5u) << extracted.stderrText;
+
+  Mount mount(archive, dir.file("mnt"), false);
+  MOUNT_OR_SKIP(mount);
+  std::vector<std::string> told;
+  std::istringstream error(mount.error());
+  for (std::string line; std::getline(error, line);) told.push_back(line);
+  EXPECT_EQ(told, lines);
+  EXPECT_EQ(testing::listTree(mount.path()), testing::listTree(dir.file("out")));
 }
 
 // A chain that runs into an earlier file's blocks ends there, as in extraction: no two files

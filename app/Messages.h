@@ -53,4 +53,7 @@ inline constexpr std::string_view ArchiveCutOff = "the archive file is cut off";
 inline constexpr std::string_view ChainRunsIntoAnother = "its chain runs into blocks of another item";
 inline constexpr std::string_view ChainBroken = "its chain is broken";
 
+// The sorvel tool's refusal to export into the archive it reads, after "sorvel: <output>: ".
+inline constexpr std::string_view OutputIsTheArchive = "output is the archive itself; not written";
+
 }  // namespace sorvel::Message

@@ -22,4 +22,9 @@ int extractItems(CommandContext& context);
 int catItem(CommandContext& context);
 int exportTar(CommandContext& context);
 
+// Before the archive is opened (and the password asked for): 0 when export may write where it
+// was told, else the exit code after the message. Standard output that is a terminal is refused
+// unless named, and an output that is the archive itself always.
+int checkExportOutput(const Options& options);
+
 }  // namespace sorvel::tool

@@ -79,6 +79,9 @@ int runTool(int argc, char** argv) {
       break;
   }
 
+  if (options->command == Command::Export) {
+    if (const int code = checkExportOutput(*options); code != 0) return code;
+  }
   Archive archive;
   if (const int code = openArchive(*options, archive); code != 0) return code;
   CommandContext context{archive, *options, {}};

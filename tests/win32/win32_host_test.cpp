@@ -110,6 +110,12 @@ TEST(HostNames, RefusesWhatWindowsCannotHold) {
       {u"COM0", false},       {u"LPT10", false},     {u"CONSOLE", false},    {u"xCON", false},
       {u".hidden", false},    {u"a.b", false},       {u" lead", false},      {u"café ñandú.txt", false},
       {u"emoji_\U0001F600", false},
+      // Superscript digits count as port numbers; the console's own names; blanks before the
+      // extension are dropped when Windows looks for a device.
+      {u"COM\u00B9", true},   {u"com\u00B2.txt", true}, {u"LPT\u00B3", true},  {u"lpt\u00B9.log", true},
+      {u"CONIN$", true},      {u"conout$.txt", true}, {u"CON .txt", true},    {u"aux  .tar.gz", true},
+      {u"LPT1 .x", true},     {u"COM\u2074", false},  {u"LPT\u00B9x", false}, {u"CONIN", false},
+      {u"CON x.txt", false},  {u" CON.txt", false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(hostNameRefusal(c.name).has_value(), c.refused) << narrow(reinterpret_cast<const wchar_t*>(c.name));

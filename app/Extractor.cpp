@@ -291,9 +291,11 @@ bool Extractor::writeFile(Lane& lane, std::u16string_view pathInArchive, const I
   const std::vector<std::string> folderNames(names.begin(), names.end() - 1);
   const DirectoryHandle* folder = folders.reach(folderNames, /*makeLast=*/false, failure);
   if (folder == nullptr) return fail(failure.reason);
-  if (std::string refused = prepareTarget(*folder, names.back()); !refused.empty()) return fail(std::move(refused));
+  if (std::string refused = existingFileRefusal(*folder, names.back()); !refused.empty()) return fail(std::move(refused));
   std::optional<FileWriter> file = FileWriter::createIn(*folder, names.back());
   if (!file) return fail(failureText(errno));
+  // Replacing a read-only file takes its name from it; the file itself is left as it is.
+  file->setReplaceReadOnly(existingFiles_ == ExistingFiles::ReplaceAll);
   if (size > 0) {
     for (ContentSource::Piece piece = content->next(); piece.size > 0; piece = content->next()) {
       if (!file->write(piece.data, piece.size)) return fail(failureText(file->error()));
@@ -313,13 +315,9 @@ bool Extractor::writeFile(Lane& lane, std::u16string_view pathInArchive, const I
   return true;
 }
 
-std::string Extractor::prepareTarget(const DirectoryHandle& folder, const std::string& name) const {
-  if (existingFiles_ == ExistingFiles::ReplaceWritable) return {};
-  if (!entryExists(folder, name)) return {};
-  if (existingFiles_ == ExistingFiles::Keep) return std::string(Message::ExistsAlready);
-  // A read-only file is made writable, so that the writer's commit may replace it.
-  if (const int error = clearReadOnly(folder, name); error != 0) return systemErrorText(error);
-  return {};
+std::string Extractor::existingFileRefusal(const DirectoryHandle& folder, const std::string& name) const {
+  if (existingFiles_ != ExistingFiles::Keep || !entryExists(folder, name)) return {};
+  return std::string(Message::ExistsAlready);
 }
 
 bool Extractor::reportItem(Lane& lane, std::string_view what, std::u16string_view pathInArchive, std::string reason) {

@@ -114,9 +114,9 @@ class Extractor {
   void reportAll(Lane& lane);
   // Reports the items the tree left out that are told right after item `item` of the plan.
   void reportAbsent(std::size_t item);
-  // Applies the policy on existing files to `name` in `folder`: empty when the file may be
-  // written, else why not.
-  std::string prepareTarget(const DirectoryHandle& folder, const std::string& name) const;
+  // Why the policy on existing files keeps what stands at `name` in `folder`, or empty when the
+  // file may be written (a read-only file is judged by the writer, at its commit).
+  std::string existingFileRefusal(const DirectoryHandle& folder, const std::string& name) const;
 
   Archive& archive_;
   const OutputPlan* plan_ = nullptr;  // the walk in progress's

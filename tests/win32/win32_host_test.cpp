@@ -196,6 +196,42 @@ TEST_F(Win32Folder, ReplacesAFileButRefusesReadOnlyFilesAndFolders) {
   EXPECT_EQ(left, (std::vector<std::wstring>{L"a", L"d"}));  // no temporary file left by the refusals
 }
 
+// Told to replace read-only files, the writer replaces the name and nothing else: a file outside
+// that the name is a hard link of keeps its read-only attribute and its content.
+TEST_F(Win32Folder, ReplacingAReadOnlyFileLeavesItsOtherNamesAsTheyWere) {
+  DirectoryHandle folder;
+  ASSERT_TRUE(CreateDirectoryW((root_ + L"\\out").c_str(), nullptr));
+  ASSERT_TRUE(folder.open(path(L"out")));
+  auto replace = [&](const std::string& name, const char* text) {
+    std::optional<FileWriter> file = FileWriter::createIn(folder, name);
+    if (!file || !file->write(reinterpret_cast<const std::uint8_t*>(text), std::strlen(text))) return -1;
+    file->setReplaceReadOnly(true);
+    return file->commit(0, 0, {}) ? 0 : file->error();
+  };
+  auto writeReadOnly = [&](const std::wstring& relative, const char* text) {
+    HANDLE file = CreateFileW((root_ + L"\\" + relative).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_READONLY, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(file, text, static_cast<DWORD>(std::strlen(text)), &written, nullptr));
+    CloseHandle(file);
+  };
+  writeReadOnly(L"out\\plain", "old");
+  EXPECT_EQ(replace("plain", "new"), 0);
+  EXPECT_EQ(content(path(L"out\\plain")), "new");
+  EXPECT_EQ(GetFileAttributesW((root_ + L"\\out\\plain").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+
+  writeReadOnly(L"outside", "outside");
+  ASSERT_TRUE(CreateHardLinkW((root_ + L"\\out\\linked").c_str(), (root_ + L"\\outside").c_str(), nullptr));
+  EXPECT_EQ(replace("linked", "new"), 0);
+  EXPECT_EQ(content(path(L"out\\linked")), "new");
+  EXPECT_EQ(content(path(L"outside")), "outside");
+  EXPECT_NE(GetFileAttributesW((root_ + L"\\outside").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+
+  ASSERT_TRUE(CreateDirectoryW((root_ + L"\\out\\d").c_str(), nullptr));
+  EXPECT_EQ(replace("d", "x"), EISDIR);
+}
+
 TEST_F(Win32Folder, AbandonedFileLeavesNothing) {
   DirectoryHandle folder;
   ASSERT_TRUE(folder.open(path()));

@@ -20,6 +20,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <new>
+#include <system_error>
 #include <thread>
 
 #include "platform/Utf16.h"
@@ -384,6 +386,85 @@ TEST(ExtractorExistingFiles, AReadOnlyFileSwappedForALinkAtEveryCallLeavesTheFil
     EXPECT_EQ(after.st_ctim.tv_nsec, before.st_ctim.tv_nsec);
   }
   EXPECT_EQ(readText(outside), "outside");
+}
+
+// A writer thread that cannot start leaves the walk to one writer: every file is written, and
+// nothing is reported.
+TEST(ExtractorTwoWriters, AWriterThatCannotStartLeavesTheWalkToOne) {
+  ShapedArchive data(10, 6);
+  for (const int failing : {0, 1}) {
+    SCOPED_TRACE(failing == 0 ? "the first start fails" : "the second start fails");
+    const std::string out = data.dir.file("out" + std::to_string(failing));
+    std::vector<std::string> reports;
+    Extractor extractor(data.archive, [&reports](const std::string& line) { reports.push_back(line); });
+    extractor.setWriters(kTwoWriters);
+    int starts = 0;
+    extractor.setStartThread([&](std::function<void()> body) {
+      if (starts++ == failing) throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+      return std::thread(std::move(body));
+    });
+    EXPECT_TRUE(extractor.extract(u"\\", out));
+    EXPECT_EQ(starts, failing + 1);
+    EXPECT_TRUE(reports.empty());
+    for (const std::string& file : data.files) EXPECT_EQ(readText(out + "/" + file), file);
+    EXPECT_FALSE(hasTemporaryFiles(out));
+  }
+}
+
+// A writer that throws in the middle of a file (memory exhausted) stops both writers: the walk
+// ends normally, no temporary file is left, every file is either written whole or reported in
+// listing order, the one the writer was on with the failure and the rest as not written.
+TEST(ExtractorTwoWriters, AWriterThatThrowsStopsBothAndEveryFileNotWrittenIsReported) {
+  ShapedArchive data(40, 10);
+  for (const int failingWrite : {1, 60}) {
+    SCOPED_TRACE(failingWrite);
+    const std::string out = data.dir.file("out" + std::to_string(failingWrite));
+    std::vector<std::string> reports;
+    Extractor extractor(data.archive, [&reports](const std::string& line) { reports.push_back(line); });
+    extractor.setWriters(kTwoWriters);
+    std::atomic<int> writes{0};
+    extractor.setWriteCall([&](NativeHandle file, const void* bytes, std::size_t count) -> std::ptrdiff_t {
+      if (++writes == failingWrite) throw std::bad_alloc();
+      return ::write(static_cast<int>(file), bytes, count);
+    });
+    extractor.extract(u"\\", out);
+    EXPECT_FALSE(hasTemporaryFiles(out));
+    EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));  // listing order is name order here
+    auto endingIn = [&](std::string_view end) {
+      return std::count_if(reports.begin(), reports.end(), [&](const std::string& line) { return line.ends_with(end); });
+    };
+    EXPECT_EQ(endingIn(": Cannot allocate memory"), 1);
+    EXPECT_EQ(endingIn(": extraction stopped") + 1, static_cast<std::ptrdiff_t>(reports.size()));
+    std::size_t written = 0;
+    for (const std::string& file : data.files) {
+      std::string path = file;
+      std::replace(path.begin(), path.end(), '/', '\\');
+      const std::string told = "Error: can not extract: \\" + path + ": ";
+      const auto lines = std::count_if(reports.begin(), reports.end(),
+                                       [&](const std::string& line) { return line.starts_with(told); });
+      if (fs::exists(out + "/" + file)) {
+        EXPECT_EQ(lines, 0) << file;
+        EXPECT_EQ(readText(out + "/" + file), file);
+        ++written;
+      } else {
+        EXPECT_EQ(lines, 1) << file;
+      }
+    }
+    EXPECT_LT(written, data.files.size());
+    EXPECT_GE(written, static_cast<std::size_t>(failingWrite - 1));
+  }
+}
+
+// An exception on the calling thread (here from reporting a line) leaves the walk with both
+// writers stopped and joined, and no temporary file behind.
+TEST(ExtractorTwoWriters, AnExceptionOnTheCallingThreadStopsTheWritersFirst) {
+  ShapedArchive data(20, 10);
+  const std::string out = data.dir.file("out");
+  fs::create_directories(out + "/" + data.files[35]);  // a folder in the way: one line to report
+  Extractor extractor(data.archive, [](const std::string&) { throw std::bad_alloc(); });
+  extractor.setWriters(kTwoWriters);
+  EXPECT_THROW(extractor.extract(u"\\", out), std::bad_alloc);
+  EXPECT_FALSE(hasTemporaryFiles(out));
 }
 
 }  // namespace

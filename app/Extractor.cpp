@@ -385,7 +385,9 @@ bool Extractor::writeFile(Lane& lane, std::u16string_view pathInArchive, const I
   const std::vector<std::string> folderNames(names.begin(), names.end() - 1);
   const DirectoryHandle* folder = folders.reach(folderNames, /*makeLast=*/false, failure);
   if (folder == nullptr) return fail(failure.reason);
-  if (std::string refused = existingFileRefusal(*folder, names.back()); !refused.empty()) return fail(std::move(refused));
+  if (std::string refused = existingFileRefusal(*folder, names.back()); !refused.empty()) {
+    return fail(std::move(refused));
+  }
   std::optional<FileWriter> file = FileWriter::createIn(*folder, names.back(), writeCall_);
   if (!file) return fail(failureText(errno));
   // Replacing a read-only file takes its name from it; the file itself is left as it is.

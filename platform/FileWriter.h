@@ -63,10 +63,11 @@ class FileWriter {
   // does nothing.
   void setCreationTime(std::int64_t created) { created_ = created; }
   // Lets commit replace a read-only file too (one without owner write permission; on Windows
-  // one with the read-only attribute), for a writer of `createIn`, which looks only then. The old file itself is never changed through its name:
-  // on POSIX hosts the rename takes the name and leaves the file as it was, to its other links
-  // too; on Windows the attribute is cleared on a handle to the very file that stands there, a
-  // link of that name not followed, and given back when the file lives on under another name.
+  // one with the read-only attribute), for a writer of `createIn`, which looks only then. The old
+  // file is never changed through its name: on POSIX hosts the rename takes the name and leaves
+  // the file as it was, to its other links too; on Windows the file is moved aside through a
+  // handle to the very file that stands there (a link of that name is not followed), and its
+  // read-only attribute, taken off to remove it, is given back for its other names.
   void setReplaceReadOnly(bool replace) { replaceReadOnly_ = replace; }
   // Sets the last-access and last-write times (whole seconds), removes every write permission
   // bit when `flags.readOnly` (on Windows: sets the read-only, hidden, system and archive

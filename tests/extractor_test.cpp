@@ -431,7 +431,8 @@ TEST(ExtractorTwoWriters, AWriterThatThrowsStopsBothAndEveryFileNotWrittenIsRepo
     EXPECT_FALSE(hasTemporaryFiles(out));
     EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));  // listing order is name order here
     auto endingIn = [&](std::string_view end) {
-      return std::count_if(reports.begin(), reports.end(), [&](const std::string& line) { return line.ends_with(end); });
+      return std::count_if(reports.begin(), reports.end(),
+                           [&](const std::string& line) { return line.ends_with(end); });
     };
     EXPECT_EQ(endingIn(": Cannot allocate memory"), 1);
     EXPECT_EQ(endingIn(": extraction stopped") + 1, static_cast<std::ptrdiff_t>(reports.size()));

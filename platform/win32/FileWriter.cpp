@@ -253,7 +253,8 @@ bool FileWriter::commit(std::int64_t accessed, std::int64_t modified, FileFlags 
     readOnly.emplace(target);
     if (readOnly->error() != 0) return fail(readOnly->error());
   }
-  const bool renamed = MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  const bool renamed =
+      MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
   const int renameError = renamed ? 0 : win32::setErrnoFromLastError();
   if (readOnly) readOnly->settle(renamed);
   if (!renamed) return fail(renameError);

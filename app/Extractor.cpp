@@ -1,9 +1,12 @@
 #include "app/Extractor.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
+#include <exception>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -25,6 +28,21 @@ namespace {
 std::string failureText(int error) {
   if (error == EISDIR) return std::string(Message::FolderInTheWay);
   return systemErrorText(error);
+}
+
+// What a failure thrown on a writer thread says: exhausted memory in the system's words, any
+// other in its own.
+std::string failureText(const std::exception_ptr& failure) {
+  if (!failure) return std::string(Message::ExtractionStopped);
+  try {
+    std::rethrow_exception(failure);
+  } catch (const std::bad_alloc&) {
+    return systemErrorText(ENOMEM);
+  } catch (const std::exception& thrown) {
+    return thrown.what();
+  } catch (...) {
+    return std::string(Message::ExtractionStopped);
+  }
 }
 
 // What the written file keeps of the item's attribute byte.
@@ -76,9 +94,7 @@ bool Extractor::walk(const OutputPlan& plan) {
   const std::vector<ContentPipeline::Job>& jobs = plan.jobs();
   ContentPipeline pipeline(archive_.container(), jobs, pipelineOptions_, archive_.directoryBlocks());
   std::vector<Unit> units = unitsOf(items);
-  if (useWriters(items, units)) {
-    walkInParallel(items, pipeline, units);
-  } else {
+  if (!useWriters(items, units) || !walkInParallel(items, pipeline, units)) {
     for (std::size_t i = 0; i < items.size(); ++i) {
       if (items[i].detailFile) continue;
       const JobIndex job = items[i].job;
@@ -166,51 +182,106 @@ std::vector<Extractor::Unit> Extractor::unitsOf(const std::vector<PlannedItem>& 
   return units;
 }
 
-void Extractor::walkInParallel(const std::vector<PlannedItem>& items, ContentPipeline& pipeline,
+bool Extractor::walkInParallel(const std::vector<PlannedItem>& items, ContentPipeline& pipeline,
                                std::vector<Unit>& units) {
   const std::vector<ContentPipeline::Job>& jobs = plan_->jobs();
   std::mutex lock;
   std::condition_variable changed;
   std::size_t handedOut = 0;  // units the writers may take: their folders are made
   std::size_t taken = 0;      // the next unit a writer looks at
+  // Set when a writer fails, when the writers cannot all start, or when this thread leaves early
+  // by an exception: every writer stops at its next item, and no unit is handed out any more.
+  std::atomic<bool> stopping{false};
+  std::exception_ptr failure;  // the first writer's that failed, and the item it was on
+  std::size_t failedItem = SIZE_MAX;
+  auto stop = [&] {
+    {
+      std::lock_guard<std::mutex> hold(lock);
+      stopping = true;
+    }
+    changed.notify_all();
+  };
 
   auto writer = [&] {
     Lane lane;
-    // The output folder as the calling thread opened it (where that fails, the first file opens
-    // it by its path, as a single writer does).
-    lane.folders.openBeside(main_.folders);
-    for (;;) {
-      std::size_t u;
-      {
-        std::unique_lock<std::mutex> hold(lock);
-        changed.wait(hold, [&] {
-          while (taken < handedOut && units[taken].folder) ++taken;
-          return taken < handedOut || handedOut == units.size();
-        });
-        if (taken == units.size()) return;
-        u = taken++;
+    Unit* unit = nullptr;  // the unit in hand
+    try {
+      // The output folder as the calling thread opened it (where that fails, the first file opens
+      // it by its path, as a single writer does).
+      lane.folders.openBeside(main_.folders);
+      for (;;) {
+        {
+          std::unique_lock<std::mutex> hold(lock);
+          changed.wait(hold, [&] {
+            while (taken < handedOut && units[taken].folder) ++taken;
+            return stopping || taken < handedOut || handedOut == units.size();
+          });
+          if (stopping || taken == units.size()) return;
+          unit = &units[taken++];
+        }
+        lane.item = unit->begin;
+        ContentPipeline::Reader reader(pipeline, unit->firstJob, unit->endJob);
+        for (std::size_t i = unit->begin; i < unit->end && unit->stoppedAt == SIZE_MAX; ++i) {
+          if (stopping) {
+            unit->stoppedAt = i;
+          } else if (!items[i].detailFile) {
+            lane.item = i;
+            const JobIndex job = items[i].job;
+            const bool readable = job != kNoJob && !jobs[job].claimOnly;
+            writeItem(lane, items[i], readable ? &reader.job(job) : nullptr);
+          }
+        }
+        reader.finish();
+        {
+          std::lock_guard<std::mutex> hold(lock);
+          unit->problems = std::move(lane.problems);
+          unit->done = true;
+        }
+        unit = nullptr;
+        lane.problems.clear();
+        changed.notify_all();
       }
-      Unit& unit = units[u];
-      ContentPipeline::Reader reader(pipeline, unit.firstJob, unit.endJob);
-      for (std::size_t i = unit.begin; i < unit.end; ++i) {
-        if (items[i].detailFile) continue;
-        lane.item = i;
-        const JobIndex job = items[i].job;
-        const bool readable = job != kNoJob && !jobs[job].claimOnly;
-        writeItem(lane, items[i], readable ? &reader.job(job) : nullptr);
-      }
-      reader.finish();
+    } catch (...) {
+      // Whatever the writer had in hand is gone with the stack (a file being written takes its
+      // temporary file with it); the item it was on is reported with the failure, and every
+      // writer stops. Nothing here allocates.
       {
         std::lock_guard<std::mutex> hold(lock);
-        unit.problems = std::move(lane.problems);
-        unit.done = true;
+        stopping = true;
+        if (!failure) {
+          failure = std::current_exception();
+          failedItem = unit != nullptr ? lane.item : 0;
+        }
+        if (unit != nullptr) {
+          unit->problems = std::move(lane.problems);
+          unit->stoppedAt = lane.item;
+          unit->done = true;
+        }
       }
-      lane.problems.clear();
       changed.notify_all();
     }
   };
-  std::thread second(writer);
-  std::thread first(writer);
+
+  // The writers are stopped and joined however this thread leaves, an exception included.
+  struct Joined {
+    std::vector<std::thread> threads;
+    std::function<void()> stop;
+    void join() {
+      if (threads.empty()) return;
+      stop();
+      for (std::thread& thread : threads) {
+        if (thread.joinable()) thread.join();
+      }
+      threads.clear();
+    }
+    ~Joined() { join(); }
+  } writers{{}, stop};
+  writers.threads.reserve(2);
+  try {
+    for (int w = 0; w < 2; ++w) writers.threads.push_back(startThread_ ? startThread_(writer) : std::thread(writer));
+  } catch (const std::exception&) {
+    return false;  // a writer that cannot start has nothing handed out yet: the walk goes on with one
+  }
 
   // Folders are made here, each before the runs after it are handed out; every unit's lines go
   // out in listing order as soon as the units before it are done.
@@ -219,8 +290,9 @@ void Extractor::walkInParallel(const std::vector<PlannedItem>& items, ContentPip
     while (reported < units.size()) {
       {
         std::unique_lock<std::mutex> hold(lock);
-        if (wait) changed.wait(hold, [&] { return units[reported].done; });
-        if (!units[reported].done) return;
+        if (wait) changed.wait(hold, [&] { return units[reported].done || stopping; });
+        // A unit the writers stopped in is told once both are gone, with what it did not write.
+        if (!units[reported].done || units[reported].stoppedAt != SIZE_MAX) return;
       }
       Unit& unit = units[reported++];
       std::size_t next = 0;
@@ -230,7 +302,7 @@ void Extractor::walkInParallel(const std::vector<PlannedItem>& items, ContentPip
       unit.problems = {};
     }
   };
-  for (std::size_t u = 0; u < units.size(); ++u) {
+  for (std::size_t u = 0; u < units.size() && !stopping; ++u) {
     Unit& unit = units[u];
     if (unit.folder) {
       main_.item = unit.begin;
@@ -248,8 +320,30 @@ void Extractor::walkInParallel(const std::vector<PlannedItem>& items, ContentPip
     reportDone(false);
   }
   reportDone(true);
-  first.join();
-  second.join();
+  if (!stopping) return true;
+
+  // A writer failed: once both are gone, what was not written is reported in listing order.
+  writers.join();
+  noteNotWritten(items, units, reported, failedItem, failureText(failure));
+  reportDone(false);
+  return true;
+}
+
+void Extractor::noteNotWritten(const std::vector<PlannedItem>& items, std::vector<Unit>& units, std::size_t from,
+                               std::size_t failedItem, const std::string& failure) const {
+  bool failureTold = false;
+  for (std::size_t u = from; u < units.size(); ++u) {
+    Unit& unit = units[u];
+    for (std::size_t i = unit.done ? unit.stoppedAt : unit.begin; i < unit.end; ++i) {
+      if (items[i].detailFile) continue;
+      const bool failed = !failureTold && i >= failedItem;
+      failureTold |= failed;
+      unit.problems.emplace_back(i, Problem{Message::CannotExtract, plan_->pathOf(items[i]),
+                                            failed ? failure : std::string(Message::ExtractionStopped)});
+    }
+    unit.done = true;
+    unit.stoppedAt = SIZE_MAX;  // told in full now
+  }
 }
 
 const ItemRecord& Extractor::recordOf(const PlannedItem& item) const { return plan_->recordOf(item); }
@@ -309,9 +403,13 @@ bool Extractor::writeFile(Lane& lane, std::u16string_view pathInArchive, const I
   const std::vector<std::string> folderNames(names.begin(), names.end() - 1);
   const DirectoryHandle* folder = folders.reach(folderNames, /*makeLast=*/false, failure);
   if (folder == nullptr) return fail(failure.reason);
-  if (std::string refused = prepareTarget(*folder, names.back()); !refused.empty()) return fail(std::move(refused));
-  std::optional<FileWriter> file = FileWriter::createIn(*folder, names.back());
+  if (std::string refused = existingFileRefusal(*folder, names.back()); !refused.empty()) {
+    return fail(std::move(refused));
+  }
+  std::optional<FileWriter> file = FileWriter::createIn(*folder, names.back(), writeCall_);
   if (!file) return fail(failureText(errno));
+  // Replacing a read-only file takes its name from it; the file itself is left as it is.
+  file->setReplaceReadOnly(existingFiles_ == ExistingFiles::ReplaceAll);
   if (size > 0) {
     for (ContentSource::Piece piece = content->next(); piece.size > 0; piece = content->next()) {
       if (!file->write(piece.data, piece.size)) return fail(failureText(file->error()));
@@ -331,13 +429,9 @@ bool Extractor::writeFile(Lane& lane, std::u16string_view pathInArchive, const I
   return true;
 }
 
-std::string Extractor::prepareTarget(const DirectoryHandle& folder, const std::string& name) const {
-  if (existingFiles_ == ExistingFiles::ReplaceWritable) return {};
-  if (!entryExists(folder, name)) return {};
-  if (existingFiles_ == ExistingFiles::Keep) return std::string(Message::ExistsAlready);
-  // A read-only file is made writable, so that the writer's commit may replace it.
-  if (const int error = clearReadOnly(folder, name); error != 0) return systemErrorText(error);
-  return {};
+std::string Extractor::existingFileRefusal(const DirectoryHandle& folder, const std::string& name) const {
+  if (existingFiles_ != ExistingFiles::Keep || !entryExists(folder, name)) return {};
+  return std::string(Message::ExistsAlready);
 }
 
 bool Extractor::reportItem(Lane& lane, std::string_view what, std::u16string_view pathInArchive, std::string reason) {

@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -77,6 +78,14 @@ class Extractor {
   };
   void setWriters(Writers writers) { writers_ = writers; }
 
+  // How the writer threads are started, and how the files' content is written (FileWriter's
+  // write call); tests substitute them to see a start fail or a writer throw. A writer that
+  // cannot start leaves the walk to one; one that throws stops both, and every item not
+  // written is reported, the one it was on with the failure.
+  using StartThread = std::function<std::thread(std::function<void()> body)>;
+  void setStartThread(StartThread start) { startThread_ = std::move(start); }
+  void setWriteCall(FileWriter::WriteCall writeCall) { writeCall_ = std::move(writeCall); }
+
  private:
   // What one writing thread keeps: its own open folders, and the problems of the items it
   // wrote that are not reported yet, each with its item's place in the listing.
@@ -94,6 +103,7 @@ class Extractor {
     std::size_t endJob = 0;
     bool folder = false;
     bool done = false;
+    std::size_t stoppedAt = SIZE_MAX;  // the first item not handled, where the walk stopped within
     std::vector<std::pair<std::size_t, Problem>> problems;
   };
 
@@ -109,7 +119,12 @@ class Extractor {
   // needs one writer); `useWriters` says whether that pays.
   std::vector<Unit> unitsOf(const std::vector<PlannedItem>& items) const;
   bool useWriters(const std::vector<PlannedItem>& items, const std::vector<Unit>& units) const;
-  void walkInParallel(const std::vector<PlannedItem>& items, ContentPipeline& pipeline, std::vector<Unit>& units);
+  // False when the writers could not start: nothing is written then.
+  bool walkInParallel(const std::vector<PlannedItem>& items, ContentPipeline& pipeline, std::vector<Unit>& units);
+  // After the writers stopped: every item of `units` from `from` on that was not handled becomes
+  // a problem of its unit, the first from `failedItem` on with `failure`, the others as stopped.
+  void noteNotWritten(const std::vector<PlannedItem>& items, std::vector<Unit>& units, std::size_t from,
+                      std::size_t failedItem, const std::string& failure) const;
   const ItemRecord& recordOf(const PlannedItem& item) const;
   // Reports the problems of item `item` (from `next` on in `problems`) and what the tree left
   // out after it, then calls the hook.
@@ -120,9 +135,9 @@ class Extractor {
   void reportAll(Lane& lane);
   // Reports the items the tree left out that are told right after item `item` of the plan.
   void reportAbsent(std::size_t item);
-  // Applies the policy on existing files to `name` in `folder`: empty when the file may be
-  // written, else why not.
-  std::string prepareTarget(const DirectoryHandle& folder, const std::string& name) const;
+  // Why the policy on existing files keeps what stands at `name` in `folder`, or empty when the
+  // file may be written (a read-only file is judged by the writer, at its commit).
+  std::string existingFileRefusal(const DirectoryHandle& folder, const std::string& name) const;
 
   Archive& archive_;
   const OutputPlan* plan_ = nullptr;  // the walk in progress's
@@ -133,6 +148,8 @@ class Extractor {
   Writers writers_;
   std::vector<Problem> problems_;
   std::function<void(std::u16string_view)> afterItem_;
+  StartThread startThread_;
+  FileWriter::WriteCall writeCall_;
   ExistingFiles existingFiles_ = ExistingFiles::ReplaceWritable;
   bool folderTimes_ = false;  // folders get the archive's times
 };

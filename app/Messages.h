@@ -46,6 +46,7 @@ inline constexpr std::string_view FolderInTheWay = "a folder is in the way";
 inline constexpr std::string_view ContentUnreadable = "content cannot be read";
 inline constexpr std::string_view SameNameAs = "same name as ";  // followed by the other item's path
 inline constexpr std::string_view ExistsAlready = "it exists already";  // when told to keep existing files
+inline constexpr std::string_view ExtractionStopped = "extraction stopped";  // after a writer's failure
 inline constexpr std::string_view DirectoryDamaged = "its directory is damaged";
 inline constexpr std::string_view BlockUnreadable = "a block could not be read";
 inline constexpr std::string_view ChainTooShort = "its chain is shorter than its size";

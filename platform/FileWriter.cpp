@@ -26,7 +26,8 @@ FileWriter::FileWriter(FileWriter&& other) noexcept
       size_(std::exchange(other.size_, 0)),
       error_(std::exchange(other.error_, 0)),
       created_(other.created_),
-      targetMissing_(other.targetMissing_) {}
+      targetMissing_(other.targetMissing_),
+      replaceReadOnly_(other.replaceReadOnly_) {}
 
 FileWriter& FileWriter::operator=(FileWriter&& other) noexcept {
   if (this != &other) {
@@ -41,6 +42,7 @@ FileWriter& FileWriter::operator=(FileWriter&& other) noexcept {
     error_ = std::exchange(other.error_, 0);
     created_ = other.created_;
     targetMissing_ = other.targetMissing_;
+    replaceReadOnly_ = other.replaceReadOnly_;
   }
   return *this;
 }

@@ -62,10 +62,18 @@ class FileWriter {
   // Where the host stores a creation time (Windows), commit sets it to `created`; elsewhere this
   // does nothing.
   void setCreationTime(std::int64_t created) { created_ = created; }
+  // Lets commit replace a read-only file too (one without owner write permission; on Windows
+  // one with the read-only attribute), for a writer of `createIn`, which looks only then. The old
+  // file is never changed through its name: on POSIX hosts the rename takes the name and leaves
+  // the file as it was, to its other links too; on Windows the file is moved aside through a
+  // handle to the very file that stands there (a link of that name is not followed), and its
+  // read-only attribute, taken off to remove it, is given back for its other names.
+  void setReplaceReadOnly(bool replace) { replaceReadOnly_ = replace; }
   // Sets the last-access and last-write times (whole seconds), removes every write permission
   // bit when `flags.readOnly` (on Windows: sets the read-only, hidden, system and archive
   // attributes as flagged), closes the file and renames it over the target. The target is
-  // checked again first, as at `create`.
+  // checked again first, as at `create` (a read-only file is replaced where `setReplaceReadOnly`
+  // says so).
   bool commit(std::int64_t accessed, std::int64_t modified, FileFlags flags);
   // Closes and removes the temporary file; nothing of it remains.
   void abandon();
@@ -96,6 +104,7 @@ class FileWriter {
   int error_ = 0;
   std::int64_t created_ = 0;
   bool targetMissing_ = false;  // not seen at `create`: the rename must not replace anything
+  bool replaceReadOnly_ = false;
 };
 
 }  // namespace sorvel

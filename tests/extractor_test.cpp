@@ -1,15 +1,32 @@
 #include "app/Extractor.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <algorithm>
-#include <cstdio>
 #include <iterator>
+#include <new>
+#include <system_error>
+#include <thread>
 
 #include "platform/Utf16.h"
 #include "support/ArchiveBuilder.h"
+#include "support/FileState.h"
 #include "support/TempDir.h"
 
 namespace sorvel {
@@ -20,6 +37,13 @@ namespace fs = std::filesystem;
 std::string readText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Writes the archive `builder` describes (without a password) to `path` and opens it.
+void openBuilt(const testing::ArchiveBuilder& builder, const std::string& path, Archive& archive) {
+  ASSERT_TRUE(builder.writeTo(path));
+  ASSERT_TRUE(archive.checkPassword(path, {}));
+  ASSERT_TRUE(archive.open(path));
 }
 
 // One extractor, used for several walks: the folders it kept open during a walk must not outlive
@@ -65,11 +89,8 @@ TEST(ExtractorWalks, AFolderSwappedForALinkMidWalkLeadsNowhereOutside) {
   builder.addFile(u"d\\x.txt", "x");
   builder.addFile(u"d\\y.txt", "y");
   builder.addFile(u"d\\inner\\z.txt", "z");
-  const std::string archivePath = dir.file("swap.sva");
-  ASSERT_TRUE(builder.writeTo(archivePath));
   Archive archive;
-  ASSERT_TRUE(archive.checkPassword(archivePath, {}));
-  ASSERT_TRUE(archive.open(archivePath));
+  openBuilt(builder, dir.file("swap.sva"), archive);
   const std::string outside = dir.makeDir("outside");
   const std::string out = dir.file("out");
 
@@ -98,11 +119,8 @@ TEST(ExtractorWalks, ItemDetailTablesAreNeverLoaded) {
   details.records.push_back({u"a.txt", testing::bytesOf("blob"), {}, {}, {}, {}, {}});
   builder.addDetailFile(u"docs", details);
   builder.addDetailFile(u"", details);
-  const std::string archivePath = dir.file("details.sva");
-  ASSERT_TRUE(builder.writeTo(archivePath));
   Archive archive;
-  ASSERT_TRUE(archive.checkPassword(archivePath, {}));
-  ASSERT_TRUE(archive.open(archivePath));
+  openBuilt(builder, dir.file("details.sva"), archive);
   Extractor extractor(archive, [](const std::string&) {});
   EXPECT_TRUE(extractor.extract(u"\\", dir.file("out")));
   EXPECT_EQ(readText(dir.file("out/docs/a.txt")), "alpha");
@@ -243,6 +261,211 @@ TEST(ExtractorTwoWriters, FoldersSwappedForLinksMidWalkLeadNowhereOutside) {
   std::size_t refusedFiles = 0;
   for (const std::string& line : reports) refusedFiles += line.find("\\x") != std::string::npos;
   EXPECT_EQ(written + refusedFiles, data.files.size());
+}
+
+// Someone who may write into the output folder and sees each call the extraction makes: a seccomp
+// filter on the calling thread (and the threads it starts) stops each call that looks at a file
+// by name or may change one by name until the test has answered it, and the test moves the
+// folder's entries in between. -1 where the system does not allow such a filter.
+enum class CallKind { Looks, Changes };
+
+int stopAtCallsByName() {
+#if defined(__x86_64__)
+  constexpr std::uint32_t kArch = AUDIT_ARCH_X86_64;
+#elif defined(__aarch64__)
+  constexpr std::uint32_t kArch = AUDIT_ARCH_AARCH64;
+#else
+  return -1;
+#endif
+  constexpr long kFchmodat2 = 452, kOpenat2 = 437;  // the same on every architecture
+  std::vector<long> calls = {SYS_newfstatat, SYS_statx,     SYS_fchmodat,  kFchmodat2,  SYS_fchownat,
+                             SYS_truncate,   SYS_utimensat, SYS_openat,    kOpenat2,    SYS_setxattr,
+                             SYS_lsetxattr,  SYS_removexattr, SYS_lremovexattr};
+#ifdef SYS_chmod
+  calls.insert(calls.end(), {SYS_stat, SYS_lstat, SYS_chmod, SYS_chown, SYS_lchown, SYS_open, SYS_utimes, SYS_utime,
+                             SYS_futimesat});
+#endif
+  std::vector<sock_filter> filter = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kArch, 1, 0),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+  };
+  for (const long call : calls) {
+    filter.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<std::uint32_t>(call), 0, 1));
+    filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_USER_NOTIF));
+  }
+  filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+  const sock_fprog program{static_cast<unsigned short>(filter.size()), filter.data()};
+  if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return -1;
+  return static_cast<int>(::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_NEW_LISTENER, &program));
+}
+
+CallKind kindOf(long call) {
+  for (const long looking : {long{SYS_newfstatat}, long{SYS_statx}}) {
+    if (call == looking) return CallKind::Looks;
+  }
+#ifdef SYS_stat
+  if (call == SYS_stat || call == SYS_lstat) return CallKind::Looks;
+#endif
+  return CallKind::Changes;
+}
+
+// A read-only file planted in the output folder (setuid, as someone who may write there would
+// plant it) and a link to a file outside swap places whenever that serves an attack: the file
+// stands at the name whenever the extraction looks at it, the link whenever it makes a call that
+// could change a file by name. Under every policy on existing files, the file outside keeps its
+// mode, owner, content and times, its change time included (a chmod or chown would move it).
+TEST(ExtractorExistingFiles, AReadOnlyFileSwappedForALinkAtEveryCallLeavesTheFileOutsideAsItWas) {
+  testing::TempDir dir;
+  testing::ArchiveBuilder builder;
+  builder.addFile(u"f", "new");
+  Archive archive;
+  openBuilt(builder, dir.file("one.sva"), archive);
+  const std::string outside = dir.writeFile("outside/target", "outside");
+  ASSERT_EQ(::chmod(outside.c_str(), 0444), 0);
+  struct stat before {};
+  ASSERT_EQ(::lstat(outside.c_str(), &before), 0);
+  const testing::FileState kept = testing::fileStateOf(before);
+
+  using Policy = Extractor::ExistingFiles;
+  for (const Policy policy : {Policy::ReplaceAll, Policy::ReplaceWritable, Policy::Keep}) {
+    SCOPED_TRACE(static_cast<int>(policy));
+    const std::string out = dir.file("out" + std::to_string(static_cast<int>(policy)));
+    const std::string planted = dir.writeFile(fs::path(out).filename().string() + "/f", "planted");
+    ASSERT_EQ(::chmod(planted.c_str(), 04555), 0);
+    fs::create_symlink(outside, out + "/link");
+    const int folder = ::open(out.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(folder, 0);
+
+    std::atomic<int> listener{-2};
+    std::atomic<bool> finished{false};
+    std::thread extraction([&] {
+      const int fd = stopAtCallsByName();  // this thread's alone, and the threads it starts
+      listener = fd;
+      if (fd >= 0) {
+        Extractor extractor(archive, [](const std::string&) {});
+        extractor.setExistingFiles(policy);
+        extractor.extract(u"\\", out);
+      }
+      finished = true;
+    });
+    while (listener == -2) std::this_thread::yield();
+    if (listener < 0) {
+      extraction.join();
+      ::close(folder);
+      GTEST_SKIP() << "no seccomp filter with a listener here: " << std::strerror(errno);
+    }
+    bool linkAtName = false;
+    int swaps = 0;
+    while (!finished) {
+      pollfd ready{listener, POLLIN, 0};
+      if (::poll(&ready, 1, 20) <= 0) continue;
+      seccomp_notif call{};
+      if (::ioctl(listener, SECCOMP_IOCTL_NOTIF_RECV, &call) != 0) continue;
+      if ((kindOf(call.data.nr) == CallKind::Changes) != linkAtName &&
+          ::renameat2(folder, "f", folder, "link", RENAME_EXCHANGE) == 0) {
+        linkAtName = !linkAtName;
+        ++swaps;
+      }
+      seccomp_notif_resp answer{};
+      answer.id = call.id;
+      answer.flags = SECCOMP_USER_NOTIF_FLAG_CONTINUE;
+      ::ioctl(listener, SECCOMP_IOCTL_NOTIF_SEND, &answer);
+    }
+    extraction.join();
+    ::close(listener);
+    ::close(folder);
+    EXPECT_GT(swaps, 1);
+
+    struct stat after {};
+    ASSERT_EQ(::lstat(outside.c_str(), &after), 0);
+    EXPECT_EQ(testing::fileStateOf(after), kept);
+    EXPECT_EQ(after.st_nlink, before.st_nlink);
+    EXPECT_EQ(after.st_ctim.tv_sec, before.st_ctim.tv_sec);
+    EXPECT_EQ(after.st_ctim.tv_nsec, before.st_ctim.tv_nsec);
+  }
+  EXPECT_EQ(readText(outside), "outside");
+}
+
+// A writer thread that cannot start leaves the walk to one writer: every file is written, and
+// nothing is reported.
+TEST(ExtractorTwoWriters, AWriterThatCannotStartLeavesTheWalkToOne) {
+  ShapedArchive data(10, 6);
+  for (const int failing : {0, 1}) {
+    SCOPED_TRACE(failing == 0 ? "the first start fails" : "the second start fails");
+    const std::string out = data.dir.file("out" + std::to_string(failing));
+    std::vector<std::string> reports;
+    Extractor extractor(data.archive, [&reports](const std::string& line) { reports.push_back(line); });
+    extractor.setWriters(kTwoWriters);
+    int starts = 0;
+    extractor.setStartThread([&](std::function<void()> body) {
+      if (starts++ == failing) throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+      return std::thread(std::move(body));
+    });
+    EXPECT_TRUE(extractor.extract(u"\\", out));
+    EXPECT_EQ(starts, failing + 1);
+    EXPECT_TRUE(reports.empty());
+    for (const std::string& file : data.files) EXPECT_EQ(readText(out + "/" + file), file);
+    EXPECT_FALSE(hasTemporaryFiles(out));
+  }
+}
+
+// A writer that throws in the middle of a file (memory exhausted) stops both writers: the walk
+// ends normally, no temporary file is left, every file is either written whole or reported in
+// listing order, the one the writer was on with the failure and the rest as not written.
+TEST(ExtractorTwoWriters, AWriterThatThrowsStopsBothAndEveryFileNotWrittenIsReported) {
+  ShapedArchive data(40, 10);
+  for (const int failingWrite : {1, 60}) {
+    SCOPED_TRACE(failingWrite);
+    const std::string out = data.dir.file("out" + std::to_string(failingWrite));
+    std::vector<std::string> reports;
+    Extractor extractor(data.archive, [&reports](const std::string& line) { reports.push_back(line); });
+    extractor.setWriters(kTwoWriters);
+    std::atomic<int> writes{0};
+    extractor.setWriteCall([&](NativeHandle file, const void* bytes, std::size_t count) -> std::ptrdiff_t {
+      if (++writes == failingWrite) throw std::bad_alloc();
+      return ::write(static_cast<int>(file), bytes, count);
+    });
+    extractor.extract(u"\\", out);
+    EXPECT_FALSE(hasTemporaryFiles(out));
+    EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));  // listing order is name order here
+    auto endingIn = [&](std::string_view end) {
+      return std::count_if(reports.begin(), reports.end(),
+                           [&](const std::string& line) { return line.ends_with(end); });
+    };
+    EXPECT_EQ(endingIn(": Cannot allocate memory"), 1);
+    EXPECT_EQ(endingIn(": extraction stopped") + 1, static_cast<std::ptrdiff_t>(reports.size()));
+    std::size_t written = 0;
+    for (const std::string& file : data.files) {
+      std::string path = file;
+      std::replace(path.begin(), path.end(), '/', '\\');
+      const std::string told = "Error: can not extract: \\" + path + ": ";
+      const auto lines = std::count_if(reports.begin(), reports.end(),
+                                       [&](const std::string& line) { return line.starts_with(told); });
+      if (fs::exists(out + "/" + file)) {
+        EXPECT_EQ(lines, 0) << file;
+        EXPECT_EQ(readText(out + "/" + file), file);
+        ++written;
+      } else {
+        EXPECT_EQ(lines, 1) << file;
+      }
+    }
+    EXPECT_LT(written, data.files.size());
+    EXPECT_GE(written, static_cast<std::size_t>(failingWrite - 1));
+  }
+}
+
+// An exception on the calling thread (here from reporting a line) leaves the walk with both
+// writers stopped and joined, and no temporary file behind.
+TEST(ExtractorTwoWriters, AnExceptionOnTheCallingThreadStopsTheWritersFirst) {
+  ShapedArchive data(20, 10);
+  const std::string out = data.dir.file("out");
+  fs::create_directories(out + "/" + data.files[35]);  // a folder in the way: one line to report
+  Extractor extractor(data.archive, [](const std::string&) { throw std::bad_alloc(); });
+  extractor.setWriters(kTwoWriters);
+  EXPECT_THROW(extractor.extract(u"\\", out), std::bad_alloc);
+  EXPECT_FALSE(hasTemporaryFiles(out));
 }
 
 }  // namespace

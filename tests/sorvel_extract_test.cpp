@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "support/FileState.h"
 #include "support/FileTree.h"
 #include "support/TempDir.h"
 #include "support/ToolRun.h"
@@ -95,6 +96,41 @@ TEST_F(ToolExtract, FilesAlreadyThere) {
     EXPECT_EQ(result.exitCode, c.exitCode) << result.stderrText;
     EXPECT_EQ(readText(writable), c.writable);
     EXPECT_EQ(readText(readOnly), c.readOnly);
+  }
+}
+
+// A hard link in the output folder to a read-only file outside: whatever the option, the file
+// outside keeps its mode, owner, content and times; --overwrite takes the name from it (one link
+// fewer), the others leave the name to it.
+TEST_F(ToolExtract, AHardLinkToAReadOnlyFileOutsideLeavesThatFileAsItWas) {
+  struct Case {
+    const char* option;
+    int exitCode;
+    std::string atName;  // what the name in the output folder holds afterwards
+    std::uintmax_t links;  // of the file outside afterwards
+  };
+  const Case cases[] = {
+      {nullptr, 11, "outside", 2},
+      {"--overwrite", 0, "frozen", 1},
+      {"--keep", 11, "outside", 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.option != nullptr ? c.option : "default");
+    const std::string suffix = c.option != nullptr ? c.option : "";
+    const std::string outside = dir_.writeFile("outside" + suffix, "outside");
+    ASSERT_EQ(::chmod(outside.c_str(), 0444), 0);
+    const std::string out = dir_.makeDir("out" + suffix + "/docs");
+    ASSERT_EQ(::link(outside.c_str(), (out + "/ro.txt").c_str()), 0);
+    const testing::FileState before = testing::fileStateOf(outside);
+    std::vector<std::string> args = {"extract", "-C", dir_.file("out" + suffix), archive_, "docs/ro.txt"};
+    if (c.option != nullptr) args.insert(args.begin() + 1, c.option);
+    const testing::ProcessResult result = runTool(args);
+    EXPECT_EQ(result.exitCode, c.exitCode) << result.stderrText;
+
+    EXPECT_EQ(testing::fileStateOf(outside), before);
+    EXPECT_EQ(fs::hard_link_count(outside), c.links);
+    EXPECT_EQ(readText(outside), "outside");
+    EXPECT_EQ(readText(out + "/ro.txt"), c.atName);
   }
 }
 

@@ -24,16 +24,17 @@ constexpr int kMaxNameAttempts = 100;
 
 int fdOf(NativeHandle handle) { return static_cast<int>(handle); }
 
-// 0 when a file may be written at `path`; otherwise the errno that refuses it. Decided by the
-// mode bits, not by access(), which grants everything to root.
-int targetRefusal(int folder, const std::string& name, bool* missing = nullptr) {
+// 0 when a file may be written at `path`; otherwise the errno that refuses it. A read-only file
+// (decided by the mode bits, not by access(), which grants everything to root) is refused unless
+// `readOnlyReplaced`. Only looks: whatever stands there is replaced by a rename, never changed.
+int targetRefusal(int folder, const std::string& name, bool readOnlyReplaced, bool* missing = nullptr) {
   struct stat st {};
   if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
     if (missing != nullptr) *missing = errno == ENOENT;
     return errno == ENOENT ? 0 : errno;
   }
   if (S_ISDIR(st.st_mode)) return EISDIR;
-  if (S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0) return EACCES;
+  if (S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0 && !readOnlyReplaced) return EACCES;
   return 0;
 }
 
@@ -137,7 +138,7 @@ std::optional<FileWriter> FileWriter::create(const std::string& targetPath, Writ
     return std::nullopt;
   }
   bool targetMissing = false;
-  if (const int refusal = targetRefusal(AT_FDCWD, targetPath, &targetMissing)) {
+  if (const int refusal = targetRefusal(AT_FDCWD, targetPath, /*readOnlyReplaced=*/false, &targetMissing)) {
     errno = refusal;
     return std::nullopt;
   }
@@ -200,7 +201,7 @@ bool FileWriter::commit(std::int64_t accessed, std::int64_t modified, FileFlags 
   // The target may have turned into something that must not be replaced since `create`. When it
   // was missing then, a rename that refuses to replace anything settles that without a look.
   if (!targetMissing_) {
-    if (const int refusal = targetRefusal(fdOf(folder_), targetPath_)) return fail(refusal);
+    if (const int refusal = targetRefusal(fdOf(folder_), targetPath_, replaceReadOnly_)) return fail(refusal);
   }
 
   const timespec times[2] = {archiveTimeToTimespec(accessed), archiveTimeToTimespec(modified)};
@@ -222,7 +223,7 @@ bool FileWriter::commit(std::int64_t accessed, std::int64_t modified, FileFlags 
     }
     // Something took the name meanwhile (or the file system cannot refuse): judge it as above.
     if (errno != EEXIST && errno != EINVAL && errno != ENOSYS) return fail(errno);
-    if (const int refusal = targetRefusal(fdOf(folder_), targetPath_)) return fail(refusal);
+    if (const int refusal = targetRefusal(fdOf(folder_), targetPath_, replaceReadOnly_)) return fail(refusal);
   }
   if (::renameat(fdOf(folder_), temporaryPath_.c_str(), fdOf(folder_), targetPath_.c_str()) != 0) return fail(errno);
   clearTemporary();
@@ -241,7 +242,7 @@ bool FileWriter::commitUnnamed() {
   }
   if (errno != EEXIST) return fail(errno);
   // Something holds the name: judged as at `create`, then replaced by a rename as usual.
-  if (const int refusal = targetRefusal(fdOf(folder_), targetPath_)) return fail(refusal);
+  if (const int refusal = targetRefusal(fdOf(folder_), targetPath_, replaceReadOnly_)) return fail(refusal);
   temporaryPath_ = linkUnderTemporaryName(fdOf(handle_), fdOf(folder_));
   if (temporaryPath_.empty()) return fail(errno);
   noteTemporaryFile(folder_, temporaryPath_);

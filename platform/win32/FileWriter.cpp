@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <optional>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/ProcessSafety.h"
 #include "platform/win32/Win32Host.h"
@@ -14,8 +17,9 @@ namespace {
 constexpr int kMaxNameAttempts = 100;
 // The longest name NTFS takes, in UTF-16 units.
 constexpr std::size_t kMaxNameUnits = 255;
-// 0 when a file may be written at `path`; otherwise the errno that refuses it.
-int targetRefusal(const std::wstring& path) {
+// 0 when a file may be written at `path`; otherwise the errno that refuses it. A read-only file
+// is refused unless `readOnlyReplaced`.
+int targetRefusal(const std::wstring& path, bool readOnlyReplaced) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const int error = win32::errnoFromWin32(GetLastError());
@@ -23,7 +27,7 @@ int targetRefusal(const std::wstring& path) {
   }
   if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return 0;  // replaced, never written through
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return EISDIR;
-  if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) return EACCES;
+  if ((attributes & FILE_ATTRIBUTE_READONLY) != 0 && !readOnlyReplaced) return EACCES;
   return 0;
 }
 
@@ -39,13 +43,18 @@ std::uint64_t randomBits() {
   return bits ^ (bits >> 31);
 }
 
-HANDLE openTemporary(const std::wstring& folder, std::wstring& path) {
+// A fresh name for a temporary file in `folder`.
+std::wstring temporaryName(const std::wstring& folder) {
   static constexpr wchar_t kLetters[] = L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  std::uint64_t bits = randomBits();
+  std::wstring name = L".sv-";
+  for (int i = 0; i < 6; ++i, bits /= 62) name += kLetters[bits % 62];
+  return win32::joinPath(folder, name);
+}
+
+HANDLE openTemporary(const std::wstring& folder, std::wstring& path) {
   for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
-    std::uint64_t bits = randomBits();
-    std::wstring name = L".sv-";
-    for (int i = 0; i < 6; ++i, bits /= 62) name += kLetters[bits % 62];
-    path = win32::joinPath(folder, name);
+    path = temporaryName(folder);
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) return file;
     if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) break;
@@ -54,6 +63,85 @@ HANDLE openTemporary(const std::wstring& folder, std::wstring& path) {
   path.clear();
   return INVALID_HANDLE_VALUE;
 }
+
+bool setAttributes(HANDLE file, DWORD attributes) {
+  FILE_BASIC_INFO basic{};  // times of 0 stay as they are
+  basic.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+  return SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != 0;
+}
+
+bool renameTo(HANDLE file, const std::wstring& path) {
+  std::vector<std::uint8_t> buffer(sizeof(FILE_RENAME_INFO) + path.size() * sizeof(wchar_t));
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = FALSE;
+  rename->RootDirectory = nullptr;
+  rename->FileNameLength = static_cast<DWORD>(path.size() * sizeof(wchar_t));
+  std::copy(path.begin(), path.end(), rename->FileName);
+  return SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(buffer.size())) != 0;
+}
+
+// Windows renames nothing over a read-only file. A read-only file at the target is moved aside
+// to a temporary name in its folder, through a handle to the very file that stands there (a
+// link of that name is opened, not followed; anything but a plain read-only file stays where it
+// is), which frees the name for the new file. Once the new file has it, the old one's temporary
+// name goes, and the read-only attribute, taken off for that through the same handle, is given
+// back on the file for its other names; where the rename failed, the old file gets its name back.
+class ReadOnlyTarget {
+ public:
+  explicit ReadOnlyTarget(const std::wstring& target) : target_(target) {
+    file_ = CreateFileW(target.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file_ == INVALID_HANDLE_VALUE) return;  // nothing there (or nothing to open): the rename decides
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file_, &info)) {
+      error_ = win32::setErrnoFromLastError();
+      return;
+    }
+    attributes_ = info.dwFileAttributes;
+    if ((attributes_ & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+        (attributes_ & FILE_ATTRIBUTE_READONLY) == 0) {
+      return;
+    }
+    const std::wstring folder = target.substr(0, target.find_last_of(L"\\/"));
+    for (int attempt = 0; attempt < kMaxNameAttempts && aside_.empty(); ++attempt) {
+      std::wstring aside = temporaryName(folder);
+      if (renameTo(file_, aside)) {
+        aside_ = std::move(aside);
+      } else if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS) {
+        break;
+      }
+    }
+    if (aside_.empty()) error_ = win32::setErrnoFromLastError();
+  }
+  ~ReadOnlyTarget() {
+    if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+  }
+  ReadOnlyTarget(const ReadOnlyTarget&) = delete;
+  ReadOnlyTarget& operator=(const ReadOnlyTarget&) = delete;
+
+  int error() const { return error_; }
+  void settle(bool renamed) {
+    if (aside_.empty()) return;
+    if (!renamed) {
+      renameTo(file_, target_);
+      return;
+    }
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    if (setAttributes(file_, attributes_ & ~DWORD{FILE_ATTRIBUTE_READONLY})) {
+      SetFileInformationByHandle(file_, FileDispositionInfo, &disposition, sizeof disposition);
+      setAttributes(file_, attributes_);
+    }
+  }
+
+ private:
+  std::wstring target_;
+  HANDLE file_ = INVALID_HANDLE_VALUE;
+  DWORD attributes_ = 0;
+  std::wstring aside_;
+  int error_ = 0;
+};
 
 std::ptrdiff_t writeFile(NativeHandle file, const void* data, std::size_t count) {
   DWORD written = 0;
@@ -73,7 +161,7 @@ std::optional<FileWriter> FileWriter::create(const std::string& targetPath, Writ
     errno = EINVAL;
     return std::nullopt;
   }
-  if (const int refusal = targetRefusal(win32::wide(targetPath))) {
+  if (const int refusal = targetRefusal(win32::wide(targetPath), /*readOnlyReplaced=*/false)) {
     errno = refusal;
     return std::nullopt;
   }
@@ -132,7 +220,7 @@ bool FileWriter::extendTo(std::uint64_t size) {
 bool FileWriter::commit(std::int64_t accessed, std::int64_t modified, FileFlags flags) {
   if (!ensureOpen()) return false;
   const std::wstring target = win32::wide(targetPath_);
-  if (const int refusal = targetRefusal(target)) return fail(refusal);
+  if (const int refusal = targetRefusal(target, replaceReadOnly_)) return fail(refusal);
 
   const FILETIME created = win32::toFileTime(created_);
   const FILETIME lastAccess = win32::toFileTime(accessed);
@@ -147,9 +235,16 @@ bool FileWriter::commit(std::int64_t accessed, std::int64_t modified, FileFlags 
                (flags.system ? FILE_ATTRIBUTE_SYSTEM : 0) | (flags.archive ? FILE_ATTRIBUTE_ARCHIVE : 0);
   if (kept == 0) kept = FILE_ATTRIBUTE_NORMAL;
   if (!SetFileAttributesW(temporary.c_str(), kept)) return fail(win32::setErrnoFromLastError());
-  if (!MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    return fail(win32::setErrnoFromLastError());
+  std::optional<ReadOnlyTarget> readOnly;
+  if (replaceReadOnly_) {
+    readOnly.emplace(target);
+    if (readOnly->error() != 0) return fail(readOnly->error());
   }
+  const bool renamed =
+      MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  const int renameError = renamed ? 0 : win32::setErrnoFromLastError();
+  if (readOnly) readOnly->settle(renamed);
+  if (!renamed) return fail(renameError);
   clearTemporary();
   return true;
 }

@@ -15,14 +15,18 @@ bool equalIgnoringCase(std::u16string_view a, std::u16string_view b) {
 }
 
 // The names of devices, which Windows finds in every folder: a name whose part before the first
-// dot is one of them names the device, not a file.
+// dot, less the blanks that end it, is one of them names the device, not a file. The ports count
+// from 1 to 9, in plain digits or superscript ones (Windows takes ¹, ² and ³ for digits there).
 bool isDeviceName(std::u16string_view name) {
-  static constexpr std::array<std::u16string_view, 4> kPlain = {u"CON", u"PRN", u"AUX", u"NUL"};
-  const std::u16string_view stem = name.substr(0, name.find(u'.'));
+  static constexpr std::array<std::u16string_view, 6> kPlain = {u"CON", u"PRN", u"AUX", u"NUL", u"CONIN$", u"CONOUT$"};
+  std::u16string_view stem = name.substr(0, name.find(u'.'));
+  stem = stem.substr(0, stem.find_last_not_of(u' ') + 1);
   for (const std::u16string_view device : kPlain) {
     if (equalIgnoringCase(stem, device)) return true;
   }
-  if (stem.size() != 4 || stem[3] < u'1' || stem[3] > u'9') return false;
+  if (stem.size() != 4) return false;
+  const char16_t port = stem[3];
+  if ((port < u'1' || port > u'9') && port != u'\u00B9' && port != u'\u00B2' && port != u'\u00B3') return false;
   return equalIgnoringCase(stem.substr(0, 3), u"COM") || equalIgnoringCase(stem.substr(0, 3), u"LPT");
 }
 

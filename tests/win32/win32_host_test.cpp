@@ -110,6 +110,12 @@ TEST(HostNames, RefusesWhatWindowsCannotHold) {
       {u"COM0", false},       {u"LPT10", false},     {u"CONSOLE", false},    {u"xCON", false},
       {u".hidden", false},    {u"a.b", false},       {u" lead", false},      {u"café ñandú.txt", false},
       {u"emoji_\U0001F600", false},
+      // Superscript digits count as port numbers; the console's own names; blanks before the
+      // extension are dropped when Windows looks for a device.
+      {u"COM\u00B9", true},   {u"com\u00B2.txt", true}, {u"LPT\u00B3", true},  {u"lpt\u00B9.log", true},
+      {u"CONIN$", true},      {u"conout$.txt", true}, {u"CON .txt", true},    {u"aux  .tar.gz", true},
+      {u"LPT1 .x", true},     {u"COM\u2074", false},  {u"LPT\u00B9x", false}, {u"CONIN", false},
+      {u"CON x.txt", false},  {u" CON.txt", false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(hostNameRefusal(c.name).has_value(), c.refused) << narrow(reinterpret_cast<const wchar_t*>(c.name));
@@ -188,6 +194,42 @@ TEST_F(Win32Folder, ReplacesAFileButRefusesReadOnlyFilesAndFolders) {
   std::vector<std::wstring> left = names();
   std::sort(left.begin(), left.end());
   EXPECT_EQ(left, (std::vector<std::wstring>{L"a", L"d"}));  // no temporary file left by the refusals
+}
+
+// Told to replace read-only files, the writer replaces the name and nothing else: a file outside
+// that the name is a hard link of keeps its read-only attribute and its content.
+TEST_F(Win32Folder, ReplacingAReadOnlyFileLeavesItsOtherNamesAsTheyWere) {
+  DirectoryHandle folder;
+  ASSERT_TRUE(CreateDirectoryW((root_ + L"\\out").c_str(), nullptr));
+  ASSERT_TRUE(folder.open(path(L"out")));
+  auto replace = [&](const std::string& name, const char* text) {
+    std::optional<FileWriter> file = FileWriter::createIn(folder, name);
+    if (!file || !file->write(reinterpret_cast<const std::uint8_t*>(text), std::strlen(text))) return -1;
+    file->setReplaceReadOnly(true);
+    return file->commit(0, 0, {}) ? 0 : file->error();
+  };
+  auto writeReadOnly = [&](const std::wstring& relative, const char* text) {
+    HANDLE file = CreateFileW((root_ + L"\\" + relative).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_READONLY, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(file, text, static_cast<DWORD>(std::strlen(text)), &written, nullptr));
+    CloseHandle(file);
+  };
+  writeReadOnly(L"out\\plain", "old");
+  EXPECT_EQ(replace("plain", "new"), 0);
+  EXPECT_EQ(content(path(L"out\\plain")), "new");
+  EXPECT_EQ(GetFileAttributesW((root_ + L"\\out\\plain").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+
+  writeReadOnly(L"outside", "outside");
+  ASSERT_TRUE(CreateHardLinkW((root_ + L"\\out\\linked").c_str(), (root_ + L"\\outside").c_str(), nullptr));
+  EXPECT_EQ(replace("linked", "new"), 0);
+  EXPECT_EQ(content(path(L"out\\linked")), "new");
+  EXPECT_EQ(content(path(L"outside")), "outside");
+  EXPECT_NE(GetFileAttributesW((root_ + L"\\outside").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+
+  ASSERT_TRUE(CreateDirectoryW((root_ + L"\\out\\d").c_str(), nullptr));
+  EXPECT_EQ(replace("d", "x"), EISDIR);
 }
 
 TEST_F(Win32Folder, AbandonedFileLeavesNothing) {

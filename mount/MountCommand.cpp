@@ -99,6 +99,9 @@ std::optional<Command> parse(int argc, char** argv, int& code) {
         return code = usageError("unknown option: " + std::string(argv[optind - 1])), std::nullopt;
     }
   }
+  if (command.password.file && command.password.fd) {
+    return code = usageError(std::string(Message::PasswordSourcesExclude)), std::nullopt;
+  }
   if (argc - optind != 2) return code = usageError("an archive and a mount point are needed"), std::nullopt;
   command.archive = argv[optind];
   command.settings.mountPoint = argv[optind + 1];
@@ -123,7 +126,8 @@ int runMountCommand(int argc, char** argv) {
   command->settings.mountPoint = *mountPoint;
   ReadOnlyFile file;
   if (!file.open(*archivePath)) {
-    Console::standard().line(std::string(Message::ArchiveNotExist) + *archivePath + ": " + systemErrorText(errno));
+    error = errno;
+    Console::standard().line(std::string(Message::ArchiveNotExist) + *archivePath + ": " + systemErrorText(error));
     return ExitCode::ArchiveMissing;
   }
   const ArchiveHeader header = preReadHeader(file);
@@ -135,7 +139,7 @@ int runMountCommand(int argc, char** argv) {
     std::string why;
     std::optional<Bytes> obtained = tool::obtainPassword(command->password, why);
     if (!obtained) {
-      std::cerr << "sorvel mount: can not read password: " << terminalSafe(why) << "\n";
+      std::cerr << "sorvel mount: " << terminalSafe(why) << "\n";
       return kMountFailed;
     }
     password = std::move(*obtained);

@@ -100,8 +100,13 @@ int runFrontEnd(int argc, const char* const* argv, Console& console, KeySource& 
 
   std::u16string typedPassword;
   if (header.noPassword == 0) typedPassword = readPassword(keys, promptConsole);
-  Bytes passwordBytes = normalizePassword(typedPassword);
+  std::string normalisingProblem;
+  Bytes passwordBytes = normalizePassword(typedPassword, normalisingProblem);
   wipePassword(typedPassword);
+  if (!normalisingProblem.empty()) {
+    console.line("Error: " + std::string(Message::PasswordNotNormalised) + normalisingProblem);
+    return ExitCode::IncorrectPassword;
+  }
 
   const int code = runArchiveSteps(console, std::move(archive), paths->output, passwordBytes);
   secureWipe(passwordBytes);

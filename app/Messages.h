@@ -25,6 +25,16 @@ inline constexpr std::string_view ArchiveNotAccessible = "Error: sorvel archive 
 inline constexpr std::string_view InputPath = "Input  : ";
 inline constexpr std::string_view OutputPath = "Output : ";
 inline constexpr std::string_view PasswordPrompt = "Password: ";
+// Followed by why (ICU not loaded); the extractor ends with IncorrectPassword, sorvel with 2.
+inline constexpr std::string_view PasswordNotNormalised = "can not normalise the password: ";
+
+// The sorvel tool's password sources: "<what><file or descriptor>: <reason>", or the whole text.
+// sorvel and sorvel mount end with 2 after each.
+inline constexpr std::string_view CannotReadPasswordFile = "can not read password file ";
+inline constexpr std::string_view CannotReadPasswordDescriptor = "can not read password descriptor ";
+inline constexpr std::string_view NoPasswordGiven = "no password given";
+// A usage error (exit 1).
+inline constexpr std::string_view PasswordSourcesExclude = "--password-file and --password-fd exclude each other";
 
 // `sorvel mount`: "<what><mount point or option>[: <reason>]".
 inline constexpr std::string_view CannotMountOn = "sorvel mount: can not mount on ";  // MountFailed

@@ -77,9 +77,9 @@ std::u16string readPassword(KeySource& keys, Console& console) {
   return typed;
 }
 
-Bytes normalizePassword(const std::u16string& typedPassword) {
+Bytes normalizePassword(const std::u16string& typedPassword, std::string& problem) {
   if (typedPassword.empty()) return {};
-  std::optional<std::u16string> normalised = toNfkc(typedPassword);
+  std::optional<std::u16string> normalised = toNfkc(typedPassword, problem);
   if (!normalised) return {};
   std::optional<std::string> utf8 = toUtf8Strict(*normalised);
   wipePassword(*normalised);

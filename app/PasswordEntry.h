@@ -15,8 +15,9 @@ namespace sorvel {
 std::u16string readPassword(KeySource& keys, Console& console);
 
 // The password in Normalization Form KC as UTF-8 bytes; empty when the input is empty or cannot
-// be normalised or encoded (an unpaired surrogate).
-Bytes normalizePassword(const std::u16string& typedPassword);
+// be normalised or encoded (an unpaired surrogate). Also empty when the normaliser itself cannot
+// be had (ICU not loaded for a password that is not ASCII): then `problem` says why.
+Bytes normalizePassword(const std::u16string& typedPassword, std::string& problem);
 
 // Overwrites the whole buffer of a typed password, then empties it.
 void wipePassword(std::u16string& typedPassword);

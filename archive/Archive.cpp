@@ -59,7 +59,11 @@ bool Archive::open() {
   if (header.headerSignature != kHeaderSignature) return refuseOpen(kErrorSuccess);
 
   KeyRecord record;
-  if (copies.loadKeyBlock(container_.decryptor().keyBlockCipher())) record = KeyRecord::parse(copies.keyBlock().data());
+  CipherContext& keyBlockCipher = container_.decryptor().keyBlockCipher();
+  if (copies.loadKeyBlock(keyBlockCipher)) record = KeyRecord::parse(copies.keyBlock().data());
+  // The key block is read: its cipher is spent, and its key schedule (for AES-CFB the password
+  // itself) goes.
+  keyBlockCipher.setKey({});
   const std::uint16_t endSignature = loadU16(copies.keyBlock().data() + kKeyBlockEndSignatureOffset);
   if (record.keyRecordSignature != kKeyRecordSignature || endSignature != kKeyBlockEndSignature) {
     return refuseOpen(kErrorSuccess);
@@ -72,7 +76,7 @@ bool Archive::open() {
   // With a password every data block goes through the data cipher: one that does not exist
   // would leave every block unreadable.
   const CipherContext& dataCipher = container_.decryptor().dataCipher();
-  if (!dataCipher.key().empty() && !isKnownCipher(dataCipher.type())) {
+  if (dataCipher.hasKey() && !isKnownCipher(dataCipher.type())) {
     return refuseOpen(kErrorHeaderRefused);
   }
 

@@ -108,7 +108,15 @@ void CipherContext::setSalt(const std::uint8_t* salt, std::size_t length) {
   dropKeyedState();
 }
 
-void CipherContext::dropKeyedState() { keyed_ = std::make_unique<KeyedState>(); }
+void CipherContext::forgetKey() {
+  keyedState();
+  secureWipe(key_);
+}
+
+void CipherContext::dropKeyedState() {
+  keyed_ = std::make_unique<KeyedState>();
+  hasKey_ = !key_.empty();  // a forgotten key cannot make the new state
+}
 
 const CipherContext::KeyedState& CipherContext::keyedState() const {
   std::call_once(keyed_->prepared, [this] { keyed_->material.prepare(type_, key_, salt_); });
@@ -117,19 +125,19 @@ const CipherContext::KeyedState& CipherContext::keyedState() const {
 
 std::optional<Bytes> CipherContext::encrypt(const std::uint8_t* data, std::size_t length,
                                             std::uint32_t blockNumber) const {
-  if (key_.empty()) return unkeyed(data, length);
+  if (!hasKey_) return unkeyed(data, length);
   return transform(Direction::Encrypt, type_, keyedState().material, data, length, blockNumber);
 }
 
 std::optional<Bytes> CipherContext::decrypt(const std::uint8_t* data, std::size_t length,
                                             std::uint32_t blockNumber) const {
-  if (key_.empty()) return unkeyed(data, length);
+  if (!hasKey_) return unkeyed(data, length);
   return transform(Direction::Decrypt, type_, keyedState().material, data, length, blockNumber);
 }
 
 bool CipherContext::decryptInto(const std::uint8_t* data, std::uint8_t* out, std::size_t length,
                                 std::uint32_t blockNumber) const {
-  if (key_.empty()) {
+  if (!hasKey_) {
     if (length == 0) return false;
     if (out != data) std::memmove(out, data, length);
     return true;

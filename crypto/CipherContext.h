@@ -1,7 +1,8 @@
 #pragma once
 // A cipher code, key material (the UTF-8 password bytes) and a 16-byte salt, bound together to
 // turn a buffer into a new encrypted or decrypted buffer. An empty key means "no encryption":
-// every operation then copies, whatever the type.
+// every operation then copies, whatever the type. Once keyed, the context can forget the key and
+// go on with what the cipher made of it (forgetKey), so that no copy of the password stays.
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -19,11 +20,16 @@ class CipherContext {
   CipherContext& operator=(const CipherContext&) = delete;
 
   std::int32_t type() const { return type_; }
-  const Bytes& key() const { return key_; }
+  // True when a non-empty key was set, also after forgetKey.
+  bool hasKey() const { return hasKey_; }
   const Bytes& salt() const { return salt_; }
   void setType(std::int32_t type);
   void setKey(const Bytes& key);
   void setSalt(const std::uint8_t* salt, std::size_t length);
+  // Makes the cipher's key schedule from type, key and salt now and wipes the key: every
+  // operation gives the same bytes as before. Setting the type or salt afterwards leaves the
+  // context without a key.
+  void forgetKey();
 
   // The stored form and its inverse. The program itself only decrypts: encrypt serves the test
   // archive builder (tests/support/ArchiveSealer), which seals archives as stored. The result is as long as the cipher makes it (a multiple of
@@ -45,6 +51,7 @@ class CipherContext {
 
   std::int32_t type_ = 0;
   Bytes key_;
+  bool hasKey_ = false;
   Bytes salt_;
   mutable std::unique_ptr<KeyedState> keyed_;
 };

@@ -15,6 +15,7 @@ bool checkPassword(const ReadOnlyFile& archive, const KeyBlockSealing& sealing, 
   keyBlockCipher.setType(sealing.cipherType);
   keyBlockCipher.setKey(passwordBytes);
   keyBlockCipher.setSalt(sealing.salt.data(), sealing.salt.size());
+  keyBlockCipher.forgetKey();  // it keeps what its cipher made of the password, not the password
 
   // Reads are left zero where the file is shorter; one that finds nothing at all fails the check.
 
@@ -40,7 +41,10 @@ bool checkPassword(const ReadOnlyFile& archive, const KeyBlockSealing& sealing, 
   secureWipe(digest.data(), digest.size());
   secureWipe(&record, sizeof record);
 
-  if (matches) dataCipher.setKey(passwordBytes);
+  if (matches) {
+    dataCipher.setKey(passwordBytes);
+    dataCipher.forgetKey();
+  }
   return matches;
 }
 

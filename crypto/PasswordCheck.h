@@ -17,7 +17,8 @@ struct KeyBlockSealing {
 
 // Keys `keyBlockCipher` from the header's `sealing` and the password, decrypts the key block,
 // takes the data cipher's type and salt from it and compares the stored password digest.
-// On a match `dataCipher` also gets the password as its key. `dataCipher`'s type and salt are set
+// On a match `dataCipher` also gets the password as its key. Both contexts have forgotten the
+// password by the end (CipherContext::forgetKey); they keep its key schedules. `dataCipher`'s type and salt are set
 // whenever the key block could be decrypted, also when the digest differs.
 bool checkPassword(const ReadOnlyFile& archive, const KeyBlockSealing& sealing, const Bytes& passwordBytes,
                    CipherContext& keyBlockCipher, CipherContext& dataCipher);

@@ -110,6 +110,9 @@ std::optional<Command> parse(int argc, char** argv, int& code) {
         return code = usageError("unknown option: " + std::string(argv[optind - 1])), std::nullopt;
     }
   }
+  if (command.password.file && command.password.fd) {
+    return code = usageError(std::string(Message::PasswordSourcesExclude)), std::nullopt;
+  }
   if (argc - optind != 2) return code = usageError("an archive and a mount point are needed"), std::nullopt;
   command.archive = argv[optind];
   command.settings.mountPoint = argv[optind + 1];
@@ -159,7 +162,7 @@ int runMountCommand(int argc, char** argv) {
     std::string why;
     std::optional<Bytes> obtained = tool::obtainPassword(command->password, why);
     if (!obtained) {
-      std::cerr << "sorvel mount: can not read password: " << terminalSafe(why) << "\n";
+      std::cerr << "sorvel mount: " << terminalSafe(why) << "\n";
       return kMountFailed;
     }
     password = std::move(*obtained);

@@ -1,6 +1,20 @@
 #include "platform/KeyByteDecoder.h"
 
+#include "base/Bytes.h"
+
 namespace sorvel {
+
+KeyEvent takeFirst(std::deque<KeyEvent>& pending) {
+  const KeyEvent event = pending.front();
+  secureWipe(&pending.front(), sizeof(KeyEvent));
+  pending.pop_front();
+  return event;
+}
+
+KeyByteDecoder::~KeyByteDecoder() {
+  units_.resize(units_.capacity());
+  secureWipe(units_.data(), units_.size() * sizeof(char16_t));
+}
 
 void KeyByteDecoder::appendUnits(std::deque<KeyEvent>& out) {
   // The decoder hands out the two units of a character together, so a pair never straddles calls.

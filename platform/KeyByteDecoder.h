@@ -10,11 +10,18 @@
 
 namespace sorvel {
 
+// Takes the first of `pending` (not empty) and wipes its place before it goes, so that the keys of
+// a password leave nothing behind in the queue's freed memory.
+KeyEvent takeFirst(std::deque<KeyEvent>& pending);
+
 class KeyByteDecoder {
  public:
   // `wholeCharacters`: a character outside the Basic Multilingual Plane is one event holding both
   // of its units, else one event each.
   explicit KeyByteDecoder(bool wholeCharacters = false) : wholeCharacters_(wholeCharacters) {}
+  ~KeyByteDecoder();  // wipes the units of the last character
+  KeyByteDecoder(const KeyByteDecoder&) = delete;
+  KeyByteDecoder& operator=(const KeyByteDecoder&) = delete;
 
   // Appends the events that `byte` completes.
   void feed(std::uint8_t byte, std::deque<KeyEvent>& out);

@@ -4,12 +4,16 @@
 
 namespace sorvel {
 
+PipeKeySource::~PipeKeySource() {
+  while (!pending_.empty()) takeFirst(pending_);
+}
+
 KeyEvent PipeKeySource::next() {
   while (pending_.empty()) {
     if (ended_) return KeyEvent::enter();
     // One byte at a time: nothing beyond the password is taken from the input.
     std::uint8_t byte = 0;
-    const ReadResult result = readByte(input_, byte);
+    const ReadResult result = readByte(input_, byte, readError_);
     if (result == ReadResult::Interrupted) continue;
     if (result == ReadResult::Byte) decoder_.feed(byte, pending_);
     // The end of the input, an error reading it or the limit: no more keys will come.
@@ -18,9 +22,7 @@ KeyEvent PipeKeySource::next() {
       ended_ = true;
     }
   }
-  const KeyEvent event = pending_.front();
-  pending_.pop_front();
-  return event;
+  return takeFirst(pending_);
 }
 
 }  // namespace sorvel

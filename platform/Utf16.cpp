@@ -1,5 +1,8 @@
 #include "platform/Utf16.h"
 
+#include <algorithm>
+
+#include "base/Bytes.h"
 #include "platform/Utf8Decoder.h"
 
 namespace sorvel {
@@ -59,8 +62,16 @@ std::u16string toUtf16(std::string_view utf8) {
 }
 
 std::optional<std::string> toUtf8Strict(std::u16string_view utf16) {
-  std::string out;
-  if (!encode(utf16, false, out)) return std::nullopt;
+  // The text is a password: its bytes are written once, into a buffer of room for the longest
+  // encoding (3 bytes per unit) and never inside the string object itself, so that no outgrown
+  // buffer and no string moved from keeps a copy.
+  std::optional<std::string> out(std::in_place);
+  out->reserve(std::max<std::size_t>(3 * utf16.size(), 2 * out->capacity()));
+  if (!encode(utf16, false, *out)) {
+    out->resize(out->capacity());
+    secureWipe(out->data(), out->size());
+    return std::nullopt;
+  }
   return out;
 }
 

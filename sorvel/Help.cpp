@@ -30,7 +30,7 @@ constexpr std::string_view kOverview =
     "Paths use '/' (or '\\') between names, relative to the archive's root; letter case of\n"
     "A-Z does not matter.\n"
     "\n"
-    "Password, in this order: --password-file, --password-fd, the environment variable\n"
+    "Password, in this order: --password-file or --password-fd, the environment variable\n"
     "SORVEL_PASSWORD (the least safe: other programs of the same user may read it), a prompt on\n"
     "the terminal (/dev/tty), else the first line of standard input. Never on the command line.\n"
     "\n"

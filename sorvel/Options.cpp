@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "app/Messages.h"
+
 namespace sorvel::tool {
 namespace {
 
@@ -158,6 +160,10 @@ std::optional<Options> parseOptions(int argc, char** argv) {
   operands.erase(operands.begin());
   if (options.overwrite && options.keep) {
     usage("--overwrite and --keep exclude each other");
+    return std::nullopt;
+  }
+  if (options.passwordFile && options.passwordFd) {
+    usage(std::string(Message::PasswordSourcesExclude));
     return std::nullopt;
   }
   switch (options.command) {

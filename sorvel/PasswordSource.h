@@ -1,6 +1,6 @@
 #pragma once
 // Where the tool takes the archive's password from, in this order: a file named with
-// --password-file (its first line), a descriptor named with --password-fd (its first line), the
+// --password-file or a descriptor named with --password-fd (its first line; one of the two), the
 // SORVEL_PASSWORD environment variable, a masked prompt on the controlling terminal (/dev/tty),
 // and last the first line of standard input. The result is in Normalization Form KC as UTF-8,
 // as the extractor makes it.
@@ -16,8 +16,11 @@ struct PasswordChoice {
   std::optional<int> fd;
 };
 
-// The password bytes, or nothing when the file or descriptor named cannot be read; then
-// `problem` says why ("FILE: reason").
+// The password bytes (never empty), or nothing after `problem` says why: the file or descriptor
+// cannot be read ("can not read password file FILE: reason"), the source gave no password (an
+// empty line or no input at all: "no password given"), or it cannot be normalised. The
+// environment variable is wiped and removed once read; the caller wipes the bytes once the keys
+// are made.
 std::optional<Bytes> obtainPassword(const PasswordChoice& choice, std::string& problem);
 
 }  // namespace sorvel::tool

@@ -31,8 +31,9 @@ int openArchive(const Options& options, Archive& archive) {
   Console& console = Console::standard();
   ReadOnlyFile file;
   if (!file.open(options.archive)) {
+    const int error = errno;
     problem("can not read archive: " + options.archive + ": " +
-            (errno == EINVAL ? std::string("not a regular file") : systemErrorText(errno)));
+            (error == EINVAL ? std::string("not a regular file") : systemErrorText(error)));
     return kNotFound;
   }
   const ArchiveHeader header = preReadHeader(file);

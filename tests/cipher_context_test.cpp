@@ -373,12 +373,38 @@ TEST(CipherContextKeyedState, FollowsEverySetter) {
 TEST(CipherContextKeyedState, SettersKeepTheirValues) {
   CipherContext context;
   EXPECT_EQ(context.type(), 0);
-  EXPECT_TRUE(context.key().empty());
+  EXPECT_FALSE(context.hasKey());
   EXPECT_TRUE(context.salt().empty());
   configure(context, kAesXts, textBytes("pw"), kSalt);
   EXPECT_EQ(context.type(), kAesXts);
-  EXPECT_EQ(context.key(), textBytes("pw"));
+  EXPECT_TRUE(context.hasKey());
   EXPECT_EQ(context.salt(), kSalt);
+}
+
+// A context that has forgotten its key works on with the key schedule alone, byte for byte as
+// before; once its type or salt changes it has no key to make a new schedule from.
+TEST(CipherContextKeyedState, ForgettingTheKeyChangesNoByte) {
+  const Bytes stored = pattern(kStorageBlockSize, 4);
+  for (const auto& k : everyCipher()) {
+    CipherContext keeping;
+    configure(keeping, k.type, k.key, k.salt);
+    CipherContext forgetting;
+    configure(forgetting, k.type, k.key, k.salt);
+    forgetting.forgetKey();
+    EXPECT_TRUE(forgetting.hasKey()) << k.name;
+
+    const auto expected = keeping.decrypt(stored.data(), stored.size(), 6);
+    ASSERT_TRUE(expected) << k.name;
+    EXPECT_EQ(forgetting.decrypt(stored.data(), stored.size(), 6), expected) << k.name;
+    Bytes out(kStorageBlockSize);
+    ASSERT_TRUE(forgetting.decryptInto(stored.data(), out.data(), out.size(), 6)) << k.name;
+    EXPECT_EQ(out, *expected) << k.name;
+    EXPECT_EQ(forgetting.encrypt(expected->data(), expected->size(), 6), keeping.encrypt(expected->data(), expected->size(), 6)) << k.name;
+
+    forgetting.setSalt(k.salt.data(), k.salt.size());
+    EXPECT_FALSE(forgetting.hasKey()) << k.name;
+    EXPECT_EQ(forgetting.decrypt(stored.data(), stored.size(), 6), stored) << k.name << ": unkeyed, a copy";
+  }
 }
 
 // Both threads start before the keyed state exists, so they also race to build it.

@@ -284,5 +284,25 @@ TEST(FrontEndPassword, EndlessInputEndsThePromptAfterOneMebibyte) {
   EXPECT_EQ(run.stderrLines(), std::vector<std::string>{"Error: incorrect password!"});
 }
 
+// A password that is not ASCII needs ICU to be normalised: where it cannot be loaded, the run
+// says so in one line rather than calling a right password wrong; the exit code stays 9.
+TEST(FrontEndPassword, ANonAsciiPasswordWithoutIcuSaysWhyItCannotBeUsed) {
+  TempDir dir;
+  dir.writeFile("a.sva", headerBytes(1, 1));
+  testing::ProcessRequest request;
+  request.workingDirectory = dir.path();
+  request.args = {"a.sva", "out"};
+  request.stdinBytes = "p\xC3\xA4ss\n";
+  request.environment = testing::environmentWithoutIcu();
+  const ProcessResult run = testing::runProcess(request);
+  ASSERT_TRUE(run.exited) << "signal " << run.signal;
+  EXPECT_EQ(run.exitCode, 9);
+  EXPECT_EQ(run.stdoutLines(), expand(withEcho({"Password: ****"}), dir.path()));
+  const std::vector<std::string> errors = run.stderrLines();
+  ASSERT_EQ(errors.size(), 1u) << run.stderrText;
+  EXPECT_TRUE(errors[0].starts_with("Error: can not normalise the password: ICU can not be loaded: /nonexistent/libicuuc.so: "))
+      << errors[0];
+}
+
 }  // namespace
 }  // namespace sorvel

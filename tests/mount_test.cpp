@@ -34,6 +34,7 @@
 #include "support/DamagedArchives.h"
 #include "support/HostileArchives.h"
 #include "support/FileTree.h"
+#include "support/ProcessMemory.h"
 #include "support/ProcessRunner.h"
 #include "support/TempDir.h"
 
@@ -170,7 +171,12 @@ class Mount {
       const int null = ::open("/dev/null", O_RDWR);
       ::dup2(null, STDIN_FILENO);
       ::dup2(null, STDOUT_FILENO);
-      ::setenv("SORVEL_PASSWORD", kPassword, 1);
+      // From the environment unless the command line names the password's source.
+      if (std::none_of(args.begin(), args.end(), [](const std::string& a) { return a.starts_with("--password-"); })) {
+        ::setenv("SORVEL_PASSWORD", kPassword, 1);
+      } else {
+        ::unsetenv("SORVEL_PASSWORD");
+      }
       const std::vector<std::string> command = mountCommand(args);
       std::vector<char*> argv{const_cast<char*>(SORVEL_MOUNT_EXE)};
       for (const std::string& arg : command) argv.push_back(const_cast<char*>(arg.c_str()));
@@ -663,6 +669,88 @@ TEST(MountOptions, HelpDocumentsThem) {
   for (const char* option :
        {"allow_other", "auto_unmount", "default_permissions", "ro", "uid=", "gid=", "umask=", "fsname="}) {
     EXPECT_NE(help.stdoutText.find(option), std::string::npos) << option;
+// Once the keys are made, the mount holds no copy of the password for as long as it serves,
+// whichever source gave it and whichever cipher sealed the key block: only the data cipher's key
+// schedule stays. (AES-CFB as the data cipher keys AES with the password itself, its first 32
+// bytes, so there the key schedule is the password; those archives are not among these.)
+TEST(MountPassword, NoCopyOfThePasswordStaysInMemory) {
+  testing::TempDir dir;
+  struct Case {
+    const char* name;
+    std::uint8_t keyBlockCipher;
+    std::uint8_t dataCipher;
+    const char* source;  // "--password-file", "--password-fd", or nothing for the environment
+    std::string password;
+  };
+  const Case cases[] = {
+      {"AES-CFB key block, AES-XTS data, environment", 1, 3, nullptr, kPassword},
+      {"Blowfish key block, Blowfish data, file", 2, 2, "--password-file", kPassword},
+      {"AES-CFB key block, Blowfish data, descriptor, not ASCII", 1, 2, "--password-fd", "mount-pw-\u00e9\u00fc"},
+  };
+  int caseNumber = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string number = std::to_string(caseNumber++);
+    ArchiveBuilder builder;
+    builder.settings.password = bytesOf(c.password);
+    builder.settings.keyBlockCipher = c.keyBlockCipher;
+    builder.settings.dataCipher = c.dataCipher;
+    const Bytes content = testing::generateContent(testing::seededContent(3), 0, 100000);
+    builder.addFile(u"docs\\a.bin", content);
+    const std::string archive = dir.file("a" + number + ".sva");
+    ASSERT_TRUE(builder.writeTo(archive));
+    const std::string passwordFile = dir.writeFile("pw" + number, c.password + "\n");
+    const int passwordFd = ::open(passwordFile.c_str(), O_RDONLY);  // inherited by the mount
+    ASSERT_GE(passwordFd, 0);
+    std::vector<std::string> source;
+    if (c.source != nullptr) {
+      source = {c.source, std::string_view(c.source) == "--password-fd" ? std::to_string(passwordFd) : passwordFile};
+    }
+    Mount mount(archive, dir.file("mnt" + number), true, source);
+    ::close(passwordFd);
+    MOUNT_OR_SKIP(mount);
+    // The worker threads have decrypted blocks by now.
+    ASSERT_EQ(readWhole(mount.path("docs/a.bin")), content);
+    std::size_t regions = 0;
+    const std::vector<std::string> copies = testing::findInProcessMemory(mount.pid(), c.password, &regions);
+    ASSERT_GT(regions, 0u) << "the mount's memory could not be read";
+    EXPECT_TRUE(copies.empty()) << ::testing::PrintToString(copies);
+  }
+}
+
+// A source that gives no password is refused before anything is mounted, with what went wrong.
+TEST(MountPassword, SourcesThatGiveNoPasswordAreRefusedFirst) {
+  testing::TempDir dir;
+  const std::string archive = dir.file("a.sva");
+  ArchiveBuilder builder;
+  builder.settings.password = bytesOf(kPassword);
+  builder.addFile(u"one.txt", "one");
+  ASSERT_TRUE(builder.writeTo(archive));
+  const std::string folder = dir.makeDir("folder");
+  const std::string empty = dir.writeFile("empty", "");
+  const std::string point = dir.makeDir("mnt");
+  struct Case {
+    std::vector<std::string> options;
+    int exitCode;
+    std::string error;  // the start of standard error
+  };
+  const Case cases[] = {
+      {{"--password-file", empty, "--password-fd", "0"}, 1,
+       "sorvel mount: --password-file and --password-fd exclude each other\n"},
+      {{"--password-file", folder}, 2, "sorvel mount: can not read password file " + folder + ": Is a directory\n"},
+      {{"--password-file", empty}, 2, "sorvel mount: no password given\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.error);
+    testing::ProcessRequest request;
+    request.program = SORVEL_MOUNT_EXE;
+    request.args = mountCommand({archive, point});
+    request.args.insert(request.args.end(), c.options.begin(), c.options.end());
+    const testing::ProcessResult result = testing::runProcess(request);
+    EXPECT_EQ(result.exitCode, c.exitCode);
+    EXPECT_TRUE(result.stderrText.starts_with(c.error)) << result.stderrText;
+    EXPECT_FALSE(isMounted(point));
+    unmount(point);
   }
 }
 

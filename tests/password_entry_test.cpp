@@ -121,7 +121,9 @@ const NormaliseCase kNormaliseCases[] = {
 class NormaliseTest : public ::testing::TestWithParam<NormaliseCase> {};
 
 TEST_P(NormaliseTest, GivesNfkcUtf8OrNothing) {
-  EXPECT_EQ(normalizePassword(GetParam().typed), GetParam().expected);
+  std::string problem;
+  EXPECT_EQ(normalizePassword(GetParam().typed, problem), GetParam().expected);
+  EXPECT_EQ(problem, "");  // the normaliser is there
 }
 
 std::string normaliseCaseName(const ::testing::TestParamInfo<NormaliseCase>& param) { return param.param.name; }

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <ostream>
 #include <string>
@@ -71,12 +72,29 @@ std::string caseName(const ::testing::TestParamInfo<PipeCase>& param) { return p
 
 INSTANTIATE_TEST_SUITE_P(Inputs, PipeKeySourceTest, ::testing::ValuesIn(kCases), caseName);
 
-TEST(PipeKeySource, ClosedDescriptorEndsTheLine) {
-  const int fd = ::open("/dev/null", O_RDONLY);
-  ASSERT_GE(fd, 0);
-  ::close(fd);
-  PipeKeySource source(fd);
-  EXPECT_EQ(source.next(), kEnter);
+// A read that fails ends the line as the end of the input does, and is told from it by its error.
+TEST(PipeKeySource, AFailedReadEndsTheLineAndIsToldFromTheEnd) {
+  const int folder = ::open("/", O_RDONLY);
+  ASSERT_GE(folder, 0);
+  const int empty = ::open("/dev/null", O_RDONLY);
+  ASSERT_GE(empty, 0);
+  const int closed = ::open("/dev/null", O_RDONLY);  // last, so that nothing takes its number again
+  ASSERT_GE(closed, 0);
+  ::close(closed);
+  const struct {
+    const char* name;
+    int fd;
+    int error;
+  } cases[] = {{"closed", closed, EBADF}, {"a folder", folder, EISDIR}, {"empty", empty, 0}};
+  for (const auto& c : cases) {
+    PipeKeySource source(c.fd);
+    EXPECT_EQ(source.readError(), 0) << c.name << ": nothing read yet";
+    EXPECT_EQ(source.next(), kEnter) << c.name;
+    EXPECT_EQ(source.next(), kEnter) << c.name;
+    EXPECT_EQ(source.readError(), c.error) << c.name;
+  }
+  ::close(folder);
+  ::close(empty);
 }
 
 TEST(PipeKeySource, TakesNothingBeyondTheLine) {

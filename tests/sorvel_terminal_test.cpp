@@ -11,10 +11,12 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "support/ProcessMemory.h"
 #include "support/TempDir.h"
 #include "support/ToolRun.h"
 
@@ -90,10 +92,7 @@ class ToolOnTerminal : public ::testing::Test {
           terminalOpen = false;
         }
       }
-      termios mode{};
-      // Typed once the prompt shows and the terminal no longer echoes.
-      if (!typed && terminal_.find("Password: ") != std::string::npos && ::tcgetattr(master_, &mode) == 0 &&
-          (mode.c_lflag & ECHO) == 0) {
+      if (!typed && promptReady()) {
         ASSERT_EQ(::write(master_, typeAtPrompt.data(), typeAtPrompt.size()), static_cast<ssize_t>(typeAtPrompt.size()));
         typed = true;
       }
@@ -111,6 +110,28 @@ class ToolOnTerminal : public ::testing::Test {
     ASSERT_EQ(::waitpid(pid_, &status, 0), pid_);
     pid_ = -1;
     exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  // Typed once the prompt shows and the terminal no longer echoes.
+  bool promptReady() const {
+    termios mode{};
+    return terminal_.find("Password: ") != std::string::npos && ::tcgetattr(master_, &mode) == 0 &&
+           (mode.c_lflag & ECHO) == 0;
+  }
+
+  // Takes what the terminal shows for up to `limit` or until `done`.
+  bool readTerminalUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      pollfd terminal = {master_, POLLIN, 0};
+      if (::poll(&terminal, 1, 20) > 0) {
+        char buffer[4096];
+        const ssize_t n = ::read(master_, buffer, sizeof buffer);
+        if (n > 0) terminal_.append(buffer, static_cast<std::size_t>(n));
+      }
+    }
+    return true;
   }
 
   testing::TempDir dir_;
@@ -169,6 +190,52 @@ TEST_F(ToolOnTerminal, PasswordIsTypedAtTheTerminalMasked) {
   EXPECT_NE(terminal_.find("Password: *********"), std::string::npos) << terminal_;
   EXPECT_EQ(terminal_.find("tool-pass"), std::string::npos);
   EXPECT_NE(outputText_.find(" big.bin\n"), std::string::npos) << outputText_;
+}
+
+// While `cat` waits on a full pipe, long after the password check, no copy of the password is
+// left in its memory: not of the typed keys, the file's line or the environment's value, nor the
+// key block cipher's key. (The data cipher is AES-XTS, whose key is derived; AES-CFB keys AES
+// with the password itself, and its key schedule is the password.)
+TEST_F(ToolOnTerminal, NoCopyOfThePasswordStaysInMemoryWhileCatWrites) {
+  testing::ArchiveBuilder builder;
+  builder.settings.password = testing::bytesOf(testing::kToolPassword);
+  builder.settings.keyBlockCipher = 1;  // AES-CFB
+  builder.settings.dataCipher = 3;      // AES-XTS
+  builder.addGeneratedFile(u"big.bin", 1u << 20, testing::seededContent(5));
+  ASSERT_TRUE(builder.writeTo(archive_));
+  const std::string passwordFile = dir_.writeFile("pw", std::string(testing::kToolPassword) + "\n");
+  struct Case {
+    const char* name;
+    std::vector<std::string> options;
+    bool fromEnvironment;
+  };
+  const Case cases[] = {
+      {"typed at the terminal", {}, false},
+      {"environment", {}, true},
+      {"file", {"--password-file", passwordFile}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    terminal_.clear();
+    std::vector<std::string> args = {"cat", archive_, "big.bin"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    start(args, c.fromEnvironment);
+    if (c.options.empty() && !c.fromEnvironment) {
+      ASSERT_TRUE(readTerminalUntil([this] { return promptReady(); }, 10s)) << terminal_;
+      const std::string typed = std::string(testing::kToolPassword) + "\r";
+      ASSERT_EQ(::write(master_, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
+    }
+    // Content flows: the password was checked. The pipe is left to fill, and cat to wait on it.
+    pollfd output = {output_, POLLIN, 0};
+    ASSERT_EQ(::poll(&output, 1, 10000), 1);
+    readTerminalUntil([] { return false; }, 300ms);
+    std::size_t regions = 0;
+    const std::vector<std::string> copies = testing::findInProcessMemory(pid_, testing::kToolPassword, &regions);
+    ASSERT_GT(regions, 0u) << "the memory of cat could not be read";
+    EXPECT_TRUE(copies.empty()) << ::testing::PrintToString(copies);
+    TearDown();
+    pid_ = master_ = output_ = -1;
+  }
 }
 
 }  // namespace

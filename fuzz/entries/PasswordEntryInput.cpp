@@ -36,7 +36,9 @@ bool enterPasswords(const std::uint8_t* data, std::size_t size) {
   for (std::size_t call = 0; call <= size; ++call) {
     const bool atEnd = consumed() >= total;
     std::u16string typed = readPassword(*keys, console);
-    Bytes bytes = normalizePassword(typed);
+    std::string problem;
+    Bytes bytes = normalizePassword(typed, problem);
+    if (!problem.empty()) return false;
     // Key material is well-formed UTF-8 (which decodes and encodes back to itself), and only an
     // empty password gives none.
     const std::string text(bytes.begin(), bytes.end());

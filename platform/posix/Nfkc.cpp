@@ -7,6 +7,7 @@
 #include <crypto++/misc.h>
 
 #include <climits>
+#include <string>
 
 namespace sorvel {
 namespace {
@@ -21,16 +22,22 @@ namespace {
 struct IcuNormalizer {
   using GetInstance = const UNormalizer2* (*)(UErrorCode*);
   using Normalize = int32_t (*)(const UNormalizer2*, const UChar*, int32_t, UChar*, int32_t, UErrorCode*);
+  static constexpr const char* kLibrary = "libicuuc.so." SORVEL_NAME_OF(U_ICU_VERSION_MAJOR_NUM);
   GetInstance getNfkcInstance = nullptr;
   Normalize normalize = nullptr;
+  std::string problem;  // why it cannot be used; empty when it can
 
   IcuNormalizer() {
-    void* library = ::dlopen("libicuuc.so." SORVEL_NAME_OF(U_ICU_VERSION_MAJOR_NUM), RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr) return;
+    void* library = ::dlopen(kLibrary, RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+      const char* why = ::dlerror();
+      problem = std::string("ICU can not be loaded: ") + (why != nullptr ? why : kLibrary);
+      return;
+    }
     getNfkcInstance = reinterpret_cast<GetInstance>(::dlsym(library, SORVEL_NAME_OF(unorm2_getNFKCInstance)));
     normalize = reinterpret_cast<Normalize>(::dlsym(library, SORVEL_NAME_OF(unorm2_normalize)));
+    if (getNfkcInstance == nullptr || normalize == nullptr) problem = std::string(kLibrary) + " lacks the normaliser";
   }
-  bool usable() const { return getNfkcInstance != nullptr && normalize != nullptr; }
 };
 
 bool isAscii(std::u16string_view text) {
@@ -42,14 +49,20 @@ bool isAscii(std::u16string_view text) {
 
 }  // namespace
 
-std::optional<std::u16string> toNfkc(std::u16string_view text) {
+std::optional<std::u16string> toNfkc(std::u16string_view text, std::string& problem) {
   if (isAscii(text)) return std::u16string(text);
   if (text.size() > static_cast<std::size_t>(INT32_MAX)) return std::nullopt;
   static const IcuNormalizer icu;
-  if (!icu.usable()) return std::nullopt;
+  if (!icu.problem.empty()) {
+    problem = icu.problem;
+    return std::nullopt;
+  }
   UErrorCode status = U_ZERO_ERROR;
   const UNormalizer2* normalizer = icu.getNfkcInstance(&status);
-  if (U_FAILURE(status) || normalizer == nullptr) return std::nullopt;
+  if (U_FAILURE(status) || normalizer == nullptr) {
+    problem = "ICU has no NFKC normaliser (error " + std::to_string(static_cast<int>(status)) + ")";
+    return std::nullopt;
+  }
 
   // The first call only measures; the second writes into our own buffer, so that no copy of the
   // password is left where it cannot be wiped.

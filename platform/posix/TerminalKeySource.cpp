@@ -85,8 +85,7 @@ KeyEvent TerminalKeySource::next() {
     if (!mode_.active()) mode_.enter();
     readMore();
   }
-  const KeyEvent event = pending_.front();
-  pending_.pop_front();
+  const KeyEvent event = takeFirst(pending_);
   // The line is complete: give the terminal back its usual mode until the next one.
   if (event.kind == KeyEvent::Kind::Enter) mode_.leave();
   return event;

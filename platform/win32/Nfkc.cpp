@@ -8,7 +8,9 @@
 
 namespace sorvel {
 
-std::optional<std::u16string> toNfkc(std::u16string_view text) {
+// NormalizeString is part of the system: it is always there, and refuses only text that is not
+// valid UTF-16.
+std::optional<std::u16string> toNfkc(std::u16string_view text, std::string& /*problem*/) {
   if (text.empty()) return std::u16string();
   if (text.size() > static_cast<std::size_t>(INT_MAX / 4)) return std::nullopt;
   const auto* source = reinterpret_cast<const wchar_t*>(text.data());

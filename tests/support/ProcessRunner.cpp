@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <array>
 #include <cerrno>
 #include <thread>
@@ -200,6 +201,14 @@ ProcessResult runSorvel(const std::vector<std::string>& args, const std::string&
   request.stdinBytes = stdinBytes;
   request.workingDirectory = workingDirectory;
   return runProcess(request);
+}
+
+std::vector<std::string> environmentWithoutIcu() {
+  // An instrumented program checks that its sanitizer runtime is the first library loaded; the
+  // preloaded one comes before it, and is harmless.
+  const char* sanitizerOptions = std::getenv("ASAN_OPTIONS");
+  std::string options = sanitizerOptions != nullptr ? std::string(sanitizerOptions) + ":" : std::string();
+  return {std::string("LD_PRELOAD=") + SORVEL_REFUSE_ICU, "ASAN_OPTIONS=" + options + "verify_asan_link_order=0"};
 }
 
 }  // namespace sorvel::testing

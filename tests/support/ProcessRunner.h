@@ -48,4 +48,8 @@ ProcessResult runSorvel(const std::vector<std::string>& args, const std::string&
 
 std::vector<std::string> splitLines(const std::string& text);
 
+// Environment entries that run a program as on a host where ICU cannot be loaded
+// (tests/preload/RefuseIcu.cpp).
+std::vector<std::string> environmentWithoutIcu();
+
 }  // namespace sorvel::testing

@@ -669,6 +669,9 @@ TEST(MountOptions, HelpDocumentsThem) {
   for (const char* option :
        {"allow_other", "auto_unmount", "default_permissions", "ro", "uid=", "gid=", "umask=", "fsname="}) {
     EXPECT_NE(help.stdoutText.find(option), std::string::npos) << option;
+  }
+}
+
 // Once the keys are made, the mount holds no copy of the password for as long as it serves,
 // whichever source gave it and whichever cipher sealed the key block: only the data cipher's key
 // schedule stays. (AES-CFB as the data cipher keys AES with the password itself, its first 32

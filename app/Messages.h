@@ -64,7 +64,34 @@ inline constexpr std::string_view ArchiveCutOff = "the archive file is cut off";
 inline constexpr std::string_view ChainRunsIntoAnother = "its chain runs into blocks of another item";
 inline constexpr std::string_view ChainBroken = "its chain is broken";
 
-// The sorvel tool's refusal to export into the archive it reads, after "sorvel: <output>: ".
+// The sorvel tool's and the mount's own lines: a prefix, then the text and what it names.
+inline constexpr std::string_view ToolPrefix = "sorvel: ";
+inline constexpr std::string_view MountPrefix = "sorvel mount: ";
+inline constexpr std::string_view TryToolHelp = "Try 'sorvel --help' for more information.";
+inline constexpr std::string_view CannotReadArchive = "can not read archive: ";
+inline constexpr std::string_view NotARegularFile = "not a regular file";
+inline constexpr std::string_view UnknownCommand = "unknown command: ";
+inline constexpr std::string_view NoSuchItem = "no such item in archive: ";
+inline constexpr std::string_view NotAFile = "not a file: ";
+inline constexpr std::string_view CannotWrite = "can not write ";  // what, then ": " and why
+inline constexpr std::string_view StandardOutput = "standard output";
+inline constexpr std::string_view NoTarToTerminal =
+    "not writing a tar stream to a terminal; name a file with -o FILE, or '-'";
+// After "sorvel: <output>: ": the export would write over the archive it reads.
 inline constexpr std::string_view OutputIsTheArchive = "output is the archive itself; not written";
+// Usage errors.
+inline constexpr std::string_view HelpTakesOneCommand = "help takes one command";
+inline constexpr std::string_view UnknownOptionFor = "unknown option for ";  // the command, ": ", the option
+inline constexpr std::string_view UnknownOption = "unknown option: ";
+inline constexpr std::string_view OptionNeedsAValue = "option needs a value: ";
+inline constexpr std::string_view OptionNotTakenBy = "option not taken by ";  // the command, ": ", the option
+inline constexpr std::string_view NotADescriptor = "not a file descriptor: ";
+inline constexpr std::string_view BadDescriptor = "bad descriptor: ";
+inline constexpr std::string_view BadCacheSize = "bad cache size: ";
+inline constexpr std::string_view NoArchiveNamed = ": no archive named";  // after the command
+inline constexpr std::string_view OverwriteAndKeep = "--overwrite and --keep exclude each other";
+inline constexpr std::string_view CatArguments = "cat takes the archive and one path";
+inline constexpr std::string_view ExportArguments = "export takes the archive and at most one output file";
+inline constexpr std::string_view MountArguments = "an archive and a mount point are needed";
 
 }  // namespace sorvel::Message

@@ -37,7 +37,6 @@
 namespace sorvel::mount {
 namespace {
 
-constexpr int kMountFailed = ExitCode::MountFailed;
 constexpr const char* kUsage =
     "usage: sorvel mount ARCHIVE MOUNTPOINT [-f] [-o OPTION[,OPTION...]] [--cache-size MiB]\n"
     "                    [--password-file FILE | --password-fd N]\n"
@@ -50,8 +49,8 @@ struct Command {
 };
 
 int usageError(const std::string& message) {
-  std::cerr << "sorvel mount: " << message << "\n" << kUsage;
-  return ExitCode::ArgumentCount;
+  std::cerr << Message::MountPrefix << message << "\n" << kUsage;
+  return ExitCode::Usage;
 }
 
 // Nothing, after the message, when the command line is wrong.
@@ -85,7 +84,7 @@ std::optional<Command> parse(int argc, char** argv, int& code) {
         const std::string_view text(optarg);
         const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), mebibytes);
         if (error != std::errc() || end != text.data() + text.size() || mebibytes == 0 || mebibytes > (1u << 20)) {
-          return code = usageError("bad cache size: " + std::string(text)), std::nullopt;
+          return code = usageError(std::string(Message::BadCacheSize) + std::string(text)), std::nullopt;
         }
         command.settings.cacheBytes = mebibytes << 20;
         break;
@@ -98,7 +97,7 @@ std::optional<Command> parse(int argc, char** argv, int& code) {
         const std::string_view text(optarg);
         const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), fd);
         if (error != std::errc() || end != text.data() + text.size() || fd < 0) {
-          return code = usageError("bad descriptor: " + std::string(text)), std::nullopt;
+          return code = usageError(std::string(Message::BadDescriptor) + std::string(text)), std::nullopt;
         }
         command.password.fd = fd;
         break;
@@ -107,13 +106,13 @@ std::optional<Command> parse(int argc, char** argv, int& code) {
         tool::printToolHelp("mount");
         return code = ExitCode::Success, std::nullopt;
       default:
-        return code = usageError("unknown option: " + std::string(argv[optind - 1])), std::nullopt;
+        return code = usageError(std::string(Message::UnknownOption) + std::string(argv[optind - 1])), std::nullopt;
     }
   }
   if (command.password.file && command.password.fd) {
     return code = usageError(std::string(Message::PasswordSourcesExclude)), std::nullopt;
   }
-  if (argc - optind != 2) return code = usageError("an archive and a mount point are needed"), std::nullopt;
+  if (argc - optind != 2) return code = usageError(std::string(Message::MountArguments)), std::nullopt;
   command.archive = argv[optind];
   command.settings.mountPoint = argv[optind + 1];
   return command;
@@ -162,8 +161,8 @@ int runMountCommand(int argc, char** argv) {
     std::string why;
     std::optional<Bytes> obtained = tool::obtainPassword(command->password, why);
     if (!obtained) {
-      std::cerr << "sorvel mount: " << terminalSafe(why) << "\n";
-      return kMountFailed;
+      std::cerr << Message::MountPrefix << terminalSafe(why) << "\n";
+      return ExitCode::MountFailed;
     }
     password = std::move(*obtained);
   }
@@ -183,7 +182,7 @@ int runMountCommand(int argc, char** argv) {
   // Told as extraction tells them, before the file system starts; the mount goes on without them.
   for (const std::string& line : tree.leftOut()) Console::standard().line(line);
   MountFileSystem fileSystem(archive.container(), std::move(tree), command->settings.cacheBytes);
-  return fileSystem.run(command->settings) == 0 ? ExitCode::Success : kMountFailed;
+  return fileSystem.run(command->settings) == 0 ? ExitCode::Success : ExitCode::MountFailed;
 }
 
 }  // namespace sorvel::mount

@@ -13,6 +13,7 @@
 #include <iostream>
 #include <vector>
 
+#include "app/Messages.h"
 #include "platform/ArchiveTime.h"
 #include "platform/TerminalText.h"
 
@@ -253,7 +254,7 @@ void MountFileSystem::releaseFile(OpenFile* file) {
 
 void MountFileSystem::reportDamage(NodeId id) {
   if (reported_[id].exchange(true)) return;
-  std::cerr << "Error: damaged item: " + terminalSafe(tree_.archivePath(id)) + "\n" << std::flush;
+  std::cerr << Message::DamagedItem << terminalSafe(tree_.archivePath(id)) << "\n" << std::flush;
 }
 
 long MountFileSystem::readPieces(NodeId id, std::uint64_t offset, std::size_t length, std::vector<Piece>& pieces) {

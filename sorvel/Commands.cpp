@@ -292,7 +292,7 @@ int catItem(CommandContext& context) {
   ItemRecord record;
   context.archive.findItem(start, record);
   if (record.isFolder()) {
-    std::fprintf(stderr, "sorvel: not a file: %s\n", terminalSafe(context.options.paths.front()).c_str());
+    reportProblem(std::string(Message::NotAFile) + context.options.paths.front());
     return ExitCode::ExtractedWithErrors;
   }
   Progress progress(!context.options.quiet, 1, record.size());
@@ -326,7 +326,8 @@ int catItem(CommandContext& context) {
   progress.finish();
   if (std::fflush(stdout) != 0 && writeError == 0) writeError = errno;
   if (writeError != 0) {
-    std::fprintf(stderr, "sorvel: can not write standard output: %s\n", systemErrorText(writeError).c_str());
+    reportProblem(std::string(Message::CannotWrite) + std::string(Message::StandardOutput) + ": " +
+                  systemErrorText(writeError));
     return ExitCode::ExtractedWithErrors;
   }
   if (read.damaged) {

@@ -38,6 +38,7 @@ constexpr std::string_view kOverview =
     "  0  success\n"
     "  1  usage error\n"
     "  2  an item or a file named on the command line not found or unreadable\n"
+    "  3  the archive not found, not a regular file, or unreadable\n"
     "  6  not an archive (format error)\n"
     "  7  unknown archive version\n"
     "  8  unsupported authentication type\n"

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "app/Messages.h"
+#include "sorvel/Tool.h"
 
 namespace sorvel::tool {
 namespace {
@@ -62,7 +63,7 @@ std::string optionName(int code) {
 }
 
 bool usage(const std::string& message) {
-  std::fprintf(stderr, "sorvel: %s\nTry 'sorvel --help' for more information.\n", message.c_str());
+  reportUsageError(message);
   return false;
 }
 
@@ -87,7 +88,7 @@ std::optional<Options> parseOptions(int argc, char** argv) {
   }
   if (first == "help") {
     if (argc > 3) {
-      usage("help takes one command");
+      usage(std::string(Message::HelpTakesOneCommand));
       return std::nullopt;
     }
     if (argc == 3) options.helpTopic = argv[2];
@@ -98,7 +99,7 @@ std::optional<Options> parseOptions(int argc, char** argv) {
     if (candidate.name == first) command = &candidate;
   }
   if (command == nullptr) {
-    usage("unknown command: " + std::string(first));
+    usage(std::string(Message::UnknownCommand) + std::string(first));
     return std::nullopt;
   }
   options.command = command->command;
@@ -111,18 +112,18 @@ std::optional<Options> parseOptions(int argc, char** argv) {
   bool help = false;
   while ((code = getopt_long(argc - 1, args, ":C:o:qvh", kLongOptions, nullptr)) != -1) {
     if (code == '?') {
-      usage("unknown option for " + std::string(first) + ": " +
+      usage(std::string(Message::UnknownOptionFor) + std::string(first) + ": " +
             (optopt != 0 ? "-" + std::string(1, static_cast<char>(optopt)) : std::string(args[optind - 1])));
       return std::nullopt;
     }
     if (code == ':') {
-      usage("option needs a value: " + std::string(args[optind - 1]));
+      usage(std::string(Message::OptionNeedsAValue) + std::string(args[optind - 1]));
       return std::nullopt;
     }
     const bool general = code == 'q' || code == 'h' || code == kPasswordFile || code == kPasswordFd;
     const bool allowed = general || command->options.find(optionLetter(code)) != std::string_view::npos;
     if (!allowed) {
-      usage("option not taken by " + std::string(first) + ": " + optionName(code));
+      usage(std::string(Message::OptionNotTakenBy) + std::string(first) + ": " + optionName(code));
       return std::nullopt;
     }
     switch (code) {
@@ -133,7 +134,7 @@ std::optional<Options> parseOptions(int argc, char** argv) {
       case kPasswordFd: {
         options.passwordFd = parseDescriptor(optarg);
         if (!options.passwordFd) {
-          usage("not a file descriptor: " + std::string(optarg));
+          usage(std::string(Message::NotADescriptor) + std::string(optarg));
           return std::nullopt;
         }
         break;
@@ -153,13 +154,13 @@ std::optional<Options> parseOptions(int argc, char** argv) {
   }
   std::vector<std::string> operands(args + optind, argv + argc);
   if (operands.empty()) {
-    usage(std::string(first) + ": no archive named");
+    usage(std::string(first) + std::string(Message::NoArchiveNamed));
     return std::nullopt;
   }
   options.archive = operands.front();
   operands.erase(operands.begin());
   if (options.overwrite && options.keep) {
-    usage("--overwrite and --keep exclude each other");
+    usage(std::string(Message::OverwriteAndKeep));
     return std::nullopt;
   }
   if (options.passwordFile && options.passwordFd) {
@@ -169,13 +170,13 @@ std::optional<Options> parseOptions(int argc, char** argv) {
   switch (options.command) {
     case Command::Cat:
       if (operands.size() != 1) {
-        usage("cat takes the archive and one path");
+        usage(std::string(Message::CatArguments));
         return std::nullopt;
       }
       break;
     case Command::Export:
       if (operands.size() > 1 || (operands.size() == 1 && !options.outputFile.empty())) {
-        usage("export takes the archive and at most one output file");
+        usage(std::string(Message::ExportArguments));
         return std::nullopt;
       }
       if (operands.size() == 1) {

@@ -32,25 +32,23 @@ namespace {
 bool toStandardOutput(const Options& options) { return options.outputFile.empty() || options.outputFile == "-"; }
 
 std::string outputName(const Options& options) {
-  return toStandardOutput(options) ? std::string("standard output") : terminalSafe(options.outputFile);
+  return toStandardOutput(options) ? std::string(Message::StandardOutput) : options.outputFile;
 }
 
 }  // namespace
 
 int checkExportOutput(const Options& options) {
   if (options.outputFile.empty() && ::isatty(STDOUT_FILENO) == 1) {
-    std::fprintf(stderr,
-                 "sorvel: not writing a tar stream to a terminal; name a file with -o FILE, or '-'\n"
-                 "Try 'sorvel --help' for more information.\n");
-    return kUsageError;
+    reportUsageError(std::string(Message::NoTarToTerminal));
+    return ExitCode::Usage;
   }
   // Written while it is read, the archive would be lost.
   const std::optional<FileIdentity> archive = identityOfPath(options.archive);
   const std::optional<FileIdentity> output =
       toStandardOutput(options) ? identityOfStandardOutput() : identityOfPath(options.outputFile);
   if (archive && archive == output) {
-    std::fprintf(stderr, "sorvel: %s: %s\n", outputName(options).c_str(), std::string(Message::OutputIsTheArchive).c_str());
-    return kNotFound;
+    reportProblem(outputName(options) + ": " + std::string(Message::OutputIsTheArchive));
+    return ExitCode::NotFound;
   }
   return 0;
 }
@@ -65,7 +63,7 @@ int exportTar(CommandContext& context) {
   std::optional<FileWriter> file;
   TarWriter tar;
   auto cannotWrite = [&](const std::string& reason) {
-    std::fprintf(stderr, "sorvel: can not write %s: %s\n", outputName(options).c_str(), reason.c_str());
+    reportProblem(std::string(Message::CannotWrite) + outputName(options) + ": " + reason);
   };
   // A file is written beside its name and replaces it only once the tar is complete; a device or
   // a pipe is written in place.
@@ -82,7 +80,7 @@ int exportTar(CommandContext& context) {
   }
   if (!opened) {
     cannotWrite(failure.empty() ? tar.error() : failure);
-    return kNotFound;
+    return ExitCode::NotFound;
   }
 
   WalkTotals totals;

@@ -21,9 +21,18 @@
 #include "sorvel/PasswordSource.h"
 
 namespace sorvel::tool {
+void reportProblem(const std::string& text) {
+  std::fprintf(stderr, "%s%s\n", std::string(Message::ToolPrefix).c_str(), terminalSafe(text).c_str());
+}
+
+void reportUsageError(const std::string& text) {
+  reportProblem(text);
+  std::fprintf(stderr, "%s\n", std::string(Message::TryToolHelp).c_str());
+}
+
 namespace {
 
-void problem(const std::string& text) { std::fprintf(stderr, "sorvel: %s\n", terminalSafe(text).c_str()); }
+void problem(const std::string& text) { reportProblem(text); }
 
 // Opens the archive, checks its header, asks for the password, checks it and reads the tree.
 // 0, or the exit code after the message.
@@ -32,9 +41,9 @@ int openArchive(const Options& options, Archive& archive) {
   ReadOnlyFile file;
   if (!file.open(options.archive)) {
     const int error = errno;
-    problem("can not read archive: " + options.archive + ": " +
-            (error == EINVAL ? std::string("not a regular file") : systemErrorText(error)));
-    return kNotFound;
+    problem(std::string(Message::CannotReadArchive) + options.archive + ": " +
+            (error == EINVAL ? std::string(Message::NotARegularFile) : systemErrorText(error)));
+    return ExitCode::ArchiveMissing;
   }
   const ArchiveHeader header = preReadHeader(file);
   if (const int code = judgeHeader(header, console); code != 0) return code;
@@ -45,7 +54,7 @@ int openArchive(const Options& options, Archive& archive) {
     std::optional<Bytes> given = obtainPassword(PasswordChoice{options.passwordFile, options.passwordFd}, why);
     if (!given) {
       problem(why);
-      return kNotFound;
+      return ExitCode::NotFound;
     }
     password = std::move(*given);
   }
@@ -57,7 +66,7 @@ int openArchive(const Options& options, Archive& archive) {
     return ExitCode::IncorrectPassword;
   }
   if (!archive.open()) {
-    console.line("Error: archive can not be opened !");
+    console.line(Message::CannotOpen);
     return ExitCode::CannotOpen;
   }
   return 0;
@@ -67,12 +76,12 @@ int openArchive(const Options& options, Archive& archive) {
 
 int runTool(int argc, char** argv) {
   const std::optional<Options> options = parseOptions(argc, argv);
-  if (!options) return kUsageError;
+  if (!options) return ExitCode::Usage;
   switch (options->command) {
     case Command::Help:
       if (printToolHelp(options->helpTopic)) return 0;
-      problem("unknown command: " + options->helpTopic);
-      return kUsageError;
+      problem(std::string(Message::UnknownCommand) + options->helpTopic);
+      return ExitCode::Usage;
     case Command::Version:
       printToolVersion();
       return 0;
@@ -90,13 +99,13 @@ int runTool(int argc, char** argv) {
   for (const std::string& path : options->paths) {
     std::optional<std::u16string> inArchive = storedPath(archive, archivePathOf(path));
     if (!inArchive) {
-      problem("no such item in archive: " + path);
+      problem(std::string(Message::NoSuchItem) + path);
       missing = true;
       continue;
     }
     context.starts.push_back(std::move(*inArchive));
   }
-  if (missing) return kNotFound;
+  if (missing) return ExitCode::NotFound;
   if (context.starts.empty()) context.starts.emplace_back(kRootPath);
 
   switch (options->command) {
@@ -105,7 +114,7 @@ int runTool(int argc, char** argv) {
     case Command::Extract: return extractItems(context);
     case Command::Cat: return catItem(context);
     case Command::Export: return exportTar(context);
-    default: return kUsageError;
+    default: return ExitCode::Usage;
   }
 }
 

@@ -1,11 +1,14 @@
 #pragma once
 // The sorvel tool's run: the command line, the archive's checks and password, then the command.
 // Returns the process exit code.
+#include <string>
+
 namespace sorvel::tool {
 
-// Exit codes of the tool's own; the archive's failures keep the extractor's codes (6 to 11).
-inline constexpr int kUsageError = 1;
-inline constexpr int kNotFound = 2;
+// A problem, "sorvel: <text>" on standard error (made safe for a terminal), and a usage error,
+// the same followed by where to find help.
+void reportProblem(const std::string& text);
+void reportUsageError(const std::string& text);
 
 int runTool(int argc, char** argv);
 

@@ -62,9 +62,9 @@ TEST(ToolTest, ArchiveFailuresKeepTheExtractorsCodes) {
   const Case cases[] = {
       {"wrong password", archive, "nope", 9, "Error: incorrect password!\n"},
       {"not an archive", dir.writeFile("plain.txt", std::string(2000, 'x')), "x", 6, "Error: archive format error !\n"},
-      {"missing archive", dir.file("none.sva"), "x", 2,
+      {"missing archive", dir.file("none.sva"), "x", 3,
        "sorvel: can not read archive: " + dir.file("none.sva") + ": No such file or directory\n"},
-      {"a folder", dir.path(), "x", 2, "sorvel: can not read archive: " + dir.path() + ": not a regular file\n"},
+      {"a folder", dir.path(), "x", 3, "sorvel: can not read archive: " + dir.path() + ": not a regular file\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -45,6 +45,19 @@ std::string failureText(const std::exception_ptr& failure) {
   }
 }
 
+// Why a folder could not be reached or made.
+std::string folderFailureText(const OutputFolders::Failure& failure) {
+  switch (failure.inTheWay) {
+    case OutputFolders::InTheWay::SymbolicLink:
+      return std::string(Message::SymbolicLinkInTheWay);
+    case OutputFolders::InTheWay::ReparsePoint:
+      return std::string(Message::ReparsePointInTheWay);
+    case OutputFolders::InTheWay::Nothing:
+      break;
+  }
+  return systemErrorText(failure.error);
+}
+
 // What the written file keeps of the item's attribute byte.
 FileFlags fileFlagsOf(const ItemRecord& record) {
   const std::uint8_t attributes = record.attributes();
@@ -375,7 +388,7 @@ bool Extractor::writeFolder(Lane& lane, const PlannedItem& item, std::u16string_
                                   : (folders.isOpen() || folders.openBase(outputBase_, false, failure)) &&
                                         folders.reach(names, /*makeLast=*/true, failure) != nullptr;
   if (!made) {
-    reportItem(lane, Message::CannotExtract, pathInArchive, failure.reason);
+    reportItem(lane, Message::CannotExtract, pathInArchive, folderFailureText(failure));
     return true;
   }
   if (plan_->isDamagedFolder(item)) {
@@ -399,10 +412,10 @@ bool Extractor::writeFile(Lane& lane, std::u16string_view pathInArchive, const I
   if (names.empty()) return fail(std::string(Message::UnsafeName));
 
   OutputFolders::Failure failure;
-  if (!folders.isOpen() && !folders.openBase(outputBase_, /*create=*/false, failure)) return fail(failure.reason);
+  if (!folders.isOpen() && !folders.openBase(outputBase_, /*create=*/false, failure)) return fail(folderFailureText(failure));
   const std::vector<std::string> folderNames(names.begin(), names.end() - 1);
   const DirectoryHandle* folder = folders.reach(folderNames, /*makeLast=*/false, failure);
-  if (folder == nullptr) return fail(failure.reason);
+  if (folder == nullptr) return fail(folderFailureText(failure));
   if (std::string refused = existingFileRefusal(*folder, names.back()); !refused.empty()) {
     return fail(std::move(refused));
   }

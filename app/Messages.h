@@ -53,6 +53,8 @@ inline constexpr std::string_view DamagedFolder = "Error: damaged folder: ";
 // say why a damaged item's content ends early; they are kept with the item but not printed.
 inline constexpr std::string_view UnsafeName = "unsafe name";
 inline constexpr std::string_view FolderInTheWay = "a folder is in the way";
+inline constexpr std::string_view SymbolicLinkInTheWay = "symbolic link in the way";  // where a folder must go
+inline constexpr std::string_view ReparsePointInTheWay = "reparse point in the way";  // the same on Windows
 inline constexpr std::string_view ContentUnreadable = "content cannot be read";
 inline constexpr std::string_view SameNameAs = "same name as ";  // followed by the other item's path
 inline constexpr std::string_view ExistsAlready = "it exists already";  // when told to keep existing files

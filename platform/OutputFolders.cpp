@@ -2,14 +2,13 @@
 
 #include <cerrno>
 
-#include "platform/SystemError.h"
 
 namespace sorvel {
 
 bool OutputFolders::openBase(const std::string& path, bool create, Failure& failure) {
   close();
   if ((create && !makeFolder(path.empty() ? std::string(".") : path)) || !base_.open(path)) {
-    failure = {errno, systemErrorText(errno)};
+    failure = {errno};
     return false;
   }
   return true;
@@ -22,7 +21,7 @@ bool OutputFolders::openBeside(const OutputFolders& other) {
 
 const DirectoryHandle* OutputFolders::reach(const std::vector<std::string>& names, bool makeLast, Failure& failure) {
   if (!base_.isOpen()) {
-    failure = {EBADF, systemErrorText(EBADF)};
+    failure = {EBADF};
     return nullptr;
   }
   // Folders come in listing order, so the ones open for the last item are mostly the ones wanted.
@@ -36,13 +35,13 @@ const DirectoryHandle* OutputFolders::reach(const std::vector<std::string>& name
     const DirectoryHandle& parent = i == 0 ? base_ : open_.back().second;
     const std::string& name = names[i];
     if (makeLast && i + 1 == names.size() && !makeFolderIn(parent, name)) {
-      failure = {errno, systemErrorText(errno)};
+      failure = {errno};
       return nullptr;
     }
     DirectoryHandle folder;
     if (!folder.openIn(parent, name)) {
       const int error = errno;
-      failure = {error, openFailure(parent, name, error)};
+      failure = {error, inTheWay(parent, name, error)};
       return nullptr;
     }
     open_.emplace_back(name, std::move(folder));

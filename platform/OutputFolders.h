@@ -13,10 +13,12 @@ namespace sorvel {
 
 class OutputFolders {
  public:
-  // Why a folder could not be reached or made.
+  // Why a folder could not be reached or made: the system's error, and what stands in the way
+  // where a name leads elsewhere (a link is neither followed nor removed).
+  enum class InTheWay { Nothing, SymbolicLink, ReparsePoint };
   struct Failure {
     int error = 0;
-    std::string reason;
+    InTheWay inTheWay = InTheWay::Nothing;
   };
 
   // Opens the output folder, made first when `create` and it is missing (its parent must exist).
@@ -34,11 +36,11 @@ class OutputFolders {
 
  private:
   // The host's part: makes the folder at `path` or `name` in `parent` (false, with errno set,
-  // unless it is there now or was there already), and tells why `name` in `parent` could not be
-  // opened as a folder when the open failed with `error`.
+  // unless it is there now or was there already), and tells what stands in the way of `name` in
+  // `parent` when its open as a folder failed with `error`.
   static bool makeFolder(const std::string& path);
   static bool makeFolderIn(const DirectoryHandle& parent, const std::string& name);
-  static std::string openFailure(const DirectoryHandle& parent, const std::string& name, int error);
+  static InTheWay inTheWay(const DirectoryHandle& parent, const std::string& name, int error);
 
   DirectoryHandle base_;
   std::vector<std::pair<std::string, DirectoryHandle>> open_;  // the folders last reached, outermost first

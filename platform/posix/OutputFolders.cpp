@@ -4,7 +4,6 @@
 #include <cerrno>
 
 #include "platform/OutputFolders.h"
-#include "platform/SystemError.h"
 
 namespace sorvel {
 
@@ -14,11 +13,11 @@ bool OutputFolders::makeFolderIn(const DirectoryHandle& parent, const std::strin
   return ::mkdirat(static_cast<int>(parent.handle()), name.c_str(), 0777) == 0 || errno == EEXIST;
 }
 
-std::string OutputFolders::openFailure(const DirectoryHandle& parent, const std::string& name, int error) {
+OutputFolders::InTheWay OutputFolders::inTheWay(const DirectoryHandle& parent, const std::string& name, int) {
   struct stat st {};
   const bool link =
       ::fstatat(static_cast<int>(parent.handle()), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
-  return link ? "symbolic link in the way" : systemErrorText(error);
+  return link ? InTheWay::SymbolicLink : InTheWay::Nothing;
 }
 
 }  // namespace sorvel

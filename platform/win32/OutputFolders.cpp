@@ -1,7 +1,6 @@
 #include <cerrno>
 
 #include "platform/OutputFolders.h"
-#include "platform/SystemError.h"
 #include "platform/win32/Win32Host.h"
 
 namespace sorvel {
@@ -20,8 +19,8 @@ bool OutputFolders::makeFolderIn(const DirectoryHandle& parent, const std::strin
   return makeFolderAt(win32::joinPath(win32::wide(parent.location()), win32::wide(name)));
 }
 
-std::string OutputFolders::openFailure(const DirectoryHandle&, const std::string&, int error) {
-  return error == ELOOP ? "reparse point in the way" : systemErrorText(error);
+OutputFolders::InTheWay OutputFolders::inTheWay(const DirectoryHandle&, const std::string&, int error) {
+  return error == ELOOP ? InTheWay::ReparsePoint : InTheWay::Nothing;
 }
 
 }  // namespace sorvel

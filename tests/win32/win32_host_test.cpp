@@ -247,12 +247,12 @@ TEST_F(Win32Folder, AbandonedFileLeavesNothing) {
 TEST_F(Win32Folder, FoldersReachedOneNameAtATimeAndHeldAgainstRenaming) {
   OutputFolders folders;
   OutputFolders::Failure failure;
-  ASSERT_TRUE(folders.openBase(path(L"out"), /*create=*/true, failure)) << failure.reason;
+  ASSERT_TRUE(folders.openBase(path(L"out"), /*create=*/true, failure)) << failure.error;
   const DirectoryHandle* sub = folders.reach({"a", "b"}, /*makeLast=*/false, failure);
   EXPECT_EQ(sub, nullptr);  // "a" is not there, and nothing is made on the way
-  ASSERT_NE(folders.reach({"a"}, true, failure), nullptr) << failure.reason;
+  ASSERT_NE(folders.reach({"a"}, true, failure), nullptr) << failure.error;
   sub = folders.reach({"a", "b"}, true, failure);
-  ASSERT_NE(sub, nullptr) << failure.reason;
+  ASSERT_NE(sub, nullptr) << failure.error;
   // Held in the \\?\ form, so that deep trees are not limited to MAX_PATH.
   EXPECT_TRUE(sub->location().starts_with("\\\\?\\")) << sub->location();
   EXPECT_TRUE(sub->location().ends_with("\\out\\a\\b")) << sub->location();
@@ -267,13 +267,13 @@ TEST_F(Win32Folder, FoldersReachedOneNameAtATimeAndHeldAgainstRenaming) {
 TEST_F(Win32Folder, FilesDeeperThanMaxPathAreWritten) {
   OutputFolders folders;
   OutputFolders::Failure failure;
-  ASSERT_TRUE(folders.openBase(path(), false, failure)) << failure.reason;
+  ASSERT_TRUE(folders.openBase(path(), false, failure)) << failure.error;
   std::vector<std::string> names;
   const DirectoryHandle* folder = nullptr;
   for (int depth = 0; depth < 24; ++depth) {  // 24 names of 16 characters: beyond MAX_PATH
     names.push_back("folder-level-" + std::to_string(100 + depth));
     folder = folders.reach(names, /*makeLast=*/true, failure);
-    ASSERT_NE(folder, nullptr) << failure.reason << " at depth " << depth;
+    ASSERT_NE(folder, nullptr) << failure.error << " at depth " << depth;
   }
   ASSERT_GT(folder->location().size(), std::size_t{MAX_PATH});
   std::optional<FileWriter> file = FileWriter::createIn(*folder, "deep.txt");

@@ -18,6 +18,7 @@
 #include "app/ExitCode.h"
 #include "app/HeaderCheck.h"
 #include "app/Messages.h"
+#include "app/PasswordSource.h"
 #include "archive/Archive.h"
 #include "archive/ArchiveHeader.h"
 #include "mount/MountFileSystem.h"
@@ -30,8 +31,7 @@
 #include "platform/SystemError.h"
 #include "platform/TerminalText.h"
 #include "platform/Console.h"
-#include "sorvel/Help.h"
-#include "sorvel/PasswordSource.h"
+#include "app/MountHelp.h"
 #include "platform/Utf16.h"
 
 namespace sorvel::mount {
@@ -45,7 +45,7 @@ constexpr const char* kUsage =
 struct Command {
   std::string archive;
   MountSettings settings;
-  tool::PasswordChoice password;
+  PasswordChoice password;
 };
 
 int usageError(const std::string& message) {
@@ -103,7 +103,7 @@ std::optional<Command> parse(int argc, char** argv, int& code) {
         break;
       }
       case 'h':
-        tool::printToolHelp("mount");
+        std::cout << kMountHelp;
         return code = ExitCode::Success, std::nullopt;
       default:
         return code = usageError(std::string(Message::UnknownOption) + std::string(argv[optind - 1])), std::nullopt;
@@ -159,7 +159,7 @@ int runMountCommand(int argc, char** argv) {
   Bytes password;
   if (header.noPassword == 0) {
     std::string why;
-    std::optional<Bytes> obtained = tool::obtainPassword(command->password, why);
+    std::optional<Bytes> obtained = obtainPassword(command->password, why);
     if (!obtained) {
       std::cerr << Message::MountPrefix << terminalSafe(why) << "\n";
       return ExitCode::MountFailed;

@@ -8,6 +8,7 @@
 
 #include "app/ExitCode.h"
 #include "app/Messages.h"
+#include "app/PasswordSource.h"
 #include "app/HeaderCheck.h"
 #include "archive/Archive.h"
 #include "platform/Console.h"
@@ -18,7 +19,6 @@
 #include "sorvel/Help.h"
 #include "sorvel/ItemWalk.h"
 #include "sorvel/Options.h"
-#include "sorvel/PasswordSource.h"
 
 namespace sorvel::tool {
 void reportProblem(const std::string& text) {

@@ -1,33 +1,26 @@
-#include "sorvel/PasswordSource.h"
-
-#include <fcntl.h>
-#include <unistd.h>
+#include "app/PasswordSource.h"
 
 #include <cerrno>
-#include <cstdlib>
-#include <cstring>
 #include <ostream>
 
 #include "app/Messages.h"
 #include "app/PasswordEntry.h"
 #include "platform/Console.h"
-#include "platform/posix/DescriptorStream.h"
+#include "platform/PasswordInputs.h"
 #include "platform/PipeKeySource.h"
 #include "platform/SystemError.h"
-#include "platform/posix/TerminalKeySource.h"
 #include "platform/Utf16.h"
 
-namespace sorvel::tool {
+namespace sorvel {
 namespace {
-
 constexpr const char* kEnvironmentVariable = "SORVEL_PASSWORD";
 
-// The first line of a descriptor that is not a terminal, nobody prompted, into `typed`; false
-// when reading it fails (`source` names it in `problem`).
-bool readFirstLine(int fd, const std::string& source, std::u16string& typed, std::string& problem) {
+// The first line of `input`, which is not a terminal, nobody prompted, into `typed`; false when
+// reading it fails (`source` names it in `problem`).
+bool readFirstLine(NativeHandle input, const std::string& source, std::u16string& typed, std::string& problem) {
   std::ostream discard(nullptr);
   Console silent(discard, discard);
-  PipeKeySource keys(fd);
+  PipeKeySource keys(input);
   typed = readPassword(keys, silent);
   if (keys.readError() == 0) return true;
   wipePassword(typed);
@@ -37,56 +30,42 @@ bool readFirstLine(int fd, const std::string& source, std::u16string& typed, std
 
 // The password typed at the controlling terminal into `typed`; false when the process has none.
 bool typeAtTerminal(std::u16string& typed) {
-  const int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return false;
-  if (::isatty(fd) != 1) {
-    ::close(fd);
-    return false;
-  }
-  {
-    DescriptorStream echo(::dup(fd));
-    Console console(echo, echo);
-    TerminalKeySource keys(fd);  // gives the terminal its mode back when it goes
-    typed = readPassword(keys, console);
-  }
-  ::close(fd);
+  ControllingTerminal terminal;
+  if (!terminal.isOpen()) return false;
+  typed = readPassword(terminal.keys(), terminal.console());
   return true;
 }
 
-// The environment's password into `typed`; its value is wiped where it lies and the variable
-// removed, so that neither this process's memory nor its children keep it. False when unset.
+// The environment's password into `typed`; false when it is not set.
 bool takeFromEnvironment(std::u16string& typed) {
-  char* value = std::getenv(kEnvironmentVariable);
-  if (value == nullptr) return false;
-  std::u16string text = toUtf16(value);
-  typed = text;
-  wipePassword(text);
-  secureWipe(value, std::strlen(value));
-  ::unsetenv(kEnvironmentVariable);
+  std::optional<std::string> value = takeEnvironmentVariable(kEnvironmentVariable);
+  if (!value) return false;
+  typed = toUtf16(*value);
+  secureWipe(value->data(), value->size());
   return true;
 }
 
 // The text of the first source chosen into `typed`; false after `problem` when it cannot be read.
 bool readChosenSource(const PasswordChoice& choice, std::u16string& typed, std::string& problem) {
   if (choice.file) {
-    const int fd = ::open(choice.file->c_str(), O_RDONLY | O_CLOEXEC);
-    const int openError = errno;  // before any string is built
+    int openError = 0;
+    const NativeHandle input = openInput(*choice.file, openError);
     const std::string source = std::string(Message::CannotReadPasswordFile) + *choice.file;
-    if (fd < 0) {
+    if (input == kNoHandle) {
       problem = source + ": " + systemErrorText(openError);
       return false;
     }
-    const bool read = readFirstLine(fd, source, typed, problem);
-    ::close(fd);
+    const bool read = readFirstLine(input, source, typed, problem);
+    closeInput(input);
     return read;
   }
   if (choice.fd) {
     const std::string source = std::string(Message::CannotReadPasswordDescriptor) + std::to_string(*choice.fd);
-    return readFirstLine(*choice.fd, source, typed, problem);
+    return readFirstLine(inputDescriptor(*choice.fd), source, typed, problem);
   }
   if (takeFromEnvironment(typed)) return true;
   if (typeAtTerminal(typed)) return true;
-  return readFirstLine(STDIN_FILENO, std::string(Message::CannotReadPasswordDescriptor) + "0 (standard input)",
+  return readFirstLine(standardInput(), std::string(Message::CannotReadPasswordDescriptor) + "0 (standard input)",
                        typed, problem);
 }
 
@@ -109,4 +88,4 @@ std::optional<Bytes> obtainPassword(const PasswordChoice& choice, std::string& p
   return bytes;
 }
 
-}  // namespace sorvel::tool
+}  // namespace sorvel

@@ -1,5 +1,5 @@
 #pragma once
-// Where the tool takes the archive's password from, in this order: a file named with
+// Where the sorvel tool and its mount take the archive's password from, in this order: a file named with
 // --password-file or a descriptor named with --password-fd (its first line; one of the two), the
 // SORVEL_PASSWORD environment variable, a masked prompt on the controlling terminal (/dev/tty),
 // and last the first line of standard input. The result is in Normalization Form KC as UTF-8,
@@ -9,7 +9,7 @@
 
 #include "base/Bytes.h"
 
-namespace sorvel::tool {
+namespace sorvel {
 
 struct PasswordChoice {
   std::optional<std::string> file;
@@ -23,4 +23,4 @@ struct PasswordChoice {
 // are made.
 std::optional<Bytes> obtainPassword(const PasswordChoice& choice, std::string& problem);
 
-}  // namespace sorvel::tool
+}  // namespace sorvel

@@ -75,6 +75,78 @@ std::optional<int> parseDescriptor(const char* text) {
   return static_cast<int>(value);
 }
 
+// The options after the command, each checked against what the command takes; the operands
+// are moved behind them (from `operandsFrom` on). False after the usage error.
+bool readCommandOptions(int argc, char** args, const CommandName& command, Options& options, int& operandsFrom) {
+  const std::string_view name = command.name;
+  // getopt_long sees the command as the program name.
+  optind = 1;
+  opterr = 0;
+  int code;
+  bool help = false;
+  while ((code = getopt_long(argc, args, ":C:o:qvh", kLongOptions, nullptr)) != -1) {
+    if (code == '?') {
+      return usage(std::string(Message::UnknownOptionFor) + std::string(name) + ": " +
+                   (optopt != 0 ? "-" + std::string(1, static_cast<char>(optopt)) : std::string(args[optind - 1])));
+    }
+    if (code == ':') return usage(std::string(Message::OptionNeedsAValue) + std::string(args[optind - 1]));
+    const bool general = code == 'q' || code == 'h' || code == kPasswordFile || code == kPasswordFd;
+    const bool allowed = general || command.options.find(optionLetter(code)) != std::string_view::npos;
+    if (!allowed) return usage(std::string(Message::OptionNotTakenBy) + std::string(name) + ": " + optionName(code));
+    switch (code) {
+      case kJson: options.json = true; break;
+      case kOverwrite: options.overwrite = true; break;
+      case kKeep: options.keep = true; break;
+      case kPasswordFile: options.passwordFile = optarg; break;
+      case kPasswordFd: {
+        options.passwordFd = parseDescriptor(optarg);
+        if (!options.passwordFd) return usage(std::string(Message::NotADescriptor) + std::string(optarg));
+        break;
+      }
+      case 'C': options.outputFolder = optarg; break;
+      case 'o': options.outputFile = optarg; break;
+      case 'q': options.quiet = true; break;
+      case 'v': options.verbose = true; break;
+      case 'h': help = true; break;
+      default: break;
+    }
+  }
+  if (help) {
+    options.helpTopic = std::string(name);
+    options.command = Command::Help;
+  }
+  operandsFrom = optind;
+  return true;
+}
+
+// The archive and the paths after it, and the options that exclude each other or depend on the
+// operands. False after the usage error.
+bool takeOperands(std::string_view name, std::vector<std::string> operands, Options& options) {
+  if (operands.empty()) return usage(std::string(name) + std::string(Message::NoArchiveNamed));
+  options.archive = operands.front();
+  operands.erase(operands.begin());
+  if (options.overwrite && options.keep) return usage(std::string(Message::OverwriteAndKeep));
+  if (options.passwordFile && options.passwordFd) return usage(std::string(Message::PasswordSourcesExclude));
+  switch (options.command) {
+    case Command::Cat:
+      if (operands.size() != 1) return usage(std::string(Message::CatArguments));
+      break;
+    case Command::Export:
+      if (operands.size() > 1 || (operands.size() == 1 && !options.outputFile.empty())) {
+        return usage(std::string(Message::ExportArguments));
+      }
+      if (operands.size() == 1) {
+        options.outputFile = operands.front();
+        operands.clear();
+      }
+      break;
+    default:
+      break;
+  }
+  options.paths = std::move(operands);
+  return true;
+}
+
 }  // namespace
 
 std::optional<Options> parseOptions(int argc, char** argv) {
@@ -103,91 +175,11 @@ std::optional<Options> parseOptions(int argc, char** argv) {
     return std::nullopt;
   }
   options.command = command->command;
-
-  // getopt_long sees the command as the program name, and moves the operands behind the options.
   char** const args = argv + 1;
-  optind = 1;
-  opterr = 0;
-  int code;
-  bool help = false;
-  while ((code = getopt_long(argc - 1, args, ":C:o:qvh", kLongOptions, nullptr)) != -1) {
-    if (code == '?') {
-      usage(std::string(Message::UnknownOptionFor) + std::string(first) + ": " +
-            (optopt != 0 ? "-" + std::string(1, static_cast<char>(optopt)) : std::string(args[optind - 1])));
-      return std::nullopt;
-    }
-    if (code == ':') {
-      usage(std::string(Message::OptionNeedsAValue) + std::string(args[optind - 1]));
-      return std::nullopt;
-    }
-    const bool general = code == 'q' || code == 'h' || code == kPasswordFile || code == kPasswordFd;
-    const bool allowed = general || command->options.find(optionLetter(code)) != std::string_view::npos;
-    if (!allowed) {
-      usage(std::string(Message::OptionNotTakenBy) + std::string(first) + ": " + optionName(code));
-      return std::nullopt;
-    }
-    switch (code) {
-      case kJson: options.json = true; break;
-      case kOverwrite: options.overwrite = true; break;
-      case kKeep: options.keep = true; break;
-      case kPasswordFile: options.passwordFile = optarg; break;
-      case kPasswordFd: {
-        options.passwordFd = parseDescriptor(optarg);
-        if (!options.passwordFd) {
-          usage(std::string(Message::NotADescriptor) + std::string(optarg));
-          return std::nullopt;
-        }
-        break;
-      }
-      case 'C': options.outputFolder = optarg; break;
-      case 'o': options.outputFile = optarg; break;
-      case 'q': options.quiet = true; break;
-      case 'v': options.verbose = true; break;
-      case 'h': help = true; break;
-      default: break;
-    }
-  }
-  if (help) {
-    options.helpTopic = first;
-    options.command = Command::Help;
-    return options;
-  }
-  std::vector<std::string> operands(args + optind, argv + argc);
-  if (operands.empty()) {
-    usage(std::string(first) + std::string(Message::NoArchiveNamed));
-    return std::nullopt;
-  }
-  options.archive = operands.front();
-  operands.erase(operands.begin());
-  if (options.overwrite && options.keep) {
-    usage(std::string(Message::OverwriteAndKeep));
-    return std::nullopt;
-  }
-  if (options.passwordFile && options.passwordFd) {
-    usage(std::string(Message::PasswordSourcesExclude));
-    return std::nullopt;
-  }
-  switch (options.command) {
-    case Command::Cat:
-      if (operands.size() != 1) {
-        usage(std::string(Message::CatArguments));
-        return std::nullopt;
-      }
-      break;
-    case Command::Export:
-      if (operands.size() > 1 || (operands.size() == 1 && !options.outputFile.empty())) {
-        usage(std::string(Message::ExportArguments));
-        return std::nullopt;
-      }
-      if (operands.size() == 1) {
-        options.outputFile = operands.front();
-        operands.clear();
-      }
-      break;
-    default:
-      break;
-  }
-  options.paths = std::move(operands);
+  int operandsFrom = 0;
+  if (!readCommandOptions(argc - 1, args, *command, options, operandsFrom)) return std::nullopt;
+  if (options.command == Command::Help) return options;
+  if (!takeOperands(first, std::vector<std::string>(args + operandsFrom, argv + argc), options)) return std::nullopt;
   return options;
 }
 

@@ -195,100 +195,64 @@ std::vector<Extractor::Unit> Extractor::unitsOf(const std::vector<PlannedItem>& 
   return units;
 }
 
-bool Extractor::walkInParallel(const std::vector<PlannedItem>& items, ContentPipeline& pipeline,
-                               std::vector<Unit>& units) {
-  const std::vector<ContentPipeline::Job>& jobs = plan_->jobs();
-  std::mutex lock;
-  std::condition_variable changed;
-  std::size_t handedOut = 0;  // units the writers may take: their folders are made
-  std::size_t taken = 0;      // the next unit a writer looks at
-  // Set when a writer fails, when the writers cannot all start, or when this thread leaves early
-  // by an exception: every writer stops at its next item, and no unit is handed out any more.
-  std::atomic<bool> stopping{false};
-  std::exception_ptr failure;  // the first writer's that failed, and the item it was on
-  std::size_t failedItem = SIZE_MAX;
-  auto stop = [&] {
+// What the calling thread and the writers of a walk in parallel share.
+struct Extractor::Handout {
+  Handout(const std::vector<PlannedItem>& walkItems, std::vector<Unit>& walkUnits)
+      : items(walkItems), units(walkUnits) {}
+
+  void stop() {
     {
       std::lock_guard<std::mutex> hold(lock);
       stopping = true;
     }
     changed.notify_all();
-  };
+  }
 
-  auto writer = [&] {
-    Lane lane;
-    Unit* unit = nullptr;  // the unit in hand
-    try {
-      // The output folder as the calling thread opened it (where that fails, the first file opens
-      // it by its path, as a single writer does).
-      lane.folders.openBeside(main_.folders);
-      for (;;) {
-        {
-          std::unique_lock<std::mutex> hold(lock);
-          changed.wait(hold, [&] {
-            while (taken < handedOut && units[taken].folder) ++taken;
-            return stopping || taken < handedOut || handedOut == units.size();
-          });
-          if (stopping || taken == units.size()) return;
-          unit = &units[taken++];
-        }
-        lane.item = unit->begin;
-        ContentPipeline::Reader reader(pipeline, unit->firstJob, unit->endJob);
-        for (std::size_t i = unit->begin; i < unit->end && unit->stoppedAt == SIZE_MAX; ++i) {
-          if (stopping) {
-            unit->stoppedAt = i;
-          } else if (!items[i].detailFile) {
-            lane.item = i;
-            const JobIndex job = items[i].job;
-            const bool readable = job != kNoJob && !jobs[job].claimOnly;
-            writeItem(lane, items[i], readable ? &reader.job(job) : nullptr);
-          }
-        }
-        reader.finish();
-        {
-          std::lock_guard<std::mutex> hold(lock);
-          unit->problems = std::move(lane.problems);
-          unit->done = true;
-        }
-        unit = nullptr;
-        lane.problems.clear();
-        changed.notify_all();
-      }
-    } catch (...) {
-      // Whatever the writer had in hand is gone with the stack (a file being written takes its
-      // temporary file with it); the item it was on is reported with the failure, and every
-      // writer stops. Nothing here allocates.
-      {
-        std::lock_guard<std::mutex> hold(lock);
-        stopping = true;
-        if (!failure) {
-          failure = std::current_exception();
-          failedItem = unit != nullptr ? lane.item : 0;
-        }
-        if (unit != nullptr) {
-          unit->problems = std::move(lane.problems);
-          unit->stoppedAt = lane.item;
-          unit->done = true;
-        }
-      }
-      changed.notify_all();
-    }
-  };
+  // The next unit of files for a writer, once it is handed out; null when there is none left or
+  // the walk stopped.
+  Unit* nextRun() {
+    std::unique_lock<std::mutex> hold(lock);
+    changed.wait(hold, [&] {
+      while (taken < handedOut && units[taken].folder) ++taken;
+      return stopping || taken < handedOut || handedOut == units.size();
+    });
+    if (stopping || taken == units.size()) return nullptr;
+    return &units[taken++];
+  }
+
+  const std::vector<PlannedItem>& items;
+  std::vector<Unit>& units;
+  std::mutex lock;
+  std::condition_variable changed;
+  std::size_t handedOut = 0;  // units the writers may take: their folders are made
+  std::size_t taken = 0;      // the next unit a writer looks at
+  std::size_t reported = 0;   // units whose lines went out (on the calling thread)
+  // Set when a writer fails, when the writers cannot all start, or when this thread leaves early
+  // by an exception: every writer stops at its next item, and no unit is handed out any more.
+  std::atomic<bool> stopping{false};
+  std::exception_ptr failure;  // the first writer's that failed, and the item it was on
+  std::size_t failedItem = SIZE_MAX;
+};
+
+bool Extractor::walkInParallel(const std::vector<PlannedItem>& items, ContentPipeline& pipeline,
+                               std::vector<Unit>& units) {
+  Handout walk(items, units);
+  auto writer = [&] { runWriter(walk, pipeline); };
 
   // The writers are stopped and joined however this thread leaves, an exception included.
   struct Joined {
     std::vector<std::thread> threads;
-    std::function<void()> stop;
+    Handout& walk;
     void join() {
       if (threads.empty()) return;
-      stop();
+      walk.stop();
       for (std::thread& thread : threads) {
         if (thread.joinable()) thread.join();
       }
       threads.clear();
     }
     ~Joined() { join(); }
-  } writers{{}, stop};
+  } writers{{}, walk};
   writers.threads.reserve(2);
   try {
     for (int w = 0; w < 2; ++w) writers.threads.push_back(startThread_ ? startThread_(writer) : std::thread(writer));
@@ -296,50 +260,111 @@ bool Extractor::walkInParallel(const std::vector<PlannedItem>& items, ContentPip
     return false;  // a writer that cannot start has nothing handed out yet: the walk goes on with one
   }
 
-  // Folders are made here, each before the runs after it are handed out; every unit's lines go
-  // out in listing order as soon as the units before it are done.
-  std::size_t reported = 0;
-  auto reportDone = [&](bool wait) {
-    while (reported < units.size()) {
+  handOutUnits(walk);
+  reportFinishedUnits(walk, /*wait=*/true);
+  if (!walk.stopping) return true;
+
+  // A writer failed: once both are gone, what was not written is reported in listing order.
+  writers.join();
+  noteNotWritten(items, units, walk.reported, walk.failedItem, failureText(walk.failure));
+  reportFinishedUnits(walk, /*wait=*/false);
+  return true;
+}
+
+void Extractor::runWriter(Handout& walk, ContentPipeline& pipeline) {
+  Lane lane;
+  Unit* unit = nullptr;  // the unit in hand
+  try {
+    // The output folder as the calling thread opened it (where that fails, the first file opens
+    // it by its path, as a single writer does).
+    lane.folders.openBeside(main_.folders);
+    while ((unit = walk.nextRun()) != nullptr) {
+      writeRun(lane, *unit, walk, pipeline);
       {
-        std::unique_lock<std::mutex> hold(lock);
-        if (wait) changed.wait(hold, [&] { return units[reported].done || stopping; });
-        // A unit the writers stopped in is told once both are gone, with what it did not write.
-        if (!units[reported].done || units[reported].stoppedAt != SIZE_MAX) return;
+        std::lock_guard<std::mutex> hold(walk.lock);
+        unit->problems = std::move(lane.problems);
+        unit->done = true;
       }
-      Unit& unit = units[reported++];
-      std::size_t next = 0;
-      for (std::size_t i = unit.begin; i < unit.end; ++i) {
-        if (!items[i].detailFile) finishItem(unit.problems, next, i);
-      }
-      unit.problems = {};
+      unit = nullptr;
+      lane.problems.clear();
+      walk.changed.notify_all();
     }
-  };
-  for (std::size_t u = 0; u < units.size() && !stopping; ++u) {
+  } catch (...) {
+    // Whatever the writer had in hand is gone with the stack (a file being written takes its
+    // temporary file with it); the item it was on is reported with the failure, and every
+    // writer stops. Nothing here allocates.
+    {
+      std::lock_guard<std::mutex> hold(walk.lock);
+      walk.stopping = true;
+      if (!walk.failure) {
+        walk.failure = std::current_exception();
+        walk.failedItem = unit != nullptr ? lane.item : 0;
+      }
+      if (unit != nullptr) {
+        unit->problems = std::move(lane.problems);
+        unit->stoppedAt = lane.item;
+        unit->done = true;
+      }
+    }
+    walk.changed.notify_all();
+  }
+}
+
+void Extractor::writeRun(Lane& lane, Unit& unit, Handout& walk, ContentPipeline& pipeline) {
+  const std::vector<ContentPipeline::Job>& jobs = plan_->jobs();
+  const std::vector<PlannedItem>& items = walk.items;
+  lane.item = unit.begin;
+  ContentPipeline::Reader reader(pipeline, unit.firstJob, unit.endJob);
+  for (std::size_t i = unit.begin; i < unit.end && unit.stoppedAt == SIZE_MAX; ++i) {
+    if (walk.stopping) {
+      unit.stoppedAt = i;
+    } else if (!items[i].detailFile) {
+      lane.item = i;
+      const JobIndex job = items[i].job;
+      const bool readable = job != kNoJob && !jobs[job].claimOnly;
+      writeItem(lane, items[i], readable ? &reader.job(job) : nullptr);
+    }
+  }
+  reader.finish();
+}
+
+void Extractor::handOutUnits(Handout& walk) {
+  std::vector<Unit>& units = walk.units;
+  for (std::size_t u = 0; u < units.size() && !walk.stopping; ++u) {
     Unit& unit = units[u];
     if (unit.folder) {
       main_.item = unit.begin;
-      writeItem(main_, items[unit.begin], nullptr);
-      std::lock_guard<std::mutex> hold(lock);
+      writeItem(main_, walk.items[unit.begin], nullptr);
+      std::lock_guard<std::mutex> hold(walk.lock);
       unit.problems = std::move(main_.problems);
       main_.problems.clear();
       unit.done = true;
     }
     {
-      std::lock_guard<std::mutex> hold(lock);
-      handedOut = u + 1;
+      std::lock_guard<std::mutex> hold(walk.lock);
+      walk.handedOut = u + 1;
     }
-    changed.notify_all();
-    reportDone(false);
+    walk.changed.notify_all();
+    reportFinishedUnits(walk, /*wait=*/false);
   }
-  reportDone(true);
-  if (!stopping) return true;
+}
 
-  // A writer failed: once both are gone, what was not written is reported in listing order.
-  writers.join();
-  noteNotWritten(items, units, reported, failedItem, failureText(failure));
-  reportDone(false);
-  return true;
+void Extractor::reportFinishedUnits(Handout& walk, bool wait) {
+  std::vector<Unit>& units = walk.units;
+  while (walk.reported < units.size()) {
+    {
+      std::unique_lock<std::mutex> hold(walk.lock);
+      if (wait) walk.changed.wait(hold, [&] { return units[walk.reported].done || walk.stopping; });
+      // A unit the writers stopped in is told once both are gone, with what it did not write.
+      if (!units[walk.reported].done || units[walk.reported].stoppedAt != SIZE_MAX) return;
+    }
+    Unit& unit = units[walk.reported++];
+    std::size_t next = 0;
+    for (std::size_t i = unit.begin; i < unit.end; ++i) {
+      if (!walk.items[i].detailFile) finishItem(unit.problems, next, i);
+    }
+    unit.problems = {};
+  }
 }
 
 void Extractor::noteNotWritten(const std::vector<PlannedItem>& items, std::vector<Unit>& units, std::size_t from,

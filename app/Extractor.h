@@ -121,6 +121,18 @@ class Extractor {
   bool useWriters(const std::vector<PlannedItem>& items, const std::vector<Unit>& units) const;
   // False when the writers could not start: nothing is written then.
   bool walkInParallel(const std::vector<PlannedItem>& items, ContentPipeline& pipeline, std::vector<Unit>& units);
+  struct Handout;
+  // A writer thread: takes the runs of files handed out, one at a time, until none is left or the
+  // walk stops; one that throws stops the walk and leaves the failure to the calling thread.
+  void runWriter(Handout& walk, ContentPipeline& pipeline);
+  // Writes the files of one run, up to where the walk stops.
+  void writeRun(Lane& lane, Unit& unit, Handout& walk, ContentPipeline& pipeline);
+  // The calling thread's part: makes each folder before the runs after it are handed out, and
+  // reports the units done meanwhile.
+  void handOutUnits(Handout& walk);
+  // Reports the units done, in listing order, each once those before it are (waiting for them
+  // with `wait`, until the walk stops); a unit the writers stopped in waits until both are gone.
+  void reportFinishedUnits(Handout& walk, bool wait);
   // After the writers stopped: every item of `units` from `from` on that was not handled becomes
   // a problem of its unit, the first from `failedItem` on with `failure`, the others as stopped.
   void noteNotWritten(const std::vector<PlannedItem>& items, std::vector<Unit>& units, std::size_t from,

@@ -1,6 +1,7 @@
 #include "archive/ContentPipeline.h"
 
 #include <algorithm>
+#include <exception>
 #include <utility>
 
 namespace sorvel {
@@ -73,7 +74,15 @@ ContentPipeline::ContentPipeline(ContainerFile& container, std::vector<Job> jobs
       firstBatch_(jobs_.size(), UINT32_MAX),
       abandoned_(std::make_unique<std::atomic<bool>[]>(jobs_.size())) {
   const unsigned workers = options.workers == 0 ? defaultWorkers() : options.workers;
-  for (unsigned w = 0; w < workers; ++w) workers_.emplace_back([this] { work(); });
+  workers_.reserve(workers);  // a started worker is never dropped by a vector that cannot grow
+  try {
+    for (unsigned w = 0; w < workers; ++w) {
+      auto body = [this] { work(); };
+      workers_.push_back(options.startThread ? options.startThread(body) : std::thread(body));
+    }
+  } catch (const std::exception&) {
+    // The system has no thread left (or no memory for one): those that started do the work.
+  }
 }
 
 ContentPipeline::~ContentPipeline() {
@@ -233,7 +242,35 @@ bool ContentPipeline::decryptSegment(const Segment& segment, std::uint8_t* slotD
   return true;
 }
 
+void ContentPipeline::fillUntil(const std::function<bool()>& planned) {
+  std::vector<Segment> plan;
+  for (;;) {
+    std::unique_lock<std::mutex> lock(planLock_);
+    if (planned()) return;
+    Slot& slot = slotOf(nextBatch_);
+    std::unique_lock<std::mutex> hold(slot.lock);
+    if (slot.ticket != freeTicket(nextBatch_)) {
+      // Held by an earlier batch, still being filled or not yet left by all its readers.
+      lock.unlock();
+      const std::uint32_t held = slot.ticket;
+      slot.changed.wait(hold, [&] { return slot.ticket != held; });
+      continue;
+    }
+    hold.unlock();
+    if (!planBatch(plan)) return;
+    const std::size_t index = nextBatch_++;
+    lock.unlock();
+    fill(index, plan);
+  }
+}
+
+void ContentPipeline::awaitReady(std::size_t batchIndex) {
+  if (workers_.empty()) fillUntil([&] { return nextBatch_ > batchIndex; });
+  awaitTicket(slotOf(batchIndex), freeTicket(batchIndex) + 1);
+}
+
 std::size_t ContentPipeline::firstBatchOf(std::size_t job) {
+  if (workers_.empty()) fillUntil([&] { return jobsStarted_.load(std::memory_order_relaxed) > job; });
   if (jobsStarted_.load(std::memory_order_acquire) <= job) {
     std::unique_lock<std::mutex> lock(planLock_);
     planned_.wait(lock, [&] { return jobsStarted_.load(std::memory_order_relaxed) > job; });

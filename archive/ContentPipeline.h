@@ -19,6 +19,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -43,9 +44,13 @@ class ContentPipeline {
     unsigned workers = 0;           // 0: one per core
     std::size_t slots = 8;
     std::uint32_t blocksPerBatch = 64;
+    // How a worker thread is started (empty: as a std::thread); tests substitute it to see a
+    // start fail.
+    std::function<std::thread(std::function<void()> body)> startThread = {};
   };
 
-  // Starts the workers. `claimed` flags blocks no job may have (one flag per chain-table entry;
+  // Starts the workers. A worker that cannot start leaves the work to those that did; where
+  // none did, the readers fill the batches themselves as they reach them. `claimed` flags blocks no job may have (one flag per chain-table entry;
   // empty: none). The container must stay open and unchanged until the pipeline is gone, and
   // walks no other chains meanwhile: the workers walk the jobs' chains on it.
   ContentPipeline(ContainerFile& container, std::vector<Job> jobs, Options options,
@@ -127,7 +132,11 @@ class ContentPipeline {
   }
   // Where job `job`'s first segment lies: the batch, once planned, and then ready.
   std::size_t firstBatchOf(std::size_t job);
-  void awaitReady(std::size_t batchIndex) { awaitTicket(slotOf(batchIndex), freeTicket(batchIndex) + 1); }
+  void awaitReady(std::size_t batchIndex);
+  // Without workers: plans and fills batches on the calling thread until `planned` holds (checked
+  // under planLock_). A batch is only taken once its slot is free, so filling never waits; while
+  // the next slot is held, this waits for its reader to leave it.
+  void fillUntil(const std::function<bool()>& planned);
   // One job of the batch is done with it; the last one frees the slot for a later batch.
   void leave(std::size_t batchIndex);
 

@@ -16,7 +16,8 @@ bool disableCoreDumps();
 // SIGTERM (on Windows: Ctrl-C, Ctrl-Break or closing the console) ends the run; the first call
 // installs the handlers, where those signals are not ignored. The handler only removes that name
 // and lets the run end as it would have. One file at a time per thread: noting a new one replaces
-// the thread's last.
+// the thread's last. A name is noted before the file is created (and forgotten if it cannot be),
+// so that no signal finds a temporary file that is not noted.
 void noteTemporaryFile(NativeHandle folder, const std::string& name);
 void forgetTemporaryFile();
 

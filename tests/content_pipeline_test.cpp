@@ -6,6 +6,7 @@
 #include <atomic>
 #include <initializer_list>
 #include <map>
+#include <system_error>
 #include <thread>
 
 #include "support/RawContainer.h"
@@ -275,6 +276,49 @@ TEST(ContentPipelineBuffers, ASlotGrowsForALargerBatchAndDeliversEveryByte) {
     }
   }
   EXPECT_EQ(delivered, expected);
+}
+
+// A worker that cannot start (the system has no thread left) leaves the work to those that did;
+// with none, the readers fill the batches themselves. Either way every job arrives whole, for one
+// consumer or for two readers at once over few slots.
+TEST(ContentPipelineStarts, AWorkerThatCannotStartLeavesTheWorkToTheOthersOrToTheReaders) {
+  std::map<std::uint32_t, std::uint32_t> table = chainTable(40, 49);
+  std::vector<ContentPipeline::Job> jobs;
+  for (std::uint32_t b = 2; b < 40; ++b) {  // one block each, then a chain across many batches
+    table[b] = 1;
+    jobs.push_back({b, kBlockSize});
+  }
+  jobs.push_back({40, 10 * kBlockSize});
+  testing::RawContainer raw(table, 64, 49);
+  for (const int started : {0, 1, 2}) {
+    SCOPED_TRACE(started);
+    int starts = 0;
+    ContentPipeline::Options options{3, 2, 2};
+    options.startThread = [&](std::function<void()> body) {
+      if (starts++ == started) throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+      return std::thread(std::move(body));
+    };
+    {
+      ContentPipeline pipeline(raw.container(), jobs, options);
+      const auto results = drain(pipeline, jobs.size());
+      for (std::size_t j = 0; j < jobs.size(); ++j) EXPECT_EQ(results[j].bytes, jobs[j].wanted) << "job " << j;
+      EXPECT_EQ(results.back().blocks, (std::vector<std::uint8_t>{40, 41, 42, 43, 44, 45, 46, 47, 48, 49}));
+    }
+    starts = 0;
+    ContentPipeline pipeline(raw.container(), jobs, options);
+    std::vector<std::uint64_t> bytes(jobs.size(), 0);
+    auto read = [&](std::size_t first, std::size_t end) {
+      ContentPipeline::Reader reader(pipeline, first, end);
+      for (std::size_t j = first; j < end; ++j) {
+        ContentSource& source = reader.job(j);
+        for (auto piece = source.next(); piece.size > 0; piece = source.next()) bytes[j] += piece.size;
+      }
+    };
+    std::thread late(read, 20, jobs.size());
+    read(0, 20);
+    late.join();
+    for (std::size_t j = 0; j < jobs.size(); ++j) EXPECT_EQ(bytes[j], jobs[j].wanted) << "job " << j;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Threads, ContentPipelineTest,

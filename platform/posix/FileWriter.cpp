@@ -63,6 +63,19 @@ std::uint64_t randomBits() {
   return mixBits(seed + (counter.fetch_add(1) + 1) * 0x9E3779B97F4A7C15ULL);
 }
 
+// Makes the temporary file `name` in `folder` by `make` (true when made), with the name noted for
+// removal on a signal beforehand, so that no signal finds the file there unnoted; a name that
+// could not be made (taken already) is forgotten again at once, errno kept.
+template <typename Make>
+bool makeNoted(int folder, const std::string& name, Make make) {
+  noteTemporaryFile(folder, name);
+  if (make()) return true;
+  const int error = errno;
+  forgetTemporaryFile();
+  errno = error;
+  return false;
+}
+
 // A short name of its own, so a target name of the longest allowed length still works. Created
 // with mode 0666 so the umask (or the folder's default ACL) gives the file its permissions.
 int openTemporary(int folder, const std::string& prefix, std::string& path) {
@@ -71,8 +84,13 @@ int openTemporary(int folder, const std::string& prefix, std::string& path) {
     std::uint64_t bits = randomBits();
     path = prefix + ".sv-";
     for (int i = 0; i < 6; ++i, bits /= 62) path += kLetters[bits % 62];
-    const int fd = ::openat(folder, path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) return fd;
+    int fd = -1;
+    if (makeNoted(folder, path, [&] {
+          fd = ::openat(folder, path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+          return fd >= 0;
+        })) {
+      return fd;
+    }
     if (errno != EEXIST && errno != EINTR) break;
   }
   const int openError = errno;
@@ -98,7 +116,7 @@ std::string linkUnderTemporaryName(int fd, int folder) {
     std::uint64_t bits = randomBits();
     std::string name = ".sv-";
     for (int i = 0; i < 6; ++i, bits /= 62) name += kLetters[bits % 62];
-    if (linkUnnamed(fd, folder, name)) return name;
+    if (makeNoted(folder, name, [&] { return linkUnnamed(fd, folder, name); })) return name;
     if (errno != EEXIST) break;
   }
   return {};
@@ -171,7 +189,6 @@ std::optional<FileWriter> FileWriter::start(NativeHandle folder, const std::stri
   }
   if (writer.handle_ == kNoHandle) writer.handle_ = openTemporary(fdOf(folder), temporaryPrefix, writer.temporaryPath_);
   if (writer.handle_ == kNoHandle) return std::nullopt;
-  if (!writer.temporaryPath_.empty()) noteTemporaryFile(folder, writer.temporaryPath_);
   writer.targetPath_ = target;
   writer.writeCall_ = writeCall ? std::move(writeCall)
                                 : [](NativeHandle fd, const void* data, std::size_t count) -> std::ptrdiff_t {
@@ -245,7 +262,6 @@ bool FileWriter::commitUnnamed() {
   if (const int refusal = targetRefusal(fdOf(folder_), targetPath_, replaceReadOnly_)) return fail(refusal);
   temporaryPath_ = linkUnderTemporaryName(fdOf(handle_), fdOf(folder_));
   if (temporaryPath_.empty()) return fail(errno);
-  noteTemporaryFile(folder_, temporaryPath_);
   if (::close(fdOf(std::exchange(handle_, kNoHandle))) != 0 && errno != EINTR) return fail(errno);
   if (::renameat(fdOf(folder_), temporaryPath_.c_str(), fdOf(folder_), targetPath_.c_str()) != 0) return fail(errno);
   clearTemporary();

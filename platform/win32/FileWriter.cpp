@@ -52,11 +52,15 @@ std::wstring temporaryName(const std::wstring& folder) {
   return win32::joinPath(folder, name);
 }
 
+// The name is noted for removal on Ctrl-C before the file is made, so that no handler finds the
+// file there unnoted; a name taken already is forgotten again at once.
 HANDLE openTemporary(const std::wstring& folder, std::wstring& path) {
   for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
     path = temporaryName(folder);
+    noteTemporaryFile(kNoHandle, win32::narrow(path));
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) return file;
+    forgetTemporaryFile();  // keeps GetLastError
     if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) break;
   }
   win32::setErrnoFromLastError();
@@ -196,7 +200,6 @@ std::optional<FileWriter> FileWriter::start(NativeHandle folder, const std::stri
   if (file == INVALID_HANDLE_VALUE) return std::nullopt;
   writer.handle_ = win32::fromHandle(file);
   writer.temporaryPath_ = win32::narrow(temporary);
-  noteTemporaryFile(kNoHandle, writer.temporaryPath_);
   writer.targetPath_ = target;
   writer.writeCall_ = writeCall ? std::move(writeCall) : WriteCall(writeFile);
   return writer;

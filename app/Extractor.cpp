@@ -177,15 +177,16 @@ std::vector<Extractor::Unit> Extractor::unitsOf(const std::vector<PlannedItem>& 
     // The files of one folder up to its next subfolder, cut into runs of about equal length.
     std::size_t end = i + 1;
     std::uint64_t blocks = blocksOf(i);
-    for (; end < items.size() && !recordOf(items[end]).isFolder() && inSameFolder(items[end], items[i]);
-         ++end) {
+    for (; end < items.size() && !recordOf(items[end]).isFolder() && inSameFolder(items[end], items[i]); ++end) {
       blocks += blocksOf(end);
     }
-    const std::uint64_t runs = std::max<std::uint64_t>((end - i + perRun - 1) / perRun, (blocks + maxBlocks - 1) / maxBlocks);
+    const std::uint64_t runs =
+        std::max<std::uint64_t>((end - i + perRun - 1) / perRun, (blocks + maxBlocks - 1) / maxBlocks);
     const std::size_t length = static_cast<std::size_t>((end - i + runs - 1) / runs);
     while (i < end) {
       std::size_t last = i + 1;
-      for (std::uint64_t taken = blocksOf(i); last < end && last - i < length && taken + blocksOf(last) <= maxBlocks; ++last) {
+      for (std::uint64_t taken = blocksOf(i); last < end && last - i < length && taken + blocksOf(last) <= maxBlocks;
+           ++last) {
         taken += blocksOf(last);
       }
       add(i, last, false);
@@ -437,7 +438,8 @@ bool Extractor::writeFile(Lane& lane, std::u16string_view pathInArchive, const I
   if (names.empty()) return fail(std::string(Message::UnsafeName));
 
   OutputFolders::Failure failure;
-  if (!folders.isOpen() && !folders.openBase(outputBase_, /*create=*/false, failure)) return fail(folderFailureText(failure));
+  if (!folders.isOpen() && !folders.openBase(outputBase_, /*create=*/false, failure))
+    return fail(folderFailureText(failure));
   const std::vector<std::string> folderNames(names.begin(), names.end() - 1);
   const DirectoryHandle* folder = folders.reach(folderNames, /*makeLast=*/false, failure);
   if (folder == nullptr) return fail(folderFailureText(failure));
@@ -453,10 +455,10 @@ bool Extractor::writeFile(Lane& lane, std::u16string_view pathInArchive, const I
       if (!file->write(piece.data, piece.size)) return fail(failureText(file->error()));
     }
   }
-  const ContentOutcome outcome =
-      size == 0 ? ContentOutcome{}
-                : contentOutcome(size, content->expected(), content->delivered(), content->end(),
-                                 archive_.container().archiveFile().fileSize());
+  const ContentOutcome outcome = size == 0
+                                     ? ContentOutcome{}
+                                     : contentOutcome(size, content->expected(), content->delivered(), content->end(),
+                                                      archive_.container().archiveFile().fileSize());
   if (outcome.unreadable) return fail(std::string(Message::ContentUnreadable));
   // Content that stops short of the recorded size leaves a tail of zeros, made by extending the
   // file.

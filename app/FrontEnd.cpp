@@ -31,7 +31,8 @@ struct ResolvedPaths {
 std::optional<ResolvedPaths> resolvePaths(const char* archiveArgument, const char* outputArgument, Console& console) {
   ResolvedPaths paths;
   int error = 0;
-  for (auto [argument, target] : {std::pair{archiveArgument, &paths.archive}, std::pair{outputArgument, &paths.output}}) {
+  for (auto [argument, target] :
+       {std::pair{archiveArgument, &paths.archive}, std::pair{outputArgument, &paths.output}}) {
     std::optional<std::string> absolute = makeAbsolute(argument, error);
     if (!absolute) {
       console.line(std::string(Message::PathResolveFailed) + systemErrorText(error));

@@ -9,18 +9,18 @@
 namespace sorvel::Message {
 
 // Whole lines, and the exit code each goes with.
-inline constexpr std::string_view InvalidArgumentCount = "Error: invalid argument count!";  // ArgumentCount
-inline constexpr std::string_view FormatError = "Error: archive format error !";             // FormatError
-inline constexpr std::string_view UnknownVersion = "Error: unnkown archive version!";        // UnknownVersion
-inline constexpr std::string_view UnsupportedAuth = "Error: unsupported authen type!";       // UnsupportedAuth
-inline constexpr std::string_view IncorrectPassword = "Error: incorrect password!";          // IncorrectPassword
-inline constexpr std::string_view CannotOpen = "Error: archive can not be opened !";         // CannotOpen
+inline constexpr std::string_view InvalidArgumentCount = "Error: invalid argument count!";        // ArgumentCount
+inline constexpr std::string_view FormatError = "Error: archive format error !";                  // FormatError
+inline constexpr std::string_view UnknownVersion = "Error: unnkown archive version!";             // UnknownVersion
+inline constexpr std::string_view UnsupportedAuth = "Error: unsupported authen type!";            // UnsupportedAuth
+inline constexpr std::string_view IncorrectPassword = "Error: incorrect password!";               // IncorrectPassword
+inline constexpr std::string_view CannotOpen = "Error: archive can not be opened !";              // CannotOpen
 inline constexpr std::string_view ExtractedWithErrors = "Error: archive extracted with errors!";  // ExtractedWithErrors
 inline constexpr std::string_view ExtractedSuccessfully = "Archive extracted successfully! ";     // Success
 
 // Beginnings of lines, followed by a path or a reason.
-inline constexpr std::string_view PathResolveFailed = "Error: Path resolve failed: ";        // PathResolve
-inline constexpr std::string_view ArchiveNotExist = "Error: sorvel archive not exist: ";      // ArchiveMissing
+inline constexpr std::string_view PathResolveFailed = "Error: Path resolve failed: ";               // PathResolve
+inline constexpr std::string_view ArchiveNotExist = "Error: sorvel archive not exist: ";            // ArchiveMissing
 inline constexpr std::string_view ArchiveNotAccessible = "Error: sorvel archive not accessible: ";  // ArchiveMissing
 inline constexpr std::string_view InputPath = "Input  : ";
 inline constexpr std::string_view OutputPath = "Output : ";
@@ -56,8 +56,8 @@ inline constexpr std::string_view FolderInTheWay = "a folder is in the way";
 inline constexpr std::string_view SymbolicLinkInTheWay = "symbolic link in the way";  // where a folder must go
 inline constexpr std::string_view ReparsePointInTheWay = "reparse point in the way";  // the same on Windows
 inline constexpr std::string_view ContentUnreadable = "content cannot be read";
-inline constexpr std::string_view SameNameAs = "same name as ";  // followed by the other item's path
-inline constexpr std::string_view ExistsAlready = "it exists already";  // when told to keep existing files
+inline constexpr std::string_view SameNameAs = "same name as ";              // followed by the other item's path
+inline constexpr std::string_view ExistsAlready = "it exists already";       // when told to keep existing files
 inline constexpr std::string_view ExtractionStopped = "extraction stopped";  // after a writer's failure
 inline constexpr std::string_view DirectoryDamaged = "its directory is damaged";
 inline constexpr std::string_view BlockUnreadable = "a block could not be read";

@@ -57,8 +57,7 @@ std::string itemLine(std::string_view what, std::u16string_view path, std::strin
   return line;
 }
 
-OutputPlan::OutputPlan(const Archive& archive, std::u16string_view start)
-    : archive_(archive), startPath_(start) {
+OutputPlan::OutputPlan(const Archive& archive, std::u16string_view start) : archive_(archive), startPath_(start) {
   const FolderTree& tree = archive.tree();
   const TreeNode* first = tree.findNode(start);
   if (first == nullptr) return;
@@ -186,8 +185,9 @@ std::vector<OutputPlan::Absent> OutputPlan::absentAfter(std::size_t index) const
   return found;
 }
 
-void OutputPlan::planChains(ContainerFile& container,
-                            const std::function<void(JobIndex job, const ChainTable::ContentChain& chain)>& visit) const {
+void OutputPlan::planChains(
+    ContainerFile& container,
+    const std::function<void(JobIndex job, const ChainTable::ContentChain& chain)>& visit) const {
   std::vector<bool> claimed = archive_.directoryBlocks();
   for (std::size_t job = 0; job < jobs_.size(); ++job) {
     const ChainTable::ContentChain chain =

@@ -44,10 +44,10 @@ struct PlannedItem {
 
 // What a file's content comes to, from what its chain holds and what reading it delivered.
 struct ContentOutcome {
-  bool unreadable = false;    // nothing of it can be read: the file is not written
-  bool damaged = false;       // less than the recorded size came
-  std::uint64_t length = 0;   // the written file's length: the content, then a tail of zeros
-  std::string_view why;       // for a damaged file: why its content ends early
+  bool unreadable = false;   // nothing of it can be read: the file is not written
+  bool damaged = false;      // less than the recorded size came
+  std::uint64_t length = 0;  // the written file's length: the content, then a tail of zeros
+  std::string_view why;      // for a damaged file: why its content ends early
 };
 
 // The rule for a file of `size` bytes whose chain holds `expected` of them (ending as `end`

@@ -84,7 +84,8 @@ bool Archive::open() {
   chainTable.resizeChainTable(record.chainEntryCount);
   chainTable.loadChainTable();
 
-  const bool headerValid = header.magicMatches() && header.lastBlock >= kFirstDataBlock && header.paramWord <= kMaxParamWord &&
+  const bool headerValid = header.magicMatches() && header.lastBlock >= kFirstDataBlock &&
+                           header.paramWord <= kMaxParamWord &&
                            chainTable.chainEntry(kRootDirectoryBlock) != kFreeBlock;
   if (!headerValid) return refuseOpen(kErrorHeaderRefused);
 

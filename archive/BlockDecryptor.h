@@ -29,8 +29,7 @@ class BlockDecryptor {
   // 16-byte units that decrypt the same whether or not the rest of the block follows, so only
   // `wanted` rounded up to a multiple of 16 bytes is decrypted and written (all 16384 when
   // `wanted` is 0 or more than a block).
-  bool decryptStoredBlock(const std::uint8_t* stored, std::uint8_t* dst, std::size_t wanted,
-                          std::uint32_t block) const;
+  bool decryptStoredBlock(const std::uint8_t* stored, std::uint8_t* dst, std::size_t wanted, std::uint32_t block) const;
   static std::size_t decryptedLength(std::size_t wanted);
 
  private:

@@ -38,7 +38,7 @@ std::uint32_t ChainTable::startWalk() {
 }
 
 ChainTable::ContentChain ChainTable::planContent(std::uint32_t firstBlock, std::uint64_t wanted,
-                                                       std::vector<bool>& claimed) {
+                                                 std::vector<bool>& claimed) {
   ContentChain plan;
   if (wanted == 0) return plan;
   const std::size_t tableSize = chainTable_.size();

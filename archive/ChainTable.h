@@ -31,9 +31,9 @@ class ChainTable {
   std::uint32_t chainEntry(std::uint32_t block) const { return block < chainTable_.size() ? chainTable_[block] : 0; }
 
   // The runs of the chain that starts at `firstBlock`, and their bytes. A chain that starts on a
-  // free block or below the first data block gives nothing; one that reaches a free entry keeps only the runs closed before it.
-  // A chain that names a block outside the table or comes back to a block it has passed is
-  // broken: nothing, capacity 0.
+  // free block or below the first data block gives nothing; one that reaches a free entry keeps only the runs closed
+  // before it. A chain that names a block outside the table or comes back to a block it has passed is broken: nothing,
+  // capacity 0.
   std::uint64_t chainExtents(std::uint32_t firstBlock, ExtentList& out);
 
   // How a file's content chain was planned by planContent: where its blocks stop short of the

@@ -29,7 +29,8 @@ class ContentPipeline::JobSource final : public ContentSource {
     end_ = first.end;
   }
   // A job that is not read: nothing to deliver.
-  explicit JobSource(Reader& reader) : reader_(reader), job_(SIZE_MAX), end_(ChainTable::ContentEnd::Broken), done_(true) {}
+  explicit JobSource(Reader& reader)
+      : reader_(reader), job_(SIZE_MAX), end_(ChainTable::ContentEnd::Broken), done_(true) {}
 
   std::uint64_t expected() const override { return expected_; }
   ChainTable::ContentEnd end() const override { return end_; }
@@ -321,9 +322,9 @@ void ContentPipeline::Reader::finish() {
 void ContentPipeline::Reader::open(std::size_t job) {
   batch_ = pipeline_.firstBatchOf(job);
   const std::vector<Segment>& segments = pipeline_.slotOf(batch_).segments;
-  segment_ = static_cast<std::size_t>(
-      std::lower_bound(segments.begin(), segments.end(), job, [](const Segment& s, std::size_t j) { return s.job < j; }) -
-      segments.begin());
+  segment_ = static_cast<std::size_t>(std::lower_bound(segments.begin(), segments.end(), job,
+                                                       [](const Segment& s, std::size_t j) { return s.job < j; }) -
+                                      segments.begin());
   open_ = job;
   openDone_ = false;
 }

@@ -41,7 +41,7 @@ class ContentPipeline {
     bool claimOnly = false;
   };
   struct Options {
-    unsigned workers = 0;           // 0: one per core
+    unsigned workers = 0;  // 0: one per core
     std::size_t slots = 8;
     std::uint32_t blocksPerBatch = 64;
     // How a worker thread is started (empty: as a std::thread); tests substitute it to see a
@@ -50,11 +50,10 @@ class ContentPipeline {
   };
 
   // Starts the workers. A worker that cannot start leaves the work to those that did; where
-  // none did, the readers fill the batches themselves as they reach them. `claimed` flags blocks no job may have (one flag per chain-table entry;
-  // empty: none). The container must stay open and unchanged until the pipeline is gone, and
-  // walks no other chains meanwhile: the workers walk the jobs' chains on it.
-  ContentPipeline(ContainerFile& container, std::vector<Job> jobs, Options options,
-                  std::vector<bool> claimed = {});
+  // none did, the readers fill the batches themselves as they reach them. `claimed` flags blocks no job may have (one
+  // flag per chain-table entry; empty: none). The container must stay open and unchanged until the pipeline is gone,
+  // and walks no other chains meanwhile: the workers walk the jobs' chains on it.
+  ContentPipeline(ContainerFile& container, std::vector<Job> jobs, Options options, std::vector<bool> claimed = {});
   ~ContentPipeline();
   ContentPipeline(const ContentPipeline&) = delete;
   ContentPipeline& operator=(const ContentPipeline&) = delete;
@@ -80,7 +79,7 @@ class ContentPipeline {
     std::uint32_t offset;  // in the slot
     bool lastOfJob;
     ChainTable::ContentEnd end;  // first segment of a job: how its chain ends
-    std::uint64_t expected;         // first segment of a job: what its chain holds
+    std::uint64_t expected;      // first segment of a job: what its chain holds
   };
   struct Slot {
     // For the slot's g-th batch: 2*g free to fill, 2*g+1 ready; kStopped: shutting down.
@@ -145,7 +144,7 @@ class ContentPipeline {
   std::uint32_t blocksPerBatch_;
   std::vector<Slot> slots_;
 
-  std::mutex planLock_;  // guards the planner: plan_, claimed_, nextBatch_, firstBatch_, jobsStarted_
+  std::mutex planLock_;              // guards the planner: plan_, claimed_, nextBatch_, firstBatch_, jobsStarted_
   std::condition_variable planned_;  // announces jobsStarted_ growing
   PlanState plan_;
   std::vector<bool> claimed_;
@@ -195,7 +194,7 @@ class ContentPipeline::Reader {
   std::size_t next_;  // the first job not yet opened
   std::size_t end_;
   std::size_t open_ = SIZE_MAX;
-  bool openDone_ = true;  // the open job's last segment is passed
+  bool openDone_ = true;          // the open job's last segment is passed
   std::size_t batch_ = SIZE_MAX;  // held
   std::size_t segment_ = 0;
   std::unique_ptr<JobSource> source_;

@@ -7,7 +7,7 @@
 namespace sorvel {
 
 ContentReader::ContentReader(ContainerFile& container, std::uint32_t firstBlock, std::uint64_t wanted,
-                         std::vector<bool> claimed)
+                             std::vector<bool> claimed)
     : container_(container) {
   ChainTable::ContentChain plan = container_.chainTable().planContent(firstBlock, wanted, claimed);
   extents_ = std::move(plan.extents);

@@ -18,7 +18,7 @@ class ContentReader final : public ContentSource {
   // ChainTable::planContent does: blocks flagged in `claimed` (one flag per chain-table entry,
   // none when empty) and blocks the file does not store end it.
   ContentReader(ContainerFile& container, std::uint32_t firstBlock, std::uint64_t wanted,
-              std::vector<bool> claimed = {});
+                std::vector<bool> claimed = {});
   ~ContentReader() override;
   ContentReader(const ContentReader&) = delete;
   ContentReader& operator=(const ContentReader&) = delete;

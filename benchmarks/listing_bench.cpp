@@ -72,7 +72,11 @@ void listBigFolder(benchmark::State& state) {
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * count));
 }
 
-BENCHMARK(listBigFolder)->RangeMultiplier(2)->Range(12500, 100000)->Unit(benchmark::kMillisecond)->Complexity(benchmark::oN);
+BENCHMARK(listBigFolder)
+    ->RangeMultiplier(2)
+    ->Range(12500, 100000)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oN);
 
 }  // namespace
 }  // namespace sorvel

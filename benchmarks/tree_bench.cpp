@@ -30,8 +30,7 @@ std::size_t heapInUse() {
 // The archive, written once, and opened once: its password checked and its first tree built.
 class MillionItems {
  public:
-  MillionItems()
-      : path_(std::filesystem::temp_directory_path() / ("sorvel_tree_bench_" + std::to_string(::getpid()))) {
+  MillionItems() : path_(std::filesystem::temp_directory_path() / ("sorvel_tree_bench_" + std::to_string(::getpid()))) {
     {
       testing::ArchiveBuilder builder;
       for (int d = 0; d < kFolders; ++d) {

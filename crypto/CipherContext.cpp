@@ -62,8 +62,8 @@ std::optional<Bytes> transform(Direction direction, std::int32_t type, const Key
       return direction == Direction::Encrypt ? material.blowfish.encryptBuffer(data, length)
                                              : material.blowfish.decryptBuffer(data, length);
     case CipherType::AesCfb:
-      return cfbTransform(direction == Direction::Encrypt ? CfbDirection::Encrypt : CfbDirection::Decrypt, data,
-                          length, material.cfb);
+      return cfbTransform(direction == Direction::Encrypt ? CfbDirection::Encrypt : CfbDirection::Decrypt, data, length,
+                          material.cfb);
     case CipherType::AesXts: {
       // Block 0 is the key block, which this cipher cannot protect; a unit shorter than one AES
       // block cannot be processed, and the wrappers would throw or stop the process on it.

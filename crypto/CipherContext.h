@@ -32,10 +32,10 @@ class CipherContext {
   void forgetKey();
 
   // The stored form and its inverse. The program itself only decrypts: encrypt serves the test
-  // archive builder (tests/support/ArchiveSealer), which seals archives as stored. The result is as long as the cipher makes it (a multiple of
-  // 4096 for AesCfb, of 8 for Blowfish, `length` otherwise), zero beyond the data; nothing when the
-  // operation yields nothing (empty key with length 0, a type without a cipher, AesXts with block
-  // number 0, a cipher failure).
+  // archive builder (tests/support/ArchiveSealer), which seals archives as stored. The result is as long as the cipher
+  // makes it (a multiple of 4096 for AesCfb, of 8 for Blowfish, `length` otherwise), zero beyond the data; nothing when
+  // the operation yields nothing (empty key with length 0, a type without a cipher, AesXts with block number 0, a
+  // cipher failure).
   std::optional<Bytes> encrypt(const std::uint8_t* data, std::size_t length, std::uint32_t blockNumber) const;
   std::optional<Bytes> decrypt(const std::uint8_t* data, std::size_t length, std::uint32_t blockNumber) const;
 

@@ -35,9 +35,9 @@ bool checkPassword(const ReadOnlyFile& archive, const KeyBlockSealing& sealing, 
   dataCipher.setSalt(record.dataSalt.data(), record.dataSalt.size());
 
   std::string digest = passwordDigestHex(passwordBytes);
-  const bool matches = digest.size() == kPasswordDigestSize &&
-                       std::equal(record.passwordDigest.begin(), record.passwordDigest.end(),
-                                  reinterpret_cast<const std::uint8_t*>(digest.data()));
+  const bool matches =
+      digest.size() == kPasswordDigestSize && std::equal(record.passwordDigest.begin(), record.passwordDigest.end(),
+                                                         reinterpret_cast<const std::uint8_t*>(digest.data()));
   secureWipe(digest.data(), digest.size());
   secureWipe(&record, sizeof record);
 

@@ -14,8 +14,7 @@ std::string passwordDigestHex(const Bytes& password) {
   md5.TruncatedFinal(digest.data(), digest.size());
 
   std::string hex;
-  CryptoPP::StringSource(digest.data(), digest.size(), true,
-                         new CryptoPP::HexEncoder(new CryptoPP::StringSink(hex)));
+  CryptoPP::StringSource(digest.data(), digest.size(), true, new CryptoPP::HexEncoder(new CryptoPP::StringSink(hex)));
   return hex;  // the SecByteBlock wipes the digest
 }
 

@@ -49,7 +49,8 @@ Bytes chainContent(const Bytes& archive, const ArchiveLayout& layout, const Bloc
   Bytes content;
   for (std::uint32_t block : blocks) {
     const std::uint64_t at = layout.blockOffset(block);
-    for (std::uint64_t i = 0; i < disk::kBlockSize; ++i) content.push_back(at + i < archive.size() ? archive[at + i] : 0);
+    for (std::uint64_t i = 0; i < disk::kBlockSize; ++i)
+      content.push_back(at + i < archive.size() ? archive[at + i] : 0);
   }
   return content;
 }
@@ -127,7 +128,8 @@ bool writeDirectorySeeds(const fs::path& out) {
     const std::optional<ArchiveLayout> layout = builder.layout();
     if (!layout) return false;
     const Bytes archive = builder.build();
-    ok &= writeSeed(folder, "root" + std::to_string(index++), trimmed(chainContent(archive, *layout, layout->root.blocks), 0));
+    ok &= writeSeed(folder, "root" + std::to_string(index++),
+                    trimmed(chainContent(archive, *layout, layout->root.blocks), 0));
   }
   // A directory whose groups run up to the 97-byte limit at the end of the data.
   ArchiveBuilder full;
@@ -173,7 +175,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const fs::path out = argv[1];
-  const bool ok = writeArchiveSeeds(out) && writeDirectorySeeds(out) && writeDetailSeeds(out) && writePasswordSeeds(out);
+  const bool ok =
+      writeArchiveSeeds(out) && writeDirectorySeeds(out) && writeDetailSeeds(out) && writePasswordSeeds(out);
   if (!ok) std::fprintf(stderr, "some seeds could not be written\n");
   return ok ? 0 : 1;
 }

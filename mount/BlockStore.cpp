@@ -129,7 +129,7 @@ void BlockStore::prefetchLoop() {
       for (std::uint32_t i = 0; ok && i < n; ++i) {
         BlockRef block = makeBlock();
         ok = container_.decryptor().decryptStoredBlock(buffer.data() + std::uint64_t{i} * kBlockSize,
-                                           const_cast<Block&>(*block).data(), kBlockSize, run.first + i);
+                                                       const_cast<Block&>(*block).data(), kBlockSize, run.first + i);
         blocks.push_back(std::move(block));
       }
       guard.lock();

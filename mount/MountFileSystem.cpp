@@ -118,8 +118,8 @@ void opReaddir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, fuse_f
       st.st_mode = tree.node(child).folder ? S_IFDIR : S_IFREG;
       name = tree.node(child).name.c_str();
     }
-    const std::size_t need = fuse_add_direntry(req, buffer.data() + used, size - used, name, &st,
-                                               static_cast<off_t>(at + 1));
+    const std::size_t need =
+        fuse_add_direntry(req, buffer.data() + used, size - used, name, &st, static_cast<off_t>(at + 1));
     if (need > size - used) break;
     used += need;
   }
@@ -194,7 +194,9 @@ void refuseRename(fuse_req_t req, fuse_ino_t, const char*, fuse_ino_t, const cha
   fuse_reply_err(req, EROFS);
 }
 void refuseLink(fuse_req_t req, fuse_ino_t, fuse_ino_t, const char*) { fuse_reply_err(req, EROFS); }
-void refuseWrite(fuse_req_t req, fuse_ino_t, const char*, size_t, off_t, fuse_file_info*) { fuse_reply_err(req, EROFS); }
+void refuseWrite(fuse_req_t req, fuse_ino_t, const char*, size_t, off_t, fuse_file_info*) {
+  fuse_reply_err(req, EROFS);
+}
 void refuseCreate(fuse_req_t req, fuse_ino_t, const char*, mode_t, fuse_file_info*) { fuse_reply_err(req, EROFS); }
 void refuseSetxattr(fuse_req_t req, fuse_ino_t, const char*, const char*, size_t, int) { fuse_reply_err(req, EROFS); }
 void refuseRemovexattr(fuse_req_t req, fuse_ino_t, const char*) { fuse_reply_err(req, EROFS); }

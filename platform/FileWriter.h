@@ -87,8 +87,8 @@ class FileWriter {
 
  private:
   FileWriter() = default;
-  static std::optional<FileWriter> start(NativeHandle folder, const std::string& temporaryPrefix, const std::string& target,
-                                         bool targetMissing, WriteCall writeCall);
+  static std::optional<FileWriter> start(NativeHandle folder, const std::string& temporaryPrefix,
+                                         const std::string& target, bool targetMissing, WriteCall writeCall);
   bool commitUnnamed();
   void clearTemporary();
   bool fail(int error);
@@ -96,7 +96,7 @@ class FileWriter {
 
   NativeHandle handle_ = kNoHandle;
   NativeHandle folder_ = kNoHandle;  // the folder the names below are relative to (POSIX; AT_FDCWD: none)
-  bool unnamed_ = false;  // the content is in an unnamed file until commit
+  bool unnamed_ = false;             // the content is in an unnamed file until commit
   std::string targetPath_;
   std::string temporaryPath_;
   WriteCall writeCall_;

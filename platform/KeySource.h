@@ -23,8 +23,8 @@ struct KeyEvent {
   bool operator==(const KeyEvent&) const = default;
 
   Kind kind;
-  char16_t code;       // the (first) UTF-16 code unit of a character, the code of a prefix, else 0
-  char16_t low = 0;    // the second unit of a character typed as a surrogate pair, else 0
+  char16_t code;     // the (first) UTF-16 code unit of a character, the code of a prefix, else 0
+  char16_t low = 0;  // the second unit of a character typed as a surrogate pair, else 0
 };
 
 class KeySource {

@@ -2,7 +2,6 @@
 
 #include <cerrno>
 
-
 namespace sorvel {
 
 bool OutputFolders::openBase(const std::string& path, bool create, Failure& failure) {

@@ -34,8 +34,8 @@ class Utf8Decoder {
   static void append(char32_t codePoint, std::u16string& out);
 
   char32_t codePoint_ = 0;
-  int remaining_ = 0;             // continuation bytes still expected
-  std::uint8_t low_ = 0x80;       // allowed range of the next continuation byte
+  int remaining_ = 0;        // continuation bytes still expected
+  std::uint8_t low_ = 0x80;  // allowed range of the next continuation byte
   std::uint8_t high_ = 0xBF;
 };
 

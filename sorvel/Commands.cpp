@@ -180,7 +180,9 @@ int testItems(CommandContext& context) {
   for (const std::u16string& start : context.starts) {
     const OutputPlan plan(context.archive, start);
     ContentWalk::Visits visits;
-    visits.absent = [&](const OutputPlan::Absent& absent) { problem(Message::CannotExtract, absent.path, absent.reason); };
+    visits.absent = [&](const OutputPlan::Absent& absent) {
+      problem(Message::CannotExtract, absent.path, absent.reason);
+    };
     visits.item = [&](const ContentWalk::Item& item) {
       const bool root = isRoot(item.path);
       const bool folder = item.record.isFolder();
@@ -216,8 +218,8 @@ int testItems(CommandContext& context) {
     walk.run(plan, visits);
   }
   progress.finish();
-  const std::string counts = std::to_string(files) + " files, " + std::to_string(folders) + " folders, " +
-                             std::to_string(bytes) + " bytes: ";
+  const std::string counts =
+      std::to_string(files) + " files, " + std::to_string(folders) + " folders, " + std::to_string(bytes) + " bytes: ";
   if (errors == 0) {
     std::printf("%sOK\n", counts.c_str());
     return 0;

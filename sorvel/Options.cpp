@@ -38,18 +38,21 @@ struct CommandName {
 };
 
 constexpr CommandName kCommands[] = {
-    {"list", Command::List, "j"},          {"test", Command::Test, ""},
-    {"extract", Command::Extract, "COkv"}, {"cat", Command::Cat, ""},
-    {"export", Command::Export, "o"},
+    {"list", Command::List, "j"}, {"test", Command::Test, ""},      {"extract", Command::Extract, "COkv"},
+    {"cat", Command::Cat, ""},    {"export", Command::Export, "o"},
 };
 
 // The letter by which the command table names an option.
 char optionLetter(int code) {
   switch (code) {
-    case kJson: return 'j';
-    case kOverwrite: return 'O';
-    case kKeep: return 'k';
-    default: return static_cast<char>(code);
+    case kJson:
+      return 'j';
+    case kOverwrite:
+      return 'O';
+    case kKeep:
+      return 'k';
+    default:
+      return static_cast<char>(code);
   }
 }
 
@@ -94,21 +97,40 @@ bool readCommandOptions(int argc, char** args, const CommandName& command, Optio
     const bool allowed = general || command.options.find(optionLetter(code)) != std::string_view::npos;
     if (!allowed) return usage(std::string(Message::OptionNotTakenBy) + std::string(name) + ": " + optionName(code));
     switch (code) {
-      case kJson: options.json = true; break;
-      case kOverwrite: options.overwrite = true; break;
-      case kKeep: options.keep = true; break;
-      case kPasswordFile: options.passwordFile = optarg; break;
+      case kJson:
+        options.json = true;
+        break;
+      case kOverwrite:
+        options.overwrite = true;
+        break;
+      case kKeep:
+        options.keep = true;
+        break;
+      case kPasswordFile:
+        options.passwordFile = optarg;
+        break;
       case kPasswordFd: {
         options.passwordFd = parseDescriptor(optarg);
         if (!options.passwordFd) return usage(std::string(Message::NotADescriptor) + std::string(optarg));
         break;
       }
-      case 'C': options.outputFolder = optarg; break;
-      case 'o': options.outputFile = optarg; break;
-      case 'q': options.quiet = true; break;
-      case 'v': options.verbose = true; break;
-      case 'h': help = true; break;
-      default: break;
+      case 'C':
+        options.outputFolder = optarg;
+        break;
+      case 'o':
+        options.outputFile = optarg;
+        break;
+      case 'q':
+        options.quiet = true;
+        break;
+      case 'v':
+        options.verbose = true;
+        break;
+      case 'h':
+        help = true;
+        break;
+      default:
+        break;
     }
   }
   if (help) {

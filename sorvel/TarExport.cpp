@@ -120,8 +120,7 @@ void ItemExporter::exportItem(const OutputPlan& plan, const ContentWalk::Item& i
     if (plan.isDamagedFolder(item.planned)) report(Message::DamagedFolder, item.path);
     return;
   }
-  if (size > 0 &&
-      (item.content == nullptr || !contentWritable(size, item.content->expected(), item.content->end()))) {
+  if (size > 0 && (item.content == nullptr || !contentWritable(size, item.content->expected(), item.content->end()))) {
     skip();
     return report(Message::CannotExtract, item.path, Message::ContentUnreadable);
   }

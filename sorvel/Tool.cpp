@@ -109,12 +109,18 @@ int runTool(int argc, char** argv) {
   if (context.starts.empty()) context.starts.emplace_back(kRootPath);
 
   switch (options->command) {
-    case Command::List: return listItems(context);
-    case Command::Test: return testItems(context);
-    case Command::Extract: return extractItems(context);
-    case Command::Cat: return catItem(context);
-    case Command::Export: return exportTar(context);
-    default: return ExitCode::Usage;
+    case Command::List:
+      return listItems(context);
+    case Command::Test:
+      return testItems(context);
+    case Command::Extract:
+      return extractItems(context);
+    case Command::Cat:
+      return catItem(context);
+    case Command::Export:
+      return exportTar(context);
+    default:
+      return ExitCode::Usage;
   }
 }
 

@@ -56,8 +56,8 @@ TEST(ArchiveBuilderEncoding, PlainArchiveHoldsEveryFieldAtItsOffset) {
   EXPECT_EQ(bytes[766], 0x01);
   EXPECT_EQ(bytes[767], 0xFF);
 
-  EXPECT_EQ(bytes[768 + 3], 1);                    // data cipher
-  EXPECT_EQ(loadU32(&bytes[768 + 6]), 4u);         // chain entries
+  EXPECT_EQ(bytes[768 + 3], 1);                                                // data cipher
+  EXPECT_EQ(loadU32(&bytes[768 + 6]), 4u);                                     // chain entries
   EXPECT_EQ(textAt(bytes, 768 + 10, 32), "D41D8CD98F00B204E9800998ECF8427E");  // MD5 of ""
   EXPECT_EQ(sliceOf(bytes, 768 + 42, 16), Bytes(builder.settings.dataSalt.begin(), builder.settings.dataSalt.end()));
   EXPECT_EQ(loadU16(&bytes[768 + 206]), 0xFF02);
@@ -128,7 +128,8 @@ TEST(ArchiveBuilderEncoding, EncryptedBlocksDecryptWithTheirCipherAndBlockNumber
     std::uint8_t dataCipher;
   };
   for (const Case& c : {Case{1, 1}, Case{2, 2}, Case{1, 3}, Case{2, 3}}) {
-    SCOPED_TRACE(::testing::Message() << "key block cipher " << int{c.keyBlockCipher} << ", data " << int{c.dataCipher});
+    SCOPED_TRACE(::testing::Message() << "key block cipher " << int{c.keyBlockCipher} << ", data "
+                                      << int{c.dataCipher});
     ArchiveBuilder builder;
     builder.settings.password = bytesOf("pässword");
     builder.settings.keyBlockCipher = c.keyBlockCipher;
@@ -208,7 +209,8 @@ TEST(ArchiveBuilderLayout, DirectoryEntryStraddlesIntoTheNextBlockOfItsChain) {
   ArchiveBuilder builder;
   builder.rootDirectory.blocks = BlockList{2, 7};
   for (int i = 0; i < 170; ++i) {
-    builder.addFile(u"filler" + std::u16string{static_cast<char16_t>(u'A' + i / 10), static_cast<char16_t>(u'0' + i % 10)}, "");
+    builder.addFile(
+        u"filler" + std::u16string{static_cast<char16_t>(u'A' + i / 10), static_cast<char16_t>(u'0' + i % 10)}, "");
   }
   Item& straddling = builder.addFile(u"straddling", "");
   straddling.created = 0x1122334455667788;

@@ -33,7 +33,8 @@ TEST(ArchiveHeader, WritesTheSameLayoutItReads) {
   header.setMagic();
   header.paramWord = 0x0100;
   header.lastBlock = 0x12345678;
-  for (std::size_t i = 0; i < header.keySalt.size(); ++i) header.keySalt[i] = static_cast<std::uint8_t>(i == 3 ? 0 : 0xA0 + i);
+  for (std::size_t i = 0; i < header.keySalt.size(); ++i)
+    header.keySalt[i] = static_cast<std::uint8_t>(i == 3 ? 0 : 0xA0 + i);
   header.authType = 1;
   header.cipherType = 3;
   header.noPassword = 1;

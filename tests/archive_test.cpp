@@ -51,13 +51,24 @@ TEST(ArchiveOpen, BuildsTheWholeTreeForEveryCipherCombination) {
     std::string password;
   };
   const Case cases[] = {
-      {1, 1, "correct horse"}, {1, 2, "blow-fish"}, {1, 3, "xts-pass"}, {2, 1, "p\xC3\xA4sswort"},
-      {2, 2, "bf"},            {2, 3, "12345678-and-more"},
+      {1, 1, "correct horse"},
+      {1, 2, "blow-fish"},
+      {1, 3, "xts-pass"},
+      {2, 1, "p\xC3\xA4sswort"},
+      {2, 2, "bf"},
+      {2, 3, "12345678-and-more"},
       // Without a password the key block and the data are stored plain, whatever the codes say.
-      {1, 1, ""}, {0, 3, ""}, {0, 1, ""}, {0, 2, ""}, {1, 0, ""}, {2, 0, ""}, {0, 0, ""},
+      {1, 1, ""},
+      {0, 3, ""},
+      {0, 1, ""},
+      {0, 2, ""},
+      {1, 0, ""},
+      {2, 0, ""},
+      {0, 0, ""},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << int(c.keyBlockCipher) << "/" << int(c.dataCipher) << " '" << c.password << "'");
+    SCOPED_TRACE(::testing::Message() << int(c.keyBlockCipher) << "/" << int(c.dataCipher) << " '" << c.password
+                                      << "'");
     ArchiveBuilder builder;
     builder.settings.keyBlockCipher = c.keyBlockCipher;
     builder.settings.dataCipher = c.dataCipher;
@@ -88,8 +99,8 @@ TEST(ArchiveOpen, BuildsTheWholeTreeForEveryCipherCombination) {
     std::vector<DetailRecordRef> details;
     std::vector<const ItemRecord*> records;
     o.archive->listItems(u"\\", paths, details, &records);
-    EXPECT_EQ(paths, (std::vector<std::u16string>{u"\\docs", u"\\docs\\empty", u"\\docs\\frag.bin",
-                                                   u"\\docs\\note.txt", u"\\readme.md"}));
+    EXPECT_EQ(paths, (std::vector<std::u16string>{u"\\docs", u"\\docs\\empty", u"\\docs\\frag.bin", u"\\docs\\note.txt",
+                                                  u"\\readme.md"}));
     EXPECT_EQ(details.size(), paths.size());
     ASSERT_EQ(records.size(), paths.size());
     for (std::size_t i = 0; i < paths.size(); ++i) {
@@ -112,8 +123,15 @@ TEST(ArchiveOpen, RefusesWhatCannotBeTrusted) {
       {"header signature byte-swapped", [](ArchiveBuilder& b) { b.settings.headerSignature = 0x01FF; }, false, 0},
       {"key record signature", [](ArchiveBuilder& b) { b.settings.keyRecordSignature = 0xFF12; }, false, 0},
       {"key block end signature", [](ArchiveBuilder& b) { b.settings.keyBlockEndSignature = 0xFF02; }, false, 0},
-      {"magic byte 21", [](ArchiveBuilder& b) { b.settings.patches.push_back({21, {'!'}}); }, false, 467},
-      {"bytes after the magic's end are free", [](ArchiveBuilder& b) { b.settings.patches.push_back({25, {'x'}}); },
+      {"magic byte 21",
+       [](ArchiveBuilder& b) {
+         b.settings.patches.push_back({21, {'!'}});
+       },
+       false, 467},
+      {"bytes after the magic's end are free",
+       [](ArchiveBuilder& b) {
+         b.settings.patches.push_back({25, {'x'}});
+       },
        true, 0},
       {"lastBlock 0", [](ArchiveBuilder& b) { b.settings.lastBlock = 0; }, false, 467},
       {"lastBlock 1", [](ArchiveBuilder& b) { b.settings.lastBlock = 1; }, false, 467},
@@ -195,8 +213,8 @@ TEST(ArchiveTree, ReadsADirectorySpanningBlocksWithEntriesAcrossBoundaries) {
   builder.rootDirectory.blocks = BlockList{2, 9, 5};
   std::vector<std::u16string> names;
   for (int i = 0; i < 400; ++i) {  // 400 groups of 96 bytes: 38400 bytes over three blocks
-    names.push_back(u"file" + std::u16string(1, char16_t(u'A' + i / 26 % 26)) + std::u16string(1, char16_t(u'a' + i % 26)) +
-                    std::u16string(1, char16_t(u'0' + i / 676)));
+    names.push_back(u"file" + std::u16string(1, char16_t(u'A' + i / 26 % 26)) +
+                    std::u16string(1, char16_t(u'a' + i % 26)) + std::u16string(1, char16_t(u'0' + i / 676)));
     builder.addFile(names.back(), Bytes{static_cast<std::uint8_t>(i)});
   }
   Opened o(builder, {});
@@ -252,7 +270,8 @@ TEST(ArchiveDetails, HandsOutEachItemsRecordAndHidesTheDetailFile) {
   std::vector<std::u16string> paths;
   std::vector<DetailRecordRef> details;
   o.archive->listItems(u"\\", paths, details);
-  ASSERT_EQ(paths, (std::vector<std::u16string>{u"\\docs", u"\\docs\\a.txt", u"\\docs\\b.txt", u"\\other", u"\\top.txt"}));
+  ASSERT_EQ(paths,
+            (std::vector<std::u16string>{u"\\docs", u"\\docs\\a.txt", u"\\docs\\b.txt", u"\\other", u"\\top.txt"}));
   EXPECT_EQ(details[0], nullptr);
   ASSERT_NE(details[1], nullptr);
   EXPECT_EQ(details[1]->firstBlob, bytesOf("one"));
@@ -288,7 +307,7 @@ TEST(ArchiveDetails, TheCacheKeepsAThousandTablesAndEvictsTheOldest) {
   EXPECT_EQ(loadsFor(0), 1u);
   EXPECT_EQ(loadsFor(0), 0u);  // served from the cache
   for (int i = 1; i < 1000; ++i) EXPECT_EQ(loadsFor(i), 1u);
-  EXPECT_EQ(loadsFor(0), 0u);  // a thousand tables fit; folder 0 is now the most recent
+  EXPECT_EQ(loadsFor(0), 0u);     // a thousand tables fit; folder 0 is now the most recent
   EXPECT_EQ(loadsFor(1000), 1u);  // the 1001st evicts the least recently used: folder 1
   EXPECT_EQ(loadsFor(0), 0u);
   EXPECT_EQ(loadsFor(2), 0u);
@@ -371,8 +390,9 @@ TEST(ArchiveHostile, DirectoriesEndWhereTheyRunIntoAnotherDirectory) {
 TEST(ArchiveHostile, AFolderStartingInsideAnotherDirectoryIsEmptyAndDamaged) {
   ArchiveBuilder builder;
   builder.rootDirectory.blocks = BlockList{2, 3};
-  for (int i = 0; i < 200; ++i) builder.addFile(u"f" + std::u16string(1, char16_t(0x4E00 + i)));  // two blocks of groups
-  builder.addFolder(u"inside").firstBlock = 3;  // the root directory's second block
+  for (int i = 0; i < 200; ++i)
+    builder.addFile(u"f" + std::u16string(1, char16_t(0x4E00 + i)));  // two blocks of groups
+  builder.addFolder(u"inside").firstBlock = 3;                        // the root directory's second block
   Opened o(builder, {});
   ASSERT_TRUE(o.opened);
   NameMap<ItemRecord> children;

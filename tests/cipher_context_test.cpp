@@ -283,7 +283,10 @@ struct Keying {
 std::vector<Keying> everyCipher() {
   return {
       {"AesCfb", kAesCfb, kPassword40, kSalt},
-      {"Blowfish", kBlowfish, textBytes("blow\xC3\xBF" "fish"), kSalt},
+      {"Blowfish", kBlowfish,
+       textBytes("blow\xC3\xBF"
+                 "fish"),
+       kSalt},
       {"AesXts", kAesXts, textBytes("secret"), kSalt},
   };
 }
@@ -399,7 +402,9 @@ TEST(CipherContextKeyedState, ForgettingTheKeyChangesNoByte) {
     Bytes out(kStorageBlockSize);
     ASSERT_TRUE(forgetting.decryptInto(stored.data(), out.data(), out.size(), 6)) << k.name;
     EXPECT_EQ(out, *expected) << k.name;
-    EXPECT_EQ(forgetting.encrypt(expected->data(), expected->size(), 6), keeping.encrypt(expected->data(), expected->size(), 6)) << k.name;
+    EXPECT_EQ(forgetting.encrypt(expected->data(), expected->size(), 6),
+              keeping.encrypt(expected->data(), expected->size(), 6))
+        << k.name;
 
     forgetting.setSalt(k.salt.data(), k.salt.size());
     EXPECT_FALSE(forgetting.hasKey()) << k.name;
@@ -418,7 +423,8 @@ TEST(CipherContextDecryptInto, ConcurrentCallsOnOneContextGiveTheRightBytes) {
     {
       CipherContext reference;
       configure(reference, k.type, k.key, k.salt);
-      for (std::uint32_t b = 0; b < kBlocks; ++b) expected.push_back(*reference.decrypt(stored[b].data(), kStorageBlockSize, b + 2));
+      for (std::uint32_t b = 0; b < kBlocks; ++b)
+        expected.push_back(*reference.decrypt(stored[b].data(), kStorageBlockSize, b + 2));
     }
 
     CipherContext shared;

@@ -65,7 +65,8 @@ TEST_F(ContainerFixture, ContentReaderStreamsTheChainAndStopsWhereItEnds) {
   ContentReader reader(*container_, 5, 70000);
   EXPECT_EQ(reader.expected(), 70000u);
   Bytes out;
-  for (auto piece = reader.next(); piece.size > 0; piece = reader.next()) out.insert(out.end(), piece.data, piece.data + piece.size);
+  for (auto piece = reader.next(); piece.size > 0; piece = reader.next())
+    out.insert(out.end(), piece.data, piece.data + piece.size);
   ASSERT_EQ(out.size(), 70000u);
   EXPECT_EQ(out[0], 5);
   EXPECT_EQ(out[3 * 16384], 10);

@@ -138,7 +138,8 @@ TEST_P(ContentPipelineTest, AbandonedContentIsNeitherReadNorDecrypted) {
   EXPECT_EQ(piece.data[0], 402 % 256);
   // What was planned ahead when the first job was given up is all that was read of it.
   const ContentPipeline::Options options = GetParam();
-  const std::uint64_t workers = options.workers == 0 ? std::max(1u, std::thread::hardware_concurrency()) : options.workers;
+  const std::uint64_t workers =
+      options.workers == 0 ? std::max(1u, std::thread::hardware_concurrency()) : options.workers;
   EXPECT_LE(pipeline.blocksRead(), (options.slots + workers + 1) * options.blocksPerBatch + 1);
 }
 
@@ -148,22 +149,18 @@ TEST_P(ContentPipelineTest, NoBlockGoesToTwoJobs) {
   std::map<std::uint32_t, std::uint32_t> table{{2, 1}, {3, 4}, {4, 5}, {5, 1}, {6, 4}, {7, 8}, {8, 1}, {9, 7}, {10, 1}};
   testing::RawContainer raw(table, 16, 9);
   std::vector<bool> claimed(16, false);
-  claimed[2] = true;  // a directory's
-  const std::vector<ContentPipeline::Job> jobs{
-      {3, 3 * kBlockSize},          // 3, 4, 5
-      {6, 2 * kBlockSize},          // 6, then 4 is taken: one block
-      {2, 100},                     // the directory's block: nothing
-      {7, 2 * kBlockSize, true},    // claims 7, 8 and is never read
-      {9, 2 * kBlockSize},          // 9, then 7 is taken
-      {10, 100}};
+  claimed[2] = true;                                                       // a directory's
+  const std::vector<ContentPipeline::Job> jobs{{3, 3 * kBlockSize},        // 3, 4, 5
+                                               {6, 2 * kBlockSize},        // 6, then 4 is taken: one block
+                                               {2, 100},                   // the directory's block: nothing
+                                               {7, 2 * kBlockSize, true},  // claims 7, 8 and is never read
+                                               {9, 2 * kBlockSize},        // 9, then 7 is taken
+                                               {10, 100}};
   ContentPipeline pipeline(raw.container(), jobs, GetParam(), claimed);
   const std::vector<std::pair<std::vector<std::uint8_t>, ChainTable::ContentEnd>> expected{
-      {{3, 4, 5}, ChainTable::ContentEnd::Whole},
-      {{6}, ChainTable::ContentEnd::Claimed},
-      {{}, ChainTable::ContentEnd::Claimed},
-      {},
-      {{9}, ChainTable::ContentEnd::Claimed},
-      {{10}, ChainTable::ContentEnd::Whole}};
+      {{3, 4, 5}, ChainTable::ContentEnd::Whole}, {{6}, ChainTable::ContentEnd::Claimed},
+      {{}, ChainTable::ContentEnd::Claimed},      {},
+      {{9}, ChainTable::ContentEnd::Claimed},     {{10}, ChainTable::ContentEnd::Whole}};
   for (std::size_t j = 0; j < jobs.size(); ++j) {
     if (jobs[j].claimOnly) continue;
     SCOPED_TRACE(j);

@@ -91,7 +91,8 @@ std::string runCase(const BaseArchive& base, const Damage& damaged, const fs::pa
     return "exit code " + std::to_string(result.exitCode) + ", stderr: " + result.stderrText.substr(0, 2000);
   }
   for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
-    if (entry.path() != archive && entry.path() != out) return "created beside the output folder: " + entry.path().string();
+    if (entry.path() != archive && entry.path() != out)
+      return "created beside the output folder: " + entry.path().string();
   }
   if (!fs::exists(out)) return {};
   std::set<std::string> allowed = base.itemPaths;
@@ -116,7 +117,8 @@ TEST(DamagedArchives, EndWithAnExitCodeAndWriteOnlyNamedItemsInsideTheOutputFold
   const char* only = std::getenv("SORVEL_PROPERTY_CASE");
   const std::uint64_t first = only != nullptr ? std::strtoull(only, nullptr, 10) : 0;
   const std::uint64_t end = only != nullptr ? first + 1 : cases;
-  std::cout << "damaged archives: SORVEL_PROPERTY_SEED=" << seed << ", cases " << first << " to " << end - 1 << std::endl;
+  std::cout << "damaged archives: SORVEL_PROPERTY_SEED=" << seed << ", cases " << first << " to " << end - 1
+            << std::endl;
 
   testing::TempDir dir;
   ASSERT_FALSE(dir.path().empty());

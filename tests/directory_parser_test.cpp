@@ -124,9 +124,9 @@ TEST(ParseDirectory, ReadsAGroupOnlyWhenAtLeast97BytesRemain) {
     bool read;
   };
   const Case cases[] = {
-      {16272, 16384, true},                 // 112 bytes remain
-      {16320, 16384, false},                // 64 bytes remain
-      {3 * 16384 - 96, 3 * 16384, false},   // a 96-byte group ending exactly at the end
+      {16272, 16384, true},                // 112 bytes remain
+      {16320, 16384, false},               // 64 bytes remain
+      {3 * 16384 - 96, 3 * 16384, false},  // a 96-byte group ending exactly at the end
       {3 * 16384 - 144, 3 * 16384, true},
   };
   for (const Case& c : cases) {

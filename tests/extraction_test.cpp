@@ -54,7 +54,9 @@ class Extraction : public ::testing::Test {
     request.workingDirectory = dir_.path();
     return testing::runProcess(request);
   }
-  fs::path out(const std::string& relative = {}) const { return relative.empty() ? fs::path(out_) : fs::path(out_) / relative; }
+  fs::path out(const std::string& relative = {}) const {
+    return relative.empty() ? fs::path(out_) : fs::path(out_) / relative;
+  }
 
   testing::TempDir dir_;
   std::string archive_;
@@ -78,9 +80,9 @@ TEST_F(Extraction, EveryCipherCombinationComesBackByteForByte) {
     std::uint8_t keyBlockCipher, dataCipher;
     std::string password;
   };
-  const Case cases[] = {{1, 1, "correct horse"}, {1, 2, "blow-fish-7"}, {1, 3, "xts-pass"},
-                        {2, 1, "p\xC3\xA4ssw\xC3\xB6rd"}, {2, 2, "bf-bf"}, {2, 3, "two-three"},
-                        {1, 1, ""}, {3, 3, ""}};
+  const Case cases[] = {
+      {1, 1, "correct horse"}, {1, 2, "blow-fish-7"}, {1, 3, "xts-pass"}, {2, 1, "p\xC3\xA4ssw\xC3\xB6rd"},
+      {2, 2, "bf-bf"},         {2, 3, "two-three"},   {1, 1, ""},         {3, 3, ""}};
   const Bytes big = testing::generateContent(testing::seededContent(3), 0, 100000);
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << int(c.keyBlockCipher) << "/" << int(c.dataCipher));
@@ -99,8 +101,9 @@ TEST_F(Extraction, EveryCipherCombinationComesBackByteForByte) {
     builder.addFile(u"one-block-and-a-byte.bin", Bytes(16385, 0x22));
     builder.addFile(u"fragmented.bin", big).blocks = BlockList{60, 61, 50, 51, 52, 53, 70};
     builder.addFolder(u"nothing here");
-    const auto result = run(builder, c.password, "out" + std::to_string(c.keyBlockCipher) + std::to_string(c.dataCipher) +
-                                                    (c.password.empty() ? "p" : ""));
+    const auto result =
+        run(builder, c.password,
+            "out" + std::to_string(c.keyBlockCipher) + std::to_string(c.dataCipher) + (c.password.empty() ? "p" : ""));
     ASSERT_EQ(result.exitCode, 0) << result.stderrText;
     EXPECT_EQ(result.stderrText, "");
     EXPECT_EQ(result.stdoutLines().back(), "Archive extracted successfully! ");
@@ -137,8 +140,8 @@ TEST_F(Extraction, ReplacesAnExistingFileButKeepsAReadOnlyOne) {
   ASSERT_EQ(::chmod(locked.c_str(), 0444), 0);
   const auto result = run(builder);
   EXPECT_EQ(result.exitCode, 11);
-  EXPECT_EQ(result.stderrLines(),
-            (std::vector<std::string>{"Error: can not extract: \\locked.txt: Permission denied", "Error: archive extracted with errors!"}));
+  EXPECT_EQ(result.stderrLines(), (std::vector<std::string>{"Error: can not extract: \\locked.txt: Permission denied",
+                                                            "Error: archive extracted with errors!"}));
   EXPECT_EQ(readFile(out("writable.txt")), bytesOf("new"));
   EXPECT_EQ(readFile(out("locked.txt")), bytesOf("old"));
   EXPECT_EQ(readFile(out("zz.txt")), bytesOf("after"));
@@ -186,7 +189,7 @@ TEST_F(Extraction, NothingIsLostWithoutAWord) {
   struct Case {
     const char* name;
     std::function<void(ArchiveBuilder&)> describe;
-    std::vector<std::string> tree;  // what lands on disk
+    std::vector<std::string> tree;   // what lands on disk
     std::vector<std::string> lines;  // the lines reported before the closing one
   };
   const std::string fffd = "\xEF\xBF\xBD";
@@ -300,8 +303,9 @@ TEST_F(Extraction, AFullFileSystemIsNamed) {
   builder.addFile(u"small.txt", "fits");
   const auto result = run(builder, {}, "small/out");
   EXPECT_EQ(result.exitCode, 11);
-  EXPECT_EQ(result.stderrLines(), (std::vector<std::string>{"Error: can not extract: \\big.bin: No space left on device",
-                                                            "Error: archive extracted with errors!"}));
+  EXPECT_EQ(result.stderrLines(),
+            (std::vector<std::string>{"Error: can not extract: \\big.bin: No space left on device",
+                                      "Error: archive extracted with errors!"}));
   EXPECT_EQ(listTree(out()), (std::vector<std::string>{"small.txt"}));
 }
 
@@ -341,8 +345,8 @@ TEST_F(Extraction, DamagedContentIsReportedInListingOrder) {
   expected.resize(40000, 0);
   EXPECT_EQ(readFile(out("files/b_short.bin")), expected);
   EXPECT_EQ(fs::file_size(out("files/e_huge.bin")), fs::file_size(archive_));
-  EXPECT_EQ(listTree(out()),
-            (std::vector<std::string>{"files/", "files/b_short.bin", "files/e_huge.bin", "files/fine.txt", "zz_last.txt"}));
+  EXPECT_EQ(listTree(out()), (std::vector<std::string>{"files/", "files/b_short.bin", "files/e_huge.bin",
+                                                       "files/fine.txt", "zz_last.txt"}));
 }
 
 TEST_F(Extraction, DamagedFoldersAreCreatedEmptyAndReported) {
@@ -356,8 +360,9 @@ TEST_F(Extraction, DamagedFoldersAreCreatedEmptyAndReported) {
   builder.settings.patches.push_back({*layout->itemEntryFileOffset(u"bad\\one.txt") + 47, {0xFE}});
   const auto result = run(builder);
   EXPECT_EQ(result.exitCode, 11);
-  EXPECT_EQ(result.stderrLines(), (std::vector<std::string>{"Error: damaged folder: \\bad", "Error: damaged folder: \\loop",
-                                                            "Error: archive extracted with errors!"}));
+  EXPECT_EQ(result.stderrLines(),
+            (std::vector<std::string>{"Error: damaged folder: \\bad", "Error: damaged folder: \\loop",
+                                      "Error: archive extracted with errors!"}));
   EXPECT_EQ(listTree(out()), (std::vector<std::string>{"aaa/", "aaa/inside.txt", "bad/", "loop/", "top.txt"}));
 }
 
@@ -448,8 +453,16 @@ TEST_F(Extraction, ACutOffArchiveReportsTheFilesItCutShort) {
     std::vector<std::string> errors;
   };
   const Case cases[] = {
-      {"two blocks missing", 1, 0, 16384, {"Error: damaged item: \\z_big.bin", "Error: archive extracted with errors!"}},
-      {"last block missing", 2, 0, 32768, {"Error: damaged item: \\z_big.bin", "Error: archive extracted with errors!"}},
+      {"two blocks missing",
+       1,
+       0,
+       16384,
+       {"Error: damaged item: \\z_big.bin", "Error: archive extracted with errors!"}},
+      {"last block missing",
+       2,
+       0,
+       32768,
+       {"Error: damaged item: \\z_big.bin", "Error: archive extracted with errors!"}},
       {"last block partly stored", 2, 100, 32868, {}},
   };
   for (const Case& c : cases) {
@@ -460,7 +473,8 @@ TEST_F(Extraction, ACutOffArchiveReportsTheFilesItCutShort) {
     const auto layout = builder.layout();
     ASSERT_TRUE(layout);
     builder.settings.fileSize = layout->blockOffset(layout->find(u"z_big.bin")->blocks[c.blockCut]) + c.extra;
-    const auto result = run(builder, {}, std::string("out-") + std::to_string(c.blockCut) + "-" + std::to_string(c.extra));
+    const auto result =
+        run(builder, {}, std::string("out-") + std::to_string(c.blockCut) + "-" + std::to_string(c.extra));
     EXPECT_EQ(result.exitCode, c.errors.empty() ? 0 : 11);
     EXPECT_EQ(result.stderrLines(), c.errors);
     Bytes expected(big.begin(), big.begin() + static_cast<std::ptrdiff_t>(c.goodBytes));

@@ -278,12 +278,12 @@ int stopAtCallsByName() {
   return -1;
 #endif
   constexpr long kFchmodat2 = 452, kOpenat2 = 437;  // the same on every architecture
-  std::vector<long> calls = {SYS_newfstatat, SYS_statx,     SYS_fchmodat,  kFchmodat2,  SYS_fchownat,
-                             SYS_truncate,   SYS_utimensat, SYS_openat,    kOpenat2,    SYS_setxattr,
+  std::vector<long> calls = {SYS_newfstatat, SYS_statx,       SYS_fchmodat,    kFchmodat2, SYS_fchownat,
+                             SYS_truncate,   SYS_utimensat,   SYS_openat,      kOpenat2,   SYS_setxattr,
                              SYS_lsetxattr,  SYS_removexattr, SYS_lremovexattr};
 #ifdef SYS_chmod
-  calls.insert(calls.end(), {SYS_stat, SYS_lstat, SYS_chmod, SYS_chown, SYS_lchown, SYS_open, SYS_utimes, SYS_utime,
-                             SYS_futimesat});
+  calls.insert(calls.end(),
+               {SYS_stat, SYS_lstat, SYS_chmod, SYS_chown, SYS_lchown, SYS_open, SYS_utimes, SYS_utime, SYS_futimesat});
 #endif
   std::vector<sock_filter> filter = {
       BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),

@@ -211,13 +211,13 @@ TEST_F(FileWriterTest, RefusedTargetsChangeNothing) {
   const std::vector<Case> cases = {
       {"read_only_file", [](const std::string& f) { writeFile(f + "/out", "old", 0444); }, "out", EACCES},
       // Root may write anything, so the mode bits decide, not access().
-      {"owner_may_not_write_though_others_may", [](const std::string& f) { writeFile(f + "/out", "old", 0466); },
-       "out", EACCES},
+      {"owner_may_not_write_though_others_may", [](const std::string& f) { writeFile(f + "/out", "old", 0466); }, "out",
+       EACCES},
       {"directory", [](const std::string& f) { ASSERT_EQ(::mkdir((f + "/out").c_str(), 0755), 0); }, "out", EISDIR},
       {"name_too_long", [](const std::string&) {}, std::string(256, 'n'), ENAMETOOLONG},
       {"missing_parent", [](const std::string&) {}, "missing/out", ENOENT},
-      {"no_name_after_slash", [](const std::string& f) { ASSERT_EQ(::mkdir((f + "/sub").c_str(), 0755), 0); },
-       "sub/", EINVAL},
+      {"no_name_after_slash", [](const std::string& f) { ASSERT_EQ(::mkdir((f + "/sub").c_str(), 0755), 0); }, "sub/",
+       EINVAL},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -354,11 +354,7 @@ TEST_F(FileWriterTest, NoWriteCallTakesMoreThan256MiB) {
     std::vector<std::size_t> expectedCalls;
   };
   const std::vector<Case> cases = {
-      {0, {}},
-      {1, {1}},
-      {kCap, {kCap}},
-      {kCap + 1, {kCap, 1}},
-      {2 * kCap + 5, {kCap, kCap, 5}},
+      {0, {}}, {1, {1}}, {kCap, {kCap}}, {kCap + 1, {kCap, 1}}, {2 * kCap + 5, {kCap, kCap, 5}},
   };
   // Untouched anonymous pages cost no memory; the faked write never reads them.
   const std::size_t mappedLength = 2 * kCap + 5;

@@ -96,11 +96,21 @@ TEST(FolderTree, WalksDepthFirstMakingEachPath) {
     std::vector<std::size_t> depths;
   };
   const Case cases[] = {
-      {u"\\", PathJoin::AsPrefix, true,
+      {u"\\",
+       PathJoin::AsPrefix,
+       true,
        {u"\\Docs", u"\\Docs\\a.txt", u"\\Docs\\B", u"\\Docs\\c", u"\\Docs\\c\\d.bin", u"\\zeta.txt"},
        {0, 1, 1, 1, 2, 0}},
-      {u"\\", PathJoin::Plain, false, {u"\\Docs", u"\\Docs\\a.txt", u"\\Docs\\B", u"\\Docs\\c", u"\\zeta.txt"}, {0, 1, 1, 1, 0}},
-      {u"\\DOCS\\\\", PathJoin::AsPrefix, true, {u"\\DOCS\\a.txt", u"\\DOCS\\B", u"\\DOCS\\c", u"\\DOCS\\c\\d.bin"}, {0, 0, 0, 1}},
+      {u"\\",
+       PathJoin::Plain,
+       false,
+       {u"\\Docs", u"\\Docs\\a.txt", u"\\Docs\\B", u"\\Docs\\c", u"\\zeta.txt"},
+       {0, 1, 1, 1, 0}},
+      {u"\\DOCS\\\\",
+       PathJoin::AsPrefix,
+       true,
+       {u"\\DOCS\\a.txt", u"\\DOCS\\B", u"\\DOCS\\c", u"\\DOCS\\c\\d.bin"},
+       {0, 0, 0, 1}},
   };
   for (const Case& c : cases) {
     std::vector<std::u16string> paths;
@@ -130,7 +140,8 @@ TEST(FolderTree, JoinsAFolderEndingInASlashAsAsked) {
   FolderTree tree;
   const NodeIndex slash = tree.appendChild(kTreeRoot, u"s/", recordWithSize(0, true));
   const NodeIndex inner = tree.appendChild(slash, u"x", recordWithSize(1));
-  for (const auto& [join, expected] : {std::pair{PathJoin::AsPrefix, u"\\s\\x"}, std::pair{PathJoin::Plain, u"\\s/\\x"}}) {
+  for (const auto& [join, expected] :
+       {std::pair{PathJoin::AsPrefix, u"\\s\\x"}, std::pair{PathJoin::Plain, u"\\s/\\x"}}) {
     std::vector<std::u16string> paths;
     walkBelow(tree, kTreeRoot, u"\\", join, [&](const WalkedItem& item) {
       paths.push_back(item.path);

@@ -59,7 +59,9 @@ TEST_P(FuzzRegressions, EverySavedInputEndsWithItsInvariantsIntact) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, FuzzRegressions, ::testing::ValuesIn(kTargets),
-                         [](const ::testing::TestParamInfo<FuzzTarget>& param) { return std::string(param.param.name); });
+                         [](const ::testing::TestParamInfo<FuzzTarget>& param) {
+                           return std::string(param.param.name);
+                         });
 
 }  // namespace
 }  // namespace sorvel

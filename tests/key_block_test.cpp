@@ -12,8 +12,8 @@ namespace {
 // A hand-laid key block: every field at its byte offset, little-endian, reserved bytes noise.
 Bytes handLaidKeyBlock() {
   Bytes bytes(kKeyBlockSize, 0x5A);
-  bytes[3] = 0x02;                                                        // dataCipherType
-  const Bytes count = testing::hexBytes("78563412");                         // chainEntryCount 0x12345678
+  bytes[3] = 0x02;                                    // dataCipherType
+  const Bytes count = testing::hexBytes("78563412");  // chainEntryCount 0x12345678
   std::copy(count.begin(), count.end(), bytes.begin() + 6);
   const Bytes digest = testing::textBytes("D41D8CD98F00B204E9800998ECF8427E");  // passwordDigest
   std::copy(digest.begin(), digest.end(), bytes.begin() + 10);

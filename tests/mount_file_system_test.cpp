@@ -109,7 +109,8 @@ TEST(MountFileSystem, ConcurrentReadsThroughASmallCacheGiveThePlainData) {
         const long got = fs.readFile(big, offset, length, buffer.data());
         const std::size_t expected = offset >= plain.size() ? 0 : std::min<std::size_t>(length, plain.size() - offset);
         if (got != static_cast<long>(expected) ||
-            !std::equal(buffer.begin(), buffer.begin() + got, plain.begin() + static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(offset, plain.size())))) {
+            !std::equal(buffer.begin(), buffer.begin() + got,
+                        plain.begin() + static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(offset, plain.size())))) {
           ++wrong;
         }
       }

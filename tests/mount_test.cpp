@@ -104,8 +104,7 @@ void unmount(const std::string& mountPoint) {
 // detaches once the mount is ready.
 class Mount {
  public:
-  Mount(const std::string& archive, const std::string& mountPoint, bool foreground,
-        std::vector<std::string> extra = {})
+  Mount(const std::string& archive, const std::string& mountPoint, bool foreground, std::vector<std::string> extra = {})
       : mountPoint_(mountPoint), errorLog_(mountPoint + ".log") {
     if (::access("/dev/fuse", R_OK | W_OK) != 0) {
       skip_ = "no usable /dev/fuse here (" + std::string(std::strerror(errno)) + "): mount tests skipped";
@@ -147,7 +146,9 @@ class Mount {
   const std::string& skipReason() const { return skip_; }
   bool ready() const { return ready_; }
   const std::string& error() const { return error_; }
-  std::string path(const std::string& relative = "") const { return relative.empty() ? mountPoint_ : mountPoint_ + "/" + relative; }
+  std::string path(const std::string& relative = "") const {
+    return relative.empty() ? mountPoint_ : mountPoint_ + "/" + relative;
+  }
 
   // The foreground process.
   pid_t pid() const { return child_; }
@@ -208,10 +209,10 @@ class Mount {
   int status_ = 0;
 };
 
-#define MOUNT_OR_SKIP(mount)                                                    \
-  do {                                                                          \
-    if (!(mount).skipReason().empty()) GTEST_SKIP() << (mount).skipReason();    \
-    ASSERT_TRUE((mount).ready()) << (mount).error();                            \
+#define MOUNT_OR_SKIP(mount)                                                 \
+  do {                                                                       \
+    if (!(mount).skipReason().empty()) GTEST_SKIP() << (mount).skipReason(); \
+    ASSERT_TRUE((mount).ready()) << (mount).error();                         \
   } while (false)
 
 Bytes readWhole(const std::string& path, int* error = nullptr) {
@@ -256,7 +257,8 @@ SampleArchive sampleArchive(std::uint8_t dataCipher) {
   ArchiveBuilder& b = sample.builder;
   b.settings.password = bytesOf(kPassword);
   b.settings.dataCipher = dataCipher;
-  auto add = [&](std::u16string_view path, const std::string& relative, std::size_t size, std::uint64_t seed) -> testing::Item& {
+  auto add = [&](std::u16string_view path, const std::string& relative, std::size_t size,
+                 std::uint64_t seed) -> testing::Item& {
     Bytes content = testing::generateContent(testing::seededContent(seed), 0, size);
     sample.files[relative] = content;
     return b.addFile(path, std::move(content));
@@ -292,8 +294,11 @@ std::map<std::string, Entry> snapshot(const std::string& root) {
   for (const fs::directory_entry& item : fs::recursive_directory_iterator(root)) {
     struct stat st {};
     EXPECT_EQ(::lstat(item.path().c_str(), &st), 0) << item.path();
-    Entry entry{S_ISDIR(st.st_mode), S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size),
-                st.st_mtim.tv_sec, st.st_atim.tv_sec, {}};
+    Entry entry{S_ISDIR(st.st_mode),
+                S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size),
+                st.st_mtim.tv_sec,
+                st.st_atim.tv_sec,
+                {}};
     if (!entry.folder) entry.content = readWhole(item.path());
     out[fs::relative(item.path(), root).generic_string()] = std::move(entry);
   }
@@ -345,7 +350,8 @@ TEST_P(MountCiphers, TreeMatchesAnExtraction) {
     EXPECT_TRUE(it->second.content == entry.content) << path;
   }
   // Read-only modes; blocks as stored; inode numbers stay.
-  struct stat first {}, again {}, folder {};
+  struct stat first {
+  }, again{}, folder{};
   ASSERT_EQ(::stat(mount.path("docs/deep/er/big.bin").c_str(), &first), 0);
   ASSERT_EQ(::stat(mount.path("docs").c_str(), &folder), 0);
   EXPECT_EQ(first.st_mode & 07777, 0444u);
@@ -355,7 +361,8 @@ TEST_P(MountCiphers, TreeMatchesAnExtraction) {
   EXPECT_EQ(first.st_ino, again.st_ino);
   EXPECT_FALSE(fs::exists(mount.path("valdo_item_detail.deposit")));
   // The root, which the archive gives no times, shows the archive file's.
-  struct stat root {}, archiveFile {};
+  struct stat root {
+  }, archiveFile{};
   ASSERT_EQ(::stat(mount.path("").c_str(), &root), 0);
   ASSERT_EQ(::stat(archive_.c_str(), &archiveFile), 0);
   EXPECT_EQ(root.st_mtim.tv_sec, archiveFile.st_mtim.tv_sec);
@@ -375,7 +382,9 @@ TEST_P(MountCiphers, ReadsAtRandomOffsetsGiveThePlainData) {
       const Bytes got = readAt(fd, offset, length);
       const std::size_t expected = offset >= plain.size() ? 0 : std::min<std::size_t>(length, plain.size() - offset);
       ASSERT_EQ(got.size(), expected) << name << " at " << offset;
-      EXPECT_TRUE(std::equal(got.begin(), got.end(), plain.begin() + static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(offset, plain.size()))))
+      EXPECT_TRUE(
+          std::equal(got.begin(), got.end(),
+                     plain.begin() + static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(offset, plain.size()))))
           << name << " at " << offset << " length " << length;
     }
     ::close(fd);
@@ -402,7 +411,9 @@ TEST_P(MountCiphers, ConcurrentReadersShareASmallCache) {
         const std::size_t length = std::min<std::size_t>(1 + rng() % 70000, plain.size() - offset);
         const Bytes got = readAt(fd, offset, length);
         wrong += std::equal(got.begin(), got.end(), plain.begin() + static_cast<std::ptrdiff_t>(offset)) &&
-                         got.size() == length ? 0 : 1;
+                         got.size() == length
+                     ? 0
+                     : 1;
       }
       ::close(fd);
     });
@@ -738,7 +749,8 @@ TEST(MountPassword, SourcesThatGiveNoPasswordAreRefusedFirst) {
     std::string error;  // the start of standard error
   };
   const Case cases[] = {
-      {{"--password-file", empty, "--password-fd", "0"}, 1,
+      {{"--password-file", empty, "--password-fd", "0"},
+       1,
        "sorvel mount: --password-file and --password-fd exclude each other\n"},
       {{"--password-file", folder}, 2, "sorvel mount: can not read password file " + folder + ": Is a directory\n"},
       {{"--password-file", empty}, 2, "sorvel mount: no password given\n"},
@@ -883,7 +895,8 @@ TEST(MountDamage, DamagedAndHostileArchivesWalkWithoutHangingOrCrashing) {
     const std::string archive = dir.file("case" + std::to_string(i) + ".sva");
     {
       std::ofstream out(archive, std::ios::binary);
-      out.write(reinterpret_cast<const char*>(archives[i].bytes.data()), static_cast<std::streamsize>(archives[i].bytes.size()));
+      out.write(reinterpret_cast<const char*>(archives[i].bytes.data()),
+                static_cast<std::streamsize>(archives[i].bytes.size()));
     }
     testing::ProcessRequest request;
     request.program = SORVEL_MOUNT_EXE;

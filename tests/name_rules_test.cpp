@@ -13,13 +13,13 @@ TEST(CompareNames, FoldsOnlyAsciiLettersAndComparesUnitsUnsigned) {
   const Case cases[] = {
       {u"Readme.TXT", u"readme.txt", 0},
       {u"abc", u"abd", -1},
-      {u"ab", u"abc", -1},           // a prefix comes first
+      {u"ab", u"abc", -1},  // a prefix comes first
       {u"abc", u"ab", 1},
       {u"\u00C9cole", u"\u00E9cole", -1},  // É and é are different letters here
-      {u"_x", u"LONG", -1},         // '_' (0x5F) sorts before the folded 'l' (0x6C)
-      {u"Zeta", u"_under", 1},      // 'z' (0x7A) after '_'
-      {u"\U0001F600", u"\uFF41", -1},   // a surrogate (0xD83D) before U+FF41
-      {u"[", u"a", -1},             // '[' is not folded although it lies between 'Z' and 'a'
+      {u"_x", u"LONG", -1},                // '_' (0x5F) sorts before the folded 'l' (0x6C)
+      {u"Zeta", u"_under", 1},             // 'z' (0x7A) after '_'
+      {u"\U0001F600", u"\uFF41", -1},      // a surrogate (0xD83D) before U+FF41
+      {u"[", u"a", -1},                    // '[' is not folded although it lies between 'Z' and 'a'
       {u"", u"", 0},
   };
   for (const Case& c : cases) {

@@ -143,7 +143,8 @@ class OutputAgreement : public ::testing::Test {
   std::set<std::string> expectAgreement(const std::string& name, const ArchiveBuilder& builder) {
     const std::string archive = dir_.file(name + ".sva");
     EXPECT_TRUE(builder.writeTo(archive));
-    return expectAgreement(name, archive, std::string(builder.settings.password.begin(), builder.settings.password.end()));
+    return expectAgreement(name, archive,
+                           std::string(builder.settings.password.begin(), builder.settings.password.end()));
   }
 
   testing::TempDir dir_;
@@ -181,9 +182,7 @@ TEST_F(OutputAgreement, HostileNames) {
   EXPECT_FALSE(verdicts.contains("Case.txt | left out: same name as \\CASE.TXT"));
 }
 
-TEST_F(OutputAgreement, DamagedContent) {
-  expectAgreement("damaged", testing::damagedArchive());
-}
+TEST_F(OutputAgreement, DamagedContent) { expectAgreement("damaged", testing::damagedArchive()); }
 
 TEST_F(OutputAgreement, HostileChains) {
   for (testing::HostileShape& shape : testing::hostileShapes(4096)) expectAgreement(shape.name, shape.builder);

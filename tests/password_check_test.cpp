@@ -166,13 +166,18 @@ struct Case {
 TEST_F(PasswordCheckTest, ChecksTheDigestAndKeysBothContexts) {
   const Bytes blowfishPassword = textBytes("password1234");
   const Case cases[] = {
-      {"empty password, plain key block", withDigest(stored(kAesCfb, {}), "D41D8CD98F00B204E9800998ECF8427E"), {}, true,
+      {"empty password, plain key block",
+       withDigest(stored(kAesCfb, {}), "D41D8CD98F00B204E9800998ECF8427E"),
+       {},
+       true,
        DataCipherState::Stored},
-      {"empty-password archive, password typed", stored(kAesCfb, {}), textBytes("x"), false,
-       DataCipherState::Noise},
+      {"empty-password archive, password typed", stored(kAesCfb, {}), textBytes("x"), false, DataCipherState::Noise},
       {"header cipher None, password typed", stored(kNone, {}), textBytes("x"), false, DataCipherState::Untouched},
-      {"lower-case digest never matches", withDigest(stored(kAesCfb, {}), lowerCase(passwordDigestHex({}))), {},
-       false, DataCipherState::Stored},
+      {"lower-case digest never matches",
+       withDigest(stored(kAesCfb, {}), lowerCase(passwordDigestHex({}))),
+       {},
+       false,
+       DataCipherState::Stored},
       {"AesCfb, right password", stored(kAesCfb, textBytes("pw-cfb"), 3), textBytes("pw-cfb"), true,
        DataCipherState::Stored},
       {"AesCfb, 40-byte password", stored(kAesCfb, kLongPassword, 3), kLongPassword, true, DataCipherState::Stored},
@@ -182,19 +187,22 @@ TEST_F(PasswordCheckTest, ChecksTheDigestAndKeysBothContexts) {
        DataCipherState::Noise},
       {"Blowfish, right password", stored(kBlowfish, blowfishPassword, 2), blowfishPassword, true,
        DataCipherState::Stored},
-      {"Blowfish, 8-byte prefix decrypts alike", stored(kBlowfish, blowfishPassword, 2), textBytes("password"),
-       false, DataCipherState::Stored},
+      {"Blowfish, 8-byte prefix decrypts alike", stored(kBlowfish, blowfishPassword, 2), textBytes("password"), false,
+       DataCipherState::Stored},
       {"Blowfish, wrong password", stored(kBlowfish, blowfishPassword, 2), textBytes("Password1234"), false,
        DataCipherState::Noise},
       {"AesXts key block, password typed", stored(kAesXts, textBytes("pw"), 3), textBytes("pw"), false,
        DataCipherState::Untouched},
       {"file ends inside the key block, Blowfish", cutAt(stored(kBlowfish, blowfishPassword, 2), 768 + 64),
        blowfishPassword, true, DataCipherState::Stored},
-      {"file ends inside the data salt, plain", cutAt(stored(kAesCfb, {}), 768 + 50), {}, true,
-       DataCipherState::Stored, dataSaltWithZerosFrom(8)},
+      {"file ends inside the data salt, plain",
+       cutAt(stored(kAesCfb, {}), 768 + 50),
+       {},
+       true,
+       DataCipherState::Stored,
+       dataSaltWithZerosFrom(8)},
       {"file of exactly 768 bytes", cutAt(stored(kAesCfb, {}), 768), {}, false, DataCipherState::Untouched},
   };
-
 
   int fileNumber = 0;
   for (const auto& c : cases) {

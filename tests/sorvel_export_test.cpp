@@ -43,10 +43,11 @@ std::vector<std::string> describeTree(const fs::path& root) {
     struct stat st {};
     EXPECT_EQ(::lstat(entry.path().c_str(), &st), 0);
     const bool folder = S_ISDIR(st.st_mode);
-    std::string line = fs::relative(entry.path(), root).string() + (folder ? "/ " : " ") +
-                       std::to_string(st.st_mode & 0777);
-    if (!folder) line += " " + std::to_string(st.st_mtim.tv_sec) + " " + std::to_string(st.st_size) + " " +
-                         std::to_string(std::hash<std::string>{}(readText(entry.path())));
+    std::string line =
+        fs::relative(entry.path(), root).string() + (folder ? "/ " : " ") + std::to_string(st.st_mode & 0777);
+    if (!folder)
+      line += " " + std::to_string(st.st_mtim.tv_sec) + " " + std::to_string(st.st_size) + " " +
+              std::to_string(std::hash<std::string>{}(readText(entry.path())));
     entries.push_back(line);
   }
   std::sort(entries.begin(), entries.end());
@@ -156,8 +157,9 @@ TEST_F(ToolExport, NamesOutsideAsciiAndOutputChoices) {
   request.program = "/usr/bin/tar";
   request.args = {"-tf", tarFile};
   request.environment = {"LC_ALL=C.UTF-8"};
-  EXPECT_EQ(testing::runProcess(request).stdoutLines(),
-            (std::vector<std::string>{"caf\xC3\xA9/", "caf\xC3\xA9/\xC3\xBC" "ber \xE4\xB8\xAD.txt"}));
+  EXPECT_EQ(testing::runProcess(request).stdoutLines(), (std::vector<std::string>{"caf\xC3\xA9/",
+                                                                                  "caf\xC3\xA9/\xC3\xBC"
+                                                                                  "ber \xE4\xB8\xAD.txt"}));
 
   struct Case {
     std::vector<std::string> args;

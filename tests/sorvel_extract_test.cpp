@@ -58,9 +58,9 @@ TEST_F(ToolExtract, EverythingByDefaultIntoTheCurrentFolderWithDamageReported) {
   EXPECT_EQ(result.exitCode, 11);
   EXPECT_EQ(result.stderrLines(),
             (std::vector<std::string>{"Error: damaged item: \\bad.bin", "Error: archive extracted with errors!"}));
-  EXPECT_EQ(result.stdoutLines(), (std::vector<std::string>{"bad.bin", "big.bin", "docs/", "docs/notes/",
-                                                            "docs/notes/a.txt", "docs/readme.txt", "docs/ro.txt",
-                                                            "empty/", "top.txt"}));
+  EXPECT_EQ(result.stdoutLines(),
+            (std::vector<std::string>{"bad.bin", "big.bin", "docs/", "docs/notes/", "docs/notes/a.txt",
+                                      "docs/readme.txt", "docs/ro.txt", "empty/", "top.txt"}));
   EXPECT_EQ(fs::file_size(fs::path(out) / "bad.bin"), 40000u);
   const Bytes big = testing::sampleBigContent();
   EXPECT_EQ(readText(fs::path(out) / "big.bin"), std::string(big.begin(), big.end()));
@@ -106,7 +106,7 @@ TEST_F(ToolExtract, AHardLinkToAReadOnlyFileOutsideLeavesThatFileAsItWas) {
   struct Case {
     const char* option;
     int exitCode;
-    std::string atName;  // what the name in the output folder holds afterwards
+    std::string atName;    // what the name in the output folder holds afterwards
     std::uintmax_t links;  // of the file outside afterwards
   };
   const Case cases[] = {

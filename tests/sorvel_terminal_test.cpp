@@ -93,7 +93,8 @@ class ToolOnTerminal : public ::testing::Test {
         }
       }
       if (!typed && promptReady()) {
-        ASSERT_EQ(::write(master_, typeAtPrompt.data(), typeAtPrompt.size()), static_cast<ssize_t>(typeAtPrompt.size()));
+        ASSERT_EQ(::write(master_, typeAtPrompt.data(), typeAtPrompt.size()),
+                  static_cast<ssize_t>(typeAtPrompt.size()));
         typed = true;
       }
       if (outputOpen && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {

@@ -113,14 +113,18 @@ void PrintTo(const TypingCase& c, std::ostream* os) { *os << c.name; }
 const TypingCase kTypingCases[] = {
     {"EnterAsCarriageReturn", {"ab\r"}, {ch('a'), ch('b'), kEnter}},
     {"EnterAsLineFeed", {"a\n"}, {ch('a'), kEnter}},
-    {"BothBackspaceCodes", {"a\x7f" "b\b\r"}, {ch('a'), kBackspace, ch('b'), kBackspace, kEnter}},
+    {"BothBackspaceCodes",
+     {"a\x7f"
+      "b\b\r"},
+     {ch('a'), kBackspace, ch('b'), kBackspace, kEnter}},
     {"ArrowKeysDropped", {"a\x1b[Db\x1b[A\x1bOB\r"}, {ch('a'), ch('b'), kEnter}},
     {"ModifiedCursorKeyDropped", {"a\x1b[1;5Cb\r"}, {ch('a'), ch('b'), kEnter}},
     {"EditingKeysDropped", {"\x1b[3~\x1b[2~\x1b[H\x1b[5~x\r"}, {ch('x'), kEnter}},
     {"FunctionKeysDropped", {"\x1bOP\x1b[15~\x1b[[Ay\r"}, {ch('y'), kEnter}},
     {"EscapeAloneIsACharacter", {"\x1b", "x\r"}, {ch(27), ch('x'), kEnter}},
     {"EscapeThenOtherKey", {"\x1bq\r"}, {ch(27), ch('q'), kEnter}},
-    {"Utf8BecomesCharacters", {"\xC3\xA9\xF0\x9F\x98\x80\r"},
+    {"Utf8BecomesCharacters",
+     {"\xC3\xA9\xF0\x9F\x98\x80\r"},
      {ch(0xE9), KeyEvent::surrogatePair(0xD83D, 0xDE00), kEnter}},
     {"CharacterSplitAcrossWrites", {"\xF0\x9F", "\x98\x80\r"}, {KeyEvent::surrogatePair(0xD83D, 0xDE00), kEnter}},
     {"PrefixLookalikesAreCharacters", {std::string("\xC3\xA0\0\r", 4)}, {ch(0xE0), ch(0), kEnter}},
@@ -359,7 +363,8 @@ class PromptOnTerminal : public ::testing::Test {
   }
 
   bool readSome(std::chrono::steady_clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     pollfd watch{master_, POLLIN, 0};
     if (left.count() <= 0 || ::poll(&watch, 1, static_cast<int>(left.count())) <= 0) return false;
     char buffer[256];
@@ -403,12 +408,8 @@ struct EndingCase {
 void PrintTo(const EndingCase& c, std::ostream* os) { *os << c.name; }
 
 const EndingCase kEndingCases[] = {
-    {"InterruptKey", SIGINT, "\x03"},
-    {"QuitKey", SIGQUIT, "\x1c"},
-    {"InterruptSignal", SIGINT, nullptr},
-    {"QuitSignal", SIGQUIT, nullptr},
-    {"TerminateSignal", SIGTERM, nullptr},
-    {"HangUpSignal", SIGHUP, nullptr},
+    {"InterruptKey", SIGINT, "\x03"}, {"QuitKey", SIGQUIT, "\x1c"},          {"InterruptSignal", SIGINT, nullptr},
+    {"QuitSignal", SIGQUIT, nullptr}, {"TerminateSignal", SIGTERM, nullptr}, {"HangUpSignal", SIGHUP, nullptr},
 };
 
 class EndingOnTerminal : public PromptOnTerminal, public ::testing::WithParamInterface<EndingCase> {};
@@ -457,7 +458,9 @@ TEST_F(PromptOnTerminal, StopAndContinueInTheMiddleOfThePassword) {
   ASSERT_TRUE(waitForRawMode(master_));
   // The prompt again, with a star for each character typed so far.
   ASSERT_TRUE(readUntil("\rPassword: **", beforeContinue)) << seen_;
-  writeAll(master_, "\x7f" "b\xF0\x9F\x98\x80\r");
+  writeAll(master_,
+           "\x7f"
+           "b\xF0\x9F\x98\x80\r");
   readToEnd();
   const int status = waitForExit();
   ASSERT_TRUE(WIFEXITED(status)) << seen_;

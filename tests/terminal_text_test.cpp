@@ -33,12 +33,18 @@ const SafeCase kSafeCases[] = {
     {"OtherC0", std::string("\0\a\t\x1f", 4), "\\x00\\x07\\x09\\x1F"},
     {"Delete", "x\x7fy", "x\\x7Fy"},
     // C1 controls as the characters they are in UTF-8 (CSI, NEL, the last one).
-    {"C1Controls", "\xC2\x9B" "2J\xC2\x85\xC2\x9F", "\\x9B2J\\x85\\x9F"},
+    {"C1Controls",
+     "\xC2\x9B"
+     "2J\xC2\x85\xC2\x9F",
+     "\\x9B2J\\x85\\x9F"},
     {"PrintableNonAsciiKept", "\xC2\xA0\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xEF\xBF\xBD",
      "\xC2\xA0\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xEF\xBF\xBD"},
     // Bytes that are not well-formed UTF-8 are shown as bytes: a raw C1 byte can be a control
     // to a terminal that is not in UTF-8 mode.
-    {"StrayC1Byte", "a\x9b" "2J", "a\\x9B2J"},
+    {"StrayC1Byte",
+     "a\x9b"
+     "2J",
+     "a\\x9B2J"},
     {"CutSequenceAtEnd", "ab\xC3", "ab\\xC3"},
     {"CutSequenceBeforeAscii", "\xE2\x82(", "\\xE2\\x82("},
     {"OverlongSlash", "\xC0\xAF", "\\xC0\\xAF"},
@@ -99,8 +105,11 @@ TEST(TerminalSafeReports, NamesInReportsCannotDriveTheTerminal) {
       "Error: can not extract: \\\\x9B2J/y",
   };
   for (const std::string& report : expected) {
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [&](const std::string& line) { return reportMatches(line, report); }), 1)
-        << "missing: " << report << "\nin:\n" << run.stderrText;
+    EXPECT_EQ(
+        std::count_if(lines.begin(), lines.end(), [&](const std::string& line) { return reportMatches(line, report); }),
+        1)
+        << "missing: " << report << "\nin:\n"
+        << run.stderrText;
   }
   // Only what is printed is escaped: on disk a name is what the archive says.
   EXPECT_TRUE(std::filesystem::exists(dir.file("out/\x1b[1mbold.txt")));

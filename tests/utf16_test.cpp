@@ -32,7 +32,10 @@ const DecodeCase kDecodeCases[] = {
     {"OverlongThreeByte", "\xE0\x80\xAF", u"\uFFFD\uFFFD\uFFFD"},
     {"EncodedSurrogate", "\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},
     {"AboveUnicode", "\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
-    {"TruncatedThenAscii", "\xE2\x82" "A", u"\uFFFDA"},
+    {"TruncatedThenAscii",
+     "\xE2\x82"
+     "A",
+     u"\uFFFDA"},
     {"TruncatedThenNewSequence", "\xF0\x9F\xC3\xA9", u"\uFFFD\u00E9"},
     {"TruncatedAtEnd", "ok\xF0\x9F\x98", u"ok\uFFFD"},
 };
@@ -59,7 +62,12 @@ const EncodeCase kEncodeCases[] = {
     {"Nul", std::u16string(u"\0", 1), std::string("\0", 1), false},
     {"Boundaries", u"\u007F\u0080\u07FF\u0800\uFFFF", "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF", false},
     {"Pair", u"\xD83D\xDE00", "\xF0\x9F\x98\x80", false},
-    {"LoneHigh", u"a\xD83D" "b", "a\xEF\xBF\xBD" "b", true},
+    {"LoneHigh",
+     u"a\xD83D"
+     "b",
+     "a\xEF\xBF\xBD"
+     "b",
+     true},
     {"LoneHighAtEnd", u"a\xD83D", "a\xEF\xBF\xBD", true},
     {"LoneLow", u"\xDE00", "\xEF\xBF\xBD", true},
     {"Reversed", u"\xDE00\xD83D", "\xEF\xBF\xBD\xEF\xBF\xBD", true},

@@ -40,7 +40,8 @@ TEST(XtsDecryptor, KnownVectorDecrypts) {
 TEST(XtsDecryptor, EqualsTheWrappersForEveryWholeBlockLength) {
   const XtsDecryptor decryptor(kKey);
   for (const std::size_t length : {16, 32, 1008, 1024, 1040, 4096, 16384}) {
-    const std::array<std::uint8_t, 16> tweak{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x30, static_cast<std::uint8_t>(length)};
+    const std::array<std::uint8_t, 16> tweak{0, 0, 0, 0, 0, 0, 0,    0,
+                                             0, 0, 0, 0, 0, 0, 0x30, static_cast<std::uint8_t>(length)};
     const Bytes cipher = pattern(length);
     const Bytes expected = xtsDecrypt(cipher.data(), length, kKey, tweak);
     Bytes out(length + 16, 0xAA);

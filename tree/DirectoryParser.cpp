@@ -54,8 +54,9 @@ bool parseDirectory(ByteSource& data, ParsedDirectory& out) {
     return false;
   }
   std::vector<DirectoryItem>& items = out.items;
-  std::stable_sort(items.begin(), items.end(),
-                   [&](const DirectoryItem& a, const DirectoryItem& b) { return compareNames(out.name(a), out.name(b)) < 0; });
+  std::stable_sort(items.begin(), items.end(), [&](const DirectoryItem& a, const DirectoryItem& b) {
+    return compareNames(out.name(a), out.name(b)) < 0;
+  });
   // Of a run of names alike, the first spelling with the last record.
   std::size_t kept = 0;
   for (std::size_t i = 0; i < items.size(); ++i) {

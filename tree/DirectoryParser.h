@@ -24,7 +24,9 @@ struct ParsedDirectory {
   std::u16string names;
 
   std::size_t size() const { return items.size(); }
-  std::u16string_view name(const DirectoryItem& item) const { return {names.data() + item.nameOffset, item.nameLength}; }
+  std::u16string_view name(const DirectoryItem& item) const {
+    return {names.data() + item.nameOffset, item.nameLength};
+  }
   std::u16string_view name(std::size_t i) const { return name(items[i]); }
   void clear() {
     items.clear();

@@ -42,9 +42,9 @@ NodeIndex FolderTree::appendChild(NodeIndex folder, std::u16string_view name, co
 
 const TreeNode* FolderTree::findChild(const TreeNode& folder, std::u16string_view name) const {
   const std::span<const TreeNode> children = this->children(folder);
-  const auto it = std::lower_bound(children.begin(), children.end(), name, [&](const TreeNode& child, std::u16string_view key) {
-    return compareNames(nameOf(child), key) < 0;
-  });
+  const auto it = std::lower_bound(
+      children.begin(), children.end(), name,
+      [&](const TreeNode& child, std::u16string_view key) { return compareNames(nameOf(child), key) < 0; });
   return it != children.end() && compareNames(nameOf(*it), name) == 0 ? &*it : nullptr;
 }
 

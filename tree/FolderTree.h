@@ -65,9 +65,7 @@ class FolderTree {
   const TreeNode& node(NodeIndex index) const { return nodes_[index]; }
   NodeIndex indexOf(const TreeNode& node) const { return static_cast<NodeIndex>(&node - nodes_.data()); }
   std::size_t nodeCount() const { return nodes_.size(); }
-  std::u16string_view nameOf(const TreeNode& node) const {
-    return {names_.data() + node.nameOffset, node.nameLength};
-  }
+  std::u16string_view nameOf(const TreeNode& node) const { return {names_.data() + node.nameOffset, node.nameLength}; }
   // A folder's children, in name order (none for a file).
   std::span<const TreeNode> children(const TreeNode& folder) const {
     return {nodes_.data() + folder.firstChild, folder.childCount};
@@ -103,9 +101,7 @@ class FolderTree {
   void setLeftOut(std::vector<LeftOutItem> items);
 
   // The bytes the tree's tables hold (nodes and names, as allocated).
-  std::size_t bytesHeld() const {
-    return nodes_.capacity() * sizeof(TreeNode) + names_.capacity() * sizeof(char16_t);
-  }
+  std::size_t bytesHeld() const { return nodes_.capacity() * sizeof(TreeNode) + names_.capacity() * sizeof(char16_t); }
 
  private:
   // The node reached by following `path` as far as the tree has it; `complete` when all the way.

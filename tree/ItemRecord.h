@@ -25,16 +25,16 @@ inline constexpr std::uint8_t kArchiveAttribute = 0x20;
 
 // Offsets within an entry. Both kinds end in their signature.
 inline constexpr std::size_t kEntrySignatureOffset = 46;
-inline constexpr std::size_t kGroupFlagsOffset = 0;      // name entry
-inline constexpr std::size_t kNameMarkerOffset = 1;      // name entry
-inline constexpr std::size_t kNameUnitsOffset = 2;       // name entry: 20 UTF-16 units
-inline constexpr std::size_t kAttributesOffset = 1;      // item entry
-inline constexpr std::size_t kSizeOffset = 2;            // item entry
-inline constexpr std::size_t kCreatedOffset = 10;        // item entry
-inline constexpr std::size_t kModifiedOffset = 18;       // item entry
-inline constexpr std::size_t kAccessedOffset = 26;       // item entry
-inline constexpr std::size_t kFirstBlockLowOffset = 34;  // item entry: low 16 bits of the first block
-inline constexpr std::size_t kFirstBlockHighOffset = 36; // item entry: high 16 bits
+inline constexpr std::size_t kGroupFlagsOffset = 0;       // name entry
+inline constexpr std::size_t kNameMarkerOffset = 1;       // name entry
+inline constexpr std::size_t kNameUnitsOffset = 2;        // name entry: 20 UTF-16 units
+inline constexpr std::size_t kAttributesOffset = 1;       // item entry
+inline constexpr std::size_t kSizeOffset = 2;             // item entry
+inline constexpr std::size_t kCreatedOffset = 10;         // item entry
+inline constexpr std::size_t kModifiedOffset = 18;        // item entry
+inline constexpr std::size_t kAccessedOffset = 26;        // item entry
+inline constexpr std::size_t kFirstBlockLowOffset = 34;   // item entry: low 16 bits of the first block
+inline constexpr std::size_t kFirstBlockHighOffset = 36;  // item entry: high 16 bits
 
 using RawEntry = std::array<std::uint8_t, kEntrySize>;
 

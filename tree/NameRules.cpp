@@ -3,9 +3,7 @@
 namespace sorvel {
 namespace {
 
-char16_t foldAscii(char16_t unit) {
-  return (unit >= u'A' && unit <= u'Z') ? static_cast<char16_t>(unit + 0x20) : unit;
-}
+char16_t foldAscii(char16_t unit) { return (unit >= u'A' && unit <= u'Z') ? static_cast<char16_t>(unit + 0x20) : unit; }
 
 }  // namespace
 

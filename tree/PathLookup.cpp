@@ -66,14 +66,15 @@ void PathLookup::listItems(std::u16string_view folderPath, DetailLookup& details
     auto it = level.table->records->find(name);
     return it == level.table->records->end() ? nullptr : it->second;
   };
-  walkBelow(tree_, indexOrNone(tree_, tree_.findNode(folderPath)), folderPath, PathJoin::AsPrefix, [&](const WalkedItem& item) {
-    const std::u16string_view name = tree_.nameOf(item.node);
-    if (compareNames(name, kDetailFileName) == 0) return false;
-    detailRecords.push_back(detailRecordIn(item, name));
-    if (records != nullptr) records->push_back(&item.node.record);
-    paths.push_back(item.path);
-    return true;
-  });
+  walkBelow(tree_, indexOrNone(tree_, tree_.findNode(folderPath)), folderPath, PathJoin::AsPrefix,
+            [&](const WalkedItem& item) {
+              const std::u16string_view name = tree_.nameOf(item.node);
+              if (compareNames(name, kDetailFileName) == 0) return false;
+              detailRecords.push_back(detailRecordIn(item, name));
+              if (records != nullptr) records->push_back(&item.node.record);
+              paths.push_back(item.path);
+              return true;
+            });
 }
 
 void PathLookup::listForExtraction(std::u16string_view folderPath, std::vector<ListedItem>& out) const {

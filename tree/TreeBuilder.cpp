@@ -51,7 +51,8 @@ void settleWrittenNames(const ParsedDirectory& directory, std::vector<std::uint8
     if (directory.items[i].record.isFolder()) key += u'\\';
     return key;
   };
-  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return compareNames(keyOf(a), keyOf(b)) < 0; });
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return compareNames(keyOf(a), keyOf(b)) < 0; });
   std::map<std::u16string, std::u16string> writtenNames;  // written name -> path of its holder
   for (std::size_t i : order) {
     const std::u16string_view leaf = directory.name(i);
@@ -61,7 +62,9 @@ void settleWrittenNames(const ParsedDirectory& directory, std::vector<std::uint8
       namesake = same->second;
     } else if (written != leaf) {
       const auto plain = std::lower_bound(directory.items.begin(), directory.items.end(), written,
-                                          [&](const DirectoryItem& item, const std::u16string& key) { return compareNames(directory.name(item), key) < 0; });
+                                          [&](const DirectoryItem& item, const std::u16string& key) {
+                                            return compareNames(directory.name(item), key) < 0;
+                                          });
       if (plain != directory.items.end() && directory.name(*plain) == written &&
           state[static_cast<std::size_t>(plain - directory.items.begin())] == kPlaced) {
         namesake = folderPath + std::u16string(directory.name(*plain));
@@ -279,7 +282,9 @@ bool TreeBuilder::buildByFolders(FolderTree& tree) {
 
     // Names alike once written (an unpaired surrogate becomes U+FFFD): the first in the order of
     // keys (a folder's name followed by a backslash) keeps the name.
-    const bool surrogates = std::any_of(directory.items.begin(), directory.items.end(), [&](const DirectoryItem& item) { return holdsSurrogates(directory.name(item)); });
+    const bool surrogates = std::any_of(directory.items.begin(), directory.items.end(), [&](const DirectoryItem& item) {
+      return holdsSurrogates(directory.name(item));
+    });
     for (std::size_t i = 0; i < directory.size(); ++i) {
       if (state[i] != kWaiting) continue;
       if (!inTree) {
@@ -297,7 +302,8 @@ bool TreeBuilder::buildByFolders(FolderTree& tree) {
   return true;
 }
 
-void TreeBuilder::buildPathMap(NameMap<PathItem>& out, NameMap<bool>& damagedFolders, std::vector<LeftOutItem>& leftOut) {
+void TreeBuilder::buildPathMap(NameMap<PathItem>& out, NameMap<bool>& damagedFolders,
+                               std::vector<LeftOutItem>& leftOut) {
   out.clear();
   damagedFolders.clear();
   std::unordered_set<std::uint32_t> chainsRead;
@@ -315,7 +321,8 @@ void TreeBuilder::buildPathMap(NameMap<PathItem>& out, NameMap<bool>& damagedFol
     }
     const DirectoryRead result = readDirectory(block, directory);
     if (result != DirectoryRead::Unreadable) chainsRead.insert(block);
-    if (result == DirectoryRead::Malformed || result == DirectoryRead::Shared) insertOrReplace(damagedFolders, path, true);
+    if (result == DirectoryRead::Malformed || result == DirectoryRead::Shared)
+      insertOrReplace(damagedFolders, path, true);
 
     for (const DirectoryItem& item : directory.items) {
       const std::u16string name(directory.name(item));
@@ -405,7 +412,8 @@ void TreeBuilder::buildByPaths(FolderTree& tree) {
   items.clear();
   for (const auto& [key, damaged] : damagedFolders) {
     const std::size_t node = draft.find(key);
-    if (node != DraftTree::kNoDraft && (node == 0 || draft.node(node).record.isFolder())) draft.node(node).damaged = true;
+    if (node != DraftTree::kNoDraft && (node == 0 || draft.node(node).record.isFolder()))
+      draft.node(node).damaged = true;
   }
   draft.layOut(tree);
   tree.finish();  // before nodes are pointed at

@@ -8,8 +8,8 @@
 #include <crypto++/xts.h>
 
 // Unlike assert(), stays in release builds: reading past a short key or buffer is never an option.
-#define SORVEL_XTS_REQUIRE(condition) \
-  do {                                \
+#define SORVEL_XTS_REQUIRE(condition)                         \
+  do {                                                        \
     if (!(condition)) stopOnViolatedPrecondition(#condition); \
   } while (false)
 

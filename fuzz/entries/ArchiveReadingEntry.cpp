@@ -30,7 +30,8 @@ struct ContentCheck {
     ContentReader reader(archive.container(), record.firstBlock(), wanted);
     Bytes buffer(4 * kBlockSize);
     std::uint64_t total = 0;
-    for (std::size_t n = reader.read(buffer.data(), buffer.size()); n > 0; n = reader.read(buffer.data(), buffer.size())) {
+    for (std::size_t n = reader.read(buffer.data(), buffer.size()); n > 0;
+         n = reader.read(buffer.data(), buffer.size())) {
       total += n;
     }
     if (reader.expected() > wanted || total != reader.delivered() || total > reader.expected()) consistent = false;

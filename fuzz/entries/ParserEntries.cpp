@@ -27,7 +27,8 @@ bool parseDetailTableBytes(const std::uint8_t* data, std::size_t size) {
   if (table.records->empty() || table.records->size() > count) return false;
   std::uint64_t blobBytes = 0;
   for (const auto& [name, record] : *table.records) {
-    if (record->firstBlob.size() != record->firstBlobLength() || record->secondBlob.size() != record->secondBlobLength()) {
+    if (record->firstBlob.size() != record->firstBlobLength() ||
+        record->secondBlob.size() != record->secondBlobLength()) {
       return false;
     }
     blobBytes += record->firstBlob.size() + record->secondBlob.size();

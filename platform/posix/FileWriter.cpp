@@ -178,8 +178,8 @@ std::optional<FileWriter> FileWriter::createIn(const DirectoryHandle& folder, co
   return start(folder.handle(), std::string(), name, /*targetMissing=*/true, std::move(writeCall));
 }
 
-std::optional<FileWriter> FileWriter::start(NativeHandle folder, const std::string& temporaryPrefix, const std::string& target,
-                                            bool targetMissing, WriteCall writeCall) {
+std::optional<FileWriter> FileWriter::start(NativeHandle folder, const std::string& temporaryPrefix,
+                                            const std::string& target, bool targetMissing, WriteCall writeCall) {
   FileWriter writer;
   writer.folder_ = folder;
   writer.targetMissing_ = targetMissing;
@@ -190,10 +190,10 @@ std::optional<FileWriter> FileWriter::start(NativeHandle folder, const std::stri
   if (writer.handle_ == kNoHandle) writer.handle_ = openTemporary(fdOf(folder), temporaryPrefix, writer.temporaryPath_);
   if (writer.handle_ == kNoHandle) return std::nullopt;
   writer.targetPath_ = target;
-  writer.writeCall_ = writeCall ? std::move(writeCall)
-                                : [](NativeHandle fd, const void* data, std::size_t count) -> std::ptrdiff_t {
-                                    return ::write(fdOf(fd), data, count);
-                                  };
+  writer.writeCall_ =
+      writeCall ? std::move(writeCall) : [](NativeHandle fd, const void* data, std::size_t count) -> std::ptrdiff_t {
+    return ::write(fdOf(fd), data, count);
+  };
   return writer;
 }
 

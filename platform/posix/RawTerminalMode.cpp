@@ -36,9 +36,9 @@ constexpr std::array<HandledSignal, 6> kHandledSignals = {{
 // What the signal handlers need; written only while no handler is set.
 struct SavedTerminal {
   int fd = -1;
-  termios mode{};       // as it was: given back on leave, before the process ends or stops
-  termios raw{};        // ours: set again when the process goes on
-  int noticeFd = -1;    // where a resumption is announced
+  termios mode{};     // as it was: given back on leave, before the process ends or stops
+  termios raw{};      // ours: set again when the process goes on
+  int noticeFd = -1;  // where a resumption is announced
   std::array<struct sigaction, kHandledSignals.size()> previousActions{};
   std::array<bool, kHandledSignals.size()> handled{};
 };

@@ -21,7 +21,8 @@ FileStatus queryFileStatus(const std::string& path) {
   const DWORD type = GetFileType(file);
   CloseHandle(file);
   if (!known) return {FileKind::Error, error};
-  const bool regular = (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0 && type == FILE_TYPE_DISK;
+  const bool regular =
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0 && type == FILE_TYPE_DISK;
   return {regular ? FileKind::Regular : FileKind::Other, 0};
 }
 

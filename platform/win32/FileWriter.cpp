@@ -183,8 +183,8 @@ std::optional<FileWriter> FileWriter::createIn(const DirectoryHandle& folder, co
     errno = ENAMETOOLONG;
     return std::nullopt;
   }
-  return start(folder.handle(), folder.location(), win32::narrow(win32::joinPath(win32::wide(folder.location()),
-                                                                                  win32::wide(name))),
+  return start(folder.handle(), folder.location(),
+               win32::narrow(win32::joinPath(win32::wide(folder.location()), win32::wide(name))),
                /*targetMissing=*/false, std::move(writeCall));
 }
 

@@ -50,9 +50,9 @@ std::optional<std::string> hostNameRefusal(std::u16string_view name) {
 std::u16string hostNameKey(std::u16string_view name) {
   if (name.empty()) return {};
   std::u16string key(name.size(), u'\0');
-  const int length = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide(name), static_cast<int>(name.size()),
-                                   reinterpret_cast<wchar_t*>(key.data()), static_cast<int>(key.size()), nullptr,
-                                   nullptr, 0);
+  const int length =
+      LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide(name), static_cast<int>(name.size()),
+                    reinterpret_cast<wchar_t*>(key.data()), static_cast<int>(key.size()), nullptr, nullptr, 0);
   if (length <= 0) return std::u16string(name);
   key.resize(static_cast<std::size_t>(length));
   return key;

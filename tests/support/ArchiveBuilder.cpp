@@ -153,9 +153,8 @@ Bytes ArchiveBuilder::build() const {
   }
   Bytes out;
   out.reserve(plan->layout.fileSize);
-  emitArchive(*plan, settings, items_, [&out](const std::uint8_t* data, std::size_t length) {
-    out.insert(out.end(), data, data + length);
-  });
+  emitArchive(*plan, settings, items_,
+              [&out](const std::uint8_t* data, std::size_t length) { out.insert(out.end(), data, data + length); });
   for (const auto& patch : settings.patches) {
     if (patch.bytes.empty()) continue;
     const std::uint64_t end = patch.offset + patch.bytes.size();

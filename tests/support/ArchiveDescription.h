@@ -36,12 +36,12 @@ struct BytePatch {
 
 // Replacements for fields of an item's directory group that a sound archive never varies.
 struct EntryOverrides {
-  std::optional<std::uint8_t> groupFlags;        // default 0x40 | number of name entries
-  std::optional<std::uint8_t> nameMarker;        // default 0x0F (first name entry, byte 1)
-  std::optional<std::uint16_t> nameSignature;    // default 0xFF04, every name entry of the group
-  std::optional<std::uint16_t> itemSignature;    // default 0xFF05
-  std::optional<std::size_t> nameEntryCount;     // default enough for the name (at least 1); units
-                                                 // that do not fit are dropped
+  std::optional<std::uint8_t> groupFlags;      // default 0x40 | number of name entries
+  std::optional<std::uint8_t> nameMarker;      // default 0x0F (first name entry, byte 1)
+  std::optional<std::uint16_t> nameSignature;  // default 0xFF04, every name entry of the group
+  std::optional<std::uint16_t> itemSignature;  // default 0xFF05
+  std::optional<std::size_t> nameEntryCount;   // default enough for the name (at least 1); units
+                                               // that do not fit are dropped
 };
 
 // How a folder's directory is stored.
@@ -68,12 +68,12 @@ struct Item {
   std::int64_t accessed = 1600000200;
   std::uint8_t attributes = 0x20;  // 0 for added folders; folders get 0x10 added when encoded
 
-  std::optional<std::uint64_t> storedSize;  // default: the content's length (0 for folders)
-  std::optional<std::uint32_t> firstBlock;  // stored instead of the chain's first block
-  std::optional<BlockList> blocks;          // the content chain of a file
+  std::optional<std::uint64_t> storedSize;   // default: the content's length (0 for folders)
+  std::optional<std::uint32_t> firstBlock;   // stored instead of the chain's first block
+  std::optional<BlockList> blocks;           // the content chain of a file
   std::optional<std::u16string> storedName;  // name units stored instead of the path's last part
   EntryOverrides entry;
-  bool noise = false;  // fill the bytes of the group that a reader must not look at
+  bool noise = false;          // fill the bytes of the group that a reader must not look at
   DirectoryOptions directory;  // folders only
 
   std::uint64_t contentSize() const { return generator ? generatedSize : content.size(); }
@@ -81,9 +81,9 @@ struct Item {
 
 // Header, key block and whole-file settings.
 struct ArchiveSettings {
-  Bytes password;                    // UTF-8; empty: nothing is encrypted
-  std::uint8_t keyBlockCipher = 1;   // header byte 55
-  std::uint8_t dataCipher = 1;       // key block byte 3
+  Bytes password;                   // UTF-8; empty: nothing is encrypted
+  std::uint8_t keyBlockCipher = 1;  // header byte 55
+  std::uint8_t dataCipher = 1;      // key block byte 3
   std::uint8_t authType = 1;
   std::optional<std::uint8_t> noPassword;  // default 1 for an empty password, else 0
   std::array<std::uint8_t, 16> keySalt{0x4B, 0x53, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55,

@@ -15,8 +15,8 @@ namespace sorvel::testing {
 std::u16string_view withoutLeadingSeparators(std::u16string_view path);
 
 struct ItemLayout {
-  std::u16string path;              // as the item was added; the root is ""
-  BlockList blocks;                 // a file's content chain or a folder's directory chain
+  std::u16string path;  // as the item was added; the root is ""
+  BlockList blocks;     // a file's content chain or a folder's directory chain
   std::uint32_t storedFirstBlock = 0;
   std::optional<std::size_t> parent;  // index into ArchiveLayout::items; none for the root's children
   // Offsets inside the parent's directory content; none when the parent's directory is raw.
@@ -34,7 +34,9 @@ struct ArchiveLayout {
   ItemLayout root;
   std::vector<ItemLayout> items;  // in the order the items were added
 
-  std::uint64_t blockOffset(std::uint32_t block) const { return dataStart + (std::uint64_t{block} - 2) * disk::kBlockSize; }
+  std::uint64_t blockOffset(std::uint32_t block) const {
+    return dataStart + (std::uint64_t{block} - 2) * disk::kBlockSize;
+  }
 
   // The item added under `path` (the first, if several were); the root for "" or "\\".
   const ItemLayout* find(std::u16string_view path) const;

@@ -97,7 +97,8 @@ class Planner {
       if (node.isFolder) {
         node.dataSize = directorySize(node);
         node.blocksNeeded = blocksFor(node.dataSize);
-        if (!node.explicitBlocks && node.directory->allocate) node.blocksNeeded = std::max<std::uint64_t>(node.blocksNeeded, 1);
+        if (!node.explicitBlocks && node.directory->allocate)
+          node.blocksNeeded = std::max<std::uint64_t>(node.blocksNeeded, 1);
         if (!node.explicitBlocks && !node.directory->allocate && node.dataSize != 0) {
           return fail("folder " + printable(pathOf(node)) + " has entries but no directory chain");
         }
@@ -156,7 +157,8 @@ class Planner {
       }
     }
     for (const auto& [index, value] : settings_.chainOverrides) {
-      if (index >= layout.chainEntryCount) return fail("chain override " + std::to_string(index) + " is outside the table");
+      if (index >= layout.chainEntryCount)
+        return fail("chain override " + std::to_string(index) + " is outside the table");
       layout.chainTable[index] = value;
     }
     return true;
@@ -206,7 +208,8 @@ class Planner {
     layout.highestBlock = highestBlock_;
     layout.lastBlock = settings_.lastBlock.value_or(std::max(highestBlock_, kFirstBlock));
     layout.dataStart = disk::kChainTableOffset + 4 * std::uint64_t{layout.chainEntryCount};
-    const std::uint64_t natural = highestBlock_ >= kFirstBlock ? layout.blockOffset(highestBlock_) + disk::kBlockSize : layout.dataStart;
+    const std::uint64_t natural =
+        highestBlock_ >= kFirstBlock ? layout.blockOffset(highestBlock_) + disk::kBlockSize : layout.dataStart;
     plan_.clippedSize = settings_.fileSize.value_or(natural);
     layout.fileSize = plan_.clippedSize;
     for (const auto& patch : settings_.patches) {

@@ -10,8 +10,8 @@
 namespace sorvel::testing {
 namespace {
 
-constexpr const char* kPartNames[kPartCount] = {"header", "key block", "chain table", "directories", "detail files",
-                                                "content"};
+constexpr const char* kPartNames[kPartCount] = {"header",      "key block",    "chain table",
+                                                "directories", "detail files", "content"};
 
 struct CipherCombination {
   const char* name;
@@ -21,9 +21,9 @@ struct CipherCombination {
 };
 
 constexpr CipherCombination kCombinations[] = {
-    {"none/cfb", "", 1, 1},          {"none/blowfish", "", 1, 2},     {"none/xts", "", 1, 3},
-    {"cfb/cfb", "pw", 1, 1},         {"cfb/blowfish", "pw", 1, 2},    {"cfb/xts", "pw", 1, 3},
-    {"blowfish/cfb", "pw", 2, 1},    {"blowfish/blowfish", "pw", 2, 2}, {"blowfish/xts", "pw", 2, 3},
+    {"none/cfb", "", 1, 1},       {"none/blowfish", "", 1, 2},       {"none/xts", "", 1, 3},
+    {"cfb/cfb", "pw", 1, 1},      {"cfb/blowfish", "pw", 1, 2},      {"cfb/xts", "pw", 1, 3},
+    {"blowfish/cfb", "pw", 2, 1}, {"blowfish/blowfish", "pw", 2, 2}, {"blowfish/xts", "pw", 2, 3},
 };
 
 }  // namespace
@@ -95,11 +95,20 @@ std::uint64_t offsetIn(std::mt19937_64& rng, const std::vector<Range>& ranges) {
 
 // How often each kind of damage is chosen: the parts that steer the reader (chain table,
 // directories, detail files) more than content, whose damage changes only bytes written.
-constexpr std::uint64_t kKindWeights[kPartCount + 4] = {1, 1, 3, 4, 2, 1, /*cut*/ 2, /*extend*/ 1, /*anywhere*/ 1,
+constexpr std::uint64_t kKindWeights[kPartCount + 4] = {1,
+                                                        1,
+                                                        3,
+                                                        4,
+                                                        2,
+                                                        1,
+                                                        /*cut*/ 2,
+                                                        /*extend*/ 1,
+                                                        /*anywhere*/ 1,
                                                         /*structure*/ 3};
 
 void storeLittleEndian(Bytes& bytes, std::uint64_t at, std::uint64_t value, std::size_t width) {
-  for (std::size_t i = 0; i < width && at + i < bytes.size(); ++i) bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+  for (std::size_t i = 0; i < width && at + i < bytes.size(); ++i)
+    bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
 // Values a reader must be ready for, where a random byte would rarely land: block numbers that
@@ -150,11 +159,18 @@ void damageOnce(std::mt19937_64& rng, const BaseArchive& base, Bytes& bytes, std
       if (at >= bytes.size()) continue;
       const auto value = static_cast<std::uint8_t>(pick(rng, 256));
       switch (pick(rng, 4)) {
-        case 0: bytes[at] ^= static_cast<std::uint8_t>(1u << pick(rng, 8)); break;
-        case 1: bytes[at] = value; break;
-        case 2: bytes[at] = pick(rng, 2) == 0 ? 0x00 : 0xFF; break;
+        case 0:
+          bytes[at] ^= static_cast<std::uint8_t>(1u << pick(rng, 8));
+          break;
+        case 1:
+          bytes[at] = value;
+          break;
+        case 2:
+          bytes[at] = pick(rng, 2) == 0 ? 0x00 : 0xFF;
+          break;
         default:  // a whole little-endian word: block numbers, counts and sizes
-          for (std::uint64_t k = 0; k < 4 && at + k < bytes.size(); ++k) bytes[at + k] = static_cast<std::uint8_t>(pick(rng, 256));
+          for (std::uint64_t k = 0; k < 4 && at + k < bytes.size(); ++k)
+            bytes[at + k] = static_cast<std::uint8_t>(pick(rng, 256));
       }
       description += " " + std::to_string(at);
     }
@@ -194,6 +210,5 @@ DamagedArchive damage(std::mt19937_64& rng, const BaseArchive& base) {
   }
   return result;
 }
-
 
 }  // namespace sorvel::testing

@@ -25,9 +25,9 @@ struct DetailRecordContents {
   Bytes secondBlob;
   Bytes other;  // the record's remaining bytes (768 or fewer, zero-extended); the fields above
                 // and the lengths and signature are written over it
-  std::optional<std::uint32_t> firstBlobLength;   // claimed length; default the blob's size
+  std::optional<std::uint32_t> firstBlobLength;  // claimed length; default the blob's size
   std::optional<std::uint32_t> secondBlobLength;
-  std::optional<std::uint16_t> signature;         // default 0xFF07
+  std::optional<std::uint16_t> signature;  // default 0xFF07
 };
 
 struct DetailFileContents {

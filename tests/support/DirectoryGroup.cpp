@@ -27,12 +27,11 @@ class Noise {
   std::uint64_t position_ = 0;
 };
 
-void storeNameEntry(const Item& item, const std::u16string& name, std::size_t chunk, bool first,
-                    Noise& noise, std::uint8_t* out) {
+void storeNameEntry(const Item& item, const std::u16string& name, std::size_t chunk, bool first, Noise& noise,
+                    std::uint8_t* out) {
   const std::size_t count = nameEntryCountOf(item);
   if (first) {
-    out[0] = item.entry.groupFlags.value_or(
-        static_cast<std::uint8_t>(kGroupStart | (count & kMaxNameEntries)));
+    out[0] = item.entry.groupFlags.value_or(static_cast<std::uint8_t>(kGroupStart | (count & kMaxNameEntries)));
     out[1] = item.entry.nameMarker.value_or(kNameMarker);
   } else {
     noise.fill(out, 2);

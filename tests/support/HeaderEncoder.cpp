@@ -25,7 +25,8 @@ void applyPatches(Bytes& target, const std::vector<BytePatch>& patches) {
 
 Bytes encodeHeader(const ArchiveSettings& settings, std::uint32_t lastBlock) {
   Bytes header(disk::kHeaderSize);
-  const Bytes magic = settings.magic.value_or(Bytes(disk::kArchiveMagic, disk::kArchiveMagic + sizeof disk::kArchiveMagic));
+  const Bytes magic =
+      settings.magic.value_or(Bytes(disk::kArchiveMagic, disk::kArchiveMagic + sizeof disk::kArchiveMagic));
   std::copy_n(magic.begin(), std::min<std::size_t>(magic.size(), 32), header.begin());
   storeU16(&header[32], settings.paramWord);
   storeU32(&header[34], lastBlock);

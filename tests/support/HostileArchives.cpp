@@ -61,13 +61,15 @@ std::vector<HostileShape> hostileShapes(std::uint32_t entries) {
     HostileShape& shape = shapes.emplace_back();
     shape.name = "one-long-chain";
     shape.builder.settings.password = password;
-    filesOnOneChain(shape.builder, 1, [](int) { return u"big.bin"; }, kHugeSize, entries, false);
+    filesOnOneChain(
+        shape.builder, 1, [](int) { return u"big.bin"; }, kHugeSize, entries, false);
   }
   {  // Many files on one long chain.
     HostileShape& shape = shapes.emplace_back();
     shape.name = "shared-chain";
     shape.builder.settings.password = password;
-    filesOnOneChain(shape.builder, 5250, [](int i) { return numbered(u'f', i); }, kHugeSize, entries, false);
+    filesOnOneChain(
+        shape.builder, 5250, [](int i) { return numbered(u'f', i); }, kHugeSize, entries, false);
   }
   {  // Many files on one chain the archive does store.
     HostileShape& shape = shapes.emplace_back();
@@ -90,14 +92,16 @@ std::vector<HostileShape> hostileShapes(std::uint32_t entries) {
     HostileShape& shape = shapes.emplace_back();
     shape.name = "descending-chain";
     shape.builder.settings.password = password;
-    filesOnOneChain(shape.builder, 300, [](int i) { return numbered(u'd', i); }, kHugeSize, entries, true);
+    filesOnOneChain(
+        shape.builder, 300, [](int i) { return numbered(u'd', i); }, kHugeSize, entries, true);
   }
   {  // Names too long for any file system, on one long chain: nothing can be written.
     HostileShape& shape = shapes.emplace_back();
     shape.name = "long-names";
     shape.builder.settings.password = password;
-    filesOnOneChain(shape.builder, 20, [](int i) { return numbered(u'n', i) + std::u16string(300, u'x'); },
-                    std::uint64_t{1} << 31, entries, false);
+    filesOnOneChain(
+        shape.builder, 20, [](int i) { return numbered(u'n', i) + std::u16string(300, u'x'); }, std::uint64_t{1} << 31,
+        entries, false);
   }
   {  // Folders whose item detail tables run into one long tail, each of its own first block.
     HostileShape& shape = shapes.emplace_back();

@@ -89,8 +89,10 @@ std::vector<std::string> findInProcessMemory(pid_t pid, std::string_view text, s
         at = std::search(at, bytes.end(), searcher);
         if (at == bytes.end()) break;
         char address[32];
-        std::snprintf(address, sizeof address, "0x%" PRIx64, region.start + static_cast<std::uint64_t>(at - bytes.begin()));
-        found.push_back(form + " " + address + " " + region.name + " " + around(bytes, at - bytes.begin(), needle.size()));
+        std::snprintf(address, sizeof address, "0x%" PRIx64,
+                      region.start + static_cast<std::uint64_t>(at - bytes.begin()));
+        found.push_back(form + " " + address + " " + region.name + " " +
+                        around(bytes, at - bytes.begin(), needle.size()));
         ++at;
       }
     }

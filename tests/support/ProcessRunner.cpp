@@ -145,7 +145,8 @@ ProcessResult runProcess(const ProcessRequest& request) {
   std::array<char, 4096> buffer{};
 
   while (out.read >= 0 || err.read >= 0) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) {
       result.timedOut = true;
       ::kill(pid, SIGKILL);
@@ -161,7 +162,8 @@ ProcessResult runProcess(const ProcessRequest& request) {
       if (n > 0) written += static_cast<std::size_t>(n);
       if ((n < 0 && errno != EAGAIN && errno != EINTR) || written == request.stdinBytes.size()) closeFd(in.write);
     }
-    for (auto [index, fd, text] : {std::tuple{0, &out.read, &result.stdoutText}, std::tuple{1, &err.read, &result.stderrText}}) {
+    for (auto [index, fd, text] :
+         {std::tuple{0, &out.read, &result.stdoutText}, std::tuple{1, &err.read, &result.stderrText}}) {
       if (*fd < 0 || (watch[index].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
       const ssize_t n = ::read(*fd, buffer.data(), buffer.size());
       if (n > 0) {

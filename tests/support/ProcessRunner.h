@@ -30,7 +30,7 @@ struct ProcessResult {
   bool timedOut = false;  // killed with SIGKILL when the time limit passed
   bool exited = false;    // ended through exit; then exitCode holds its status
   int exitCode = -1;
-  int signal = 0;         // the signal that ended the process, 0 when it exited
+  int signal = 0;  // the signal that ended the process, 0 when it exited
   std::string stdoutText;
   std::string stderrText;
 

@@ -15,7 +15,8 @@ RawContainer::RawContainer(const std::map<std::uint32_t, std::uint32_t>& table, 
   static std::atomic<int> serial{0};
   Bytes file(1024 + 4 * std::size_t{entries}, 0);
   for (auto [block, next] : table) storeU32(file.data() + 1024 + 4 * std::size_t{block}, next);
-  for (std::uint32_t b = 2; b < 2 + blocksInFile; ++b) file.insert(file.end(), kBlockSize, static_cast<std::uint8_t>(b));
+  for (std::uint32_t b = 2; b < 2 + blocksInFile; ++b)
+    file.insert(file.end(), kBlockSize, static_cast<std::uint8_t>(b));
   path_ = std::filesystem::temp_directory_path() /
           ("raw_container_" + std::to_string(::getpid()) + "_" + std::to_string(serial++) + ".bin");
   std::ofstream(path_, std::ios::binary)

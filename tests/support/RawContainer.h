@@ -16,8 +16,7 @@ class RawContainer {
  public:
   // `table`: chain entries that are not 0; `entries`: the table's length; `blocksInFile`: how
   // many data blocks (from block 2) the file holds.
-  RawContainer(const std::map<std::uint32_t, std::uint32_t>& table, std::uint32_t entries,
-               std::uint32_t blocksInFile);
+  RawContainer(const std::map<std::uint32_t, std::uint32_t>& table, std::uint32_t entries, std::uint32_t blocksInFile);
   ~RawContainer();
 
   ContainerFile& container() { return *container_; }

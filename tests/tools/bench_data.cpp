@@ -85,7 +85,8 @@ std::string numbered(char letter, int n, int count = 1000) {
   int width = 3;
   for (int limit = 1000; limit < count; limit *= 10) ++width;
   std::string digits = std::to_string(n);
-  if (digits.size() < static_cast<std::size_t>(width)) digits.insert(0, static_cast<std::size_t>(width) - digits.size(), '0');
+  if (digits.size() < static_cast<std::size_t>(width))
+    digits.insert(0, static_cast<std::size_t>(width) - digits.size(), '0');
   return letter + digits;
 }
 
@@ -105,8 +106,8 @@ int makeLarge(std::string_view cipher, const std::string& password, const std::s
 
 // `folders` folders "d000".. of `files` files each, or with `folders` 0 the files in the root;
 // every file `fileSize` bytes.
-int makeTree(const std::string& password, const std::string& archive, const std::string& plainFolder,
-             int folders, int files, std::size_t fileSize) {
+int makeTree(const std::string& password, const std::string& archive, const std::string& plainFolder, int folders,
+             int files, std::size_t fileSize) {
   testing::ArchiveBuilder builder;
   builder.settings.dataCipher = kAesCfb;
   builder.settings.password = testing::bytesOf(password);
@@ -125,8 +126,8 @@ int makeTree(const std::string& password, const std::string& archive, const std:
       const Bytes bytes = testing::generateContent(content, offset, fileSize);
       const testing::Item& item = builder.addFile(std::u16string(path.begin(), path.end()), bytes);
       const std::string plainPath = plainFolder + "/" + (folder.empty() ? name : folder + "/" + name);
-      std::ofstream(plainPath, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                       static_cast<std::streamsize>(fileSize));
+      std::ofstream(plainPath, std::ios::binary)
+          .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(fileSize));
       stampTimes(plainPath, item);
     }
   }
@@ -144,7 +145,8 @@ int makeHostile(std::uint32_t entries, const std::string& folder) {
 
 int main(int argc, char** argv) {
   const std::string_view mode = argc > 1 ? argv[1] : "";
-  if (mode == "large" && (argc == 5 || argc == 6)) return makeLarge(argv[2], argv[3], argv[4], argc == 6 ? argv[5] : "");
+  if (mode == "large" && (argc == 5 || argc == 6))
+    return makeLarge(argv[2], argv[3], argv[4], argc == 6 ? argv[5] : "");
   if (mode == "tree" && (argc == 5 || argc == 6)) {
     return makeTree(argv[2], argv[3], argv[4], argc == 6 ? std::atoi(argv[5]) : kTreeFolders, kFilesPerFolder,
                     kTreeFileSize);
@@ -154,6 +156,7 @@ int main(int argc, char** argv) {
     if (mode == "empty") return makeTree(argv[2], argv[3], argv[4], kEmptyFolders, kEmptyFilesPerFolder, 0);
     if (mode == "one") return makeTree(argv[2], argv[3], argv[4], 0, 1, kTreeFileSize);
   }
-  if (mode == "hostile" && argc == 4) return makeHostile(static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10)), argv[3]);
+  if (mode == "hostile" && argc == 4)
+    return makeHostile(static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10)), argv[3]);
   return usage();
 }

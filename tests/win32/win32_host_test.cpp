@@ -102,20 +102,53 @@ TEST(HostNames, RefusesWhatWindowsCannotHold) {
     bool refused;
   };
   const Case cases[] = {
-      {u"...", true},         {u"a.", true},         {u"a ", true},          {u"a<b", true},
-      {u"a>b", true},         {u"a:b", true},        {u"a\"b", true},        {u"a|b", true},
-      {u"a?b", true},         {u"a*b", true},        {u"a\x01" u"b", true},  {u"a\x1F", true},
-      {u"CON", true},         {u"con.txt", true},    {u"Nul.tar.gz", true},  {u"aux", true},
-      {u"PRN.", true},        {u"COM1", true},       {u"lpt9.log", true},    {u"Com5.x", true},
-      {u"COM0", false},       {u"LPT10", false},     {u"CONSOLE", false},    {u"xCON", false},
-      {u".hidden", false},    {u"a.b", false},       {u" lead", false},      {u"café ñandú.txt", false},
+      {u"...", true},
+      {u"a.", true},
+      {u"a ", true},
+      {u"a<b", true},
+      {u"a>b", true},
+      {u"a:b", true},
+      {u"a\"b", true},
+      {u"a|b", true},
+      {u"a?b", true},
+      {u"a*b", true},
+      {u"a\x01"
+       u"b",
+       true},
+      {u"a\x1F", true},
+      {u"CON", true},
+      {u"con.txt", true},
+      {u"Nul.tar.gz", true},
+      {u"aux", true},
+      {u"PRN.", true},
+      {u"COM1", true},
+      {u"lpt9.log", true},
+      {u"Com5.x", true},
+      {u"COM0", false},
+      {u"LPT10", false},
+      {u"CONSOLE", false},
+      {u"xCON", false},
+      {u".hidden", false},
+      {u"a.b", false},
+      {u" lead", false},
+      {u"café ñandú.txt", false},
       {u"emoji_\U0001F600", false},
       // Superscript digits count as port numbers; the console's own names; blanks before the
       // extension are dropped when Windows looks for a device.
-      {u"COM\u00B9", true},   {u"com\u00B2.txt", true}, {u"LPT\u00B3", true},  {u"lpt\u00B9.log", true},
-      {u"CONIN$", true},      {u"conout$.txt", true}, {u"CON .txt", true},    {u"aux  .tar.gz", true},
-      {u"LPT1 .x", true},     {u"COM\u2074", false},  {u"LPT\u00B9x", false}, {u"CONIN", false},
-      {u"CON x.txt", false},  {u" CON.txt", false},
+      {u"COM\u00B9", true},
+      {u"com\u00B2.txt", true},
+      {u"LPT\u00B3", true},
+      {u"lpt\u00B9.log", true},
+      {u"CONIN$", true},
+      {u"conout$.txt", true},
+      {u"CON .txt", true},
+      {u"aux  .tar.gz", true},
+      {u"LPT1 .x", true},
+      {u"COM\u2074", false},
+      {u"LPT\u00B9x", false},
+      {u"CONIN", false},
+      {u"CON x.txt", false},
+      {u" CON.txt", false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(hostNameRefusal(c.name).has_value(), c.refused) << narrow(reinterpret_cast<const wchar_t*>(c.name));
@@ -146,7 +179,8 @@ TEST(AbsolutePath, FoldsDotsAndUsesBackslashes) {
 
   wchar_t current[MAX_PATH];
   ASSERT_GT(GetCurrentDirectoryW(MAX_PATH, current), 0u);
-  EXPECT_EQ(makeAbsolute("sub\\file", error), narrow(current) + (narrow(current).ends_with("\\") ? "" : "\\") + "sub\\file");
+  EXPECT_EQ(makeAbsolute("sub\\file", error),
+            narrow(current) + (narrow(current).ends_with("\\") ? "" : "\\") + "sub\\file");
   EXPECT_EQ(makeAbsolute("", error), "");
 }
 
@@ -259,7 +293,8 @@ TEST_F(Win32Folder, FoldersReachedOneNameAtATimeAndHeldAgainstRenaming) {
   // An open folder cannot be renamed away under the run.
   EXPECT_FALSE(MoveFileExW((root_ + L"\\out\\a").c_str(), (root_ + L"\\moved").c_str(), 0));
 
-  ASSERT_TRUE(CloseHandle(CreateFileW((root_ + L"\\out\\f").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr)));
+  ASSERT_TRUE(
+      CloseHandle(CreateFileW((root_ + L"\\out\\f").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr)));
   EXPECT_EQ(folders.reach({"f", "x"}, true, failure), nullptr);
   EXPECT_NE(failure.error, 0);
 }
@@ -299,8 +334,8 @@ TEST_F(Win32Folder, ArchiveIsReadSharedButNotWritable) {
   HANDLE reader = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   EXPECT_NE(reader, INVALID_HANDLE_VALUE);
   CloseHandle(reader);
-  HANDLE writer = CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              0, nullptr);
+  HANDLE writer =
+      CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
   EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
   if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
 
@@ -332,7 +367,8 @@ TEST(ConsoleFallback, TextToAPipeIsTheSameUtf8WithoutCarriageReturns) {
   {
     win32::ConsoleStream stream(pipe.write);
     EXPECT_FALSE(stream.isConsole());
-    stream << "Input  : Z:\\tmp\\caf\xC3\xA9\n" << "\xF0\x9F\x98\x80" << '\n';
+    stream << "Input  : Z:\\tmp\\caf\xC3\xA9\n"
+           << "\xF0\x9F\x98\x80" << '\n';
     stream.flush();
   }
   EXPECT_EQ(pipe.drain(), "Input  : Z:\\tmp\\caf\xC3\xA9\n\xF0\x9F\x98\x80\n");

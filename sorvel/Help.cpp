@@ -58,7 +58,8 @@ constexpr CommandHelp kCommandHelp[] = {
      "Lists the items, or the named items and everything below named folders: type (d or -),\n"
      "attributes (r read-only, h hidden, s system, a archive), size, modified time (local), path.\n"
      "      --json   one JSON object per line: path, type, size, attributes, created, modified,\n"
-     "               accessed (Unix seconds), first_block, damaged\n"},
+     "               accessed (Unix seconds), first_block, damaged, and leftOut with the reason\n"
+     "               for an item extraction leaves out (marked \"(left out: ...)\" in the text)\n"},
     {"test",
      "Usage: sorvel test ARCHIVE [PATH...]\n"
      "Reads and decrypts every file, writes nothing, and reports damaged items and folders as\n"

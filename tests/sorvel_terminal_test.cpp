@@ -217,6 +217,7 @@ TEST_F(ToolOnTerminal, NoCopyOfThePasswordStaysInMemoryWhileCatWrites) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    if (c.fromEnvironment && testing::kRuntimeKeepsEnvironment) continue;
     terminal_.clear();
     std::vector<std::string> args = {"cat", archive_, "big.bin"};
     args.insert(args.end(), c.options.begin(), c.options.end());

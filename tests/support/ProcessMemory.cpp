@@ -68,6 +68,10 @@ std::string around(const std::string& bytes, std::ptrdiff_t at, std::size_t leng
   return out;
 }
 
+// Memory is read a window at a time, and mappings larger than any program's data are passed over.
+constexpr std::uint64_t kWindow = std::uint64_t{4} << 20;
+constexpr std::uint64_t kLargestRegion = std::uint64_t{64} << 30;
+
 }  // namespace
 
 std::vector<std::string> findInProcessMemory(pid_t pid, std::string_view text, std::size_t* regionsRead) {
@@ -76,26 +80,42 @@ std::vector<std::string> findInProcessMemory(pid_t pid, std::string_view text, s
   const int memory = ::open(("/proc/" + std::to_string(pid) + "/mem").c_str(), O_RDONLY | O_CLOEXEC);
   if (memory < 0) return found;
   const std::string forms[][2] = {{"utf8", std::string(text)}, {"utf16", asUtf16(text)}};
+  const std::size_t overlap = forms[1][1].size();  // the longer form: a find across two windows is seen whole
   std::string bytes;
   for (const Region& region : readableRegions(pid)) {
-    bytes.resize(region.end - region.start);
-    const ssize_t n = ::pread(memory, bytes.data(), bytes.size(), static_cast<off_t>(region.start));
-    if (n <= 0) continue;  // [vvar] and the like
-    bytes.resize(static_cast<std::size_t>(n));
-    if (regionsRead != nullptr) ++*regionsRead;
-    for (const auto& [form, needle] : forms) {
-      const std::boyer_moore_horspool_searcher searcher(needle.begin(), needle.end());
-      for (auto at = bytes.begin();;) {
-        at = std::search(at, bytes.end(), searcher);
-        if (at == bytes.end()) break;
-        char address[32];
-        std::snprintf(address, sizeof address, "0x%" PRIx64,
-                      region.start + static_cast<std::uint64_t>(at - bytes.begin()));
-        found.push_back(form + " " + address + " " + region.name + " " +
-                        around(bytes, at - bytes.begin(), needle.size()));
-        ++at;
+    // A sanitizer's shadow memory is one mapping of terabytes, nearly all of it never touched;
+    // no data of the program lies there.
+    if (region.end - region.start > kLargestRegion) continue;
+    bool read = false;
+    for (std::uint64_t start = region.start; start < region.end;) {
+      const std::uint64_t length = std::min<std::uint64_t>(kWindow, region.end - start);
+      bytes.resize(static_cast<std::size_t>(length));
+      const ssize_t n = ::pread(memory, bytes.data(), bytes.size(), static_cast<off_t>(start));
+      if (n <= 0) break;  // [vvar] and the like
+      bytes.resize(static_cast<std::size_t>(n));
+      read = true;
+      for (const auto& [form, needle] : forms) {
+        const std::boyer_moore_horspool_searcher searcher(needle.begin(), needle.end());
+        for (auto at = bytes.begin();;) {
+          at = std::search(at, bytes.end(), searcher);
+          if (at == bytes.end()) break;
+          const std::uint64_t offset = static_cast<std::uint64_t>(at - bytes.begin());
+          // Seen already at the end of the window before.
+          if (start != region.start && offset + needle.size() <= overlap) {
+            ++at;
+            continue;
+          }
+          char address[32];
+          std::snprintf(address, sizeof address, "0x%" PRIx64, start + offset);
+          found.push_back(form + " " + address + " " + region.name + " " +
+                          around(bytes, at - bytes.begin(), needle.size()));
+          ++at;
+        }
       }
+      if (start + bytes.size() >= region.end) break;
+      start += bytes.size() > overlap ? bytes.size() - overlap : bytes.size();
     }
+    if (read && regionsRead != nullptr) ++*regionsRead;
   }
   ::close(memory);
   return found;

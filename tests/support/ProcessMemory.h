@@ -14,4 +14,13 @@ namespace sorvel::testing {
 // regions that could be read, so that a scan that saw nothing is told from a clean one.
 std::vector<std::string> findInProcessMemory(pid_t pid, std::string_view text, std::size_t* regionsRead = nullptr);
 
+// True where the programs are built with the address sanitizer, whose runtime keeps a copy of
+// the process's environment, made before the program runs: a password given in the environment
+// cannot be proven gone there.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kRuntimeKeepsEnvironment = true;
+#else
+inline constexpr bool kRuntimeKeepsEnvironment = false;
+#endif
+
 }  // namespace sorvel::testing

@@ -125,7 +125,7 @@ bool Extractor::walk(const OutputPlan& plan) {
 void Extractor::setTimesOfFolders(const OutputPlan& plan) {
   auto setTimes = [&](const PlannedItem& item) {
     if (!item.written() || !plan.isFolder(item)) return;
-    std::vector<std::string> names = plan.outputNames(item);
+    std::vector<std::string> names = OutputPlan::outputNames(plan.pathOf(item));
     if (names.empty()) return;  // the output folder itself: the archive's root has no times
     const std::string name = std::move(names.back());
     names.pop_back();
@@ -400,7 +400,7 @@ bool Extractor::writeItem(Lane& lane, const PlannedItem& item, ContentSource* co
     if (content != nullptr) content->abandon();
     return reportItem(lane, Message::CannotExtract, pathInArchive, plan_->reasonOf(item));
   }
-  const std::vector<std::string> names = plan_->outputNames(item);
+  const std::vector<std::string> names = OutputPlan::outputNames(pathInArchive);
   if (recordOf(item).isFolder()) return writeFolder(lane, item, pathInArchive, names);
   return writeFile(lane, pathInArchive, recordOf(item), content, names);
 }

@@ -150,9 +150,9 @@ std::u16string OutputPlan::pathOf(const PlannedItem& item) const {
   return archive_.listedPath(startPath_, ListedItem{item.node, item.detailFile});
 }
 
-std::vector<std::string> OutputPlan::outputNames(const PlannedItem& item) const {
+std::vector<std::string> OutputPlan::outputNames(std::u16string_view pathInArchive) {
   std::vector<std::string> names;
-  for (const std::u16string& name : splitPath(pathOf(item))) names.push_back(toUtf8Lossy(name));
+  for (const std::u16string& name : splitPath(pathInArchive)) names.push_back(toUtf8Lossy(name));
   return names;
 }
 

@@ -82,8 +82,9 @@ class OutputPlan {
   bool isDamagedFolder(const PlannedItem& item) const;
   // The item's path in the archive ("\docs\a.txt").
   std::u16string pathOf(const PlannedItem& item) const;
-  // The names the item is written under, below the output folder: its full path from the root.
-  std::vector<std::string> outputNames(const PlannedItem& item) const;
+  // The names an item of this path (pathOf) is written under, below the output folder: its full
+  // path from the root.
+  static std::vector<std::string> outputNames(std::u16string_view pathInArchive);
   // Why a left-out item is not written, as extraction reports it.
   std::string reasonOf(const PlannedItem& item) const;
 

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -86,13 +87,11 @@ struct Reporter {
   }
 };
 
-WalkTotals totalsOf(const CommandContext& context) {
-  WalkTotals totals;
-  for (const std::u16string& start : context.starts) {
-    const WalkTotals part = countTree(context.archive, start);
-    totals.items += part.items - (isRoot(start) ? 1 : 0);
-    totals.bytes += part.bytes;
-  }
+// The items and bytes the progress line counts: those chosen, the root not counted.
+ItemSelection::Totals totalsOf(const CommandContext& context) {
+  ItemSelection::Totals totals = context.selection.totals();
+  const std::vector<std::u16string>& starts = context.selection.starts();
+  totals.items -= static_cast<std::uint64_t>(std::count_if(starts.begin(), starts.end(), isRoot));
   return totals;
 }
 
@@ -116,8 +115,8 @@ int listItems(CommandContext& context) {
   const bool json = context.options.json;
   std::string line;
   auto print = [&] { std::fwrite(line.data(), 1, line.size(), stdout); };
-  for (const std::u16string& start : context.starts) {
-    const OutputPlan plan(context.archive, start);
+  for (std::size_t start = 0; start < context.selection.starts().size(); ++start) {
+    const OutputPlan plan = context.selection.plan(start);
     const std::vector<ContentOutcome> outcomes = plannedOutcomes(context.archive, plan);
     auto listItem = [&](const PlannedItem& item) {
       const std::u16string path = plan.pathOf(item);
@@ -167,7 +166,7 @@ int listItems(CommandContext& context) {
 }
 
 int testItems(CommandContext& context) {
-  const WalkTotals totals = totalsOf(context);
+  const ItemSelection::Totals totals = totalsOf(context);
   Progress progress(!context.options.quiet, totals.items, totals.bytes);
   const Reporter report{&progress};
   std::uint64_t files = 0, folders = 0, bytes = 0, errors = 0;
@@ -177,8 +176,8 @@ int testItems(CommandContext& context) {
   };
   const std::uint64_t archiveSize = context.archive.container().archiveFile().fileSize();
   ContentWalk walk(context.archive);
-  for (const std::u16string& start : context.starts) {
-    const OutputPlan plan(context.archive, start);
+  for (std::size_t start = 0; start < context.selection.starts().size(); ++start) {
+    const OutputPlan plan = context.selection.plan(start);
     ContentWalk::Visits visits;
     visits.absent = [&](const OutputPlan::Absent& absent) {
       problem(Message::CannotExtract, absent.path, absent.reason);
@@ -230,7 +229,7 @@ int testItems(CommandContext& context) {
 
 int extractItems(CommandContext& context) {
   const Options& options = context.options;
-  const WalkTotals totals = totalsOf(context);
+  const ItemSelection::Totals totals = totalsOf(context);
   Progress progress(!options.quiet, totals.items, totals.bytes);
   Extractor extractor(context.archive, Reporter{&progress});
   extractor.giveFoldersTheirTimes(true);  // as tar does
@@ -258,7 +257,8 @@ int extractItems(CommandContext& context) {
   extractor.setAfterItem(afterItem);
 
   bool failed = false;
-  for (const std::u16string& start : context.starts) {
+  for (std::size_t index = 0; index < context.selection.starts().size(); ++index) {
+    const std::u16string& start = context.selection.starts()[index];
     // A named item lands at its full path: the output folder and those above it are made first.
     const std::vector<std::u16string> names = splitPath(start);
     if (!names.empty() && isSafeItemPath(start)) {
@@ -276,10 +276,9 @@ int extractItems(CommandContext& context) {
         continue;
       }
     }
-    ItemRecord record;
-    context.archive.findItem(start, record);
-    extractor.extract(start, options.outputFolder);
-    if (!record.isFolder()) afterItem(start);  // a walk calls it for folders only
+    const OutputPlan plan = context.selection.plan(index);
+    extractor.extract(plan, options.outputFolder);
+    if (!plan.isFolder(plan.start())) afterItem(start);  // a walk calls it for folders only
   }
   progress.finish();
   if (failed || extractor.reportedProblems()) {
@@ -289,41 +288,50 @@ int extractItems(CommandContext& context) {
   return 0;
 }
 
-int catItem(CommandContext& context) {
-  const std::u16string& start = context.starts.front();
-  ItemRecord record;
-  context.archive.findItem(start, record);
-  if (record.isFolder()) {
-    reportProblem(std::string(Message::NotAFile) + context.options.paths.front());
-    return ExitCode::ExtractedWithErrors;
-  }
-  Progress progress(!context.options.quiet, 1, record.size());
+int catItems(CommandContext& context) {
+  const ItemSelection::Totals totals = totalsOf(context);
+  Progress progress(!context.options.quiet, totals.items, totals.bytes);
+  const Reporter report{&progress};
   int writeError = 0;
-  ContentRead read;
-  std::string refused;
-  const OutputPlan plan(context.archive, start);
-  ContentWalk::Visits visits;
-  visits.absent = [](const OutputPlan::Absent&) {};
-  visits.item = [&](const ContentWalk::Item& item) {
-    if (!item.planned.written()) {
-      refused = plan.reasonOf(item.planned);
-      return;
+  bool problems = false;
+  ContentWalk walk(context.archive);
+  for (std::size_t start = 0; start < context.selection.starts().size() && writeError == 0; ++start) {
+    const OutputPlan plan = context.selection.plan(start);
+    if (plan.isFolder(plan.start())) {
+      progress.interrupt();
+      reportProblem(std::string(Message::NotAFile) + displayPath(plan.pathOf(plan.start())));
+      problems = true;
+      continue;
     }
-    read = readWhole(item.content, item.record.size(), [&](const std::uint8_t* data, std::size_t size) {
-      if (std::fwrite(data, 1, size, stdout) != size) {
-        writeError = errno;
-        return false;
+    ContentWalk::Visits visits;
+    visits.absent = [](const OutputPlan::Absent&) {};
+    visits.item = [&](const ContentWalk::Item& item) {
+      const std::uint64_t size = item.record.size();
+      if (!item.planned.written()) {
+        report(itemLine(Message::CannotExtract, item.path, plan.reasonOf(item.planned)));
+        problems = true;
+        progress.advance(1, size);
+        return;
       }
-      progress.advance(0, size);
-      return true;
-    });
-    if (item.record.size() > 0 && read.delivered == 0) refused = Message::ContentUnreadable;
-  };
-  ContentWalk(context.archive).run(plan, visits);
-  if (!refused.empty()) {
-    progress.finish();
-    Console::standard().line(itemLine(Message::CannotExtract, start, refused));
-    return ExitCode::ExtractedWithErrors;
+      const ContentRead read = readWhole(item.content, size, [&](const std::uint8_t* data, std::size_t length) {
+        if (std::fwrite(data, 1, length, stdout) != length) {
+          writeError = errno;
+          return false;
+        }
+        progress.advance(0, length);
+        return true;
+      });
+      progress.advance(1, size - read.delivered);
+      if (writeError != 0) return;
+      if (size > 0 && read.delivered == 0) {
+        report(itemLine(Message::CannotExtract, item.path, Message::ContentUnreadable));
+        problems = true;
+      } else if (read.damaged) {
+        report(std::string(kDamagedItem) + toUtf8Lossy(item.path));
+        problems = true;
+      }
+    };
+    walk.run(plan, visits);
   }
   progress.finish();
   if (std::fflush(stdout) != 0 && writeError == 0) writeError = errno;
@@ -332,11 +340,7 @@ int catItem(CommandContext& context) {
                   systemErrorText(writeError));
     return ExitCode::ExtractedWithErrors;
   }
-  if (read.damaged) {
-    Console::standard().line(std::string(kDamagedItem) + toUtf8Lossy(start));
-    return ExitCode::ExtractedWithErrors;
-  }
-  return 0;
+  return problems ? ExitCode::ExtractedWithErrors : 0;
 }
 
 }  // namespace sorvel::tool

@@ -11,10 +11,12 @@ enum class Command { List, Test, Extract, Cat, Export, Help, Version };
 struct Options {
   Command command = Command::Help;
   std::string helpTopic;  // `help COMMAND`, or the command whose --help was asked for
-  std::string archive;
-  std::vector<std::string> paths;  // items named in the archive
+  std::string archive;              // "-": standard input
+  std::vector<std::string> paths;  // items named in the archive: paths or patterns
+  std::vector<std::string> excludes;
+  bool wildcardsMatchSlash = false;
   std::string outputFolder = ".";  // extract -C
-  std::string outputFile;          // export -o or its second operand; "-" standard output
+  std::string outputFile;          // export -o; "-" standard output
   bool json = false;
   bool overwrite = false;
   bool keep = false;

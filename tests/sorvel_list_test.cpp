@@ -40,7 +40,7 @@ TEST_F(ToolList, ListsWhatIsAskedForInTreeOrder) {
       {"a file", {"docs/readme.txt"}, {kReadme}},
       {"a folder and its subtree", {"docs/notes"}, {kNotes, kNoteA}},
       {"backslashes, other letter case, trailing separator", {"DOCS\\Notes\\"}, {kNotes, kNoteA}},
-      {"several, in the order named", {"top.txt", "empty", "docs/ro.txt"}, {kTop, kEmpty, kReadOnly}},
+      {"several: in listing order, whatever the order named", {"top.txt", "empty", "docs/ro.txt"}, {kReadOnly, kEmpty, kTop}},
       {"the root", {"/"}, {kBig, kDocs, kNotes, kNoteA, kReadme, kReadOnly, kEmpty, kTop}},
   };
   for (const Case& c : cases) {
@@ -52,6 +52,57 @@ TEST_F(ToolList, ListsWhatIsAskedForInTreeOrder) {
     EXPECT_EQ(result.stdoutLines(), c.expected);
     EXPECT_EQ(result.stderrText, "");
   }
+}
+
+// Shell-style patterns, exclusions and overlapping operands: every command chooses its items
+// so, each item once and in listing order.
+TEST_F(ToolList, ChoosesItemsByPatternsAndExclusions) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> operands;  // options included
+    std::vector<std::string> expected;
+  };
+  const Case cases[] = {
+      {"'*' does not cross a separator", {"docs/*.txt"}, {kReadme, kReadOnly}},
+      {"unless told", {"--wildcards-match-slash", "docs/*.txt"}, {kNoteA, kReadme, kReadOnly}},
+      {"A-Z in either case, a set, a folder taking its contents", {"D?CS/[N]*"}, {kNotes, kNoteA}},
+      {"a pattern per name", {"*/*/*"}, {kNoteA}},
+      {"'*' alone: everything", {"*"}, {kBig, kDocs, kNotes, kNoteA, kReadme, kReadOnly, kEmpty, kTop}},
+      {"overlapping operands: each item once", {"docs/readme.txt", "docs", "docs/*"},
+       {kDocs, kNotes, kNoteA, kReadme, kReadOnly}},
+      {"exclusion at any depth", {"--exclude", "notes"}, {kBig, kDocs, kReadme, kReadOnly, kEmpty, kTop}},
+      {"exclusion by pattern, repeated", {"--exclude", "*.txt", "--exclude", "B*"}, {kDocs, kNotes, kEmpty}},
+      {"exclusion from the root", {"--exclude", "/*.txt", "docs", "top.txt"},
+       {kDocs, kNotes, kNoteA, kReadme, kReadOnly}},
+      {"exclusion of a folder above an operand", {"docs/notes/a.txt", "top.txt", "--exclude", "docs"}, {kTop}},
+      {"exclusion crossing separators", {"--wildcards-match-slash", "--exclude", "/d*a.txt", "docs"},
+       {kDocs, kNotes, kReadme, kReadOnly}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> args = {"list", archive_};
+    args.insert(args.end(), c.operands.begin(), c.operands.end());
+    const testing::ProcessResult result = runTool(args);
+    EXPECT_EQ(result.exitCode, 0) << result.stderrText;
+    EXPECT_EQ(result.stdoutLines(), c.expected);
+  }
+}
+
+// A name that holds a wildcard character is found as itself, and the pattern it makes chooses
+// what it matches as well.
+TEST_F(ToolList, ANameWithWildcardCharactersIsFoundAsItself) {
+  testing::ArchiveBuilder builder;
+  builder.settings.password = testing::bytesOf(testing::kToolPassword);
+  builder.addFile(u"a[1].txt", "x");
+  builder.addFile(u"a1.txt", "y");
+  builder.addFile(u"a2.txt", "z");
+  const std::string archive = dir_.file("odd.sva");
+  ASSERT_TRUE(builder.writeTo(archive));
+  const testing::ProcessResult result = runTool({"list", archive, "a[1].txt"});
+  EXPECT_EQ(result.exitCode, 0) << result.stderrText;
+  ASSERT_EQ(result.stdoutLines().size(), 2u) << result.stdoutText;
+  EXPECT_TRUE(result.stdoutLines()[0].ends_with(" a1.txt"));
+  EXPECT_TRUE(result.stdoutLines()[1].ends_with(" a[1].txt"));
 }
 
 TEST_F(ToolList, JsonGivesEveryFieldOfAnItem) {
@@ -82,11 +133,15 @@ TEST_F(ToolList, NamesThatNeedEscapingStayOneLine) {
 }
 
 TEST_F(ToolList, ItemsNotInTheArchiveAreNamed) {
-  const testing::ProcessResult result = runTool({"list", archive_, "docs/x", "top.txt", "nope"});
+  const testing::ProcessResult result =
+      runTool({"list", archive_, "docs/x", "top.txt", "*.md", "nope", "docs/*.txt", "--exclude", "nope"});
   EXPECT_EQ(result.exitCode, 2);
   EXPECT_EQ(result.stdoutText, "");
   EXPECT_EQ(result.stderrLines(), (std::vector<std::string>{"sorvel: no such item in archive: docs/x",
+                                                            "sorvel: no such item in archive: *.md",
                                                             "sorvel: no such item in archive: nope"}));
+  // An item excluded was found all the same.
+  EXPECT_EQ(runTool({"list", archive_, "top.txt", "--exclude", "top.txt"}).exitCode, 0);
 }
 
 }  // namespace

@@ -35,7 +35,7 @@ TEST(ToolOptions, HelpVersionAndUsageErrors) {
       {{"help", "bogus"}, 1, "", "sorvel: unknown command: bogus\n"},
       {{"frobnicate", archive}, 1, "", "sorvel: unknown command: frobnicate\n"},
       {{"list"}, 1, "", "sorvel: list: no archive named\n"},
-      {{"cat", archive}, 1, "", "sorvel: cat takes the archive and one path\n"},
+      {{"cat", archive}, 1, "", "sorvel: cat takes the archive and at least one path\n"},
       {{"list", "-C", "x", archive}, 1, "", "sorvel: option not taken by list: -C\n"},
       {{"test", "--json", archive}, 1, "", "sorvel: option not taken by test: --json\n"},
       {{"extract", "--keep", "--overwrite", archive}, 1, "", "sorvel: --overwrite and --keep exclude each other\n"},

@@ -10,8 +10,8 @@ enum class Command { List, Test, Extract, Cat, Export, Help, Version };
 
 struct Options {
   Command command = Command::Help;
-  std::string helpTopic;  // `help COMMAND`, or the command whose --help was asked for
-  std::string archive;              // "-": standard input
+  std::string helpTopic;           // `help COMMAND`, or the command whose --help was asked for
+  std::string archive;             // "-": standard input
   std::vector<std::string> paths;  // items named in the archive: paths or patterns
   std::vector<std::string> excludes;
   bool wildcardsMatchSlash = false;

@@ -123,6 +123,38 @@ TEST_F(ToolExport, TarListsWhatListLists) {
   ASSERT_EQ(paths.size(), 8u);
 }
 
+// Items and patterns export a part of the tree; without -o the tar goes to standard output,
+// never to a file named like an operand.
+TEST_F(ToolExport, OperandsChooseWhatIsExported) {
+  ASSERT_TRUE(testing::sampleArchive().writeTo(archive_));
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;  // after the archive
+    std::vector<std::string> listed;
+  };
+  const Case cases[] = {
+      {"a folder, to a file",
+       {"docs", "-o", "docs.tar"},
+       {"docs/", "docs/notes/", "docs/notes/a.txt", "docs/readme.txt", "docs/ro.txt"}},
+      {"patterns and an exclusion, to standard output",
+       {"*.txt", "d*/n*", "--exclude", "a.txt"},
+       {"docs/notes/", "top.txt"}},
+      {"to standard output by name", {"-o", "-", "top.txt"}, {"top.txt"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> args = {"export", "a.sva"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const testing::ProcessResult exported = runTool(args, {"SORVEL_PASSWORD=tool-pass"}, {}, dir_.path());
+    ASSERT_EQ(exported.exitCode, 0) << exported.stderrText;
+    const bool toFile = std::find(c.args.begin(), c.args.end(), "docs.tar") != c.args.end();
+    const std::string tarFile = toFile ? dir_.file("docs.tar") : dir_.writeFile("out.tar", exported.stdoutText);
+    EXPECT_EQ(runTar({"-tf", tarFile}).stdoutLines(), c.listed);
+    EXPECT_EQ(entriesOf(dir_.path()), (std::vector<std::string>{"a.sva", toFile ? "docs.tar" : "out.tar"}));
+    fs::remove(tarFile);
+  }
+}
+
 TEST_F(ToolExport, TarExtractsWhatExtractWrites) {
   ASSERT_TRUE(testing::damagedArchive().writeTo(archive_));
   const std::string tarFile = dir_.file("a.tar");
@@ -272,7 +304,8 @@ TEST_F(ToolExport, HostileArchivesGiveATarOfWhatTheyStore) {
     const std::size_t items = runTool({"list", archive_}, environment).stdoutLines().size();
     testing::ProcessRequest request;
     request.program = "/bin/bash";
-    request.args = {"-c", R"("$0" export --quiet "$1" -o - | wc -c; exit "${PIPESTATUS[0]}")", SORVEL_TOOL_EXE, archive_};
+    request.args = {"-c", R"("$0" export --quiet "$1" -o - | wc -c; exit "${PIPESTATUS[0]}")", SORVEL_TOOL_EXE,
+                    archive_};
     request.environment = environment;
     request.timeout = std::chrono::seconds(120);
     const testing::ProcessResult result = testing::runProcess(request);

@@ -40,7 +40,9 @@ TEST_F(ToolList, ListsWhatIsAskedForInTreeOrder) {
       {"a file", {"docs/readme.txt"}, {kReadme}},
       {"a folder and its subtree", {"docs/notes"}, {kNotes, kNoteA}},
       {"backslashes, other letter case, trailing separator", {"DOCS\\Notes\\"}, {kNotes, kNoteA}},
-      {"several: in listing order, whatever the order named", {"top.txt", "empty", "docs/ro.txt"}, {kReadOnly, kEmpty, kTop}},
+      {"several: in listing order, whatever the order named",
+       {"top.txt", "empty", "docs/ro.txt"},
+       {kReadOnly, kEmpty, kTop}},
       {"the root", {"/"}, {kBig, kDocs, kNotes, kNoteA, kReadme, kReadOnly, kEmpty, kTop}},
   };
   for (const Case& c : cases) {
@@ -68,14 +70,17 @@ TEST_F(ToolList, ChoosesItemsByPatternsAndExclusions) {
       {"A-Z in either case, a set, a folder taking its contents", {"D?CS/[N]*"}, {kNotes, kNoteA}},
       {"a pattern per name", {"*/*/*"}, {kNoteA}},
       {"'*' alone: everything", {"*"}, {kBig, kDocs, kNotes, kNoteA, kReadme, kReadOnly, kEmpty, kTop}},
-      {"overlapping operands: each item once", {"docs/readme.txt", "docs", "docs/*"},
+      {"overlapping operands: each item once",
+       {"docs/readme.txt", "docs", "docs/*"},
        {kDocs, kNotes, kNoteA, kReadme, kReadOnly}},
       {"exclusion at any depth", {"--exclude", "notes"}, {kBig, kDocs, kReadme, kReadOnly, kEmpty, kTop}},
       {"exclusion by pattern, repeated", {"--exclude", "*.txt", "--exclude", "B*"}, {kDocs, kNotes, kEmpty}},
-      {"exclusion from the root", {"--exclude", "/*.txt", "docs", "top.txt"},
+      {"exclusion from the root",
+       {"--exclude", "/*.txt", "docs", "top.txt"},
        {kDocs, kNotes, kNoteA, kReadme, kReadOnly}},
       {"exclusion of a folder above an operand", {"docs/notes/a.txt", "top.txt", "--exclude", "docs"}, {kTop}},
-      {"exclusion crossing separators", {"--wildcards-match-slash", "--exclude", "/d*a.txt", "docs"},
+      {"exclusion crossing separators",
+       {"--wildcards-match-slash", "--exclude", "/d*a.txt", "docs"},
        {kDocs, kNotes, kReadme, kReadOnly}},
   };
   for (const Case& c : cases) {

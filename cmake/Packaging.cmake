@@ -89,13 +89,13 @@ install(FILES cmake/debian/sorvel.lintian-overrides DESTINATION ${CMAKE_INSTALL_
         RENAME sorvel COMPONENT sorvel)
 
 # The Debian changelog, and the copyright file: the project's licence is the text of LICENSE,
-# under the short name SORVEL_LICENSE (SPDX). Without them the package has no copyright file,
-# which lintian (scripts/test) reports.
+# under the short name SORVEL_LICENSE. Without them the package has no copyright file, which
+# lintian (scripts/test) reports.
 sorvel_gzip(${PROJECT_SOURCE_DIR}/cmake/debian/changelog ${SORVEL_PACKAGE_FILES}/doc/changelog.Debian.gz)
 list(APPEND sorvel_files ${SORVEL_PACKAGE_FILES}/doc/changelog.Debian.gz)
 set(sorvel_doc ${CMAKE_INSTALL_DATADIR}/doc/sorvel)
 install(FILES ${SORVEL_PACKAGE_FILES}/doc/changelog.Debian.gz DESTINATION ${sorvel_doc} COMPONENT sorvel)
-set(SORVEL_LICENSE "" CACHE STRING "The project's licence as an SPDX short name (its text: LICENSE)")
+set(SORVEL_LICENSE "")  # the project's licence as an SPDX short name; its text is LICENSE
 if(SORVEL_LICENSE AND EXISTS ${PROJECT_SOURCE_DIR}/LICENSE)
   file(READ ${PROJECT_SOURCE_DIR}/LICENSE text)
   # Debian's copyright format: continuation lines start with a blank, an empty line is " .".

@@ -95,7 +95,7 @@ sorvel_gzip(${PROJECT_SOURCE_DIR}/cmake/debian/changelog ${SORVEL_PACKAGE_FILES}
 list(APPEND sorvel_files ${SORVEL_PACKAGE_FILES}/doc/changelog.Debian.gz)
 set(sorvel_doc ${CMAKE_INSTALL_DATADIR}/doc/sorvel)
 install(FILES ${SORVEL_PACKAGE_FILES}/doc/changelog.Debian.gz DESTINATION ${sorvel_doc} COMPONENT sorvel)
-set(SORVEL_LICENSE "")  # the project's licence as an SPDX short name; its text is LICENSE
+set(SORVEL_LICENSE "LicenseRef-Sorvel-All-rights-reserved")  # the licence's short name; its text is LICENSE
 if(SORVEL_LICENSE AND EXISTS ${PROJECT_SOURCE_DIR}/LICENSE)
   file(READ ${PROJECT_SOURCE_DIR}/LICENSE text)
   # Debian's copyright format: continuation lines start with a blank, an empty line is " .".

@@ -10,7 +10,7 @@ namespace sorvel::tool {
 
 void ContentWalk::run(const OutputPlan& plan, const Visits& visits) {
   auto tellAbsent = [&](std::size_t index) {
-    for (const OutputPlan::Absent& absent : plan.absentAfter(index)) visits.absent(absent);
+    for (const OutputPlan::Absent& absent : plan.absentAfter(index, PathStyle::Slash)) visits.absent(absent);
   };
   const PlannedItem& first = plan.start();
   const ItemRecord& start = plan.recordOf(first);
@@ -52,15 +52,6 @@ ContentRead readWhole(ContentSource* content, std::uint64_t size,
   }
   result.damaged = result.delivered < size;
   return result;
-}
-
-std::string displayPath(std::u16string_view archivePath) {
-  while (!archivePath.empty() && archivePath.front() == u'\\') archivePath.remove_prefix(1);
-  std::u16string path(archivePath);
-  for (char16_t& unit : path) {
-    if (unit == u'\\') unit = u'/';
-  }
-  return toUtf8Lossy(path);
 }
 
 }  // namespace sorvel::tool

@@ -55,7 +55,4 @@ struct ContentRead {
 ContentRead readWhole(ContentSource* content, std::uint64_t size,
                       const std::function<bool(const std::uint8_t* data, std::size_t size)>& sink);
 
-// The path as the tool shows it: relative to the root, "/" between names.
-std::string displayPath(std::u16string_view archivePath);
-
 }  // namespace sorvel::tool

@@ -14,10 +14,20 @@
 namespace sorvel::tool {
 namespace {
 
-enum LongOnly : int { kJson = 256, kOverwrite, kKeep, kPasswordFile, kPasswordFd, kExclude, kWildcardsMatchSlash };
+enum LongOnly : int {
+  kJson = 256,
+  kOverwrite,
+  kKeep,
+  kPasswordFile,
+  kPasswordFd,
+  kJsonLines,
+  kExclude,
+  kWildcardsMatchSlash
+};
 
 const option kLongOptions[] = {
     {"json", no_argument, nullptr, kJson},
+    {"json-lines", no_argument, nullptr, kJsonLines},
     {"overwrite", no_argument, nullptr, kOverwrite},
     {"keep", no_argument, nullptr, kKeep},
     {"password-file", required_argument, nullptr, kPasswordFile},
@@ -41,8 +51,8 @@ struct CommandName {
 };
 
 constexpr CommandName kCommands[] = {
-    {"list", Command::List, "j"}, {"test", Command::Test, ""},      {"extract", Command::Extract, "COkv"},
-    {"cat", Command::Cat, ""},    {"export", Command::Export, "o"},
+    {"list", Command::List, "jJ"}, {"test", Command::Test, ""},      {"extract", Command::Extract, "COkv"},
+    {"cat", Command::Cat, ""},     {"export", Command::Export, "o"},
 };
 
 // The letter by which the command table names an option.
@@ -50,6 +60,8 @@ char optionLetter(int code) {
   switch (code) {
     case kJson:
       return 'j';
+    case kJsonLines:
+      return 'J';
     case kOverwrite:
       return 'O';
     case kKeep:
@@ -103,6 +115,9 @@ bool readCommandOptions(int argc, char** args, const CommandName& command, Optio
     switch (code) {
       case kJson:
         options.json = true;
+        break;
+      case kJsonLines:
+        options.jsonLines = true;
         break;
       case kOverwrite:
         options.overwrite = true;
@@ -158,6 +173,7 @@ bool takeOperands(std::string_view name, std::vector<std::string> operands, Opti
   options.archive = operands.front();
   operands.erase(operands.begin());
   if (options.overwrite && options.keep) return usage(std::string(Message::OverwriteAndKeep));
+  if (options.json && options.jsonLines) return usage(std::string(Message::JsonAndJsonLines));
   if (options.passwordFile && options.passwordFd) return usage(std::string(Message::PasswordSourcesExclude));
   if (options.command == Command::Cat && operands.empty()) return usage(std::string(Message::CatArguments));
   // Standard input holds the archive: it cannot give the password as well.

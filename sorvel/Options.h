@@ -17,7 +17,8 @@ struct Options {
   bool wildcardsMatchSlash = false;
   std::string outputFolder = ".";  // extract -C
   std::string outputFile;          // export -o; "-" standard output
-  bool json = false;
+  bool json = false;               // list: one JSON document
+  bool jsonLines = false;          // list: a JSON object per item and line
   bool overwrite = false;
   bool keep = false;
   bool quiet = false;

@@ -1,6 +1,7 @@
 #include "app/ItemSelection.h"
 
 #include <algorithm>
+#include <unordered_set>
 #include <utility>
 
 #include "platform/Utf16.h"
@@ -23,10 +24,6 @@ std::vector<NodeIndex> chainTo(const FolderTree& tree, NodeIndex node) {
   for (; node != kNoNode; node = tree.node(node).parent) chain.push_back(node);
   std::reverse(chain.begin(), chain.end());
   return chain;
-}
-
-bool isWithin(const std::vector<NodeIndex>& chain, const std::vector<NodeIndex>& folder) {
-  return chain.size() >= folder.size() && std::equal(folder.begin(), folder.end(), chain.begin());
 }
 
 std::u16string_view withoutLeadingSeparators(std::u16string_view path) {
@@ -72,17 +69,15 @@ ItemSelection::ItemSelection(const Archive& archive, const SelectionRequest& req
     named.assign(1, std::move(all));
   }
 
-  std::vector<std::vector<NodeIndex>> chosen;
+  // An item is left to the one chosen before it that it is, or lies below.
+  std::unordered_set<NodeIndex> chosen;
   for (const auto& chains : named) {
     for (const std::vector<NodeIndex>& chain : chains) {
-      const bool taken = std::any_of(chosen.begin(), chosen.end(),
-                                     [&](const std::vector<NodeIndex>& folder) { return isWithin(chain, folder); });
-      if (!taken) chosen.push_back(chain);
+      if (std::any_of(chain.begin(), chain.end(), [&](NodeIndex node) { return chosen.contains(node); })) continue;
+      chosen.insert(chain.back());
+      std::u16string path = tree.pathOf(chain.back());
+      if (!excludedWithFolders(path)) starts_.push_back(std::move(path));
     }
-  }
-  for (const std::vector<NodeIndex>& chain : chosen) {
-    std::u16string path = tree.pathOf(chain.back());
-    if (!excludedWithFolders(path)) starts_.push_back(std::move(path));
   }
 }
 
@@ -92,8 +87,9 @@ std::vector<NodeIndex> ItemSelection::nodesNamedBy(std::u16string_view path) con
   if (const TreeNode* exact = tree.findNode(path)) nodes.push_back(tree.indexOf(*exact));
   if (!hasWildcards(path)) return nodes;
 
-  auto add = [&nodes](NodeIndex node) {
-    if (std::find(nodes.begin(), nodes.end(), node) == nodes.end()) nodes.push_back(node);
+  const NodeIndex exact = nodes.empty() ? kNoNode : nodes.front();
+  auto add = [&nodes, exact](NodeIndex node) {
+    if (node != exact) nodes.push_back(node);
   };
   if (separators_ == Separators::Kept) {
     // Name by name: a folder is gone into only when its name matches the pattern's at its depth.

@@ -232,12 +232,23 @@ int extractItems(CommandContext& context) {
   const Options& options = context.options;
   const WalkTotals totals = totalsOf(context);
   Progress progress(!options.quiet, totals.items, totals.bytes);
+  // The output folder is made first (its parent must exist): without it nothing can be written.
+  {
+    OutputFolders base;
+    OutputFolders::Failure failure;
+    if (!base.openBase(options.outputFolder, /*create=*/true, failure)) {
+      reportProblem(std::string(Message::CannotCreate) + options.outputFolder + ": " + systemErrorText(failure.error));
+      return ExitCode::NotFound;
+    }
+  }
   Extractor extractor(context.archive, Reporter{&progress});
   extractor.giveFoldersTheirTimes(true);  // as tar does
-  if (options.overwrite) extractor.setExistingFiles(Extractor::ExistingFiles::ReplaceAll);
+  // Existing files are replaced, read-only ones too (--overwrite says so), unless kept.
   if (options.keep) extractor.setExistingFiles(Extractor::ExistingFiles::Keep);
 
   std::size_t problemsSeen = 0;
+  std::size_t keptSeen = 0;
+  std::uint64_t filesWritten = 0;
   auto afterItem = [&](std::u16string_view path) {
     const auto& problems = extractor.problems();
     bool written = true;
@@ -245,13 +256,17 @@ int extractItems(CommandContext& context) {
       if (problems[i].path == path && problems[i].what.starts_with(Message::CannotExtract)) written = false;
     }
     problemsSeen = problems.size();
+    const bool kept = extractor.kept().size() > keptSeen && extractor.kept().back() == path;
+    keptSeen = extractor.kept().size();
     if (isRoot(path)) return;
     ItemRecord record;
     context.archive.findItem(path, record);
     progress.advance(1, record.isFolder() ? 0 : record.size());
+    if (written && !kept && !record.isFolder()) ++filesWritten;
     if (written && options.verbose && !options.quiet) {
       progress.interrupt();
-      std::printf("%s%s\n", terminalSafe(displayPath(path)).c_str(), record.isFolder() ? "/" : "");
+      std::printf("%s%s\n", terminalSafe(displayPath(path)).c_str(),
+                  record.isFolder() ? "/" : kept ? std::string(Message::KeptNote).c_str() : "");
       std::fflush(stdout);
     }
   };
@@ -282,6 +297,10 @@ int extractItems(CommandContext& context) {
     if (!record.isFolder()) afterItem(start);  // a walk calls it for folders only
   }
   progress.finish();
+  if (options.keep && !options.quiet) {
+    std::printf("%" PRIu64 "%s%zu%s\n", filesWritten, std::string(Message::FilesWritten).c_str(),
+                extractor.kept().size(), std::string(Message::ExistingFilesKept).c_str());
+  }
   if (failed || extractor.reportedProblems()) {
     Console::standard().line(Message::ExtractedWithErrors);
     return ExitCode::ExtractedWithErrors;

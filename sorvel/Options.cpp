@@ -14,12 +14,12 @@
 namespace sorvel::tool {
 namespace {
 
-enum LongOnly : int { kJson = 256, kOverwrite, kKeep, kPasswordFile, kPasswordFd };
+enum LongOnly : int { kJson = 256, kOverwrite, kPasswordFile, kPasswordFd };
 
 const option kLongOptions[] = {
     {"json", no_argument, nullptr, kJson},
     {"overwrite", no_argument, nullptr, kOverwrite},
-    {"keep", no_argument, nullptr, kKeep},
+    {"keep", no_argument, nullptr, 'k'},
     {"password-file", required_argument, nullptr, kPasswordFile},
     {"password-fd", required_argument, nullptr, kPasswordFd},
     {"directory", required_argument, nullptr, 'C'},
@@ -49,8 +49,6 @@ char optionLetter(int code) {
       return 'j';
     case kOverwrite:
       return 'O';
-    case kKeep:
-      return 'k';
     default:
       return static_cast<char>(code);
   }
@@ -87,7 +85,7 @@ bool readCommandOptions(int argc, char** args, const CommandName& command, Optio
   opterr = 0;
   int code;
   bool help = false;
-  while ((code = getopt_long(argc, args, ":C:o:qvh", kLongOptions, nullptr)) != -1) {
+  while ((code = getopt_long(argc, args, ":C:o:kqvh", kLongOptions, nullptr)) != -1) {
     if (code == '?') {
       return usage(std::string(Message::UnknownOptionFor) + std::string(name) + ": " +
                    (optopt != 0 ? "-" + std::string(1, static_cast<char>(optopt)) : std::string(args[optind - 1])));
@@ -103,7 +101,7 @@ bool readCommandOptions(int argc, char** args, const CommandName& command, Optio
       case kOverwrite:
         options.overwrite = true;
         break;
-      case kKeep:
+      case 'k':
         options.keep = true;
         break;
       case kPasswordFile:

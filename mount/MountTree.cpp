@@ -68,6 +68,7 @@ void MountTree::place(const OutputPlan& plan, const PlannedItem& item, const Cha
   node.modified = child.record.modified;
   node.accessed = child.record.accessed;
   node.damagedFolder = plan.isDamagedFolder(item);
+  node.readOnly = child.record.isReadOnly();
   if (chain != nullptr) {
     const ContentOutcome outcome =
         contentOutcome(child.record.size(), chain->bytes, chain->bytes, chain->end, archiveSize);

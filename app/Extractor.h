@@ -61,6 +61,9 @@ class Extractor {
   // The files kept as they were, in listing order.
   const std::vector<std::u16string>& kept() const { return kept_; }
 
+  // How the lines show an item's path (by default the archive's own form, "\docs\a.txt").
+  void setPathStyle(PathStyle style) { pathStyle_ = style; }
+
   // Whether folders get the archive's times once everything inside them is written (by default
   // they keep the times their making gave them).
   void giveFoldersTheirTimes(bool keep) { folderTimes_ = keep; }
@@ -168,6 +171,7 @@ class Extractor {
   FileWriter::WriteCall writeCall_;
   ExistingFiles existingFiles_ = ExistingFiles::ReplaceAll;
   bool folderTimes_ = false;  // folders get the archive's times
+  PathStyle pathStyle_ = PathStyle::Archive;
 };
 
 }  // namespace sorvel

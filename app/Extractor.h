@@ -54,10 +54,14 @@ class Extractor {
   bool reportedProblems() const { return !problems_.empty(); }
   const std::vector<Problem>& problems() const { return problems_; }
 
-  // What happens to a file of the same name already in the output tree: replaced unless it is
-  // read-only (the default), replaced even then, or kept and reported as not extracted.
-  enum class ExistingFiles { ReplaceWritable, ReplaceAll, Keep };
+  // What happens to a file of the same name already in the output tree: replaced, read-only ones
+  // too (the default); replaced unless it is read-only, which is then reported as not extracted;
+  // or kept as it is, which is no problem: the file's path is noted in `kept()`. A folder in the
+  // way is reported under every policy.
+  using ExistingFiles = sorvel::ExistingFiles;
   void setExistingFiles(ExistingFiles policy) { existingFiles_ = policy; }
+  // The files kept as they were, in listing order.
+  const std::vector<std::u16string>& kept() const { return kept_; }
 
   // How the lines show an item's path (by default the archive's own form, "\docs\a.txt").
   void setPathStyle(PathStyle style) { pathStyle_ = style; }
@@ -152,9 +156,8 @@ class Extractor {
   void reportAll(Lane& lane);
   // Reports the items the tree left out that are told right after item `item` of the plan.
   void reportAbsent(std::size_t item);
-  // Why the policy on existing files keeps what stands at `name` in `folder`, or empty when the
-  // file may be written (a read-only file is judged by the writer, at its commit).
-  std::string existingFileRefusal(const DirectoryHandle& folder, const std::string& name) const;
+  // Notes a file kept as it was, to be told in listing order with the lane's problems.
+  static bool noteKept(Lane& lane, std::u16string_view pathInArchive);
 
   Archive& archive_;
   const OutputPlan* plan_ = nullptr;  // the walk in progress's
@@ -164,10 +167,11 @@ class Extractor {
   Lane main_;  // the calling thread's
   Writers writers_;
   std::vector<Problem> problems_;
+  std::vector<std::u16string> kept_;
   std::function<void(std::u16string_view)> afterItem_;
   StartThread startThread_;
   FileWriter::WriteCall writeCall_;
-  ExistingFiles existingFiles_ = ExistingFiles::ReplaceWritable;
+  ExistingFiles existingFiles_ = ExistingFiles::ReplaceAll;
   bool folderTimes_ = false;  // folders get the archive's times
   PathStyle pathStyle_ = PathStyle::Archive;
 };

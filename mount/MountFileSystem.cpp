@@ -15,6 +15,7 @@
 
 #include "app/Messages.h"
 #include "platform/ArchiveTime.h"
+#include "platform/SystemLog.h"
 #include "platform/TerminalText.h"
 
 namespace sorvel::mount {
@@ -41,13 +42,14 @@ struct stat attributesOf(const MountFileSystem& fileSystem, NodeId id) {
   st.st_mtim = archiveTimeToTimespec(node.modified);
   // Linux's stat carries no creation time; the change time is the modification time.
   st.st_ctim = st.st_mtim;
+  // The modes extraction gives (with a umask of 022), less the umask option.
   if (node.folder) {
-    st.st_mode = S_IFDIR | (0555 & ~owner.umask);
+    st.st_mode = S_IFDIR | (0755 & ~owner.umask);
     st.st_nlink = 2 + node.subfolders;
     st.st_size = 0;
     st.st_blocks = 0;
   } else {
-    st.st_mode = S_IFREG | (0444 & ~owner.umask);
+    st.st_mode = S_IFREG | ((node.readOnly ? 0444 : 0644) & ~owner.umask);
     st.st_nlink = 1;
     st.st_size = static_cast<off_t>(node.size);
     // The archive blocks the readable content occupies, in 512-byte units.
@@ -256,7 +258,13 @@ void MountFileSystem::releaseFile(OpenFile* file) {
 
 void MountFileSystem::reportDamage(NodeId id) {
   if (reported_[id].exchange(true)) return;
-  std::cerr << Message::DamagedItem << terminalSafe(tree_.archivePath(id)) << "\n" << std::flush;
+  const std::string line = std::string(Message::DamagedItem) + terminalSafe(tree_.archivePath(id));
+  // Once detached, standard error leads nowhere: the system's log has the line instead.
+  if (detached_) {
+    logSystemError(line);
+  } else {
+    std::cerr << line << "\n" << std::flush;
+  }
 }
 
 long MountFileSystem::readPieces(NodeId id, std::uint64_t offset, std::size_t length, std::vector<Piece>& pieces) {
@@ -330,6 +338,7 @@ int MountFileSystem::run(const MountSettings& settings) {
     if (fuse_session_mount(session, settings.mountPoint.c_str()) == 0) {
       // Without -f the parent returns here once the mount is in place; the child serves it.
       if (fuse_daemonize(settings.foreground ? 1 : 0) == 0) {
+        detached_ = !settings.foreground;
         store_.startPrefetch();
         fuse_loop_config* config = fuse_loop_cfg_create();
         code = fuse_session_loop_mt(session, config) < 0 ? 1 : 0;  // a signal that ended it is no failure

@@ -480,7 +480,7 @@ bool Extractor::reportItem(Lane& lane, std::string_view what, std::u16string_vie
 }
 
 void Extractor::report(Problem problem) {
-  std::string line = itemLine(problem.what, problem.path, problem.reason);  // damage is told by the line alone
+  std::string line = itemLine(problem.what, problem.path, problem.reason, pathStyle_);  // damage is told by the line alone
   problems_.push_back(std::move(problem));
   report_(line);
 }
@@ -491,7 +491,7 @@ void Extractor::reportAll(Lane& lane) {
 }
 
 void Extractor::reportAbsent(std::size_t item) {
-  for (OutputPlan::Absent& absent : plan_->absentAfter(item)) {
+  for (OutputPlan::Absent& absent : plan_->absentAfter(item, pathStyle_)) {
     report(Problem{Message::CannotExtract, std::move(absent.path), std::move(absent.reason)});
   }
 }

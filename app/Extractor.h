@@ -57,6 +57,9 @@ class Extractor {
   enum class ExistingFiles { ReplaceWritable, ReplaceAll, Keep };
   void setExistingFiles(ExistingFiles policy) { existingFiles_ = policy; }
 
+  // How the lines show an item's path (by default the archive's own form, "\docs\a.txt").
+  void setPathStyle(PathStyle style) { pathStyle_ = style; }
+
   // Whether folders get the archive's times once everything inside them is written (by default
   // they keep the times their making gave them).
   void giveFoldersTheirTimes(bool keep) { folderTimes_ = keep; }
@@ -164,6 +167,7 @@ class Extractor {
   FileWriter::WriteCall writeCall_;
   ExistingFiles existingFiles_ = ExistingFiles::ReplaceWritable;
   bool folderTimes_ = false;  // folders get the archive's times
+  PathStyle pathStyle_ = PathStyle::Archive;
 };
 
 }  // namespace sorvel

@@ -48,8 +48,8 @@ ContentOutcome contentOutcome(std::uint64_t size, std::uint64_t expected, std::u
   return outcome;
 }
 
-std::string itemLine(std::string_view what, std::u16string_view path, std::string_view reason) {
-  std::string line = std::string(what) + toUtf8Lossy(path);
+std::string itemLine(std::string_view what, std::u16string_view path, std::string_view reason, PathStyle style) {
+  std::string line = std::string(what) + shownPath(path, style);
   if (what == Message::CannotExtract) {
     line += ": ";
     line += reason;
@@ -171,7 +171,7 @@ std::string OutputPlan::reasonOf(const PlannedItem& item) const {
   return std::string(Message::UnsafeName);
 }
 
-std::vector<OutputPlan::Absent> OutputPlan::absentAfter(std::size_t index) const {
+std::vector<OutputPlan::Absent> OutputPlan::absentAfter(std::size_t index, PathStyle style) const {
   std::vector<Absent> found;
   const std::size_t key = index == kAfterStart ? 0 : index + 1;
   const auto first = std::lower_bound(absent_.begin(), absent_.end(), key,
@@ -179,7 +179,7 @@ std::vector<OutputPlan::Absent> OutputPlan::absentAfter(std::size_t index) const
   for (auto it = first; it != absent_.end() && it->first == key; ++it) {
     const LeftOutItem& item = *it->second;
     found.push_back(Absent{item.path, item.why == LeftOutItem::Why::SameName
-                                          ? std::string(Message::SameNameAs) + toUtf8Lossy(item.namesake)
+                                          ? std::string(Message::SameNameAs) + shownPath(item.namesake, style)
                                           : std::string(Message::UnsafeName)});
   }
   return found;

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/ContentJobs.h"
+#include "app/ShownPath.h"
 #include "archive/Archive.h"
 #include "archive/ChainTable.h"
 #include "archive/ContentPipeline.h"
@@ -61,8 +62,8 @@ ContentOutcome contentOutcome(std::uint64_t size, std::uint64_t expected, std::u
 bool contentWritable(std::uint64_t size, std::uint64_t expected, ChainTable::ContentEnd end);
 
 // The line that tells an item's outcome, "<what><path>", with ": <reason>" for an item not
-// written (Message::CannotExtract): the same line from every program.
-std::string itemLine(std::string_view what, std::u16string_view path, std::string_view reason);
+// written (Message::CannotExtract): the same line from every program, the path in its style.
+std::string itemLine(std::string_view what, std::u16string_view path, std::string_view reason, PathStyle style);
 
 class OutputPlan {
  public:
@@ -93,9 +94,10 @@ class OutputPlan {
     std::u16string path;
     std::string reason;
   };
-  // Those told right after the start item (kAfterStart) or after items()[index].
+  // Those told right after the start item (kAfterStart) or after items()[index]; a path in a
+  // reason is in `style`.
   static constexpr std::size_t kAfterStart = SIZE_MAX;
-  std::vector<Absent> absentAfter(std::size_t index) const;
+  std::vector<Absent> absentAfter(std::size_t index, PathStyle style) const;
 
   // Plans every job's chain in order and calls visit(job, chain) for each.
   void planChains(ContainerFile& container,

@@ -54,12 +54,16 @@ struct CommandHelp {
 
 constexpr CommandHelp kCommandHelp[] = {
     {"list",
-     "Usage: sorvel list [--json] ARCHIVE [PATH...]\n"
+     "Usage: sorvel list [--json|--json-lines] ARCHIVE [PATH...]\n"
      "Lists the items, or the named items and everything below named folders: type (d or -),\n"
-     "attributes (r read-only, h hidden, s system, a archive), size, modified time (local), path.\n"
-     "      --json   one JSON object per line: path, type, size, attributes, created, modified,\n"
-     "               accessed (Unix seconds), first_block, damaged, and leftOut with the reason\n"
-     "               for an item extraction leaves out (marked \"(left out: ...)\" in the text)\n"},
+     "attributes (r read-only, h hidden, s system, a archive), size, modified time (local), path;\n"
+     "then \"N files, M folders, B bytes\" (and \", L left out\" for items extraction leaves out,\n"
+     "marked \"(left out: ...)\"). -q leaves that line out. A \"/\" within a name shows as \\x2F.\n"
+     "      --json        one JSON document: {\"archive\", \"items\": [...], \"totals\"}; each item\n"
+     "                    with path, names, type, size, attributes and readOnly, hidden, system,\n"
+     "                    archive, created/modified/accessed (Unix seconds) and ...Utc (ISO 8601),\n"
+     "                    first_block, damaged, and leftOut with the reason (see sorvel(1))\n"
+     "      --json-lines  the item objects alone, one per line\n"},
     {"test",
      "Usage: sorvel test ARCHIVE [PATH...]\n"
      "Reads and decrypts every file, writes nothing, and reports damaged items and folders as\n"

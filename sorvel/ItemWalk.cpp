@@ -34,7 +34,7 @@ WalkTotals countTree(const Archive& archive, std::u16string_view start) {
 
 void ContentWalk::run(const OutputPlan& plan, const Visits& visits) {
   auto tellAbsent = [&](std::size_t index) {
-    for (const OutputPlan::Absent& absent : plan.absentAfter(index)) visits.absent(absent);
+    for (const OutputPlan::Absent& absent : plan.absentAfter(index, PathStyle::Slash)) visits.absent(absent);
   };
   const PlannedItem& first = plan.start();
   const ItemRecord& start = plan.recordOf(first);
@@ -109,15 +109,6 @@ std::optional<std::u16string> storedPath(const Archive& archive, std::u16string_
   });
   if (!found) return std::nullopt;
   return stored.empty() ? std::u16string(kRootPath) : stored;
-}
-
-std::string displayPath(std::u16string_view archivePath) {
-  while (!archivePath.empty() && archivePath.front() == u'\\') archivePath.remove_prefix(1);
-  std::u16string path(archivePath);
-  for (char16_t& unit : path) {
-    if (unit == u'\\') unit = u'/';
-  }
-  return toUtf8Lossy(path);
 }
 
 }  // namespace sorvel::tool

@@ -76,7 +76,5 @@ std::u16string archivePathOf(std::string_view userPath);
 // The path of the item at `path` with every name as the archive stores it (the letter case of
 // A-Z may differ in what the user gave); nothing when there is no such item.
 std::optional<std::u16string> storedPath(const Archive& archive, std::u16string_view path);
-// The path as the tool shows it: relative to the root, "/" between names.
-std::string displayPath(std::u16string_view archivePath);
 
 }  // namespace sorvel::tool

@@ -14,10 +14,11 @@
 namespace sorvel::tool {
 namespace {
 
-enum LongOnly : int { kJson = 256, kOverwrite, kKeep, kPasswordFile, kPasswordFd };
+enum LongOnly : int { kJson = 256, kOverwrite, kKeep, kPasswordFile, kPasswordFd, kJsonLines };
 
 const option kLongOptions[] = {
     {"json", no_argument, nullptr, kJson},
+    {"json-lines", no_argument, nullptr, kJsonLines},
     {"overwrite", no_argument, nullptr, kOverwrite},
     {"keep", no_argument, nullptr, kKeep},
     {"password-file", required_argument, nullptr, kPasswordFile},
@@ -38,7 +39,7 @@ struct CommandName {
 };
 
 constexpr CommandName kCommands[] = {
-    {"list", Command::List, "j"}, {"test", Command::Test, ""},      {"extract", Command::Extract, "COkv"},
+    {"list", Command::List, "jJ"}, {"test", Command::Test, ""},      {"extract", Command::Extract, "COkv"},
     {"cat", Command::Cat, ""},    {"export", Command::Export, "o"},
 };
 
@@ -47,6 +48,8 @@ char optionLetter(int code) {
   switch (code) {
     case kJson:
       return 'j';
+    case kJsonLines:
+      return 'J';
     case kOverwrite:
       return 'O';
     case kKeep:
@@ -100,6 +103,9 @@ bool readCommandOptions(int argc, char** args, const CommandName& command, Optio
       case kJson:
         options.json = true;
         break;
+      case kJsonLines:
+        options.jsonLines = true;
+        break;
       case kOverwrite:
         options.overwrite = true;
         break;
@@ -148,6 +154,7 @@ bool takeOperands(std::string_view name, std::vector<std::string> operands, Opti
   options.archive = operands.front();
   operands.erase(operands.begin());
   if (options.overwrite && options.keep) return usage(std::string(Message::OverwriteAndKeep));
+  if (options.json && options.jsonLines) return usage(std::string(Message::JsonAndJsonLines));
   if (options.passwordFile && options.passwordFd) return usage(std::string(Message::PasswordSourcesExclude));
   switch (options.command) {
     case Command::Cat:

@@ -15,7 +15,8 @@ struct Options {
   std::vector<std::string> paths;  // items named in the archive
   std::string outputFolder = ".";  // extract -C
   std::string outputFile;          // export -o or its second operand; "-" standard output
-  bool json = false;
+  bool json = false;       // list: one JSON document
+  bool jsonLines = false;  // list: a JSON object per item and line
   bool overwrite = false;
   bool keep = false;
   bool quiet = false;

@@ -23,6 +23,7 @@
 #include "sorvel/Commands.h"
 #include "sorvel/ItemWalk.h"
 #include "sorvel/Progress.h"
+#include "sorvel/StandardOutput.h"
 #include "sorvel/TarWriter.h"
 #include "sorvel/Tool.h"
 
@@ -66,7 +67,7 @@ bool openOutput(const Options& options, TarWriter& tar, std::optional<FileWriter
   bool opened = false;
   std::string failure;
   if (toStandardOutput(options)) {
-    opened = tar.openDescriptor(STDOUT_FILENO);
+    opened = tar.openStandardOutput();
   } else if (queryFileStatus(options.outputFile).kind == FileKind::Other) {
     opened = tar.openPath(options.outputFile);
   } else if ((file = FileWriter::create(options.outputFile))) {
@@ -87,7 +88,7 @@ class ItemExporter {
 
   void report(std::string_view what, std::u16string_view path, std::string_view reason = {}) {
     progress_.interrupt();
-    Console::standard().line(itemLine(what, path, reason));
+    Console::standard().line(itemLine(what, path, reason, PathStyle::Slash));
     problems_ = true;
   }
   void exportItem(const OutputPlan& plan, const ContentWalk::Item& item);
@@ -130,7 +131,9 @@ void ItemExporter::exportItem(const OutputPlan& plan, const ContentWalk::Item& i
   const std::uint64_t expected = size == 0 ? 0 : item.content->expected();
   const std::uint64_t declared =
       size == 0 ? 0 : contentOutcome(size, expected, expected, item.content->end(), archiveSize_).length;
-  const std::string path = displayPath(item.path) + (item.record.isFolder() ? "/" : "");
+  std::string path;
+  for (const std::string& name : OutputPlan::outputNames(item.path)) path += (path.empty() ? "" : "/") + name;
+  if (item.record.isFolder()) path += '/';
   if (!tar_.header(path, item.record, declared, std::min(expected, declared))) {
     broken_ = true;
     return skip();
@@ -189,6 +192,7 @@ int exportTar(CommandContext& context) {
   }
   progress.finish();
   if (exporter.broken() || !tar.close()) {
+    if (standardOutputError() != 0) return ExitCode::WriteError;  // told as the run ends
     reportCannotWrite(options, tar.error());
     return ExitCode::ExtractedWithErrors;  // the temporary file goes with the writer
   }

@@ -11,7 +11,6 @@
 #include "app/PasswordSource.h"
 #include "app/HeaderCheck.h"
 #include "archive/Archive.h"
-#include "platform/Console.h"
 #include "platform/ReadOnlyFile.h"
 #include "platform/SystemError.h"
 #include "platform/TerminalText.h"
@@ -19,6 +18,7 @@
 #include "sorvel/Help.h"
 #include "sorvel/ItemWalk.h"
 #include "sorvel/Options.h"
+#include "sorvel/StandardOutput.h"
 
 namespace sorvel::tool {
 void reportProblem(const std::string& text) {
@@ -34,10 +34,38 @@ namespace {
 
 void problem(const std::string& text) { reportProblem(text); }
 
+// What headerVerdict's exit code says of the archive.
+std::string_view headerProblem(int code) {
+  switch (code) {
+    case ExitCode::UnknownVersion:
+      return Message::ToolUnknownVersion;
+    case ExitCode::UnsupportedAuth:
+      return Message::ToolUnsupportedAuth;
+    default:
+      return Message::ToolFormatError;
+  }
+}
+
+int runCommand(CommandContext& context) {
+  switch (context.options.command) {
+    case Command::List:
+      return listItems(context);
+    case Command::Test:
+      return testItems(context);
+    case Command::Extract:
+      return extractItems(context);
+    case Command::Cat:
+      return catItem(context);
+    case Command::Export:
+      return exportTar(context);
+    default:
+      return ExitCode::Usage;
+  }
+}
+
 // Opens the archive, checks its header, asks for the password, checks it and reads the tree.
 // 0, or the exit code after the message.
 int openArchive(const Options& options, Archive& archive) {
-  Console& console = Console::standard();
   ReadOnlyFile file;
   if (!file.open(options.archive)) {
     const int error = errno;
@@ -46,7 +74,10 @@ int openArchive(const Options& options, Archive& archive) {
     return ExitCode::ArchiveMissing;
   }
   const ArchiveHeader header = preReadHeader(file);
-  if (const int code = judgeHeader(header, console); code != 0) return code;
+  if (const int code = headerVerdict(header); code != 0) {
+    problem(std::string(headerProblem(code)));
+    return code;
+  }
 
   Bytes password;
   if (header.noPassword == 0) {
@@ -62,11 +93,11 @@ int openArchive(const Options& options, Archive& archive) {
   const bool accepted = archive.checkPassword(password);
   secureWipe(password);
   if (!accepted) {
-    console.line(Message::IncorrectPassword);
+    problem(std::string(Message::ToolIncorrectPassword));
     return ExitCode::IncorrectPassword;
   }
   if (!archive.open()) {
-    console.line(Message::CannotOpen);
+    problem(std::string(Message::ToolCannotOpen));
     return ExitCode::CannotOpen;
   }
   return 0;
@@ -108,20 +139,14 @@ int runTool(int argc, char** argv) {
   if (missing) return ExitCode::NotFound;
   if (context.starts.empty()) context.starts.emplace_back(kRootPath);
 
-  switch (options->command) {
-    case Command::List:
-      return listItems(context);
-    case Command::Test:
-      return testItems(context);
-    case Command::Extract:
-      return extractItems(context);
-    case Command::Cat:
-      return catItem(context);
-    case Command::Export:
-      return exportTar(context);
-    default:
-      return ExitCode::Usage;
+  const int code = runCommand(context);
+  // Whatever the command printed must have reached its place: a full device or a closed pipe
+  // is a failure of the run.
+  if (const int error = finishStandardOutput(); error != 0) {
+    problem(std::string(Message::WriteError) + systemErrorText(error));
+    return ExitCode::WriteError;
   }
+  return code;
 }
 
 }  // namespace sorvel::tool

@@ -116,7 +116,7 @@ TEST_F(ToolExport, TarListsWhatListLists) {
   const testing::ProcessResult listed = runTar({"-tf", tarFile});
   ASSERT_EQ(listed.exitCode, 0) << listed.stderrText;
 
-  const testing::ProcessResult ours = runTool({"list", archive_});
+  const testing::ProcessResult ours = runTool({"list", "-q", archive_});
   std::vector<std::string> paths;
   for (const std::string& line : ours.stdoutLines()) paths.push_back(line.substr(36));  // the columns before
   EXPECT_EQ(listed.stdoutLines(), paths);
@@ -128,7 +128,7 @@ TEST_F(ToolExport, TarExtractsWhatExtractWrites) {
   const std::string tarFile = dir_.file("a.tar");
   const testing::ProcessResult exported = runTool({"export", "-o", tarFile, archive_});
   EXPECT_EQ(exported.exitCode, 11);
-  EXPECT_EQ(exported.stderrLines(), std::vector<std::string>{"Error: damaged item: \\bad.bin"});
+  EXPECT_EQ(exported.stderrLines(), std::vector<std::string>{"Error: damaged item: bad.bin"});
   const std::string fromTar = dir_.makeDir("from-tar");
   const testing::ProcessResult unpacked = runTar({"-xf", tarFile, "-C", fromTar});
   ASSERT_EQ(unpacked.exitCode, 0) << unpacked.stderrText;

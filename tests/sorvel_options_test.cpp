@@ -103,9 +103,9 @@ TEST(ToolOptions, PasswordSourcesInTheirOrder) {
        {"SORVEL_PASSWORD=nope"},
        "tool-pass\n",
        9,
-       "Error: incorrect password!"},
+       "sorvel: incorrect password"},
       {"standard input last", {}, {}, "tool-pass\r\n", 0, ""},
-      {"wrong everywhere", {}, {}, "nope\n", 9, "Error: incorrect password!"},
+      {"wrong everywhere", {}, {}, "nope\n", 9, "sorvel: incorrect password"},
       {"file missing",
        {"--password-file", dir.file("none")},
        {},
@@ -161,8 +161,8 @@ TEST(ToolOptions, PasswordSourcesInTheirOrder) {
     // Without a controlling terminal, so that nothing is asked there; descriptor 3 is a folder.
     testing::ProcessRequest request;
     request.program = "/bin/sh";
-    request.args = {"-c",     "exec 3<\"$0\"; exec /usr/bin/setsid -w \"$@\"", folder, SORVEL_TOOL_EXE, "list", archive,
-                    "top.txt"};
+    request.args = {"-c",    "exec 3<\"$0\"; exec /usr/bin/setsid -w \"$@\"", folder, SORVEL_TOOL_EXE, "list", "-q",
+                    archive, "top.txt"};
     request.args.insert(request.args.end(), c.options.begin(), c.options.end());
     request.environment = c.environment;
     request.environment.emplace_back("TZ=UTC");

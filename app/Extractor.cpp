@@ -73,11 +73,14 @@ Extractor::Extractor(Archive& archive, ReportLine report, ContentPipeline::Optio
     : archive_(archive), report_(std::move(report)), pipelineOptions_(pipeline) {}
 
 bool Extractor::extract(std::u16string_view pathInArchive, const std::string& outputFolder) {
-  outputBase_ = stripTrailingSlashes(outputFolder);
-  main_.folders.close();
   ItemRecord start;
   if (!archive_.findItem(pathInArchive, start)) return false;
-  const OutputPlan plan(archive_, pathInArchive);
+  return extract(OutputPlan(archive_, pathInArchive), outputFolder);
+}
+
+bool Extractor::extract(const OutputPlan& plan, const std::string& outputFolder) {
+  outputBase_ = stripTrailingSlashes(outputFolder);
+  main_.folders.close();
   plan_ = &plan;
   const bool result = walk(plan);
   if (folderTimes_ && main_.folders.isOpen()) setTimesOfFolders(plan);

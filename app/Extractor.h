@@ -47,6 +47,8 @@ class Extractor {
   // order. Answers the result for the starting item alone: true for a folder found, a file
   // written.
   bool extract(std::u16string_view pathInArchive, const std::string& outputFolder);
+  // The same for a plan made beforehand (of this extractor's archive).
+  bool extract(const OutputPlan& plan, const std::string& outputFolder);
 
   // True once any item was reported as not written or damaged.
   bool reportedProblems() const { return !problems_.empty(); }

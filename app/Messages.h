@@ -84,6 +84,7 @@ inline constexpr std::string_view NoSuchItem = "no such item in archive: ";
 inline constexpr std::string_view NotAFile = "not a file: ";
 inline constexpr std::string_view CannotWrite = "can not write ";  // what, then ": " and why
 inline constexpr std::string_view StandardOutput = "standard output";
+inline constexpr std::string_view StandardInput = "standard input";
 inline constexpr std::string_view WriteError = "write error: ";  // then why; WriteError
 inline constexpr std::string_view NoTarToTerminal =
     "not writing a tar stream to a terminal; name a file with -o FILE, or '-'";
@@ -101,8 +102,13 @@ inline constexpr std::string_view BadCacheSize = "bad cache size: ";
 inline constexpr std::string_view NoArchiveNamed = ": no archive named";  // after the command
 inline constexpr std::string_view JsonAndJsonLines = "--json and --json-lines exclude each other";
 inline constexpr std::string_view OverwriteAndKeep = "--overwrite and --keep exclude each other";
-inline constexpr std::string_view CatArguments = "cat takes the archive and one path";
-inline constexpr std::string_view ExportArguments = "export takes the archive and at most one output file";
+inline constexpr std::string_view CatArguments = "cat takes the archive and at least one path";
+inline constexpr std::string_view ArchiveFromTerminal =
+    "not reading an archive from a terminal; pipe it in, or name the archive file";
+// Also when the password would be read from standard input last (exit 2).
+inline constexpr std::string_view PasswordAndArchiveOnInput =
+    "standard input holds the archive; give the password with --password-file, --password-fd, "
+    "SORVEL_PASSWORD or at the terminal";
 inline constexpr std::string_view MountArguments = "an archive and a mount point are needed";
 
 }  // namespace sorvel::Message

@@ -57,7 +57,8 @@ std::string itemLine(std::string_view what, std::u16string_view path, std::strin
   return line;
 }
 
-OutputPlan::OutputPlan(const Archive& archive, std::u16string_view start) : archive_(archive), startPath_(start) {
+OutputPlan::OutputPlan(const Archive& archive, std::u16string_view start, const ExcludedItem& excluded)
+    : archive_(archive), startPath_(start) {
   const FolderTree& tree = archive.tree();
   const TreeNode* first = tree.findNode(start);
   if (first == nullptr) return;
@@ -72,7 +73,10 @@ OutputPlan::OutputPlan(const Archive& archive, std::u16string_view start) : arch
     if (absentAt.empty()) return;
     const auto found = absentAt.find(node);
     if (found == absentAt.end()) return;
-    for (const LeftOutItem* item : found->second) absent_.emplace_back(index == kAfterStart ? 0 : index + 1, item);
+    for (const LeftOutItem* item : found->second) {
+      if (excluded && excluded(item->path)) continue;
+      absent_.emplace_back(index == kAfterStart ? 0 : index + 1, item);
+    }
     absentAt.erase(found);
   };
 
@@ -97,6 +101,7 @@ OutputPlan::OutputPlan(const Archive& archive, std::u16string_view start) : arch
     const std::u16string_view name = tree.nameOf(walked.node);
     const bool detailFile = compareNames(name, kDetailFileName) == 0;
     if (detailFile && walked.node.isFolder()) return false;  // never listed, nor anything below it
+    if (!detailFile && excluded && excluded(walked.path)) return false;
     PlannedItem& item = items_.emplace_back();
     item.node = walked.index;
     item.detailFile = detailFile;

@@ -65,10 +65,16 @@ bool contentWritable(std::uint64_t size, std::uint64_t expected, ChainTable::Con
 // written (Message::CannotExtract): the same line from every program, the path in its style.
 std::string itemLine(std::string_view what, std::u16string_view path, std::string_view reason, PathStyle style);
 
+// Answers, for the in-archive path of an item below the start, whether the user excluded it; an
+// item excluded takes everything below it along.
+using ExcludedItem = std::function<bool(std::u16string_view path)>;
+
 class OutputPlan {
  public:
-  // Plans the item at `start` and, for a folder, everything below it. `start` must exist.
-  OutputPlan(const Archive& archive, std::u16string_view start);
+  // Plans the item at `start` and, for a folder, everything below it but the items `excluded`
+  // names: those are no part of the plan, as items outside the start are none. `start` must
+  // exist.
+  OutputPlan(const Archive& archive, std::u16string_view start, const ExcludedItem& excluded = {});
 
   // The item at `start`, then (for a folder) every item below it in listing order.
   const PlannedItem& start() const { return start_; }

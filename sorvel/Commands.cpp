@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <string_view>
@@ -42,13 +43,11 @@ struct Reporter {
   }
 };
 
-WalkTotals totalsOf(const CommandContext& context) {
-  WalkTotals totals;
-  for (const std::u16string& start : context.starts) {
-    const WalkTotals part = countTree(context.archive, start);
-    totals.items += part.items - (isRoot(start) ? 1 : 0);
-    totals.bytes += part.bytes;
-  }
+// The items and bytes the progress line counts: those chosen, the root not counted.
+ItemSelection::Totals totalsOf(const CommandContext& context) {
+  ItemSelection::Totals totals = context.selection.totals();
+  const std::vector<std::u16string>& starts = context.selection.starts();
+  totals.items -= static_cast<std::uint64_t>(std::count_if(starts.begin(), starts.end(), isRoot));
   return totals;
 }
 
@@ -75,8 +74,8 @@ int listItems(CommandContext& context) {
                                     : Listing::Form::Text,
                   options.archive, options.quiet);
   listing.begin();
-  for (const std::u16string& start : context.starts) {
-    const OutputPlan plan(context.archive, start);
+  for (std::size_t start = 0; start < context.selection.starts().size(); ++start) {
+    const OutputPlan plan = context.selection.plan(start);
     const std::vector<ContentOutcome> outcomes = plannedOutcomes(context.archive, plan);
     auto listItem = [&](const PlannedItem& item) {
       const std::u16string path = plan.pathOf(item);
@@ -85,7 +84,8 @@ int listItems(CommandContext& context) {
       const ContentOutcome outcome = item.job == kNoJob ? ContentOutcome{} : outcomes[item.job];
       std::string leftOut = plan.reasonOf(item);
       if (leftOut.empty() && outcome.unreadable) leftOut = Message::ContentUnreadable;
-      listing.item(ListedItem{path, &record, record.isFolder() ? plan.isDamagedFolder(item) : outcome.damaged, leftOut});
+      listing.item(
+          ListedItem{path, &record, record.isFolder() ? plan.isDamagedFolder(item) : outcome.damaged, leftOut});
     };
     auto listAbsent = [&](std::size_t index) {
       for (const OutputPlan::Absent& absent : plan.absentAfter(index, PathStyle::Slash)) {
@@ -105,7 +105,7 @@ int listItems(CommandContext& context) {
 }
 
 int testItems(CommandContext& context) {
-  const WalkTotals totals = totalsOf(context);
+  const ItemSelection::Totals totals = totalsOf(context);
   Progress progress(!context.options.quiet, totals.items, totals.bytes);
   const Reporter report{&progress};
   std::uint64_t files = 0, folders = 0, bytes = 0, errors = 0;
@@ -115,8 +115,8 @@ int testItems(CommandContext& context) {
   };
   const std::uint64_t archiveSize = context.archive.container().archiveFile().fileSize();
   ContentWalk walk(context.archive);
-  for (const std::u16string& start : context.starts) {
-    const OutputPlan plan(context.archive, start);
+  for (std::size_t start = 0; start < context.selection.starts().size(); ++start) {
+    const OutputPlan plan = context.selection.plan(start);
     ContentWalk::Visits visits;
     visits.absent = [&](const OutputPlan::Absent& absent) {
       problem(Message::CannotExtract, absent.path, absent.reason);
@@ -168,7 +168,7 @@ int testItems(CommandContext& context) {
 
 int extractItems(CommandContext& context) {
   const Options& options = context.options;
-  const WalkTotals totals = totalsOf(context);
+  const ItemSelection::Totals totals = totalsOf(context);
   Progress progress(!options.quiet, totals.items, totals.bytes);
   Extractor extractor(context.archive, Reporter{&progress});
   extractor.giveFoldersTheirTimes(true);  // as tar does
@@ -197,7 +197,8 @@ int extractItems(CommandContext& context) {
   extractor.setAfterItem(afterItem);
 
   bool failed = false;
-  for (const std::u16string& start : context.starts) {
+  for (std::size_t index = 0; index < context.selection.starts().size(); ++index) {
+    const std::u16string& start = context.selection.starts()[index];
     // A named item lands at its full path: the output folder and those above it are made first.
     const std::vector<std::u16string> names = splitPath(start);
     if (!names.empty() && isSafeItemPath(start)) {
@@ -215,10 +216,9 @@ int extractItems(CommandContext& context) {
         continue;
       }
     }
-    ItemRecord record;
-    context.archive.findItem(start, record);
-    extractor.extract(start, options.outputFolder);
-    if (!record.isFolder()) afterItem(start);  // a walk calls it for folders only
+    const OutputPlan plan = context.selection.plan(index);
+    extractor.extract(plan, options.outputFolder);
+    if (!plan.isFolder(plan.start())) afterItem(start);  // a walk calls it for folders only
   }
   progress.finish();
   if (failed || extractor.reportedProblems()) {
@@ -228,49 +228,55 @@ int extractItems(CommandContext& context) {
   return 0;
 }
 
-int catItem(CommandContext& context) {
-  const std::u16string& start = context.starts.front();
-  ItemRecord record;
-  context.archive.findItem(start, record);
-  if (record.isFolder()) {
-    reportProblem(std::string(Message::NotAFile) + context.options.paths.front());
-    return ExitCode::ExtractedWithErrors;
-  }
-  Progress progress(!context.options.quiet, 1, record.size());
+int catItems(CommandContext& context) {
+  const ItemSelection::Totals totals = totalsOf(context);
+  Progress progress(!context.options.quiet, totals.items, totals.bytes);
+  const Reporter report{&progress};
   bool writeFailed = false;
-  ContentRead read;
-  std::string refused;
-  const OutputPlan plan(context.archive, start);
-  ContentWalk::Visits visits;
-  visits.absent = [](const OutputPlan::Absent&) {};
-  visits.item = [&](const ContentWalk::Item& item) {
-    if (!item.planned.written()) {
-      refused = plan.reasonOf(item.planned);
-      return;
-    }
-    read = readWhole(item.content, item.record.size(), [&](const std::uint8_t* data, std::size_t size) {
-      if (!writeOut(data, size)) {
-        writeFailed = true;
-        return false;
-      }
-      progress.advance(0, size);
-      return true;
-    });
-    if (item.record.size() > 0 && read.delivered == 0) refused = Message::ContentUnreadable;
+  bool problems = false;
+  auto problem = [&](std::string_view what, std::u16string_view path, std::string_view reason) {
+    report(itemLine(what, path, reason, PathStyle::Slash));
+    problems = true;
   };
-  ContentWalk(context.archive).run(plan, visits);
-  if (!refused.empty()) {
-    progress.finish();
-    Console::standard().line(itemLine(Message::CannotExtract, start, refused, PathStyle::Slash));
-    return ExitCode::ExtractedWithErrors;
+  ContentWalk walk(context.archive);
+  for (std::size_t start = 0; start < context.selection.starts().size() && !writeFailed; ++start) {
+    const OutputPlan plan = context.selection.plan(start);
+    if (plan.isFolder(plan.start())) {
+      progress.interrupt();
+      reportProblem(std::string(Message::NotAFile) + shownPath(plan.pathOf(plan.start()), PathStyle::Slash));
+      problems = true;
+      continue;
+    }
+    ContentWalk::Visits visits;
+    visits.absent = [](const OutputPlan::Absent&) {};
+    visits.item = [&](const ContentWalk::Item& item) {
+      const std::uint64_t size = item.record.size();
+      if (!item.planned.written()) {
+        problem(Message::CannotExtract, item.path, plan.reasonOf(item.planned));
+        progress.advance(1, size);
+        return;
+      }
+      const ContentRead read = readWhole(item.content, size, [&](const std::uint8_t* data, std::size_t length) {
+        if (!writeOut(data, length)) {
+          writeFailed = true;
+          return false;
+        }
+        progress.advance(0, length);
+        return true;
+      });
+      progress.advance(1, size - read.delivered);
+      if (writeFailed) return;
+      if (size > 0 && read.delivered == 0) {
+        problem(Message::CannotExtract, item.path, Message::ContentUnreadable);
+      } else if (read.damaged) {
+        problem(kDamagedItem, item.path, {});
+      }
+    };
+    walk.run(plan, visits);
   }
   progress.finish();
   if (writeFailed) return ExitCode::WriteError;  // told as the run ends
-  if (read.damaged) {
-    Console::standard().line(itemLine(kDamagedItem, start, {}, PathStyle::Slash));
-    return ExitCode::ExtractedWithErrors;
-  }
-  return 0;
+  return problems ? ExitCode::ExtractedWithErrors : 0;
 }
 
 }  // namespace sorvel::tool

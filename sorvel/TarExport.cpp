@@ -43,7 +43,8 @@ int checkExportOutput(const Options& options) {
     reportUsageError(std::string(Message::NoTarToTerminal));
     return ExitCode::Usage;
   }
-  // Written while it is read, the archive would be lost.
+  // Written while it is read, the archive would be lost. One read from standard input is a copy.
+  if (options.archive == "-") return 0;
   const std::optional<FileIdentity> archive = identityOfPath(options.archive);
   const std::optional<FileIdentity> output =
       toStandardOutput(options) ? identityOfStandardOutput() : identityOfPath(options.outputFile);
@@ -172,12 +173,7 @@ int exportTar(CommandContext& context) {
   TarWriter tar;
   if (!openOutput(options, tar, file)) return ExitCode::NotFound;
 
-  WalkTotals totals;
-  for (const std::u16string& start : context.starts) {
-    const WalkTotals part = countTree(context.archive, start);
-    totals.items += part.items;
-    totals.bytes += part.bytes;
-  }
+  const ItemSelection::Totals totals = context.selection.totals();
   Progress progress(!options.quiet, totals.items, totals.bytes);
   ItemExporter exporter(tar, progress, context.archive.container().archiveFile().fileSize());
   ContentWalk walk(context.archive);
@@ -185,8 +181,8 @@ int exportTar(CommandContext& context) {
   visits.absent = [&](const OutputPlan::Absent& absent) {
     exporter.report(Message::CannotExtract, absent.path, absent.reason);
   };
-  for (const std::u16string& start : context.starts) {
-    const OutputPlan plan(context.archive, start);
+  for (std::size_t start = 0; start < context.selection.starts().size(); ++start) {
+    const OutputPlan plan = context.selection.plan(start);
     visits.item = [&](const ContentWalk::Item& item) { exporter.exportItem(plan, item); };
     walk.run(plan, visits);
   }

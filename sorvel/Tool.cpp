@@ -10,6 +10,7 @@
 #include "app/Messages.h"
 #include "app/PasswordSource.h"
 #include "app/HeaderCheck.h"
+#include "app/ItemSelection.h"
 #include "archive/Archive.h"
 #include "platform/ReadOnlyFile.h"
 #include "platform/SystemError.h"
@@ -55,7 +56,7 @@ int runCommand(CommandContext& context) {
     case Command::Extract:
       return extractItems(context);
     case Command::Cat:
-      return catItem(context);
+      return catItems(context);
     case Command::Export:
       return exportTar(context);
     default:
@@ -67,9 +68,15 @@ int runCommand(CommandContext& context) {
 // 0, or the exit code after the message.
 int openArchive(const Options& options, Archive& archive) {
   ReadOnlyFile file;
-  if (!file.open(options.archive)) {
+  const bool fromInput = options.archive == "-";
+  if (!(fromInput ? file.openCopyOfStandardInput() : file.open(options.archive))) {
     const int error = errno;
-    problem(std::string(Message::CannotReadArchive) + options.archive + ": " +
+    if (fromInput && error == ENOTTY) {
+      reportUsageError(std::string(Message::ArchiveFromTerminal));
+      return ExitCode::Usage;
+    }
+    problem(std::string(Message::CannotReadArchive) +
+            (fromInput ? std::string(Message::StandardInput) : options.archive) + ": " +
             (error == EINVAL ? std::string(Message::NotARegularFile) : systemErrorText(error)));
     return ExitCode::ArchiveMissing;
   }
@@ -82,7 +89,8 @@ int openArchive(const Options& options, Archive& archive) {
   Bytes password;
   if (header.noPassword == 0) {
     std::string why;
-    std::optional<Bytes> given = obtainPassword(PasswordChoice{options.passwordFile, options.passwordFd}, why);
+    std::optional<Bytes> given =
+        obtainPassword(PasswordChoice{options.passwordFile, options.passwordFd, fromInput}, why);
     if (!given) {
       problem(why);
       return ExitCode::NotFound;
@@ -125,19 +133,13 @@ int runTool(int argc, char** argv) {
   }
   Archive archive;
   if (const int code = openArchive(*options, archive); code != 0) return code;
-  CommandContext context{archive, *options, {}};
-  bool missing = false;
-  for (const std::string& path : options->paths) {
-    std::optional<std::u16string> inArchive = storedPath(archive, archivePathOf(path));
-    if (!inArchive) {
-      problem(std::string(Message::NoSuchItem) + path);
-      missing = true;
-      continue;
-    }
-    context.starts.push_back(std::move(*inArchive));
-  }
-  if (missing) return ExitCode::NotFound;
-  if (context.starts.empty()) context.starts.emplace_back(kRootPath);
+  SelectionRequest request{options->paths, options->excludes,
+                           options->wildcardsMatchSlash ? Separators::CrossedByWildcards : Separators::Kept};
+  if (options->command == Command::Cat) request.order = SelectionRequest::Order::AsNamed;
+  const ItemSelection selection(archive, request);
+  for (const std::string& path : selection.unmatched()) problem(std::string(Message::NoSuchItem) + path);
+  if (!selection.unmatched().empty()) return ExitCode::NotFound;
+  CommandContext context{archive, *options, selection};
 
   const int code = runCommand(context);
   // Whatever the command printed must have reached its place: a full device or a closed pipe

@@ -35,6 +35,16 @@ TEST(ToolTest, CountsOrReportsDamage) {
        {"6 files, 3 folders, 116413 bytes: 1 error"},
        {"Error: damaged item: bad.bin"}},
       {"damage outside the items named", {damaged, "docs"}, 0, {"3 files, 2 folders, 26 bytes: OK"}, {}},
+      {"overlapping operands: each item once",
+       {sound, "docs", "docs/readme.txt", "docs/notes"},
+       0,
+       {"3 files, 2 folders, 26 bytes: OK"},
+       {}},
+      {"patterns and exclusions",
+       {damaged, "*.bin", "--exclude", "bad*"},
+       0,
+       {"1 files, 0 folders, 100000 bytes: OK"},
+       {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

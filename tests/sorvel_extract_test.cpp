@@ -40,6 +40,9 @@ TEST_F(ToolExtract, NamedItemsLandAtTheirFullPaths) {
       {"a file deep down", {"-C", "OUT", "A", "docs/notes/a.txt"}, {"docs/", "docs/notes/", "docs/notes/a.txt"}},
       {"a folder: its subtree", {"A", "-C", "OUT", "DOCS/notes"}, {"docs/", "docs/notes/", "docs/notes/a.txt"}},
       {"two items, options between", {"A", "top.txt", "--directory", "OUT", "empty"}, {"empty/", "top.txt"}},
+      {"patterns, less an exclusion",
+       {"-C", "OUT", "A", "*.txt", "d*/n*", "--exclude", "a.txt"},
+       {"docs/", "docs/notes/", "top.txt"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -73,6 +76,15 @@ TEST_F(ToolExtract, EverythingByDefaultIntoTheCurrentFolderWithDamageReported) {
   // Folders get their times once their contents are written, as tar gives them.
   ASSERT_EQ(::stat((fs::path(out) / "docs").c_str(), &st), 0);
   EXPECT_EQ(st.st_mtim.tv_sec, 1700000000);
+}
+
+// Items named twice, or within a folder also named, are written and listed once.
+TEST_F(ToolExtract, OverlappingOperandsWriteEachItemOnce) {
+  const std::string out = dir_.file("out");
+  const testing::ProcessResult result =
+      runTool({"extract", "-v", "-C", out, archive_, "docs/notes/a.txt", "DOCS/notes"});
+  EXPECT_EQ(result.exitCode, 0) << result.stderrText;
+  EXPECT_EQ(result.stdoutLines(), (std::vector<std::string>{"docs/notes/", "docs/notes/a.txt"}));
 }
 
 TEST_F(ToolExtract, FilesAlreadyThere) {
@@ -133,6 +145,39 @@ TEST_F(ToolExtract, AHardLinkToAReadOnlyFileOutsideLeavesThatFileAsItWas) {
     EXPECT_EQ(fs::hard_link_count(outside), c.links);
     EXPECT_EQ(readText(outside), "outside");
     EXPECT_EQ(readText(out + "/ro.txt"), c.atName);
+  }
+}
+
+// Several paths or patterns: each file once, in the order named, the others written when one
+// fails.
+TEST_F(ToolExtract, CatWritesSeveralFilesInTheOrderNamed) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> operands;
+    int exitCode;
+    std::string out;
+    std::string err;
+  };
+  const Case cases[] = {
+      {"two files", {"top.txt", "docs/notes/a.txt"}, 0, "topnote a", ""},
+      {"the other order", {"docs/notes/a.txt", "top.txt"}, 0, "note atop", ""},
+      {"a pattern, its files in listing order", {"docs/*.txt"}, 0, "read me first\nfrozen", ""},
+      {"a file named twice", {"top.txt", "t*", "top.txt"}, 0, "top", ""},
+      {"a folder among them",
+       {"top.txt", "docs/notes", "docs/ro.txt"},
+       11,
+       "topfrozen",
+       "sorvel: not a file: docs/notes\n"},
+      {"a path not found: nothing written", {"top.txt", "nope"}, 2, "", "sorvel: no such item in archive: nope\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> args = {"cat", archive_};
+    args.insert(args.end(), c.operands.begin(), c.operands.end());
+    const testing::ProcessResult result = runTool(args);
+    EXPECT_EQ(result.exitCode, c.exitCode);
+    EXPECT_EQ(result.stdoutText, c.out);
+    EXPECT_EQ(result.stderrText, c.err);
   }
 }
 

@@ -46,9 +46,9 @@ TEST_F(ToolList, ListsWhatIsAskedForInTreeOrder) {
       {"backslashes, other letter case, trailing separator",
        {"DOCS\\Notes\\"},
        {kNotes, kNoteA, "1 files, 1 folders, 6 bytes"}},
-      {"several, in the order named",
+      {"several: in listing order, whatever the order named",
        {"top.txt", "empty", "docs/ro.txt"},
-       {kTop, kEmpty, kReadOnly, "2 files, 1 folders, 9 bytes"}},
+       {kReadOnly, kEmpty, kTop, "2 files, 1 folders, 9 bytes"}},
       {"the root", {"/"}, {kBig, kDocs, kNotes, kNoteA, kReadme, kReadOnly, kEmpty, kTop, kAllTotals}},
       {"quiet: no totals", {"-q", "docs/notes"}, {kNotes, kNoteA}},
   };
@@ -63,19 +63,74 @@ TEST_F(ToolList, ListsWhatIsAskedForInTreeOrder) {
   }
 }
 
+// Shell-style patterns, exclusions and overlapping operands: every command chooses its items
+// so, each item once and in listing order.
+TEST_F(ToolList, ChoosesItemsByPatternsAndExclusions) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> operands;  // options included
+    std::vector<std::string> expected;
+  };
+  const Case cases[] = {
+      {"'*' does not cross a separator", {"docs/*.txt"}, {kReadme, kReadOnly}},
+      {"unless told", {"--wildcards-match-slash", "docs/*.txt"}, {kNoteA, kReadme, kReadOnly}},
+      {"A-Z in either case, a set, a folder taking its contents", {"D?CS/[N]*"}, {kNotes, kNoteA}},
+      {"a pattern per name", {"*/*/*"}, {kNoteA}},
+      {"'*' alone: everything", {"*"}, {kBig, kDocs, kNotes, kNoteA, kReadme, kReadOnly, kEmpty, kTop}},
+      {"overlapping operands: each item once",
+       {"docs/readme.txt", "docs", "docs/*"},
+       {kDocs, kNotes, kNoteA, kReadme, kReadOnly}},
+      {"exclusion at any depth", {"--exclude", "notes"}, {kBig, kDocs, kReadme, kReadOnly, kEmpty, kTop}},
+      {"exclusion by pattern, repeated", {"--exclude", "*.txt", "--exclude", "B*"}, {kDocs, kNotes, kEmpty}},
+      {"exclusion from the root",
+       {"--exclude", "/*.txt", "docs", "top.txt"},
+       {kDocs, kNotes, kNoteA, kReadme, kReadOnly}},
+      {"exclusion of a folder above an operand", {"docs/notes/a.txt", "top.txt", "--exclude", "docs"}, {kTop}},
+      {"exclusion crossing separators",
+       {"--wildcards-match-slash", "--exclude", "/d*a.txt", "docs"},
+       {kDocs, kNotes, kReadme, kReadOnly}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> args = {"list", "-q", archive_};
+    args.insert(args.end(), c.operands.begin(), c.operands.end());
+    const testing::ProcessResult result = runTool(args);
+    EXPECT_EQ(result.exitCode, 0) << result.stderrText;
+    EXPECT_EQ(result.stdoutLines(), c.expected);
+  }
+}
+
+// A name that holds a wildcard character is found as itself, and the pattern it makes chooses
+// what it matches as well.
+TEST_F(ToolList, ANameWithWildcardCharactersIsFoundAsItself) {
+  testing::ArchiveBuilder builder;
+  builder.settings.password = testing::bytesOf(testing::kToolPassword);
+  builder.addFile(u"a[1].txt", "x");
+  builder.addFile(u"a1.txt", "y");
+  builder.addFile(u"a2.txt", "z");
+  const std::string archive = dir_.file("odd.sva");
+  ASSERT_TRUE(builder.writeTo(archive));
+  const testing::ProcessResult result = runTool({"list", "-q", archive, "a[1].txt"});
+  EXPECT_EQ(result.exitCode, 0) << result.stderrText;
+  ASSERT_EQ(result.stdoutLines().size(), 2u) << result.stdoutText;
+  EXPECT_TRUE(result.stdoutLines()[0].ends_with(" a1.txt"));
+  EXPECT_TRUE(result.stdoutLines()[1].ends_with(" a[1].txt"));
+}
+
 // Runs Python's own JSON parser over `json`: each line alone (`perLine`) or the whole as one
 // document; `print` is run for each value read back (`doc`).
 testing::ProcessResult parseJson(const std::string& json, bool perLine, const std::string& print) {
   testing::ProcessRequest request;
   request.program = "/usr/bin/python3";
-  request.args = {"-c", "import json, sys\n"
-                        "text = sys.stdin.read()\n"
-                        "docs = [json.loads(line) for line in text.splitlines()] if " +
-                            std::string(perLine ? "True" : "False") +
-                            " else [json.loads(text)]\n"
-                            "for doc in docs:\n"
-                            "  " +
-                            print + "\n"};
+  request.args = {"-c",
+                  "import json, sys\n"
+                  "text = sys.stdin.read()\n"
+                  "docs = [json.loads(line) for line in text.splitlines()] if " +
+                      std::string(perLine ? "True" : "False") +
+                      " else [json.loads(text)]\n"
+                      "for doc in docs:\n"
+                      "  " +
+                      print + "\n"};
   request.stdinBytes = json;
   return testing::runProcess(request);
 }
@@ -145,7 +200,8 @@ TEST_F(ToolListOddNames, ANameThatHoldsASlashIsShownEscapedInEveryLine) {
       {"list",
        {"list", archive_, "d"},
        0,
-       {"d----            0 2023-11-14 22:13 d/", "----a            2 2020-09-13 12:28 d/in\\x2Fside  (left out: unsafe name)",
+       {"d----            0 2023-11-14 22:13 d/",
+        "----a            2 2020-09-13 12:28 d/in\\x2Fside  (left out: unsafe name)",
         "0 files, 1 folders, 0 bytes, 1 left out"},
        {}},
       {"test", {"test", archive_}, 11, {"5 files, 1 folders, 5 bytes: 2 errors"}, {aSlashB, inSide}},
@@ -170,12 +226,8 @@ TEST(ToolOutput, AFullDeviceIsAWriteErrorNamed) {
   const std::string archive = dir.file("a.sva");
   ASSERT_TRUE(testing::sampleArchive().writeTo(archive));
   const std::vector<std::string> commands[] = {
-      {"list", archive},
-      {"list", "--json", archive},
-      {"test", archive},
-      {"cat", archive, "big.bin"},
-      {"export", "-o", "-", archive},
-      {"extract", "-v", "-C", dir.file("out"), archive},
+      {"list", archive},           {"list", "--json", archive},    {"test", archive},
+      {"cat", archive, "big.bin"}, {"export", "-o", "-", archive}, {"extract", "-v", "-C", dir.file("out"), archive},
   };
   for (const std::vector<std::string>& command : commands) {
     SCOPED_TRACE(command.front() + " " + command[1]);
@@ -205,11 +257,15 @@ TEST_F(ToolList, NamesThatNeedEscapingStayOneLine) {
 }
 
 TEST_F(ToolList, ItemsNotInTheArchiveAreNamed) {
-  const testing::ProcessResult result = runTool({"list", archive_, "docs/x", "top.txt", "nope"});
+  const testing::ProcessResult result =
+      runTool({"list", archive_, "docs/x", "top.txt", "*.md", "nope", "docs/*.txt", "--exclude", "nope"});
   EXPECT_EQ(result.exitCode, 2);
   EXPECT_EQ(result.stdoutText, "");
   EXPECT_EQ(result.stderrLines(), (std::vector<std::string>{"sorvel: no such item in archive: docs/x",
+                                                            "sorvel: no such item in archive: *.md",
                                                             "sorvel: no such item in archive: nope"}));
+  // An item excluded was found all the same.
+  EXPECT_EQ(runTool({"list", archive_, "top.txt", "--exclude", "top.txt"}).exitCode, 0);
 }
 
 }  // namespace

@@ -74,6 +74,8 @@ class MountFileSystem {
 
  private:
   void reportDamage(NodeId id);
+  // The archive blocks that hold the file's bytes [from, to), as runs of consecutive blocks.
+  std::vector<BlockStore::Run> blockRuns(const MountNode& node, std::uint64_t from, std::uint64_t to) const;
 
   MountTree tree_;
   Ownership ownership_;

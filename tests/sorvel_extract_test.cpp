@@ -8,6 +8,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "support/ArchiveBuilder.h"
+#include "support/ContentGenerator.h"
 #include "support/FileState.h"
 #include "support/FileTree.h"
 #include "support/TempDir.h"
@@ -237,28 +239,55 @@ TEST_F(ToolExtract, CatWritesSeveralFilesInTheOrderNamed) {
   }
 }
 
+// `sorvel cat` of each case's path: its exit code, standard output and standard error.
+struct CatCase {
+  const char* path;
+  int exitCode;
+  std::string out;
+  std::string err;
+};
+void expectCatOutputs(const std::string& archive, const std::vector<CatCase>& cases) {
+  for (const CatCase& c : cases) {
+    SCOPED_TRACE(c.path);
+    const testing::ProcessResult result = runTool({"cat", archive, c.path});
+    EXPECT_EQ(result.exitCode, c.exitCode);
+    EXPECT_TRUE(result.stdoutText == c.out) << result.stdoutText.size() << " bytes";
+    EXPECT_EQ(result.stderrText, c.err);
+  }
+}
+
 TEST_F(ToolExtract, CatWritesExactlyTheContent) {
   const Bytes big = testing::sampleBigContent();
-  struct Case {
-    const char* path;
-    int exitCode;
-    std::string out;
-    std::string err;
-  };
-  const Case cases[] = {
+  expectCatOutputs(archive_, {
       {"docs/notes/a.txt", 0, "note a", ""},
       {"big.bin", 0, std::string(big.begin(), big.end()), ""},
       {"docs", 11, "", "sorvel: not a file: docs\n"},
       {"bad.bin", 11, std::string(100, 'B') + std::string(16384 - 100, '\0'), "Error: damaged item: bad.bin\n"},
       {"docs/none", 2, "", "sorvel: no such item in archive: docs/none\n"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.path);
-    const testing::ProcessResult result = runTool({"cat", archive_, c.path});
-    EXPECT_EQ(result.exitCode, c.exitCode);
-    EXPECT_TRUE(result.stdoutText == c.out) << result.stdoutText.size() << " bytes";
-    EXPECT_EQ(result.stderrText, c.err);
-  }
+  });
+}
+
+// Files of more than one batch of blocks are decrypted ahead on other threads: whole, and cut
+// short by their chain, they come out as those read on the calling thread do.
+TEST(ToolCat, FilesBeyondOneBatchComeOutWhole) {
+  constexpr std::size_t kBlock = 16384;
+  testing::TempDir dir;
+  testing::ArchiveBuilder builder;
+  builder.settings.password = testing::bytesOf(testing::kToolPassword);
+  builder.settings.dataCipher = 3;
+  const Bytes whole = testing::generateContent(testing::seededContent(21), 0, 90 * kBlock + 123);
+  const Bytes shortContent = testing::generateContent(testing::seededContent(22), 0, 70 * kBlock + 5);
+  builder.addFile(u"whole.bin", whole);
+  builder.addFile(u"short.bin", shortContent).storedSize = 100 * kBlock;
+  const std::string archive = dir.file("big.sva");
+  ASSERT_TRUE(builder.writeTo(archive));
+  std::string cutShort(shortContent.begin(), shortContent.end());
+  cutShort.resize(71 * kBlock, '\0');  // the stored blocks, the last one to its end
+  expectCatOutputs(archive,
+                   {
+                       {"whole.bin", 0, std::string(whole.begin(), whole.end()), ""},
+                       {"short.bin", 11, cutShort, "Error: damaged item: short.bin\n"},
+                   });
 }
 
 }  // namespace

@@ -188,11 +188,14 @@ std::optional<FileWriter> FileWriter::createIn(const DirectoryHandle& folder, co
     errno = EINVAL;
     return std::nullopt;
   }
-  // A name the file system cannot take is refused now, not after the content is written.
-  const long nameMax = ::fpathconf(static_cast<int>(folder.handle()), _PC_NAME_MAX);
-  if (name.size() > static_cast<std::size_t>(nameMax > 0 ? nameMax : NAME_MAX)) {
-    errno = ENAMETOOLONG;
-    return std::nullopt;
+  // A name the file system cannot take is refused now, not after the content is written. Every
+  // file system takes names of _POSIX_NAME_MAX bytes: only a longer one costs asking the folder's.
+  if (name.size() > _POSIX_NAME_MAX) {
+    const long nameMax = ::fpathconf(static_cast<int>(folder.handle()), _PC_NAME_MAX);
+    if (name.size() > static_cast<std::size_t>(nameMax > 0 ? nameMax : NAME_MAX)) {
+      errno = ENAMETOOLONG;
+      return std::nullopt;
+    }
   }
   return start(folder.handle(), std::string(), name, /*targetMissing=*/true, std::move(writeCall));
 }

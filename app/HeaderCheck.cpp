@@ -15,25 +15,23 @@ ArchiveHeader preReadHeader(const ReadOnlyFile& file) {
   return ArchiveHeader::parse(bytes.data());
 }
 
-int judgeHeader(const ArchiveHeader& header, Console& console) {
-  if (!header.magicMatches()) {
-    console.line(Message::FormatError);
-    return ExitCode::FormatError;
-  }
+HeaderVerdict judgeHeader(const ArchiveHeader& header) {
+  if (!header.magicMatches()) return {ExitCode::FormatError, Message::FormatError};
   if (header.authType != kKnownAuthType && header.cipherType != kKnownVersionCipher) {
-    console.line(Message::UnknownVersion);
-    return ExitCode::UnknownVersion;
+    return {ExitCode::UnknownVersion, Message::UnknownVersion};
   }
   if (header.authType >= kFirstUnsupportedAuthType && header.authType <= kLastUnsupportedAuthType) {
-    console.line(Message::UnsupportedAuth);
-    return ExitCode::UnsupportedAuth;
+    return {ExitCode::UnsupportedAuth, Message::UnsupportedAuth};
   }
   // A key block cipher that does not exist can never be unlocked: say so before asking.
-  if (!isKnownCipher(header.cipherType)) {
-    console.line(Message::UnknownVersion);
-    return ExitCode::UnknownVersion;
-  }
-  return 0;
+  if (!isKnownCipher(header.cipherType)) return {ExitCode::UnknownVersion, Message::UnknownVersion};
+  return {};
+}
+
+int judgeHeader(const ArchiveHeader& header, Console& console) {
+  const HeaderVerdict verdict = judgeHeader(header);
+  if (verdict.code != 0) console.line(verdict.message);
+  return verdict.code;
 }
 
 }  // namespace sorvel

@@ -23,6 +23,9 @@ class ReadOnlyFile {
   // False when the file cannot be opened for reading; errno tells why. Only a regular file is
   // kept open (anything else: EINVAL), and opening never waits, whatever the path names.
   bool open(const std::string& path);
+  // The same on a file the caller opened: a duplicate of `handle` is kept, the caller's stays its
+  // own to close. False (errno) when it cannot be duplicated or is not a regular file.
+  bool openDuplicate(NativeHandle handle);
   void close();
   bool isOpen() const { return handle_ != kNoHandle; }
 
@@ -32,6 +35,9 @@ class ReadOnlyFile {
   std::optional<std::uint64_t> size() const;
 
  private:
+#if defined(_WIN32)
+  bool keepIfDisk(void* handle);  // keeps a file handle of a disk file, else closes it (EINVAL)
+#endif
   NativeHandle handle_ = kNoHandle;
 };
 

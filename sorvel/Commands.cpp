@@ -257,32 +257,14 @@ int extractItems(CommandContext& context) {
   };
   extractor.setAfterItem(afterItem);
 
-  bool failed = false;
   for (const std::u16string& start : context.starts) {
-    // A named item lands at its full path: the output folder and those above it are made first.
-    const std::vector<std::u16string> names = splitPath(start);
-    if (!names.empty() && isSafeItemPath(start)) {
-      OutputFolders folders;
-      OutputFolders::Failure failure;
-      bool made = folders.openBase(options.outputFolder, /*create=*/true, failure);
-      std::vector<std::string> above;
-      for (std::size_t i = 0; made && i + 1 < names.size(); ++i) {
-        above.push_back(toUtf8Lossy(names[i]));
-        made = folders.reach(above, /*makeLast=*/true, failure) != nullptr;
-      }
-      if (!made) {
-        Reporter{&progress}(std::string(Message::CannotExtract) + toUtf8Lossy(start));
-        failed = true;
-        continue;
-      }
-    }
     ItemRecord record;
     context.archive.findItem(start, record);
-    extractor.extract(start, options.outputFolder);
+    extractor.extractAtFullPath(start, options.outputFolder);
     if (!record.isFolder()) afterItem(start);  // a walk calls it for folders only
   }
   progress.finish();
-  if (failed || extractor.reportedProblems()) {
+  if (extractor.reportedProblems()) {
     Console::standard().line(Message::ExtractedWithErrors);
     return ExitCode::ExtractedWithErrors;
   }

@@ -14,6 +14,7 @@
 #include "crypto/CipherType.h"
 #include "lib/LibraryParts.h"
 #include "lib/StreamParts.h"
+#include "platform/ProcessSafety.h"
 #include "platform/ReadOnlyFile.h"
 #include "platform/SystemError.h"
 
@@ -149,6 +150,8 @@ Result<Stream> Archive::openFile(std::string_view path) const {
 }
 
 Status Archive::extract(const std::string& folder, const ExtractOptions& options) {
+  // The calling program's signal handlers stay; a stopped walk removes its temporary files itself.
+  leaveSignalsToTheProcess();
   const lib::ItemTable& table = impl_->table;
   std::vector<std::u16string> starts;
   std::vector<std::string> shownStarts;

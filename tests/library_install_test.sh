@@ -26,9 +26,9 @@ cmake --build "$scratch/consumer" >/dev/null
 
 for program in "$scratch/by-pkg-config" "$scratch/consumer/consumer"; do
   # The library it was linked with is the installed one, found through its SONAME.
-  readelf -d "$program" | grep -q 'NEEDED.*\[libsorvel\.so\.1\]'
+  grep -q 'NEEDED.*\[libsorvel\.so\.1\]' <<<"$(readelf -d "$program")"
   LD_LIBRARY_PATH=$libdir "$program" "$archive" sorvel-example >"$scratch/listing"
   test "$(wc -l <"$scratch/listing")" -eq "$items"
-  LD_LIBRARY_PATH=$libdir ldd "$program" | grep -q "$libdir/libsorvel.so.1"
+  grep -q "$libdir/libsorvel.so.1" <<<"$(LD_LIBRARY_PATH=$libdir ldd "$program")"
 done
 echo "libsorvel installed and used through pkg-config and find_package"

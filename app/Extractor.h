@@ -48,6 +48,8 @@ class Extractor {
   // order. Answers the result for the starting item alone: true for a folder found, a file
   // written.
   bool extract(std::u16string_view pathInArchive, const std::string& outputFolder);
+  // The same for a plan made beforehand (of this extractor's archive).
+  bool extract(const OutputPlan& plan, const std::string& outputFolder);
 
   // The same for an item that lands at its full path below the output folder: the output folder
   // and the folders above the item are made first. When they cannot be, the item is reported as
@@ -62,6 +64,9 @@ class Extractor {
   // read-only (the default), replaced even then, or kept and reported as not extracted.
   enum class ExistingFiles { ReplaceWritable, ReplaceAll, Keep };
   void setExistingFiles(ExistingFiles policy) { existingFiles_ = policy; }
+
+  // How the lines show an item's path (by default the archive's own form, "\docs\a.txt").
+  void setPathStyle(PathStyle style) { pathStyle_ = style; }
 
   // Whether folders get the archive's times once everything inside them is written (by default
   // they keep the times their making gave them).
@@ -177,6 +182,7 @@ class Extractor {
   bool folderTimes_ = false;  // folders get the archive's times
   const std::atomic<bool>* stop_ = nullptr;
   bool stopRequested() const { return stop_ != nullptr && stop_->load(); }
+  PathStyle pathStyle_ = PathStyle::Archive;
 };
 
 }  // namespace sorvel

@@ -15,23 +15,34 @@ ArchiveHeader preReadHeader(const ReadOnlyFile& file) {
   return ArchiveHeader::parse(bytes.data());
 }
 
-HeaderVerdict judgeHeader(const ArchiveHeader& header) {
-  if (!header.magicMatches()) return {ExitCode::FormatError, Message::FormatError};
-  if (header.authType != kKnownAuthType && header.cipherType != kKnownVersionCipher) {
-    return {ExitCode::UnknownVersion, Message::UnknownVersion};
-  }
+int headerVerdict(const ArchiveHeader& header) {
+  if (!header.magicMatches()) return ExitCode::FormatError;
+  if (header.authType != kKnownAuthType && header.cipherType != kKnownVersionCipher) return ExitCode::UnknownVersion;
   if (header.authType >= kFirstUnsupportedAuthType && header.authType <= kLastUnsupportedAuthType) {
-    return {ExitCode::UnsupportedAuth, Message::UnsupportedAuth};
+    return ExitCode::UnsupportedAuth;
   }
   // A key block cipher that does not exist can never be unlocked: say so before asking.
-  if (!isKnownCipher(header.cipherType)) return {ExitCode::UnknownVersion, Message::UnknownVersion};
-  return {};
+  if (!isKnownCipher(header.cipherType)) return ExitCode::UnknownVersion;
+  return 0;
+}
+
+std::string_view headerVerdictLine(int verdict) {
+  switch (verdict) {
+    case ExitCode::FormatError:
+      return Message::FormatError;
+    case ExitCode::UnknownVersion:
+      return Message::UnknownVersion;
+    case ExitCode::UnsupportedAuth:
+      return Message::UnsupportedAuth;
+    default:
+      return {};
+  }
 }
 
 int judgeHeader(const ArchiveHeader& header, Console& console) {
-  const HeaderVerdict verdict = judgeHeader(header);
-  if (verdict.code != 0) console.line(verdict.message);
-  return verdict.code;
+  const int verdict = headerVerdict(header);
+  if (verdict != 0) console.line(headerVerdictLine(verdict));
+  return verdict;
 }
 
 }  // namespace sorvel

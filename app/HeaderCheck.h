@@ -11,15 +11,13 @@ namespace sorvel {
 // The first bytes of the file, zero where the file is shorter.
 ArchiveHeader preReadHeader(const ReadOnlyFile& file);
 
-// Whether the header lets the run go on to the password: code 0, or the exit code and the line
-// that says why.
-struct HeaderVerdict {
-  int code = 0;
-  std::string_view message;
-};
-HeaderVerdict judgeHeader(const ArchiveHeader& header);
+// 0 when the header lets the run go on to the password, else the exit code of what is wrong
+// with it: ExitCode::FormatError, UnknownVersion or UnsupportedAuth.
+int headerVerdict(const ArchiveHeader& header);
+// The extractor's line for a verdict (Messages.h); empty for 0.
+std::string_view headerVerdictLine(int verdict);
 
-// 0 when the header lets the run go on to the password, else the exit code after the message.
+// headerVerdict, with the extractor's line for it (Messages.h) written to `console`.
 int judgeHeader(const ArchiveHeader& header, Console& console);
 
 }  // namespace sorvel

@@ -5,15 +5,10 @@
 
 #include "app/Messages.h"
 #include "app/OutputPlan.h"
+#include "app/ShownPath.h"
 #include "platform/Utf16.h"
 
 namespace sorvel::lib {
-
-std::string shownPath(std::u16string_view archivePath) {
-  std::string shown = toUtf8Lossy(archivePath.substr(archivePath.starts_with(u'\\') ? 1 : 0));
-  std::replace(shown.begin(), shown.end(), '\\', '/');
-  return shown;
-}
 
 std::u16string archivePathOf(std::string_view shown) {
   while (!shown.empty() && (shown.front() == '/' || shown.front() == '\\')) shown.remove_prefix(1);
@@ -31,14 +26,14 @@ void ItemTable::build(Archive& archive) {
   const std::uint64_t archiveSize = archive.container().archiveFile().fileSize();
 
   auto add = [&](std::u16string path, api::ItemInfo info, Content content) {
-    info.path = shownPath(path);
+    info.path = shownPath(path, PathStyle::Slash);
     byPath_.emplace(path, items_.size());  // of two alike, the first: the one extraction writes
     items_.push_back(std::move(info));
     contents_.push_back(std::move(content));
     archivePaths_.push_back(std::move(path));
   };
   auto addAbsent = [&](std::size_t after) {
-    for (OutputPlan::Absent& absent : plan.absentAfter(after)) {
+    for (OutputPlan::Absent& absent : plan.absentAfter(after, PathStyle::Archive)) {
       api::ItemInfo info;
       info.kind = api::ItemKind::Unknown;
       info.leftOut = true;

@@ -47,8 +47,6 @@ class ItemTable {
   NameMap<std::size_t> byPath_;
 };
 
-// The path as the library shows it ("docs/a.txt") of an in-archive path ("\docs\a.txt").
-std::string shownPath(std::u16string_view archivePath);
 // The in-archive path of a path as the library shows it; "\" also separates.
 std::u16string archivePathOf(std::string_view shown);
 

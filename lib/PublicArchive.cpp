@@ -11,6 +11,7 @@
 #include "app/Extractor.h"
 #include "app/HeaderCheck.h"
 #include "app/Messages.h"
+#include "app/ShownPath.h"
 #include "crypto/CipherType.h"
 #include "lib/LibraryParts.h"
 #include "lib/StreamParts.h"
@@ -73,8 +74,8 @@ ArchiveFacts factsOf(sorvel::Archive& archive, const ArchiveHeader& header, cons
 // Checks the header, the password and the tables of the archive in `file`, and plans its items.
 Status openArchive(ReadOnlyFile file, const Password& password, Archive::Impl& impl) {
   const ArchiveHeader header = preReadHeader(file);
-  if (const HeaderVerdict verdict = judgeHeader(header); verdict.code != 0) {
-    return lib::failed(verdict.code, std::string(verdict.message));
+  if (const int verdict = headerVerdict(header); verdict != 0) {
+    return lib::failed(verdict, std::string(headerVerdictLine(verdict)));
   }
   Bytes key;
   if (header.noPassword == 0) {
@@ -144,7 +145,7 @@ Result<Stream> Archive::openFile(std::string_view path) const {
   if (item.kind == ItemKind::Folder) return lib::failed(ExitCode::NotFound, std::string(Message::NotAFile) + item.path);
   if (item.leftOut) {
     return lib::failed(ExitCode::ExtractedWithErrors,
-                       itemLine(Message::CannotExtract, impl_->table.storedPathOf(*index), item.leftOutReason));
+                       itemLine(Message::CannotExtract, impl_->table.storedPathOf(*index), item.leftOutReason, PathStyle::Archive));
   }
   return Stream(std::make_unique<Stream::Impl>(impl_, *index));
 }
@@ -194,7 +195,7 @@ Status Archive::extract(const std::string& folder, const ExtractOptions& options
   extractor.setStopFlag(&stop);
   extractor.setAfterItem([&](std::u16string_view path) {
     if (path == kRootPath) return;
-    const std::string shown = lib::shownPath(path);
+    const std::string shown = shownPath(path, PathStyle::Slash);
     std::lock_guard<std::mutex> hold(progressLock);
     ++progress.itemsDone;
     progress.currentItem = shown;
@@ -257,9 +258,9 @@ Result<TestReport> Archive::test(const ProgressCallback& progressCallback) {
     const std::u16string& path = impl_->table.storedPathOf(i);
     if (item.kind != ItemKind::Unknown) (item.isFolder() ? report.folders : report.files) += 1;
     if (item.leftOut) {
-      problem(item, itemLine(Message::CannotExtract, path, item.leftOutReason));
+      problem(item, itemLine(Message::CannotExtract, path, item.leftOutReason, PathStyle::Archive));
     } else if (item.isFolder()) {
-      if (item.damaged) problem(item, itemLine(Message::DamagedFolder, path, {}));
+      if (item.damaged) problem(item, itemLine(Message::DamagedFolder, path, {}, PathStyle::Archive));
     } else if (item.outputSize > 0) {
       Stream::Impl stream(impl_, i);
       std::uint64_t at = 0;
@@ -273,7 +274,7 @@ Result<TestReport> Archive::test(const ProgressCallback& progressCallback) {
         }
       }
       report.bytes += at;
-      if (at < item.size) problem(item, itemLine(Message::DamagedItem, path, {}));
+      if (at < item.size) problem(item, itemLine(Message::DamagedItem, path, {}, PathStyle::Archive));
     }
     ++progress.itemsDone;
     progress.currentItem = item.path;

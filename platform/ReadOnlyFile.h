@@ -26,6 +26,11 @@ class ReadOnlyFile {
   // The same on a file the caller opened: a duplicate of `handle` is kept, the caller's stays its
   // own to close. False (errno) when it cannot be duplicated or is not a regular file.
   bool openDuplicate(NativeHandle handle);
+  // Reads standard input to its end into an unnamed temporary file (in $TMPDIR, else /tmp, or in
+  // memory where the host has no such file), which stays open for reading and goes when it is
+  // closed: an archive read from a pipe, whose reads need to go back and forth. False when
+  // standard input is a terminal (ENOTTY), or cannot be read or copied (errno tells why).
+  bool openCopyOfStandardInput();
   void close();
   bool isOpen() const { return handle_ != kNoHandle; }
 

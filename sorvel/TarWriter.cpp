@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "platform/SystemError.h"
+#include "sorvel/StandardOutput.h"
 
 namespace sorvel::tool {
 namespace {
@@ -23,6 +24,13 @@ la_ssize_t writeToFile(struct archive* writer, void* file, const void* bytes, si
   return -1;
 }
 
+// Standard output is written through the tool's one channel, which keeps the error.
+la_ssize_t writeToStandardOutput(struct archive* writer, void*, const void* bytes, size_t size) {
+  if (writeOut(bytes, size)) return static_cast<la_ssize_t>(size);
+  archive_set_error(writer, standardOutputError(), "%s", systemErrorText(standardOutputError()).c_str());
+  return -1;
+}
+
 }  // namespace
 
 void TarWriter::Free::operator()(struct archive* writer) const { archive_write_free(writer); }
@@ -32,7 +40,9 @@ TarWriter::TarWriter() : writer_(archive_write_new()) {
   archive_write_set_bytes_in_last_block(writer_.get(), 1);
 }
 
-bool TarWriter::openDescriptor(int fd) { return check(archive_write_open_fd(writer_.get(), fd)); }
+bool TarWriter::openStandardOutput() {
+  return check(archive_write_open2(writer_.get(), nullptr, nullptr, writeToStandardOutput, nullptr, nullptr));
+}
 
 bool TarWriter::openPath(const std::string& path) {
   return check(archive_write_open_filename(writer_.get(), path.c_str()));

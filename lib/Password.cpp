@@ -61,8 +61,8 @@ std::optional<Bytes> keyMaterial(const api::Password::Impl& password, api::Statu
     case Kind::Bytes:
       return password.bytes;
     case Kind::Text: {
-      std::u16string typed = toUtf16(std::string_view(reinterpret_cast<const char*>(password.bytes.data()),
-                                                      password.bytes.size()));
+      std::u16string typed =
+          toUtf16(std::string_view(reinterpret_cast<const char*>(password.bytes.data()), password.bytes.size()));
       std::string problem;
       Bytes bytes = normalizePassword(typed, problem);
       wipePassword(typed);

@@ -61,7 +61,8 @@ ArchiveFacts factsOf(sorvel::Archive& archive, const ArchiveHeader& header, cons
   facts.blockSize = kBlockSize;
   const ChainTable& chains = container.chainTable();
   facts.blockCount = chains.chainTableSize();
-  for (std::uint32_t block = 0; block < chains.chainTableSize(); ++block) facts.usedBlocks += chains.chainEntry(block) != 0;
+  for (std::uint32_t block = 0; block < chains.chainTableSize(); ++block)
+    facts.usedBlocks += chains.chainEntry(block) != 0;
   for (const ItemInfo& item : table.items()) {
     ++facts.itemCount;
     facts.fileCount += item.kind == ItemKind::File;
@@ -102,7 +103,8 @@ Status cannotRead(const std::string& what, int error) {
 
 // Whether the item at `path` is `start` or lies below it (paths as ItemInfo gives them).
 bool within(std::string_view path, std::string_view start) {
-  return start.empty() || path == start || (path.starts_with(start) && path.size() > start.size() && path[start.size()] == '/');
+  return start.empty() || path == start ||
+         (path.starts_with(start) && path.size() > start.size() && path[start.size()] == '/');
 }
 
 }  // namespace
@@ -144,8 +146,9 @@ Result<Stream> Archive::openFile(std::string_view path) const {
   const ItemInfo& item = impl_->table.items()[*index];
   if (item.kind == ItemKind::Folder) return lib::failed(ExitCode::NotFound, std::string(Message::NotAFile) + item.path);
   if (item.leftOut) {
-    return lib::failed(ExitCode::ExtractedWithErrors,
-                       itemLine(Message::CannotExtract, impl_->table.storedPathOf(*index), item.leftOutReason, PathStyle::Archive));
+    return lib::failed(
+        ExitCode::ExtractedWithErrors,
+        itemLine(Message::CannotExtract, impl_->table.storedPathOf(*index), item.leftOutReason, PathStyle::Archive));
   }
   return Stream(std::make_unique<Stream::Impl>(impl_, *index));
 }

@@ -134,9 +134,8 @@ class PyArchive {
       py::gil_scoped_release release;
       opened.emplace(Archive::openDescriptor(fd, key));
     } else {
-      const std::string path = py::str(PyOS_FSPath(target.ptr()) ? py::reinterpret_steal<py::object>(
-                                                                        PyOS_FSPath(target.ptr()))
-                                                                  : target);
+      const std::string path =
+          py::str(PyOS_FSPath(target.ptr()) ? py::reinterpret_steal<py::object>(PyOS_FSPath(target.ptr())) : target);
       py::gil_scoped_release release;
       opened.emplace(Archive::open(path, key));
     }
@@ -169,9 +168,12 @@ class PyArchive {
                    const std::string& existing, const py::object& progress) {
     ExtractOptions options;
     if (members) options.items = *members;
-    if (existing == "replace") options.existing = ExistingFiles::ReplaceAll;
-    else if (existing == "keep") options.existing = ExistingFiles::Keep;
-    else if (existing != "replace-writable") throw py::value_error("existing is 'replace-writable', 'replace' or 'keep'");
+    if (existing == "replace")
+      options.existing = ExistingFiles::ReplaceAll;
+    else if (existing == "keep")
+      options.existing = ExistingFiles::Keep;
+    else if (existing != "replace-writable")
+      throw py::value_error("existing is 'replace-writable', 'replace' or 'keep'");
     std::vector<std::string> problems;
     options.problem = [&problems](std::string_view line) { problems.emplace_back(line); };
     PendingError pending;
@@ -232,7 +234,8 @@ PYBIND11_MODULE(_sorvel, m) {
   m.doc() = "libsorvel for Python: the machinery under the sorvel package";
   m.attr("library_version") = version();
 
-  exceptions.error = newException(m, "Error", PyExc_Exception, "A failure of the sorvel library; `code` is the "
+  exceptions.error = newException(m, "Error", PyExc_Exception,
+                                  "A failure of the sorvel library; `code` is the "
                                   "exit code the sorvel tool ends with for it.");
   exceptions.wrongPassword = newException(m, "WrongPassword", exceptions.error, "The password does not fit.");
   exceptions.notAnArchive = newException(m, "NotAnArchive", exceptions.error, "The file is not a sorvel archive.");
@@ -288,7 +291,8 @@ PYBIND11_MODULE(_sorvel, m) {
            py::arg("password") = py::none(), py::arg("password_file") = py::none())
       .def("close", &PyArchive::close)
       .def_property_readonly("closed", &PyArchive::closed)
-      .def("items", [](PyArchive& a) { return a.archive().items(); }, py::return_value_policy::copy)
+      .def(
+          "items", [](PyArchive& a) { return a.archive().items(); }, py::return_value_policy::copy)
       .def("info", &PyArchive::info, py::return_value_policy::copy)
       .def("open", &PyArchive::open)
       .def("extract", &PyArchive::extract, py::arg("folder"), py::arg("members") = py::none(),

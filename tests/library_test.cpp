@@ -104,9 +104,9 @@ TEST_F(LibraryTest, UnsupportedArchivesAreRefusedBeforeThePassword) {
     ASSERT_TRUE(builder.writeTo(dir_.file("other.sva")));
     bool asked = false;
     const api::Result<api::Archive> opened = api::Archive::open(dir_.file("other.sva"), api::Password::ask([&] {
-      asked = true;
-      return api::Password::text(kPassword);
-    }));
+                                                                  asked = true;
+                                                                  return api::Password::text(kPassword);
+                                                                }));
     ASSERT_FALSE(opened.ok());
     EXPECT_EQ(opened.status().code, c.code);
     EXPECT_FALSE(asked);
@@ -130,8 +130,8 @@ TEST_F(LibraryTest, ItemsFactsAndLookup) {
   const api::Archive archive = open();
   std::vector<std::string> paths;
   for (const api::ItemInfo& item : archive.items()) paths.push_back(item.path);
-  EXPECT_EQ(paths, (std::vector<std::string>{"cut.bin", "data", "data/big.bin", "docs", "docs/empty.txt",
-                                             "docs/readme.txt"}));
+  EXPECT_EQ(paths,
+            (std::vector<std::string>{"cut.bin", "data", "data/big.bin", "docs", "docs/empty.txt", "docs/readme.txt"}));
   const api::ArchiveFacts& facts = archive.facts();
   EXPECT_EQ(facts.fileCount, 4u);
   EXPECT_EQ(facts.folderCount, 2u);
@@ -178,8 +178,9 @@ TEST_F(LibraryTest, StreamReadsAndSeeksGiveTheExtractedBytes) {
     ASSERT_TRUE(n.ok());
     const std::size_t expected = offset >= kBigSize ? 0 : std::min<std::size_t>(length, kBigSize - offset);
     ASSERT_EQ(n.value(), expected) << offset;
-    ASSERT_TRUE(std::equal(got.begin(), got.begin() + static_cast<std::ptrdiff_t>(expected),
-                           bigContent_.begin() + static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(offset, kBigSize))));
+    ASSERT_TRUE(
+        std::equal(got.begin(), got.begin() + static_cast<std::ptrdiff_t>(expected),
+                   bigContent_.begin() + static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(offset, kBigSize))));
     EXPECT_EQ(stream->tell(), offset + expected);
   }
   // Small reads one after another, then from the end.

@@ -39,20 +39,20 @@ SORVEL_API const char* version();
 // Failure codes: each is the exit code the sorvel tool ends with for the failure.
 enum class ErrorCode : int {
   Success = 0,
-  InvalidArgument = 1,   // a call was given something it cannot take (a bad seek, a null buffer)
-  NotFound = 2,          // no such item, or the password file cannot be read
-  ArchiveMissing = 3,    // the archive cannot be opened (no such file, not a regular file)
-  NotAnArchive = 6,      // the file is no archive ("archive format error")
-  UnknownVersion = 7,    // an archive of a version this library does not read
-  UnsupportedAuth = 8,   // an archive whose authentication type is not supported
-  WrongPassword = 9,     // the password does not fit
-  CannotOpen = 10,       // the password fits but the archive's tables are damaged
-  DamagedItems = 11,     // items were damaged or not written; also: the work was cancelled
+  InvalidArgument = 1,  // a call was given something it cannot take (a bad seek, a null buffer)
+  NotFound = 2,         // no such item, or the password file cannot be read
+  ArchiveMissing = 3,   // the archive cannot be opened (no such file, not a regular file)
+  NotAnArchive = 6,     // the file is no archive ("archive format error")
+  UnknownVersion = 7,   // an archive of a version this library does not read
+  UnsupportedAuth = 8,  // an archive whose authentication type is not supported
+  WrongPassword = 9,    // the password does not fit
+  CannotOpen = 10,      // the password fits but the archive's tables are damaged
+  DamagedItems = 11,    // items were damaged or not written; also: the work was cancelled
 };
 
 struct SORVEL_API Status {
   ErrorCode code = ErrorCode::Success;
-  std::string message;  // as the sorvel tool prints it; empty on success
+  std::string message;     // as the sorvel tool prints it; empty on success
   bool cancelled = false;  // DamagedItems because a progress callback asked to stop
 
   bool ok() const { return code == ErrorCode::Success; }
@@ -63,7 +63,7 @@ struct SORVEL_API Status {
 template <typename T>
 class Result {
  public:
-  Result(T value) : value_(std::move(value)) {}  // NOLINT: a value converts to its result
+  Result(T value) : value_(std::move(value)) {}            // NOLINT: a value converts to its result
   Result(Status failure) : status_(std::move(failure)) {}  // NOLINT: so does a failure
   bool ok() const { return value_.has_value(); }
   explicit operator bool() const { return ok(); }
@@ -110,13 +110,13 @@ struct ArchiveFacts {
   std::uint64_t fileSize = 0;        // the archive file's size in bytes
   std::uint32_t keyBlockCipher = 0;  // cipher codes: 1 AES-CFB, 2 Blowfish, 3 AES-XTS
   std::uint32_t dataCipher = 0;
-  std::string keyBlockCipherName;    // "AES-CFB", "Blowfish", "AES-XTS", "none"
+  std::string keyBlockCipherName;  // "AES-CFB", "Blowfish", "AES-XTS", "none"
   std::string dataCipherName;
   bool passwordProtected = false;
-  std::uint64_t blockSize = 0;       // bytes per data block
-  std::uint64_t blockCount = 0;      // entries of the chain table
-  std::uint64_t usedBlocks = 0;      // of them, those in a chain
-  std::uint64_t itemCount = 0;       // items(), the root not counted
+  std::uint64_t blockSize = 0;   // bytes per data block
+  std::uint64_t blockCount = 0;  // entries of the chain table
+  std::uint64_t usedBlocks = 0;  // of them, those in a chain
+  std::uint64_t itemCount = 0;   // items(), the root not counted
   std::uint64_t fileCount = 0;
   std::uint64_t folderCount = 0;
   std::uint64_t totalFileBytes = 0;  // the recorded sizes of every file
@@ -137,18 +137,18 @@ inline constexpr std::uint8_t kArchiveBit = 0x20;
 struct ItemInfo {
   std::string path;  // UTF-8, names joined by "/", no leading "/": "docs/readme.txt"
   ItemKind kind = ItemKind::File;
-  std::uint64_t size = 0;         // the recorded size (0 for folders)
-  std::uint64_t outputSize = 0;   // what extraction writes and a stream holds (see damaged)
+  std::uint64_t size = 0;          // the recorded size (0 for folders)
+  std::uint64_t outputSize = 0;    // what extraction writes and a stream holds (see damaged)
   std::uint64_t readableSize = 0;  // of the content, the bytes the archive holds
-  std::int64_t created = 0;       // seconds since 1970-01-01 UTC
+  std::int64_t created = 0;        // seconds since 1970-01-01 UTC
   std::int64_t modified = 0;
   std::int64_t accessed = 0;
-  std::uint8_t attributes = 0;    // kReadOnly, kHidden, kSystem, kArchiveBit
-  bool damaged = false;           // a file whose content ends early (the rest written as zeros),
-                                  // or a folder whose directory is damaged
-  std::string damage;             // why a damaged file's content ends early
-  bool leftOut = false;           // not extracted, not readable
-  std::string leftOutReason;      // why, as extraction reports it
+  std::uint8_t attributes = 0;  // kReadOnly, kHidden, kSystem, kArchiveBit
+  bool damaged = false;         // a file whose content ends early (the rest written as zeros),
+                                // or a folder whose directory is damaged
+  std::string damage;           // why a damaged file's content ends early
+  bool leftOut = false;         // not extracted, not readable
+  std::string leftOutReason;    // why, as extraction reports it
 
   bool isFolder() const { return kind == ItemKind::Folder; }
   bool readOnly() const { return (attributes & kReadOnly) != 0; }
@@ -218,9 +218,9 @@ struct ExtractOptions {
 struct TestReport {
   std::uint64_t files = 0;
   std::uint64_t folders = 0;
-  std::uint64_t bytes = 0;         // content read
+  std::uint64_t bytes = 0;            // content read
   std::vector<std::string> problems;  // one line per damaged or unreadable item, in listing order
-  std::string firstDamaged;        // the path of the first item with a problem, or empty
+  std::string firstDamaged;           // the path of the first item with a problem, or empty
 };
 
 class SORVEL_API Archive {

@@ -289,6 +289,8 @@ bool Extractor::walkInParallel(const std::vector<PlannedItem>& items, ContentPip
 
   // A writer failed: once both are gone, what was not written is reported in listing order.
   writers.join();
+  // Stopped on request: what was not written is not told item by item.
+  if (stopRequested() && !walk.failure) return true;
   noteNotWritten(items, units, walk.reported, walk.failedItem, failureText(walk.failure));
   reportFinishedUnits(walk, /*wait=*/false);
   return true;

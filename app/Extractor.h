@@ -78,8 +78,8 @@ class Extractor {
   void setAfterItem(std::function<void(std::u16string_view pathInArchive)> hook) { afterItem_ = std::move(hook); }
 
   // Looked at before each item of a walk: once it is set, no further item is begun (a file being
-  // written is finished, unless its write call refuses). On two writers the items not written are
-  // reported as stopped; on one the walk just ends.
+  // written is finished, unless its write call refuses). The walk then ends; the items it did not
+  // write are not reported.
   void setStopFlag(const std::atomic<bool>* stop) { stop_ = stop; }
 
   // How many threads write the files of a walk (1 or 2), from how many files on, and how many

@@ -13,6 +13,7 @@
 #include <random>
 #include <thread>
 
+#include "platform/Utf16.h"
 #include "support/ArchiveBuilder.h"
 #include "support/TempDir.h"
 
@@ -289,6 +290,31 @@ TEST_F(LibraryTest, AProgressCallbackThatStopsLeavesNoPartFile) {
       if (!entry.is_directory()) left.push_back(entry.path().string());
     }
     EXPECT_TRUE(left.empty()) << left.front();
+  }
+}
+
+// Once stopped, a walk begins no further item, on one writer or two: what is left is neither
+// written nor reported (each writer may fail the file it had begun).
+TEST_F(LibraryTest, AStoppedWalkGoesNoFurther) {
+  for (const int count : {20, 400}) {
+    testing::ArchiveBuilder builder;
+    for (int i = 0; i < count; ++i) builder.addFile(u"many\\f" + toUtf16(std::to_string(i)), Bytes(5000, 1));
+    const std::string out = dir_.file("many" + std::to_string(count));
+    ASSERT_TRUE(builder.writeTo(out + ".sva"));
+    api::Result<api::Archive> archive = api::Archive::open(out + ".sva", api::Password());
+    ASSERT_TRUE(archive.ok());
+    api::ExtractOptions options;
+    std::vector<std::string> problems;
+    options.problem = [&](std::string_view line) { problems.emplace_back(line); };
+    options.progress = [](const api::Progress& progress) {
+      return progress.itemsDone < 3 && progress.bytesDone < 100000;
+    };
+    const api::Status status = archive->extract(out, options);
+    EXPECT_TRUE(status.cancelled);
+    EXPECT_LE(problems.size(), 2u) << count << ": " << problems.back();
+    std::size_t files = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(out)) files += entry.is_regular_file();
+    EXPECT_LT(files, static_cast<std::size_t>(count) / 2);
   }
 }
 

@@ -93,6 +93,25 @@ bool Extractor::extract(const OutputPlan& plan, const std::string& outputFolder)
   return result;
 }
 
+bool Extractor::extractAtFullPath(std::u16string_view pathInArchive, const std::string& outputFolder) {
+  const std::vector<std::u16string> names = splitPath(pathInArchive);
+  if (!names.empty() && isSafeItemPath(pathInArchive)) {
+    OutputFolders folders;
+    OutputFolders::Failure failure;
+    bool made = folders.openBase(outputFolder, /*create=*/true, failure);
+    std::vector<std::string> above;
+    for (std::size_t i = 0; made && i + 1 < names.size(); ++i) {
+      above.push_back(toUtf8Lossy(names[i]));
+      made = folders.reach(above, /*makeLast=*/true, failure) != nullptr;
+    }
+    if (!made) {
+      report(Problem{Message::CannotExtract, std::u16string(pathInArchive), folderFailureText(failure)});
+      return false;
+    }
+  }
+  return extract(pathInArchive, outputFolder);
+}
+
 bool Extractor::walk(const OutputPlan& plan) {
   if (!plan.isFolder(plan.start())) {
     ContentReader content(archive_.container(), plan.recordOf(plan.start()).firstBlock(),
@@ -115,7 +134,7 @@ bool Extractor::walk(const OutputPlan& plan) {
   ContentPipeline pipeline(archive_.container(), jobs, pipelineOptions_, archive_.directoryBlocks());
   std::vector<Unit> units = unitsOf(items);
   if (!useWriters(items, units) || !walkInParallel(items, pipeline, units)) {
-    for (std::size_t i = 0; i < items.size(); ++i) {
+    for (std::size_t i = 0; i < items.size() && !stopRequested(); ++i) {
       if (items[i].detailFile) continue;
       const JobIndex job = items[i].job;
       const bool readable = job != kNoJob && !jobs[job].claimOnly;
@@ -274,6 +293,8 @@ bool Extractor::walkInParallel(const std::vector<PlannedItem>& items, ContentPip
 
   // A writer failed: once both are gone, what was not written is reported in listing order.
   writers.join();
+  // Stopped on request: what was not written is not told item by item.
+  if (stopRequested() && !walk.failure) return true;
   noteNotWritten(items, units, walk.reported, walk.failedItem, failureText(walk.failure));
   reportFinishedUnits(walk, /*wait=*/false);
   return true;
@@ -324,6 +345,7 @@ void Extractor::writeRun(Lane& lane, Unit& unit, Handout& walk, ContentPipeline&
   lane.item = unit.begin;
   ContentPipeline::Reader reader(pipeline, unit.firstJob, unit.endJob);
   for (std::size_t i = unit.begin; i < unit.end && unit.stoppedAt == SIZE_MAX; ++i) {
+    if (stopRequested() && !walk.stopping) walk.stop();
     if (walk.stopping) {
       unit.stoppedAt = i;
     } else if (!items[i].detailFile) {
@@ -339,6 +361,10 @@ void Extractor::writeRun(Lane& lane, Unit& unit, Handout& walk, ContentPipeline&
 void Extractor::handOutUnits(Handout& walk) {
   std::vector<Unit>& units = walk.units;
   for (std::size_t u = 0; u < units.size() && !walk.stopping; ++u) {
+    if (stopRequested()) {
+      walk.stop();
+      break;
+    }
     Unit& unit = units[u];
     if (unit.folder) {
       main_.item = unit.begin;

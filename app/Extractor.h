@@ -10,6 +10,7 @@
 // Every folder is reached from the output folder one name at a time, never through a symbolic
 // link, and files are created inside their open folder: nothing is written outside the output
 // folder, whatever it already holds.
+#include <atomic>
 #include <functional>
 #include <map>
 #include <optional>
@@ -50,6 +51,11 @@ class Extractor {
   // The same for a plan made beforehand (of this extractor's archive).
   bool extract(const OutputPlan& plan, const std::string& outputFolder);
 
+  // The same for an item that lands at its full path below the output folder: the output folder
+  // and the folders above the item are made first. When they cannot be, the item is reported as
+  // not extracted and nothing is written.
+  bool extractAtFullPath(std::u16string_view pathInArchive, const std::string& outputFolder);
+
   // True once any item was reported as not written or damaged.
   bool reportedProblems() const { return !problems_.empty(); }
   const std::vector<Problem>& problems() const { return problems_; }
@@ -74,6 +80,11 @@ class Extractor {
   // once the item's lines are reported; tests change the output tree there. With two writers
   // the folders may be made, and files written, ahead of it.
   void setAfterItem(std::function<void(std::u16string_view pathInArchive)> hook) { afterItem_ = std::move(hook); }
+
+  // Looked at before each item of a walk: once it is set, no further item is begun (a file being
+  // written is finished, unless its write call refuses). The walk then ends; the items it did not
+  // write are not reported.
+  void setStopFlag(const std::atomic<bool>* stop) { stop_ = stop; }
 
   // How many threads write the files of a walk (1 or 2), from how many files on, and how many
   // files of one folder a run holds at most (a folder's files are cut into runs of about equal
@@ -173,6 +184,8 @@ class Extractor {
   FileWriter::WriteCall writeCall_;
   ExistingFiles existingFiles_ = ExistingFiles::ReplaceAll;
   bool folderTimes_ = false;  // folders get the archive's times
+  const std::atomic<bool>* stop_ = nullptr;
+  bool stopRequested() const { return stop_ != nullptr && stop_->load(); }
   PathStyle pathStyle_ = PathStyle::Archive;
 };
 

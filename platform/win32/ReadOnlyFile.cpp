@@ -17,6 +17,22 @@ bool ReadOnlyFile::open(const std::string& path) {
     win32::setErrnoFromLastError();
     return false;
   }
+  return keepIfDisk(file);
+}
+
+bool ReadOnlyFile::openDuplicate(NativeHandle handle) {
+  close();
+  HANDLE process = GetCurrentProcess();
+  HANDLE file = nullptr;
+  if (!DuplicateHandle(process, win32::toHandle(handle), process, &file, GENERIC_READ, FALSE, 0)) {
+    win32::setErrnoFromLastError();
+    return false;
+  }
+  return keepIfDisk(file);
+}
+
+bool ReadOnlyFile::keepIfDisk(void* handle) {
+  HANDLE file = handle;
   if (GetFileType(file) != FILE_TYPE_DISK) {
     CloseHandle(file);
     errno = EINVAL;

@@ -77,8 +77,8 @@ __attribute__((target("aes,sse2"))) __m128i encryptBlock(const __m128i* keys, __
 }  // namespace
 
 __attribute__((target("aes,sse2"))) void xtsDecryptBlocks(const std::uint8_t* roundKeys, const std::uint8_t* in,
-                                                         std::uint8_t* out, std::size_t length, std::uint64_t low,
-                                                         std::uint64_t high) {
+                                                          std::uint8_t* out, std::size_t length, std::uint64_t low,
+                                                          std::uint64_t high) {
   // kLanes blocks at a time, then one at a time.
   const auto* keys = reinterpret_cast<const __m128i*>(roundKeys);
   auto nextTweak = [&] {
@@ -100,8 +100,8 @@ __attribute__((target("aes,sse2"))) void xtsDecryptBlocks(const std::uint8_t* ro
   }
   for (; at < length; at += kUnit) {
     const __m128i tweak = nextTweak();
-    __m128i block =
-        _mm_xor_si128(_mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + at)), tweak), _mm_load_si128(keys));
+    __m128i block = _mm_xor_si128(_mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + at)), tweak),
+                                  _mm_load_si128(keys));
     for (std::size_t r = 1; r < kRounds; ++r) block = _mm_aesdec_si128(block, _mm_load_si128(keys + r));
     const __m128i plain = _mm_xor_si128(_mm_aesdeclast_si128(block, _mm_load_si128(keys + kRounds)), tweak);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), plain);
@@ -109,8 +109,8 @@ __attribute__((target("aes,sse2"))) void xtsDecryptBlocks(const std::uint8_t* ro
 }
 
 __attribute__((target("aes,sse2"))) void cfbDecryptBlocks(const std::uint8_t* roundKeys, const std::uint8_t* iv,
-                                                         const std::uint8_t* in, std::uint8_t* out,
-                                                         std::size_t length) {
+                                                          const std::uint8_t* in, std::uint8_t* out,
+                                                          std::size_t length) {
   const auto* keys = reinterpret_cast<const __m128i*>(roundKeys);
   // Every block's keystream is the encrypted block before it, so kLanes blocks go side by side;
   // all of a group's ciphertext is read before any of it is overwritten.

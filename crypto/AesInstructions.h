@@ -27,8 +27,8 @@ inline void doubleXtsTweak(std::uint64_t& low, std::uint64_t& high) {
 
 // XTS: P = D(C xor T) xor T for each 16-byte block of `length` bytes (a multiple of 16), the
 // tweak (`low`, `high`: already encrypted) doubled from block to block. `out` may be `in`.
-void xtsDecryptBlocks(const std::uint8_t* decryptionKeys, const std::uint8_t* in, std::uint8_t* out,
-                      std::size_t length, std::uint64_t low, std::uint64_t high);
+void xtsDecryptBlocks(const std::uint8_t* decryptionKeys, const std::uint8_t* in, std::uint8_t* out, std::size_t length,
+                      std::uint64_t low, std::uint64_t high);
 
 // CFB with 128-bit feedback from `iv` (16 bytes): P = C xor E(the ciphertext block before, or the
 // IV), over `length` bytes, the last block possibly partial. `out` may be `in`.

@@ -130,7 +130,8 @@ void BlockStore::fetch(const Run* runs, std::size_t count) {
 
 void BlockStore::loadLocked(Run run, std::unique_lock<std::mutex>& guard, std::uint8_t* staging) {
   // Never more at once than half the cache, so that what is loaded is not evicted before use.
-  const auto batch = static_cast<std::uint32_t>(std::min<std::size_t>(kBatchBlocks, std::max<std::size_t>(capacity_ / 2, 1)));
+  const auto batch =
+      static_cast<std::uint32_t>(std::min<std::size_t>(kBatchBlocks, std::max<std::size_t>(capacity_ / 2, 1)));
   while (run.count > 0 && !stopping_) {
     // Skip what is cached or being loaded; read the next stretch of missing blocks at once.
     if (index_.contains(run.first)) {

@@ -330,7 +330,7 @@ long MountFileSystem::readFile(NodeId id, std::uint64_t offset, std::size_t leng
 }
 
 std::vector<BlockStore::Run> MountFileSystem::blockRuns(const MountNode& node, std::uint64_t from,
-                                                       std::uint64_t to) const {
+                                                        std::uint64_t to) const {
   std::vector<BlockStore::Run> runs;
   for (std::uint64_t at = from / kBlockSize * kBlockSize; at < to; at += kBlockSize) {
     const std::uint32_t block = tree_.blockAt(node, at);

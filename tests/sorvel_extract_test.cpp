@@ -259,12 +259,13 @@ void expectCatOutputs(const std::string& archive, const std::vector<CatCase>& ca
 TEST_F(ToolExtract, CatWritesExactlyTheContent) {
   const Bytes big = testing::sampleBigContent();
   expectCatOutputs(archive_, {
-      {"docs/notes/a.txt", 0, "note a", ""},
-      {"big.bin", 0, std::string(big.begin(), big.end()), ""},
-      {"docs", 11, "", "sorvel: not a file: docs\n"},
-      {"bad.bin", 11, std::string(100, 'B') + std::string(16384 - 100, '\0'), "Error: damaged item: bad.bin\n"},
-      {"docs/none", 2, "", "sorvel: no such item in archive: docs/none\n"},
-  });
+                                 {"docs/notes/a.txt", 0, "note a", ""},
+                                 {"big.bin", 0, std::string(big.begin(), big.end()), ""},
+                                 {"docs", 11, "", "sorvel: not a file: docs\n"},
+                                 {"bad.bin", 11, std::string(100, 'B') + std::string(16384 - 100, '\0'),
+                                  "Error: damaged item: bad.bin\n"},
+                                 {"docs/none", 2, "", "sorvel: no such item in archive: docs/none\n"},
+                             });
 }
 
 // Files of more than one batch of blocks are decrypted ahead on other threads: whole, and cut
@@ -283,11 +284,10 @@ TEST(ToolCat, FilesBeyondOneBatchComeOutWhole) {
   ASSERT_TRUE(builder.writeTo(archive));
   std::string cutShort(shortContent.begin(), shortContent.end());
   cutShort.resize(71 * kBlock, '\0');  // the stored blocks, the last one to its end
-  expectCatOutputs(archive,
-                   {
-                       {"whole.bin", 0, std::string(whole.begin(), whole.end()), ""},
-                       {"short.bin", 11, cutShort, "Error: damaged item: short.bin\n"},
-                   });
+  expectCatOutputs(archive, {
+                                {"whole.bin", 0, std::string(whole.begin(), whole.end()), ""},
+                                {"short.bin", 11, cutShort, "Error: damaged item: short.bin\n"},
+                            });
 }
 
 }  // namespace

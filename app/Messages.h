@@ -95,5 +95,9 @@ inline constexpr std::string_view OverwriteAndKeep = "--overwrite and --keep exc
 inline constexpr std::string_view CatArguments = "cat takes the archive and one path";
 inline constexpr std::string_view ExportArguments = "export takes the archive and at most one output file";
 inline constexpr std::string_view MountArguments = "an archive and a mount point are needed";
+// `sorvel mount` where the tool is built without it (Windows); ends with Usage.
+inline constexpr std::string_view MountOnLinuxOnly = "mounting an archive as a file system is available on Linux only";
+// A program started from Explorer, in a console window of its own, before that window closes.
+inline constexpr std::string_view PressAKeyToClose = "Press any key to close this window.";
 
 }  // namespace sorvel::Message

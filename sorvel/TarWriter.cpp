@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "platform/SystemError.h"
+#include "platform/Utf16.h"
 
 namespace sorvel::tool {
 namespace {
@@ -35,7 +36,13 @@ TarWriter::TarWriter() : writer_(archive_write_new()) {
 bool TarWriter::openDescriptor(int fd) { return check(archive_write_open_fd(writer_.get(), fd)); }
 
 bool TarWriter::openPath(const std::string& path) {
+#ifdef _WIN32
+  // A narrow name would be read in the system's code page, not as UTF-8.
+  const std::u16string units = toUtf16(path);
+  return check(archive_write_open_filename_w(writer_.get(), std::wstring(units.begin(), units.end()).c_str()));
+#else
   return check(archive_write_open_filename(writer_.get(), path.c_str()));
+#endif
 }
 
 bool TarWriter::openWriter(FileWriter& file) {

@@ -9,9 +9,10 @@ namespace sorvel {
 bool standardOutputIsTerminal();
 bool standardErrorIsTerminal();
 
-// Standard output passes every byte as written: on Windows no "\n" becomes "\r\n" and no Ctrl-Z
-// ends anything, so file content and tar streams arrive whole; nothing to do on POSIX hosts.
-void makeStandardOutputBinary();
+// Standard output and standard error pass every byte as written: on Windows no "\n" becomes
+// "\r\n", so file content and tar streams arrive whole and lines end as on every other host;
+// nothing to do on POSIX hosts.
+void makeStandardStreamsBinary();
 
 // Writes `text` (UTF-8; "\r" returns to the line's start and kEraseLineEnd erases from the cursor
 // to the end of the line) to standard error at once, unbuffered; for a terminal only.

@@ -19,8 +19,8 @@ namespace {
 int run(int argc, char** argv) {
   // The process is about to hold a password and keys: they must never end up in a core file.
   sorvel::disableCoreDumps();
-  // File content and tar streams go to standard output byte for byte.
-  sorvel::makeStandardOutputBinary();
+  // File content and tar streams go to standard output byte for byte, lines end in "\n".
+  sorvel::makeStandardStreamsBinary();
   if (argc < 2 && sorvel::consoleMadeForThisProcess()) {
     // Started from Explorer: the help, kept on the screen until the user has read it.
     sorvel::tool::printToolHelp({});

@@ -7,7 +7,7 @@ namespace sorvel {
 bool standardOutputIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
 bool standardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 
-void makeStandardOutputBinary() {}
+void makeStandardStreamsBinary() {}
 
 void writeStatus(std::string_view text) {
   // The terminal acts on the erase sequence itself.

@@ -46,9 +46,11 @@ void eraseLineEnd(HANDLE console) {
 bool standardOutputIsTerminal() { return isConsole(STD_OUTPUT_HANDLE); }
 bool standardErrorIsTerminal() { return isConsole(STD_ERROR_HANDLE); }
 
-void makeStandardOutputBinary() {
+void makeStandardStreamsBinary() {
   std::fflush(stdout);
+  std::fflush(stderr);
   _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
 }
 
 void writeStatus(std::string_view text) {

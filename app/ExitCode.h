@@ -8,6 +8,7 @@ inline constexpr int ArgumentCount = 1;
 inline constexpr int PathResolve = 2;
 inline constexpr int Usage = 1;           // sorvel and sorvel mount: the command line is wrong
 inline constexpr int NotFound = 2;        // sorvel: an item, the password source or the output refused
+inline constexpr int WriteError = 2;     // sorvel: standard output could not be written
 inline constexpr int MountFailed = 2;     // sorvel mount: the mount point refused, or mounting failed
 inline constexpr int ArchiveMissing = 3;  // also: the archive's status could not be learned
 inline constexpr int FormatError = 6;

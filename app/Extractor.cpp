@@ -73,11 +73,14 @@ Extractor::Extractor(Archive& archive, ReportLine report, ContentPipeline::Optio
     : archive_(archive), report_(std::move(report)), pipelineOptions_(pipeline) {}
 
 bool Extractor::extract(std::u16string_view pathInArchive, const std::string& outputFolder) {
-  outputBase_ = stripTrailingSlashes(outputFolder);
-  main_.folders.close();
   ItemRecord start;
   if (!archive_.findItem(pathInArchive, start)) return false;
-  const OutputPlan plan(archive_, pathInArchive);
+  return extract(OutputPlan(archive_, pathInArchive), outputFolder);
+}
+
+bool Extractor::extract(const OutputPlan& plan, const std::string& outputFolder) {
+  outputBase_ = stripTrailingSlashes(outputFolder);
+  main_.folders.close();
   plan_ = &plan;
   const bool result = walk(plan);
   if (folderTimes_ && main_.folders.isOpen()) setTimesOfFolders(plan);
@@ -480,7 +483,7 @@ bool Extractor::reportItem(Lane& lane, std::string_view what, std::u16string_vie
 }
 
 void Extractor::report(Problem problem) {
-  std::string line = itemLine(problem.what, problem.path, problem.reason);  // damage is told by the line alone
+  std::string line = itemLine(problem.what, problem.path, problem.reason, pathStyle_);  // damage is told by the line alone
   problems_.push_back(std::move(problem));
   report_(line);
 }
@@ -491,7 +494,7 @@ void Extractor::reportAll(Lane& lane) {
 }
 
 void Extractor::reportAbsent(std::size_t item) {
-  for (OutputPlan::Absent& absent : plan_->absentAfter(item)) {
+  for (OutputPlan::Absent& absent : plan_->absentAfter(item, pathStyle_)) {
     report(Problem{Message::CannotExtract, std::move(absent.path), std::move(absent.reason)});
   }
 }

@@ -47,6 +47,8 @@ class Extractor {
   // order. Answers the result for the starting item alone: true for a folder found, a file
   // written.
   bool extract(std::u16string_view pathInArchive, const std::string& outputFolder);
+  // The same for a plan made beforehand (of this extractor's archive).
+  bool extract(const OutputPlan& plan, const std::string& outputFolder);
 
   // True once any item was reported as not written or damaged.
   bool reportedProblems() const { return !problems_.empty(); }
@@ -56,6 +58,9 @@ class Extractor {
   // read-only (the default), replaced even then, or kept and reported as not extracted.
   enum class ExistingFiles { ReplaceWritable, ReplaceAll, Keep };
   void setExistingFiles(ExistingFiles policy) { existingFiles_ = policy; }
+
+  // How the lines show an item's path (by default the archive's own form, "\docs\a.txt").
+  void setPathStyle(PathStyle style) { pathStyle_ = style; }
 
   // Whether folders get the archive's times once everything inside them is written (by default
   // they keep the times their making gave them).
@@ -164,6 +169,7 @@ class Extractor {
   FileWriter::WriteCall writeCall_;
   ExistingFiles existingFiles_ = ExistingFiles::ReplaceWritable;
   bool folderTimes_ = false;  // folders get the archive's times
+  PathStyle pathStyle_ = PathStyle::Archive;
 };
 
 }  // namespace sorvel

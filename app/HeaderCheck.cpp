@@ -15,25 +15,33 @@ ArchiveHeader preReadHeader(const ReadOnlyFile& file) {
   return ArchiveHeader::parse(bytes.data());
 }
 
-int judgeHeader(const ArchiveHeader& header, Console& console) {
-  if (!header.magicMatches()) {
-    console.line(Message::FormatError);
-    return ExitCode::FormatError;
-  }
-  if (header.authType != kKnownAuthType && header.cipherType != kKnownVersionCipher) {
-    console.line(Message::UnknownVersion);
-    return ExitCode::UnknownVersion;
-  }
+int headerVerdict(const ArchiveHeader& header) {
+  if (!header.magicMatches()) return ExitCode::FormatError;
+  if (header.authType != kKnownAuthType && header.cipherType != kKnownVersionCipher) return ExitCode::UnknownVersion;
   if (header.authType >= kFirstUnsupportedAuthType && header.authType <= kLastUnsupportedAuthType) {
-    console.line(Message::UnsupportedAuth);
     return ExitCode::UnsupportedAuth;
   }
   // A key block cipher that does not exist can never be unlocked: say so before asking.
-  if (!isKnownCipher(header.cipherType)) {
-    console.line(Message::UnknownVersion);
-    return ExitCode::UnknownVersion;
-  }
+  if (!isKnownCipher(header.cipherType)) return ExitCode::UnknownVersion;
   return 0;
+}
+
+int judgeHeader(const ArchiveHeader& header, Console& console) {
+  const int verdict = headerVerdict(header);
+  switch (verdict) {
+    case ExitCode::FormatError:
+      console.line(Message::FormatError);
+      break;
+    case ExitCode::UnknownVersion:
+      console.line(Message::UnknownVersion);
+      break;
+    case ExitCode::UnsupportedAuth:
+      console.line(Message::UnsupportedAuth);
+      break;
+    default:
+      break;
+  }
+  return verdict;
 }
 
 }  // namespace sorvel

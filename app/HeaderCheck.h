@@ -9,7 +9,11 @@ namespace sorvel {
 // The first bytes of the file, zero where the file is shorter.
 ArchiveHeader preReadHeader(const ReadOnlyFile& file);
 
-// 0 when the header lets the run go on to the password, else the exit code after the message.
+// 0 when the header lets the run go on to the password, else the exit code of what is wrong
+// with it: ExitCode::FormatError, UnknownVersion or UnsupportedAuth.
+int headerVerdict(const ArchiveHeader& header);
+
+// headerVerdict, with the extractor's line for it (Messages.h) written to `console`.
 int judgeHeader(const ArchiveHeader& header, Console& console);
 
 }  // namespace sorvel

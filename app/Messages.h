@@ -69,6 +69,13 @@ inline constexpr std::string_view ChainBroken = "its chain is broken";
 // The sorvel tool's and the mount's own lines: a prefix, then the text and what it names.
 inline constexpr std::string_view ToolPrefix = "sorvel: ";
 inline constexpr std::string_view MountPrefix = "sorvel mount: ";
+// The tool's own words for the extractor's whole-run lines, with the same exit codes.
+inline constexpr std::string_view ToolFormatError = "archive format error";                 // FormatError
+inline constexpr std::string_view ToolUnknownVersion = "unknown archive version";           // UnknownVersion
+inline constexpr std::string_view ToolUnsupportedAuth = "unsupported authentication type";  // UnsupportedAuth
+inline constexpr std::string_view ToolIncorrectPassword = "incorrect password";             // IncorrectPassword
+inline constexpr std::string_view ToolCannotOpen = "archive can not be opened";             // CannotOpen
+inline constexpr std::string_view ToolExtractedWithErrors = "archive extracted with errors";  // ExtractedWithErrors
 inline constexpr std::string_view TryToolHelp = "Try 'sorvel --help' for more information.";
 inline constexpr std::string_view CannotReadArchive = "can not read archive: ";
 inline constexpr std::string_view NotARegularFile = "not a regular file";
@@ -77,6 +84,8 @@ inline constexpr std::string_view NoSuchItem = "no such item in archive: ";
 inline constexpr std::string_view NotAFile = "not a file: ";
 inline constexpr std::string_view CannotWrite = "can not write ";  // what, then ": " and why
 inline constexpr std::string_view StandardOutput = "standard output";
+inline constexpr std::string_view StandardInput = "standard input";
+inline constexpr std::string_view WriteError = "write error: ";  // then why; WriteError
 inline constexpr std::string_view NoTarToTerminal =
     "not writing a tar stream to a terminal; name a file with -o FILE, or '-'";
 // After "sorvel: <output>: ": the export would write over the archive it reads.
@@ -91,9 +100,15 @@ inline constexpr std::string_view NotADescriptor = "not a file descriptor: ";
 inline constexpr std::string_view BadDescriptor = "bad descriptor: ";
 inline constexpr std::string_view BadCacheSize = "bad cache size: ";
 inline constexpr std::string_view NoArchiveNamed = ": no archive named";  // after the command
+inline constexpr std::string_view JsonAndJsonLines = "--json and --json-lines exclude each other";
 inline constexpr std::string_view OverwriteAndKeep = "--overwrite and --keep exclude each other";
-inline constexpr std::string_view CatArguments = "cat takes the archive and one path";
-inline constexpr std::string_view ExportArguments = "export takes the archive and at most one output file";
+inline constexpr std::string_view CatArguments = "cat takes the archive and at least one path";
+inline constexpr std::string_view ArchiveFromTerminal =
+    "not reading an archive from a terminal; pipe it in, or name the archive file";
+// Also when the password would be read from standard input last (exit 2).
+inline constexpr std::string_view PasswordAndArchiveOnInput =
+    "standard input holds the archive; give the password with --password-file, --password-fd, "
+    "SORVEL_PASSWORD or at the terminal";
 inline constexpr std::string_view MountArguments = "an archive and a mount point are needed";
 // `sorvel mount` where the tool is built without it (Windows); ends with Usage.
 inline constexpr std::string_view MountOnLinuxOnly = "mounting an archive as a file system is available on Linux only";

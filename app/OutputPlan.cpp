@@ -48,8 +48,8 @@ ContentOutcome contentOutcome(std::uint64_t size, std::uint64_t expected, std::u
   return outcome;
 }
 
-std::string itemLine(std::string_view what, std::u16string_view path, std::string_view reason) {
-  std::string line = std::string(what) + toUtf8Lossy(path);
+std::string itemLine(std::string_view what, std::u16string_view path, std::string_view reason, PathStyle style) {
+  std::string line = std::string(what) + shownPath(path, style);
   if (what == Message::CannotExtract) {
     line += ": ";
     line += reason;
@@ -57,7 +57,8 @@ std::string itemLine(std::string_view what, std::u16string_view path, std::strin
   return line;
 }
 
-OutputPlan::OutputPlan(const Archive& archive, std::u16string_view start) : archive_(archive), startPath_(start) {
+OutputPlan::OutputPlan(const Archive& archive, std::u16string_view start, const ExcludedItem& excluded)
+    : archive_(archive), startPath_(start) {
   const FolderTree& tree = archive.tree();
   const TreeNode* first = tree.findNode(start);
   if (first == nullptr) return;
@@ -72,7 +73,10 @@ OutputPlan::OutputPlan(const Archive& archive, std::u16string_view start) : arch
     if (absentAt.empty()) return;
     const auto found = absentAt.find(node);
     if (found == absentAt.end()) return;
-    for (const LeftOutItem* item : found->second) absent_.emplace_back(index == kAfterStart ? 0 : index + 1, item);
+    for (const LeftOutItem* item : found->second) {
+      if (excluded && excluded(item->path)) continue;
+      absent_.emplace_back(index == kAfterStart ? 0 : index + 1, item);
+    }
     absentAt.erase(found);
   };
 
@@ -97,6 +101,7 @@ OutputPlan::OutputPlan(const Archive& archive, std::u16string_view start) : arch
     const std::u16string_view name = tree.nameOf(walked.node);
     const bool detailFile = compareNames(name, kDetailFileName) == 0;
     if (detailFile && walked.node.isFolder()) return false;  // never listed, nor anything below it
+    if (!detailFile && excluded && excluded(walked.path)) return false;
     PlannedItem& item = items_.emplace_back();
     item.node = walked.index;
     item.detailFile = detailFile;
@@ -171,7 +176,7 @@ std::string OutputPlan::reasonOf(const PlannedItem& item) const {
   return std::string(Message::UnsafeName);
 }
 
-std::vector<OutputPlan::Absent> OutputPlan::absentAfter(std::size_t index) const {
+std::vector<OutputPlan::Absent> OutputPlan::absentAfter(std::size_t index, PathStyle style) const {
   std::vector<Absent> found;
   const std::size_t key = index == kAfterStart ? 0 : index + 1;
   const auto first = std::lower_bound(absent_.begin(), absent_.end(), key,
@@ -179,7 +184,7 @@ std::vector<OutputPlan::Absent> OutputPlan::absentAfter(std::size_t index) const
   for (auto it = first; it != absent_.end() && it->first == key; ++it) {
     const LeftOutItem& item = *it->second;
     found.push_back(Absent{item.path, item.why == LeftOutItem::Why::SameName
-                                          ? std::string(Message::SameNameAs) + toUtf8Lossy(item.namesake)
+                                          ? std::string(Message::SameNameAs) + shownPath(item.namesake, style)
                                           : std::string(Message::UnsafeName)});
   }
   return found;

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/ContentJobs.h"
+#include "app/ShownPath.h"
 #include "archive/Archive.h"
 #include "archive/ChainTable.h"
 #include "archive/ContentPipeline.h"
@@ -61,13 +62,19 @@ ContentOutcome contentOutcome(std::uint64_t size, std::uint64_t expected, std::u
 bool contentWritable(std::uint64_t size, std::uint64_t expected, ChainTable::ContentEnd end);
 
 // The line that tells an item's outcome, "<what><path>", with ": <reason>" for an item not
-// written (Message::CannotExtract): the same line from every program.
-std::string itemLine(std::string_view what, std::u16string_view path, std::string_view reason);
+// written (Message::CannotExtract): the same line from every program, the path in its style.
+std::string itemLine(std::string_view what, std::u16string_view path, std::string_view reason, PathStyle style);
+
+// Answers, for the in-archive path of an item below the start, whether the user excluded it; an
+// item excluded takes everything below it along.
+using ExcludedItem = std::function<bool(std::u16string_view path)>;
 
 class OutputPlan {
  public:
-  // Plans the item at `start` and, for a folder, everything below it. `start` must exist.
-  OutputPlan(const Archive& archive, std::u16string_view start);
+  // Plans the item at `start` and, for a folder, everything below it but the items `excluded`
+  // names: those are no part of the plan, as items outside the start are none. `start` must
+  // exist.
+  OutputPlan(const Archive& archive, std::u16string_view start, const ExcludedItem& excluded = {});
 
   // The item at `start`, then (for a folder) every item below it in listing order.
   const PlannedItem& start() const { return start_; }
@@ -93,9 +100,10 @@ class OutputPlan {
     std::u16string path;
     std::string reason;
   };
-  // Those told right after the start item (kAfterStart) or after items()[index].
+  // Those told right after the start item (kAfterStart) or after items()[index]; a path in a
+  // reason is in `style`.
   static constexpr std::size_t kAfterStart = SIZE_MAX;
-  std::vector<Absent> absentAfter(std::size_t index) const;
+  std::vector<Absent> absentAfter(std::size_t index, PathStyle style) const;
 
   // Plans every job's chain in order and calls visit(job, chain) for each.
   void planChains(ContainerFile& container,

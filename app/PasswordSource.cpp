@@ -65,6 +65,10 @@ bool readChosenSource(const PasswordChoice& choice, std::u16string& typed, std::
   }
   if (takeFromEnvironment(typed)) return true;
   if (typeAtTerminal(typed)) return true;
+  if (choice.standardInputTaken) {
+    problem = Message::PasswordAndArchiveOnInput;
+    return false;
+  }
   return readFirstLine(standardInput(), std::string(Message::CannotReadPasswordDescriptor) + "0 (standard input)",
                        typed, problem);
 }

@@ -14,6 +14,7 @@ namespace sorvel {
 struct PasswordChoice {
   std::optional<std::string> file;
   std::optional<int> fd;
+  bool standardInputTaken = false;  // it held the archive: never read for the password
 };
 
 // The password bytes (never empty), or nothing after `problem` says why: the file or descriptor

@@ -35,7 +35,7 @@ MountTree MountTree::build(Archive& archive, const RootTimes& rootTimes) {
   shownAs[kTreeRoot] = kRootNode;
   std::vector<std::vector<NodeId>> childrenOf(1);  // per node; only folders fill theirs
   auto tellAbsent = [&](std::size_t index) {
-    for (const OutputPlan::Absent& absent : plan.absentAfter(index)) tree.leaveOut(absent.path, absent.reason);
+    for (const OutputPlan::Absent& absent : plan.absentAfter(index, PathStyle::Slash)) tree.leaveOut(absent.path, absent.reason);
   };
   tellAbsent(OutputPlan::kAfterStart);
   for (std::size_t i = 0; i < plan.items().size(); ++i) {
@@ -50,7 +50,7 @@ MountTree MountTree::build(Archive& archive, const RootTimes& rootTimes) {
 }
 
 void MountTree::leaveOut(std::u16string_view path, std::string_view reason) {
-  leftOut_.push_back(itemLine(Message::CannotExtract, path, reason));
+  leftOut_.push_back(itemLine(Message::CannotExtract, path, reason, PathStyle::Slash));
 }
 
 void MountTree::place(const OutputPlan& plan, const PlannedItem& item, const ChainTable::ContentChain* chain,
@@ -132,8 +132,8 @@ std::string MountTree::archivePath(NodeId id) const {
   std::vector<const std::string*> names;
   for (NodeId at = id; contains(at) && at != kRootNode; at = node(at).parent) names.push_back(&node(at).name);
   std::string path;
-  for (auto it = names.rbegin(); it != names.rend(); ++it) path += "\\" + **it;
-  return path.empty() ? "\\" : path;
+  for (auto it = names.rbegin(); it != names.rend(); ++it) path += (path.empty() ? "" : "/") + shownName(**it);
+  return path.empty() ? "/" : path;
 }
 
 }  // namespace sorvel::mount

@@ -63,7 +63,7 @@ class MountTree {
 
   // The archive block that holds byte `offset` of the file's content (offset < readable).
   std::uint32_t blockAt(const MountNode& file, std::uint64_t offset) const;
-  // The node's path in the archive's own form ("\docs\a.txt"), for messages.
+  // The node's path in the archive as the tool's messages show it ("docs/a.txt", ShownPath.h).
   std::string archivePath(NodeId id) const;
   // The lines extraction gives the items it leaves out, which the mount does not show either.
   const std::vector<std::string>& leftOut() const { return leftOut_; }

@@ -23,6 +23,11 @@ class ReadOnlyFile {
   // False when the file cannot be opened for reading; errno tells why. Only a regular file is
   // kept open (anything else: EINVAL), and opening never waits, whatever the path names.
   bool open(const std::string& path);
+  // Reads standard input to its end into an unnamed temporary file (in $TMPDIR, else /tmp, or in
+  // memory where the host has no such file), which stays open for reading and goes when it is
+  // closed: an archive read from a pipe, whose reads need to go back and forth. False when
+  // standard input is a terminal (ENOTTY), or cannot be read or copied (errno tells why).
+  bool openCopyOfStandardInput();
   void close();
   bool isOpen() const { return handle_ != kNoHandle; }
 

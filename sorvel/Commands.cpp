@@ -2,10 +2,9 @@
 
 #include <unistd.h>
 
-#include <cerrno>
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
-#include <ctime>
 #include <string_view>
 #include <utility>
 
@@ -16,11 +15,12 @@
 #include "app/OutputPlan.h"
 #include "platform/Console.h"
 #include "platform/OutputFolders.h"
-#include "platform/SystemError.h"
 #include "platform/TerminalText.h"
 #include "platform/Utf16.h"
 #include "sorvel/ItemWalk.h"
+#include "sorvel/Listing.h"
 #include "sorvel/Progress.h"
+#include "sorvel/StandardOutput.h"
 #include "sorvel/Tool.h"
 #include "tree/FolderTree.h"
 #include "tree/ItemRecord.h"
@@ -33,49 +33,6 @@ constexpr std::string_view kDamagedFolder = Message::DamagedFolder;
 
 bool isRoot(std::u16string_view path) { return path == kRootPath; }
 
-// How the text listing marks an item that extraction leaves out.
-std::string leftOutNote(std::string_view reason) { return "  (left out: " + terminalSafe(reason) + ")"; }
-// The columns of an item that has no record (the tree left it out).
-constexpr std::string_view kAbsentColumns = "?\?\?\?\?            ? \?\?\?\?-\?\?-\?\? \?\?:\?\? ";
-
-// The attribute letters: read-only, hidden, system, archive; '-' where the bit is clear.
-std::string attributeLetters(std::uint8_t attributes) {
-  const std::pair<std::uint8_t, char> marks[] = {
-      {kReadOnlyAttribute, 'r'}, {kHiddenAttribute, 'h'}, {kSystemAttribute, 's'}, {kArchiveAttribute, 'a'}};
-  std::string letters;
-  for (const auto& [bit, mark] : marks) letters += (attributes & bit) != 0 ? mark : '-';
-  return letters;
-}
-
-std::string localMinute(std::int64_t unixSeconds) {
-  const auto seconds = static_cast<std::time_t>(unixSeconds);
-  std::tm local{};
-  char text[32];
-  if (static_cast<std::int64_t>(seconds) != unixSeconds || ::localtime_r(&seconds, &local) == nullptr ||
-      std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local) == 0) {
-    return "\?\?\?\?-\?\?-\?\? \?\?:\?\?";
-  }
-  return text;
-}
-
-std::string jsonString(std::string_view text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (byte < 0x20 || byte == 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
-
 // Damage and refusal lines, on standard error through the console, the progress line out of
 // their way.
 struct Reporter {
@@ -86,13 +43,11 @@ struct Reporter {
   }
 };
 
-WalkTotals totalsOf(const CommandContext& context) {
-  WalkTotals totals;
-  for (const std::u16string& start : context.starts) {
-    const WalkTotals part = countTree(context.archive, start);
-    totals.items += part.items - (isRoot(start) ? 1 : 0);
-    totals.bytes += part.bytes;
-  }
+// The items and bytes the progress line counts: those chosen, the root not counted.
+ItemSelection::Totals totalsOf(const CommandContext& context) {
+  ItemSelection::Totals totals = context.selection.totals();
+  const std::vector<std::u16string>& starts = context.selection.starts();
+  totals.items -= static_cast<std::uint64_t>(std::count_if(starts.begin(), starts.end(), isRoot));
   return totals;
 }
 
@@ -113,46 +68,28 @@ std::vector<ContentOutcome> plannedOutcomes(Archive& archive, const OutputPlan& 
 }  // namespace
 
 int listItems(CommandContext& context) {
-  const bool json = context.options.json;
-  std::string line;
-  auto print = [&] { std::fwrite(line.data(), 1, line.size(), stdout); };
-  for (const std::u16string& start : context.starts) {
-    const OutputPlan plan(context.archive, start);
+  const Options& options = context.options;
+  Listing listing(options.jsonLines ? Listing::Form::JsonLines
+                  : options.json    ? Listing::Form::JsonDocument
+                                    : Listing::Form::Text,
+                  options.archive, options.quiet);
+  listing.begin();
+  for (std::size_t start = 0; start < context.selection.starts().size(); ++start) {
+    const OutputPlan plan = context.selection.plan(start);
     const std::vector<ContentOutcome> outcomes = plannedOutcomes(context.archive, plan);
     auto listItem = [&](const PlannedItem& item) {
       const std::u16string path = plan.pathOf(item);
       if (isRoot(path)) return;
       const ItemRecord& record = plan.recordOf(item);
-      const bool folder = record.isFolder();
       const ContentOutcome outcome = item.job == kNoJob ? ContentOutcome{} : outcomes[item.job];
       std::string leftOut = plan.reasonOf(item);
       if (leftOut.empty() && outcome.unreadable) leftOut = Message::ContentUnreadable;
-      const bool damaged = folder ? plan.isDamagedFolder(item) : outcome.damaged;
-      const std::string shown = displayPath(path);
-      if (json) {
-        line = "{\"path\":" + jsonString(shown) + ",\"type\":\"" + (folder ? "folder" : "file") +
-               "\",\"size\":" + std::to_string(record.size()) +
-               ",\"attributes\":" + std::to_string(record.attributes()) +
-               ",\"created\":" + std::to_string(record.created) + ",\"modified\":" + std::to_string(record.modified) +
-               ",\"accessed\":" + std::to_string(record.accessed) +
-               ",\"first_block\":" + std::to_string(record.firstBlock()) +
-               ",\"damaged\":" + (damaged && leftOut.empty() ? "true" : "false") +
-               (leftOut.empty() ? "" : ",\"leftOut\":" + jsonString(leftOut)) + "}\n";
-      } else {
-        char size[24];
-        std::snprintf(size, sizeof size, "%12" PRIu64, folder ? std::uint64_t{0} : record.size());
-        line = std::string(1, folder ? 'd' : '-') + attributeLetters(record.attributes()) + " " + size + " " +
-               localMinute(record.modified) + " " + terminalSafe(shown) + (folder ? "/" : "") +
-               (leftOut.empty() ? "" : leftOutNote(leftOut)) + "\n";
-      }
-      print();
+      listing.item(
+          ListedItem{path, &record, record.isFolder() ? plan.isDamagedFolder(item) : outcome.damaged, leftOut});
     };
     auto listAbsent = [&](std::size_t index) {
-      for (const OutputPlan::Absent& absent : plan.absentAfter(index)) {
-        const std::string shown = displayPath(absent.path);
-        line = json ? "{\"path\":" + jsonString(shown) + ",\"leftOut\":" + jsonString(absent.reason) + "}\n"
-                    : std::string(kAbsentColumns) + terminalSafe(shown) + leftOutNote(absent.reason) + "\n";
-        print();
+      for (const OutputPlan::Absent& absent : plan.absentAfter(index, PathStyle::Slash)) {
+        listing.item(ListedItem{absent.path, nullptr, false, absent.reason});
       }
     };
     listItem(plan.start());
@@ -163,22 +100,23 @@ int listItems(CommandContext& context) {
       listAbsent(i);
     }
   }
-  return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : ExitCode::ExtractedWithErrors;
+  listing.end();
+  return 0;
 }
 
 int testItems(CommandContext& context) {
-  const WalkTotals totals = totalsOf(context);
+  const ItemSelection::Totals totals = totalsOf(context);
   Progress progress(!context.options.quiet, totals.items, totals.bytes);
   const Reporter report{&progress};
   std::uint64_t files = 0, folders = 0, bytes = 0, errors = 0;
   auto problem = [&](std::string_view what, std::u16string_view path, std::string_view reason) {
-    report(itemLine(what, path, reason));
+    report(itemLine(what, path, reason, PathStyle::Slash));
     ++errors;
   };
   const std::uint64_t archiveSize = context.archive.container().archiveFile().fileSize();
   ContentWalk walk(context.archive);
-  for (const std::u16string& start : context.starts) {
-    const OutputPlan plan(context.archive, start);
+  for (std::size_t start = 0; start < context.selection.starts().size(); ++start) {
+    const OutputPlan plan = context.selection.plan(start);
     ContentWalk::Visits visits;
     visits.absent = [&](const OutputPlan::Absent& absent) {
       problem(Message::CannotExtract, absent.path, absent.reason);
@@ -230,10 +168,11 @@ int testItems(CommandContext& context) {
 
 int extractItems(CommandContext& context) {
   const Options& options = context.options;
-  const WalkTotals totals = totalsOf(context);
+  const ItemSelection::Totals totals = totalsOf(context);
   Progress progress(!options.quiet, totals.items, totals.bytes);
   Extractor extractor(context.archive, Reporter{&progress});
   extractor.giveFoldersTheirTimes(true);  // as tar does
+  extractor.setPathStyle(PathStyle::Slash);
   if (options.overwrite) extractor.setExistingFiles(Extractor::ExistingFiles::ReplaceAll);
   if (options.keep) extractor.setExistingFiles(Extractor::ExistingFiles::Keep);
 
@@ -251,14 +190,15 @@ int extractItems(CommandContext& context) {
     progress.advance(1, record.isFolder() ? 0 : record.size());
     if (written && options.verbose && !options.quiet) {
       progress.interrupt();
-      std::printf("%s%s\n", terminalSafe(displayPath(path)).c_str(), record.isFolder() ? "/" : "");
-      std::fflush(stdout);
+      writeOut(terminalSafe(shownPath(path, PathStyle::Slash)) + (record.isFolder() ? "/\n" : "\n"));
+      flushOut();
     }
   };
   extractor.setAfterItem(afterItem);
 
   bool failed = false;
-  for (const std::u16string& start : context.starts) {
+  for (std::size_t index = 0; index < context.selection.starts().size(); ++index) {
+    const std::u16string& start = context.selection.starts()[index];
     // A named item lands at its full path: the output folder and those above it are made first.
     const std::vector<std::u16string> names = splitPath(start);
     if (!names.empty() && isSafeItemPath(start)) {
@@ -271,72 +211,72 @@ int extractItems(CommandContext& context) {
         made = folders.reach(above, /*makeLast=*/true, failure) != nullptr;
       }
       if (!made) {
-        Reporter{&progress}(std::string(Message::CannotExtract) + toUtf8Lossy(start));
+        Reporter{&progress}(std::string(Message::CannotExtract) + shownPath(start, PathStyle::Slash));
         failed = true;
         continue;
       }
     }
-    ItemRecord record;
-    context.archive.findItem(start, record);
-    extractor.extract(start, options.outputFolder);
-    if (!record.isFolder()) afterItem(start);  // a walk calls it for folders only
+    const OutputPlan plan = context.selection.plan(index);
+    extractor.extract(plan, options.outputFolder);
+    if (!plan.isFolder(plan.start())) afterItem(start);  // a walk calls it for folders only
   }
   progress.finish();
   if (failed || extractor.reportedProblems()) {
-    Console::standard().line(Message::ExtractedWithErrors);
+    reportProblem(std::string(Message::ToolExtractedWithErrors));
     return ExitCode::ExtractedWithErrors;
   }
   return 0;
 }
 
-int catItem(CommandContext& context) {
-  const std::u16string& start = context.starts.front();
-  ItemRecord record;
-  context.archive.findItem(start, record);
-  if (record.isFolder()) {
-    reportProblem(std::string(Message::NotAFile) + context.options.paths.front());
-    return ExitCode::ExtractedWithErrors;
-  }
-  Progress progress(!context.options.quiet, 1, record.size());
-  int writeError = 0;
-  ContentRead read;
-  std::string refused;
-  const OutputPlan plan(context.archive, start);
-  ContentWalk::Visits visits;
-  visits.absent = [](const OutputPlan::Absent&) {};
-  visits.item = [&](const ContentWalk::Item& item) {
-    if (!item.planned.written()) {
-      refused = plan.reasonOf(item.planned);
-      return;
-    }
-    read = readWhole(item.content, item.record.size(), [&](const std::uint8_t* data, std::size_t size) {
-      if (std::fwrite(data, 1, size, stdout) != size) {
-        writeError = errno;
-        return false;
-      }
-      progress.advance(0, size);
-      return true;
-    });
-    if (item.record.size() > 0 && read.delivered == 0) refused = Message::ContentUnreadable;
+int catItems(CommandContext& context) {
+  const ItemSelection::Totals totals = totalsOf(context);
+  Progress progress(!context.options.quiet, totals.items, totals.bytes);
+  const Reporter report{&progress};
+  bool writeFailed = false;
+  bool problems = false;
+  auto problem = [&](std::string_view what, std::u16string_view path, std::string_view reason) {
+    report(itemLine(what, path, reason, PathStyle::Slash));
+    problems = true;
   };
-  ContentWalk(context.archive).run(plan, visits);
-  if (!refused.empty()) {
-    progress.finish();
-    Console::standard().line(itemLine(Message::CannotExtract, start, refused));
-    return ExitCode::ExtractedWithErrors;
+  ContentWalk walk(context.archive);
+  for (std::size_t start = 0; start < context.selection.starts().size() && !writeFailed; ++start) {
+    const OutputPlan plan = context.selection.plan(start);
+    if (plan.isFolder(plan.start())) {
+      progress.interrupt();
+      reportProblem(std::string(Message::NotAFile) + shownPath(plan.pathOf(plan.start()), PathStyle::Slash));
+      problems = true;
+      continue;
+    }
+    ContentWalk::Visits visits;
+    visits.absent = [](const OutputPlan::Absent&) {};
+    visits.item = [&](const ContentWalk::Item& item) {
+      const std::uint64_t size = item.record.size();
+      if (!item.planned.written()) {
+        problem(Message::CannotExtract, item.path, plan.reasonOf(item.planned));
+        progress.advance(1, size);
+        return;
+      }
+      const ContentRead read = readWhole(item.content, size, [&](const std::uint8_t* data, std::size_t length) {
+        if (!writeOut(data, length)) {
+          writeFailed = true;
+          return false;
+        }
+        progress.advance(0, length);
+        return true;
+      });
+      progress.advance(1, size - read.delivered);
+      if (writeFailed) return;
+      if (size > 0 && read.delivered == 0) {
+        problem(Message::CannotExtract, item.path, Message::ContentUnreadable);
+      } else if (read.damaged) {
+        problem(kDamagedItem, item.path, {});
+      }
+    };
+    walk.run(plan, visits);
   }
   progress.finish();
-  if (std::fflush(stdout) != 0 && writeError == 0) writeError = errno;
-  if (writeError != 0) {
-    reportProblem(std::string(Message::CannotWrite) + std::string(Message::StandardOutput) + ": " +
-                  systemErrorText(writeError));
-    return ExitCode::ExtractedWithErrors;
-  }
-  if (read.damaged) {
-    Console::standard().line(std::string(kDamagedItem) + toUtf8Lossy(start));
-    return ExitCode::ExtractedWithErrors;
-  }
-  return 0;
+  if (writeFailed) return ExitCode::WriteError;  // told as the run ends
+  return problems ? ExitCode::ExtractedWithErrors : 0;
 }
 
 }  // namespace sorvel::tool

@@ -1,10 +1,11 @@
 #pragma once
-// The tool's commands on an opened archive. Each answers the exit code; `starts` are the
-// in-archive paths named (the root when none was), all found in the archive.
+// The tool's commands on an opened archive, each on the items the command line chose. Each
+// answers the exit code.
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "app/ItemSelection.h"
 #include "archive/Archive.h"
 #include "sorvel/Options.h"
 
@@ -13,13 +14,13 @@ namespace sorvel::tool {
 struct CommandContext {
   Archive& archive;
   const Options& options;
-  std::vector<std::u16string> starts;
+  const ItemSelection& selection;
 };
 
 int listItems(CommandContext& context);
 int testItems(CommandContext& context);
 int extractItems(CommandContext& context);
-int catItem(CommandContext& context);
+int catItems(CommandContext& context);
 int exportTar(CommandContext& context);
 
 // Before the archive is opened (and the password asked for): 0 when export may write where it

@@ -8,33 +8,9 @@
 
 namespace sorvel::tool {
 
-void walkTree(const Archive& archive, std::u16string_view start,
-              const std::function<void(const std::u16string& path, const TreeNode& node)>& visit) {
-  const FolderTree& tree = archive.tree();
-  const TreeNode* first = tree.findNode(start);
-  if (first == nullptr) return;
-  std::u16string path = stripTrailingSeparators(start);
-  if (path.empty()) path = kRootPath;
-  visit(path, *first);
-  walkBelow(tree, tree.indexOf(*first), path, PathJoin::Plain, [&](const WalkedItem& item) {
-    if (compareNames(tree.nameOf(item.node), kDetailFileName) == 0) return false;
-    visit(item.path, item.node);
-    return true;
-  });
-}
-
-WalkTotals countTree(const Archive& archive, std::u16string_view start) {
-  WalkTotals totals;
-  walkTree(archive, start, [&](const std::u16string&, const TreeNode& node) {
-    ++totals.items;
-    if (!node.isFolder()) totals.bytes += node.record.size();
-  });
-  return totals;
-}
-
 void ContentWalk::run(const OutputPlan& plan, const Visits& visits) {
   auto tellAbsent = [&](std::size_t index) {
-    for (const OutputPlan::Absent& absent : plan.absentAfter(index)) visits.absent(absent);
+    for (const OutputPlan::Absent& absent : plan.absentAfter(index, PathStyle::Slash)) visits.absent(absent);
   };
   const PlannedItem& first = plan.start();
   const ItemRecord& start = plan.recordOf(first);
@@ -76,40 +52,6 @@ ContentRead readWhole(ContentSource* content, std::uint64_t size,
   }
   result.damaged = result.delivered < size;
   return result;
-}
-
-std::u16string archivePathOf(std::string_view userPath) {
-  std::u16string path = toUtf16(userPath);
-  for (char16_t& unit : path) {
-    if (unit == u'/') unit = u'\\';
-  }
-  const std::size_t start = path.find_first_not_of(u'\\');
-  return stripTrailingSeparators(u"\\" + (start == std::u16string::npos ? std::u16string() : path.substr(start)));
-}
-
-std::optional<std::u16string> storedPath(const Archive& archive, std::u16string_view path) {
-  std::u16string stored;
-  std::u16string prefix;
-  const bool found = forEachComponent(path, [&](std::u16string_view name) {
-    prefix += u'\\';
-    prefix += name;
-    const TreeNode* node = archive.tree().findNode(prefix);
-    if (node == nullptr) return false;
-    stored += u'\\';
-    stored += archive.tree().nameOf(*node);
-    return true;
-  });
-  if (!found) return std::nullopt;
-  return stored.empty() ? std::u16string(kRootPath) : stored;
-}
-
-std::string displayPath(std::u16string_view archivePath) {
-  while (!archivePath.empty() && archivePath.front() == u'\\') archivePath.remove_prefix(1);
-  std::u16string path(archivePath);
-  for (char16_t& unit : path) {
-    if (unit == u'\\') unit = u'/';
-  }
-  return toUtf8Lossy(path);
 }
 
 }  // namespace sorvel::tool

@@ -1,10 +1,7 @@
 #pragma once
-// Walks over the items of an opened archive for the tool's commands.
-//
-// walkTree visits the tree in place, holding nothing per item: a listing of any size costs no
-// second copy of the tree. ContentWalk also reads every file's content, decrypted ahead on other
-// threads, in the order and with the block claims of extraction, so that what it reports as
-// damaged is what extraction reports.
+// Walks over the items of an opened archive for the tool's commands. ContentWalk reads every
+// file's content, decrypted ahead on other threads, in the order and with the block claims of
+// extraction, so that what it reports as damaged is what extraction reports.
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -18,19 +15,6 @@
 #include "archive/ContentSource.h"
 
 namespace sorvel::tool {
-
-// Calls visit(path, node) for the item at `start` (which must exist) and every item below it,
-// depth first, a folder before its contents, siblings in name order; item detail files are left
-// out, as listings leave them out. `path` is the in-archive path, valid during the call.
-void walkTree(const Archive& archive, std::u16string_view start,
-              const std::function<void(const std::u16string& path, const TreeNode& node)>& visit);
-
-// Items and bytes of files at and below `start`, as walkTree visits them.
-struct WalkTotals {
-  std::uint64_t items = 0;
-  std::uint64_t bytes = 0;
-};
-WalkTotals countTree(const Archive& archive, std::u16string_view start);
 
 // Walks an output plan in listing order: the start item, then every item below it, each item
 // the tree left out told where extraction tells it. Files to be written come with their content,
@@ -70,13 +54,5 @@ struct ContentRead {
 // Reads `content` (null: nothing to read) to its end, handing each piece to `sink`.
 ContentRead readWhole(ContentSource* content, std::uint64_t size,
                       const std::function<bool(const std::uint8_t* data, std::size_t size)>& sink);
-
-// The in-archive path ("\docs\a.txt") of a path the user gave ("docs/a.txt", "docs\a.txt").
-std::u16string archivePathOf(std::string_view userPath);
-// The path of the item at `path` with every name as the archive stores it (the letter case of
-// A-Z may differ in what the user gave); nothing when there is no such item.
-std::optional<std::u16string> storedPath(const Archive& archive, std::u16string_view path);
-// The path as the tool shows it: relative to the root, "/" between names.
-std::string displayPath(std::u16string_view archivePath);
 
 }  // namespace sorvel::tool

@@ -14,14 +14,26 @@
 namespace sorvel::tool {
 namespace {
 
-enum LongOnly : int { kJson = 256, kOverwrite, kKeep, kPasswordFile, kPasswordFd };
+enum LongOnly : int {
+  kJson = 256,
+  kOverwrite,
+  kKeep,
+  kPasswordFile,
+  kPasswordFd,
+  kJsonLines,
+  kExclude,
+  kWildcardsMatchSlash
+};
 
 const option kLongOptions[] = {
     {"json", no_argument, nullptr, kJson},
+    {"json-lines", no_argument, nullptr, kJsonLines},
     {"overwrite", no_argument, nullptr, kOverwrite},
     {"keep", no_argument, nullptr, kKeep},
     {"password-file", required_argument, nullptr, kPasswordFile},
     {"password-fd", required_argument, nullptr, kPasswordFd},
+    {"exclude", required_argument, nullptr, kExclude},
+    {"wildcards-match-slash", no_argument, nullptr, kWildcardsMatchSlash},
     {"directory", required_argument, nullptr, 'C'},
     {"output", required_argument, nullptr, 'o'},
     {"quiet", no_argument, nullptr, 'q'},
@@ -33,13 +45,14 @@ const option kLongOptions[] = {
 struct CommandName {
   std::string_view name;
   Command command;
-  // The options the command takes besides the password ones, --quiet and --help.
+  // The options the command takes besides the password ones, the choice of items (--exclude,
+  // --wildcards-match-slash), --quiet and --help.
   std::string_view options;
 };
 
 constexpr CommandName kCommands[] = {
-    {"list", Command::List, "j"}, {"test", Command::Test, ""},      {"extract", Command::Extract, "COkv"},
-    {"cat", Command::Cat, ""},    {"export", Command::Export, "o"},
+    {"list", Command::List, "jJ"}, {"test", Command::Test, ""},      {"extract", Command::Extract, "COkv"},
+    {"cat", Command::Cat, ""},     {"export", Command::Export, "o"},
 };
 
 // The letter by which the command table names an option.
@@ -47,6 +60,8 @@ char optionLetter(int code) {
   switch (code) {
     case kJson:
       return 'j';
+    case kJsonLines:
+      return 'J';
     case kOverwrite:
       return 'O';
     case kKeep:
@@ -93,12 +108,16 @@ bool readCommandOptions(int argc, char** args, const CommandName& command, Optio
                    (optopt != 0 ? "-" + std::string(1, static_cast<char>(optopt)) : std::string(args[optind - 1])));
     }
     if (code == ':') return usage(std::string(Message::OptionNeedsAValue) + std::string(args[optind - 1]));
-    const bool general = code == 'q' || code == 'h' || code == kPasswordFile || code == kPasswordFd;
+    const bool general = code == 'q' || code == 'h' || code == kPasswordFile || code == kPasswordFd ||
+                         code == kExclude || code == kWildcardsMatchSlash;
     const bool allowed = general || command.options.find(optionLetter(code)) != std::string_view::npos;
     if (!allowed) return usage(std::string(Message::OptionNotTakenBy) + std::string(name) + ": " + optionName(code));
     switch (code) {
       case kJson:
         options.json = true;
+        break;
+      case kJsonLines:
+        options.jsonLines = true;
         break;
       case kOverwrite:
         options.overwrite = true;
@@ -108,6 +127,12 @@ bool readCommandOptions(int argc, char** args, const CommandName& command, Optio
         break;
       case kPasswordFile:
         options.passwordFile = optarg;
+        break;
+      case kExclude:
+        options.excludes.emplace_back(optarg);
+        break;
+      case kWildcardsMatchSlash:
+        options.wildcardsMatchSlash = true;
         break;
       case kPasswordFd: {
         options.passwordFd = parseDescriptor(optarg);
@@ -148,23 +173,11 @@ bool takeOperands(std::string_view name, std::vector<std::string> operands, Opti
   options.archive = operands.front();
   operands.erase(operands.begin());
   if (options.overwrite && options.keep) return usage(std::string(Message::OverwriteAndKeep));
+  if (options.json && options.jsonLines) return usage(std::string(Message::JsonAndJsonLines));
   if (options.passwordFile && options.passwordFd) return usage(std::string(Message::PasswordSourcesExclude));
-  switch (options.command) {
-    case Command::Cat:
-      if (operands.size() != 1) return usage(std::string(Message::CatArguments));
-      break;
-    case Command::Export:
-      if (operands.size() > 1 || (operands.size() == 1 && !options.outputFile.empty())) {
-        return usage(std::string(Message::ExportArguments));
-      }
-      if (operands.size() == 1) {
-        options.outputFile = operands.front();
-        operands.clear();
-      }
-      break;
-    default:
-      break;
-  }
+  if (options.command == Command::Cat && operands.empty()) return usage(std::string(Message::CatArguments));
+  // Standard input holds the archive: it cannot give the password as well.
+  if (options.archive == "-" && options.passwordFd == 0) return usage(std::string(Message::PasswordAndArchiveOnInput));
   options.paths = std::move(operands);
   return true;
 }

@@ -10,12 +10,15 @@ enum class Command { List, Test, Extract, Cat, Export, Help, Version };
 
 struct Options {
   Command command = Command::Help;
-  std::string helpTopic;  // `help COMMAND`, or the command whose --help was asked for
-  std::string archive;
-  std::vector<std::string> paths;  // items named in the archive
+  std::string helpTopic;           // `help COMMAND`, or the command whose --help was asked for
+  std::string archive;             // "-": standard input
+  std::vector<std::string> paths;  // items named in the archive: paths or patterns
+  std::vector<std::string> excludes;
+  bool wildcardsMatchSlash = false;
   std::string outputFolder = ".";  // extract -C
-  std::string outputFile;          // export -o or its second operand; "-" standard output
-  bool json = false;
+  std::string outputFile;          // export -o; "-" standard output
+  bool json = false;               // list: one JSON document
+  bool jsonLines = false;          // list: a JSON object per item and line
   bool overwrite = false;
   bool keep = false;
   bool quiet = false;

@@ -24,6 +24,7 @@
 #include "sorvel/Commands.h"
 #include "sorvel/ItemWalk.h"
 #include "sorvel/Progress.h"
+#include "sorvel/StandardOutput.h"
 #include "sorvel/TarWriter.h"
 #include "sorvel/Tool.h"
 
@@ -43,7 +44,8 @@ int checkExportOutput(const Options& options) {
     reportUsageError(std::string(Message::NoTarToTerminal));
     return ExitCode::Usage;
   }
-  // Written while it is read, the archive would be lost.
+  // Written while it is read, the archive would be lost. One read from standard input is a copy.
+  if (options.archive == "-") return 0;
   const std::optional<FileIdentity> archive = identityOfPath(options.archive);
   const std::optional<FileIdentity> output =
       toStandardOutput(options) ? identityOfStandardOutput() : identityOfPath(options.outputFile);
@@ -67,7 +69,7 @@ bool openOutput(const Options& options, TarWriter& tar, std::optional<FileWriter
   bool opened = false;
   std::string failure;
   if (toStandardOutput(options)) {
-    opened = tar.openDescriptor(STDOUT_FILENO);
+    opened = tar.openStandardOutput();
   } else if (queryFileStatus(options.outputFile).kind == FileKind::Other) {
     opened = tar.openPath(options.outputFile);
   } else if ((file = FileWriter::create(options.outputFile))) {
@@ -88,7 +90,7 @@ class ItemExporter {
 
   void report(std::string_view what, std::u16string_view path, std::string_view reason = {}) {
     progress_.interrupt();
-    Console::standard().line(itemLine(what, path, reason));
+    Console::standard().line(itemLine(what, path, reason, PathStyle::Slash));
     problems_ = true;
   }
   void exportItem(const OutputPlan& plan, const ContentWalk::Item& item);
@@ -131,7 +133,9 @@ void ItemExporter::exportItem(const OutputPlan& plan, const ContentWalk::Item& i
   const std::uint64_t expected = size == 0 ? 0 : item.content->expected();
   const std::uint64_t declared =
       size == 0 ? 0 : contentOutcome(size, expected, expected, item.content->end(), archiveSize_).length;
-  const std::string path = displayPath(item.path) + (item.record.isFolder() ? "/" : "");
+  std::string path;
+  for (const std::string& name : OutputPlan::outputNames(item.path)) path += (path.empty() ? "" : "/") + name;
+  if (item.record.isFolder()) path += '/';
   if (!tar_.header(path, item.record, declared, std::min(expected, declared))) {
     broken_ = true;
     return skip();
@@ -170,12 +174,7 @@ int exportTar(CommandContext& context) {
   TarWriter tar;
   if (!openOutput(options, tar, file)) return ExitCode::NotFound;
 
-  WalkTotals totals;
-  for (const std::u16string& start : context.starts) {
-    const WalkTotals part = countTree(context.archive, start);
-    totals.items += part.items;
-    totals.bytes += part.bytes;
-  }
+  const ItemSelection::Totals totals = context.selection.totals();
   Progress progress(!options.quiet, totals.items, totals.bytes);
   ItemExporter exporter(tar, progress, context.archive.container().archiveFile().fileSize());
   ContentWalk walk(context.archive);
@@ -183,13 +182,14 @@ int exportTar(CommandContext& context) {
   visits.absent = [&](const OutputPlan::Absent& absent) {
     exporter.report(Message::CannotExtract, absent.path, absent.reason);
   };
-  for (const std::u16string& start : context.starts) {
-    const OutputPlan plan(context.archive, start);
+  for (std::size_t start = 0; start < context.selection.starts().size(); ++start) {
+    const OutputPlan plan = context.selection.plan(start);
     visits.item = [&](const ContentWalk::Item& item) { exporter.exportItem(plan, item); };
     walk.run(plan, visits);
   }
   progress.finish();
   if (exporter.broken() || !tar.close()) {
+    if (standardOutputError() != 0) return ExitCode::WriteError;  // told as the run ends
     reportCannotWrite(options, tar.error());
     return ExitCode::ExtractedWithErrors;  // the temporary file goes with the writer
   }

@@ -7,6 +7,7 @@
 
 #include "platform/SystemError.h"
 #include "platform/Utf16.h"
+#include "sorvel/StandardOutput.h"
 
 namespace sorvel::tool {
 namespace {
@@ -24,16 +25,29 @@ la_ssize_t writeToFile(struct archive* writer, void* file, const void* bytes, si
   return -1;
 }
 
+// Standard output is written through the tool's one channel, which keeps the error.
+la_ssize_t writeToStandardOutput(struct archive* writer, void*, const void* bytes, size_t size) {
+  if (writeOut(bytes, size)) return static_cast<la_ssize_t>(size);
+  archive_set_error(writer, standardOutputError(), "%s", systemErrorText(standardOutputError()).c_str());
+  return -1;
+}
+
 }  // namespace
 
 void TarWriter::Free::operator()(struct archive* writer) const { archive_write_free(writer); }
 
 TarWriter::TarWriter() : writer_(archive_write_new()) {
   archive_write_set_format_pax(writer_.get());
+#ifdef _WIN32
+  // Names as given, UTF-8, converted through no code page (the header then says so).
+  archive_write_set_format_option(writer_.get(), "pax", "hdrcharset", "BINARY");
+#endif
   archive_write_set_bytes_in_last_block(writer_.get(), 1);
 }
 
-bool TarWriter::openDescriptor(int fd) { return check(archive_write_open_fd(writer_.get(), fd)); }
+bool TarWriter::openStandardOutput() {
+  return check(archive_write_open2(writer_.get(), nullptr, nullptr, writeToStandardOutput, nullptr, nullptr));
+}
 
 bool TarWriter::openPath(const std::string& path) {
 #ifdef _WIN32
@@ -59,7 +73,13 @@ std::string TarWriter::error() const {
 bool TarWriter::header(const std::string& path, const ItemRecord& record, std::uint64_t size, std::uint64_t stored) {
   std::unique_ptr<archive_entry, EntryDeleter> entry(archive_entry_new());
   const bool folder = record.isFolder();
+#ifdef _WIN32
+  // On Windows libarchive takes every name through the C runtime's code page, which holds few of
+  // the names an archive may have: the UTF-8 bytes are written as they are (see the constructor).
+  archive_entry_copy_pathname(entry.get(), path.c_str());
+#else
   archive_entry_set_pathname_utf8(entry.get(), path.c_str());
+#endif
   archive_entry_set_filetype(entry.get(), folder ? AE_IFDIR : AE_IFREG);
   unsigned mode = folder ? 0755 : 0644;
   if ((record.attributes() & kReadOnlyAttribute) != 0) mode &= ~0222u;

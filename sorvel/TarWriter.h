@@ -1,5 +1,6 @@
 #pragma once
-// The tar stream export writes: POSIX (pax) entries, written by libarchive to standard output, to
+// The tar stream export writes: POSIX (pax) entries, written by libarchive to standard output
+// (through StandardOutput.h), to
 // a path written in place (a device or a pipe), or through a FileWriter. A file whose content
 // stops short of its size is written as a sparse entry: the bytes it stores, then a hole up to
 // its size, which takes no room in the tar and reads back as zeros.
@@ -21,7 +22,7 @@ class TarWriter {
  public:
   TarWriter();
 
-  bool openDescriptor(int fd);
+  bool openStandardOutput();
   bool openPath(const std::string& path);
   // The tar goes to `file`, which must stay until `close`; committing it is the caller's.
   bool openWriter(FileWriter& file);

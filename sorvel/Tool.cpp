@@ -10,8 +10,8 @@
 #include "app/Messages.h"
 #include "app/PasswordSource.h"
 #include "app/HeaderCheck.h"
+#include "app/ItemSelection.h"
 #include "archive/Archive.h"
-#include "platform/Console.h"
 #include "platform/ReadOnlyFile.h"
 #include "platform/SystemError.h"
 #include "platform/TerminalText.h"
@@ -19,6 +19,7 @@
 #include "sorvel/Help.h"
 #include "sorvel/ItemWalk.h"
 #include "sorvel/Options.h"
+#include "sorvel/StandardOutput.h"
 
 namespace sorvel::tool {
 void reportProblem(const std::string& text) {
@@ -34,24 +35,62 @@ namespace {
 
 void problem(const std::string& text) { reportProblem(text); }
 
+// What headerVerdict's exit code says of the archive.
+std::string_view headerProblem(int code) {
+  switch (code) {
+    case ExitCode::UnknownVersion:
+      return Message::ToolUnknownVersion;
+    case ExitCode::UnsupportedAuth:
+      return Message::ToolUnsupportedAuth;
+    default:
+      return Message::ToolFormatError;
+  }
+}
+
+int runCommand(CommandContext& context) {
+  switch (context.options.command) {
+    case Command::List:
+      return listItems(context);
+    case Command::Test:
+      return testItems(context);
+    case Command::Extract:
+      return extractItems(context);
+    case Command::Cat:
+      return catItems(context);
+    case Command::Export:
+      return exportTar(context);
+    default:
+      return ExitCode::Usage;
+  }
+}
+
 // Opens the archive, checks its header, asks for the password, checks it and reads the tree.
 // 0, or the exit code after the message.
 int openArchive(const Options& options, Archive& archive) {
-  Console& console = Console::standard();
   ReadOnlyFile file;
-  if (!file.open(options.archive)) {
+  const bool fromInput = options.archive == "-";
+  if (!(fromInput ? file.openCopyOfStandardInput() : file.open(options.archive))) {
     const int error = errno;
-    problem(std::string(Message::CannotReadArchive) + options.archive + ": " +
+    if (fromInput && error == ENOTTY) {
+      reportUsageError(std::string(Message::ArchiveFromTerminal));
+      return ExitCode::Usage;
+    }
+    problem(std::string(Message::CannotReadArchive) +
+            (fromInput ? std::string(Message::StandardInput) : options.archive) + ": " +
             (error == EINVAL ? std::string(Message::NotARegularFile) : systemErrorText(error)));
     return ExitCode::ArchiveMissing;
   }
   const ArchiveHeader header = preReadHeader(file);
-  if (const int code = judgeHeader(header, console); code != 0) return code;
+  if (const int code = headerVerdict(header); code != 0) {
+    problem(std::string(headerProblem(code)));
+    return code;
+  }
 
   Bytes password;
   if (header.noPassword == 0) {
     std::string why;
-    std::optional<Bytes> given = obtainPassword(PasswordChoice{options.passwordFile, options.passwordFd}, why);
+    std::optional<Bytes> given =
+        obtainPassword(PasswordChoice{options.passwordFile, options.passwordFd, fromInput}, why);
     if (!given) {
       problem(why);
       return ExitCode::NotFound;
@@ -62,11 +101,11 @@ int openArchive(const Options& options, Archive& archive) {
   const bool accepted = archive.checkPassword(password);
   secureWipe(password);
   if (!accepted) {
-    console.line(Message::IncorrectPassword);
+    problem(std::string(Message::ToolIncorrectPassword));
     return ExitCode::IncorrectPassword;
   }
   if (!archive.open()) {
-    console.line(Message::CannotOpen);
+    problem(std::string(Message::ToolCannotOpen));
     return ExitCode::CannotOpen;
   }
   return 0;
@@ -94,34 +133,22 @@ int runTool(int argc, char** argv) {
   }
   Archive archive;
   if (const int code = openArchive(*options, archive); code != 0) return code;
-  CommandContext context{archive, *options, {}};
-  bool missing = false;
-  for (const std::string& path : options->paths) {
-    std::optional<std::u16string> inArchive = storedPath(archive, archivePathOf(path));
-    if (!inArchive) {
-      problem(std::string(Message::NoSuchItem) + path);
-      missing = true;
-      continue;
-    }
-    context.starts.push_back(std::move(*inArchive));
-  }
-  if (missing) return ExitCode::NotFound;
-  if (context.starts.empty()) context.starts.emplace_back(kRootPath);
+  SelectionRequest request{options->paths, options->excludes,
+                           options->wildcardsMatchSlash ? Separators::CrossedByWildcards : Separators::Kept};
+  if (options->command == Command::Cat) request.order = SelectionRequest::Order::AsNamed;
+  const ItemSelection selection(archive, request);
+  for (const std::string& path : selection.unmatched()) problem(std::string(Message::NoSuchItem) + path);
+  if (!selection.unmatched().empty()) return ExitCode::NotFound;
+  CommandContext context{archive, *options, selection};
 
-  switch (options->command) {
-    case Command::List:
-      return listItems(context);
-    case Command::Test:
-      return testItems(context);
-    case Command::Extract:
-      return extractItems(context);
-    case Command::Cat:
-      return catItem(context);
-    case Command::Export:
-      return exportTar(context);
-    default:
-      return ExitCode::Usage;
+  const int code = runCommand(context);
+  // Whatever the command printed must have reached its place: a full device or a closed pipe
+  // is a failure of the run.
+  if (const int error = finishStandardOutput(); error != 0) {
+    problem(std::string(Message::WriteError) + systemErrorText(error));
+    return ExitCode::WriteError;
   }
+  return code;
 }
 
 }  // namespace sorvel::tool

@@ -33,8 +33,18 @@ TEST(ToolTest, CountsOrReportsDamage) {
        {damaged},
        11,
        {"6 files, 3 folders, 116413 bytes: 1 error"},
-       {"Error: damaged item: \\bad.bin"}},
+       {"Error: damaged item: bad.bin"}},
       {"damage outside the items named", {damaged, "docs"}, 0, {"3 files, 2 folders, 26 bytes: OK"}, {}},
+      {"overlapping operands: each item once",
+       {sound, "docs", "docs/readme.txt", "docs/notes"},
+       0,
+       {"3 files, 2 folders, 26 bytes: OK"},
+       {}},
+      {"patterns and exclusions",
+       {damaged, "*.bin", "--exclude", "bad*"},
+       0,
+       {"1 files, 0 folders, 100000 bytes: OK"},
+       {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -64,8 +74,8 @@ TEST(ToolTest, ArchiveFailuresKeepTheExtractorsCodes) {
     std::string err;
   };
   const Case cases[] = {
-      {"wrong password", archive, "nope", 9, "Error: incorrect password!\n"},
-      {"not an archive", dir.writeFile("plain.txt", std::string(2000, 'x')), "x", 6, "Error: archive format error !\n"},
+      {"wrong password", archive, "nope", 9, "sorvel: incorrect password\n"},
+      {"not an archive", dir.writeFile("plain.txt", std::string(2000, 'x')), "x", 6, "sorvel: archive format error\n"},
       {"missing archive", dir.file("none.sva"), "x", 3,
        "sorvel: can not read archive: " + dir.file("none.sva") + ": No such file or directory\n"},
       {"a folder", dir.path(), "x", 3, "sorvel: can not read archive: " + dir.path() + ": not a regular file\n"},

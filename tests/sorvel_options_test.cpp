@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/FileTree.h"
 #include "support/TempDir.h"
 #include "support/ToolRun.h"
 
@@ -35,7 +36,7 @@ TEST(ToolOptions, HelpVersionAndUsageErrors) {
       {{"help", "bogus"}, 1, "", "sorvel: unknown command: bogus\n"},
       {{"frobnicate", archive}, 1, "", "sorvel: unknown command: frobnicate\n"},
       {{"list"}, 1, "", "sorvel: list: no archive named\n"},
-      {{"cat", archive}, 1, "", "sorvel: cat takes the archive and one path\n"},
+      {{"cat", archive}, 1, "", "sorvel: cat takes the archive and at least one path\n"},
       {{"list", "-C", "x", archive}, 1, "", "sorvel: option not taken by list: -C\n"},
       {{"test", "--json", archive}, 1, "", "sorvel: option not taken by test: --json\n"},
       {{"extract", "--keep", "--overwrite", archive}, 1, "", "sorvel: --overwrite and --keep exclude each other\n"},
@@ -103,9 +104,9 @@ TEST(ToolOptions, PasswordSourcesInTheirOrder) {
        {"SORVEL_PASSWORD=nope"},
        "tool-pass\n",
        9,
-       "Error: incorrect password!"},
+       "sorvel: incorrect password"},
       {"standard input last", {}, {}, "tool-pass\r\n", 0, ""},
-      {"wrong everywhere", {}, {}, "nope\n", 9, "Error: incorrect password!"},
+      {"wrong everywhere", {}, {}, "nope\n", 9, "sorvel: incorrect password"},
       {"file missing",
        {"--password-file", dir.file("none")},
        {},
@@ -161,8 +162,9 @@ TEST(ToolOptions, PasswordSourcesInTheirOrder) {
     // Without a controlling terminal, so that nothing is asked there; descriptor 3 is a folder.
     testing::ProcessRequest request;
     request.program = "/bin/sh";
-    request.args = {"-c",     "exec 3<\"$0\"; exec /usr/bin/setsid -w \"$@\"", folder, SORVEL_TOOL_EXE, "list", archive,
-                    "top.txt"};
+    request.args = {
+        "-c",     "exec 3<\"$0\"; exec /usr/bin/setsid -w \"$@\"", folder, SORVEL_TOOL_EXE, "list", "-q", archive,
+        "top.txt"};
     request.args.insert(request.args.end(), c.options.begin(), c.options.end());
     request.environment = c.environment;
     request.environment.emplace_back("TZ=UTC");
@@ -172,6 +174,59 @@ TEST(ToolOptions, PasswordSourcesInTheirOrder) {
     EXPECT_EQ(result.stdoutText, c.exitCode == 0 ? "----a            3 2023-11-14 22:21 top.txt\n" : "");
     EXPECT_TRUE(result.stderrText.starts_with(c.error)) << result.stderrText;
   }
+}
+
+// ARCHIVE "-": the archive is read from standard input, which then gives no password.
+TEST(ToolOptions, AnArchiveFromStandardInput) {
+  testing::TempDir dir;
+  const std::string archive = dir.file("a.sva");
+  ASSERT_TRUE(testing::sampleArchive().writeTo(archive));
+  const std::string bytes = testing::readText(archive);
+  const std::string holdsTheArchive =
+      "sorvel: standard input holds the archive; give the password with --password-file, --password-fd, "
+      "SORVEL_PASSWORD or at the terminal\n";
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;  // after the tool
+    std::vector<std::string> environment;
+    int exitCode;
+    std::string out;
+    std::string err;
+  };
+  const Case cases[] = {
+      {"list",
+       {"list", "-q", "-", "top.txt"},
+       {"SORVEL_PASSWORD=tool-pass"},
+       0,
+       "----a            3 2023-11-14 22:21 top.txt\n",
+       ""},
+      {"cat", {"cat", "-", "docs/*.txt"}, {"SORVEL_PASSWORD=tool-pass"}, 0, "read me first\nfrozen", ""},
+      {"the password from the same input",
+       {"list", "--password-fd", "0", "-"},
+       {},
+       1,
+       "",
+       holdsTheArchive + "Try 'sorvel --help' for more information.\n"},
+      {"no password elsewhere", {"list", "-"}, {}, 2, "", holdsTheArchive},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    // Without a controlling terminal, so that nothing is asked there.
+    testing::ProcessRequest request;
+    request.program = "/usr/bin/setsid";
+    request.args = {"-w", SORVEL_TOOL_EXE};
+    request.args.insert(request.args.end(), c.args.begin(), c.args.end());
+    request.environment = c.environment;
+    request.environment.emplace_back("TZ=UTC");
+    request.environment.emplace_back("TMPDIR=" + dir.path());
+    request.stdinBytes = bytes;
+    const testing::ProcessResult result = testing::runProcess(request);
+    EXPECT_EQ(result.exitCode, c.exitCode);
+    EXPECT_EQ(result.stdoutText, c.out);
+    EXPECT_EQ(result.stderrText, c.err);
+  }
+  // The copy had no name: nothing is left beside the archive.
+  EXPECT_EQ(testing::listTree(dir.path()), std::vector<std::string>{"a.sva"});
 }
 
 }  // namespace

@@ -184,6 +184,16 @@ TEST_F(ToolOnTerminal, NoProgressWhenQuietOrWhenStandardErrorIsNoTerminal) {
   }
 }
 
+TEST_F(ToolOnTerminal, AnArchiveIsNotReadFromTheTerminal) {
+  start({"list", "-"}, true);
+  collect(0ms);
+  EXPECT_EQ(exitCode_, 1);
+  EXPECT_NE(terminal_.find("sorvel: not reading an archive from a terminal; pipe it in, or name the archive file"),
+            std::string::npos)
+      << terminal_;
+  EXPECT_EQ(outputText_, "");
+}
+
 TEST_F(ToolOnTerminal, PasswordIsTypedAtTheTerminalMasked) {
   start({"list", archive_}, false);
   collect(0ms, "tool-pass\r");

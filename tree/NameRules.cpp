@@ -1,18 +1,12 @@
 #include "tree/NameRules.h"
 
 namespace sorvel {
-namespace {
-
-char16_t foldAscii(char16_t unit) { return (unit >= u'A' && unit <= u'Z') ? static_cast<char16_t>(unit + 0x20) : unit; }
-
-}  // namespace
-
 int compareNames(std::u16string_view a, std::u16string_view b) {
   const std::size_t common = a.size() < b.size() ? a.size() : b.size();
   for (std::size_t i = 0; i < common; ++i) {
     if (a[i] == b[i]) continue;  // the common case in sorted paths: no folding needed
-    const char16_t x = foldAscii(a[i]);
-    const char16_t y = foldAscii(b[i]);
+    const char16_t x = foldNameUnit(a[i]);
+    const char16_t y = foldNameUnit(b[i]);
     if (x != y) return x < y ? -1 : 1;
   }
   if (a.size() == b.size()) return 0;

@@ -10,7 +10,12 @@
 
 namespace sorvel {
 
-// -1, 0 or 1. Only 'A'..'Z' are folded; everything else compares as unsigned 16-bit units, and a
+// A UTF-16 unit as names compare it: 'A'..'Z' become 'a'..'z', every other unit stays as it is.
+inline char16_t foldNameUnit(char16_t unit) {
+  return (unit >= u'A' && unit <= u'Z') ? static_cast<char16_t>(unit + 0x20) : unit;
+}
+
+// -1, 0 or 1. Only 'A'..'Z' are folded (foldNameUnit); everything else compares as unsigned 16-bit units, and a
 // name that is a prefix of the other comes first.
 int compareNames(std::u16string_view a, std::u16string_view b);
 

@@ -1,10 +1,13 @@
 #include "platform/ReadOnlyFile.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <string>
 #include <utility>
 
 namespace sorvel {
@@ -25,6 +28,66 @@ bool ReadOnlyFile::open(const std::string& path) {
     return false;
   }
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  handle_ = fd;
+  return true;
+}
+
+namespace {
+
+// An unnamed file open for reading and writing: in $TMPDIR (else /tmp) where the file system can
+// hold one, else in memory; -1 with errno set.
+int openUnnamedFile() {
+  const char* folder = std::getenv("TMPDIR");
+  if (folder == nullptr || *folder == '\0') folder = "/tmp";
+  int fd = -1;
+#ifdef O_TMPFILE
+  fd = ::open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+#endif
+#ifdef MFD_CLOEXEC
+  if (fd < 0) fd = ::memfd_create("sorvel-archive", MFD_CLOEXEC);
+#endif
+  if (fd < 0) {
+    // Named for a moment only, for hosts that have neither.
+    std::string name = std::string(folder) + "/sorvel-archive-XXXXXX";
+    fd = ::mkstemp(name.data());
+    if (fd >= 0) ::unlink(name.c_str());
+  }
+  return fd;
+}
+
+// Copies everything left on `from` to `to`; false with errno set when reading or writing fails.
+bool copyToEnd(int from, int to) {
+  char buffer[1 << 16];
+  for (;;) {
+    const ssize_t got = ::read(from, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) return true;
+    for (ssize_t done = 0; done < got;) {
+      const ssize_t put = ::write(to, buffer + done, static_cast<std::size_t>(got - done));
+      if (put < 0 && errno == EINTR) continue;
+      if (put < 0) return false;
+      done += put;
+    }
+  }
+}
+
+}  // namespace
+
+bool ReadOnlyFile::openCopyOfStandardInput() {
+  close();
+  if (::isatty(STDIN_FILENO) == 1) {
+    errno = ENOTTY;
+    return false;
+  }
+  const int fd = openUnnamedFile();
+  if (fd < 0) return false;
+  if (!copyToEnd(STDIN_FILENO, fd)) {
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return false;
+  }
   handle_ = fd;
   return true;
 }

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <utility>
+#include <vector>
 
 #include "platform/win32/Win32Host.h"
 
@@ -26,6 +27,52 @@ bool ReadOnlyFile::open(const std::string& path) {
     return false;
   }
   handle_ = win32::fromHandle(file);
+  return true;
+}
+
+bool ReadOnlyFile::openCopyOfStandardInput() {
+  close();
+  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  if (input == nullptr || input == INVALID_HANDLE_VALUE) {
+    errno = EBADF;
+    return false;
+  }
+  if (GetFileType(input) == FILE_TYPE_CHAR) {
+    errno = ENOTTY;
+    return false;
+  }
+  // A temporary file that goes when its last handle is closed.
+  wchar_t folder[MAX_PATH + 1];
+  wchar_t name[MAX_PATH + 1];
+  if (GetTempPathW(MAX_PATH + 1, folder) == 0 || GetTempFileNameW(folder, L"sva", 0, name) == 0) {
+    win32::setErrnoFromLastError();
+    return false;
+  }
+  HANDLE copy = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                            CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (copy == INVALID_HANDLE_VALUE) {
+    win32::setErrnoFromLastError();
+    DeleteFileW(name);
+    return false;
+  }
+  std::vector<char> buffer(1 << 16);
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(input, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+      if (GetLastError() == ERROR_BROKEN_PIPE) break;  // the writer is done
+      win32::setErrnoFromLastError();
+      CloseHandle(copy);
+      return false;
+    }
+    if (got == 0) break;
+    DWORD put = 0;
+    if (!WriteFile(copy, buffer.data(), got, &put, nullptr) || put != got) {
+      win32::setErrnoFromLastError();
+      CloseHandle(copy);
+      return false;
+    }
+  }
+  handle_ = win32::fromHandle(copy);
   return true;
 }
 

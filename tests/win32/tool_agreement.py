@@ -65,9 +65,11 @@ def lines(data):
 
 
 def first_file(json_listing):
-    """The path of the first file that extraction writes, from `list --json`."""
+    """The path of the first file that extraction writes, from `list --json-lines`."""
     for line in json_listing:
         item = json.loads(line)
+        if "path" not in item:  # the totals
+            continue
         if item.get("type") == "file" and "leftOut" not in item:
             return item["path"]
     return None
@@ -101,17 +103,19 @@ def compare(linux, wine, exe, archive, password):
         # Where the listings differ only in items one host leaves out, the rest differs too.
         a = run([linux, "list", archive], password, linux_dir)
         b = run([wine, exe, "list", archive], password, windows_dir)
-        differing = [(u, v) for u, v in zip(lines(a[1]), lines(b[1])) if u != v]
+        # (The totals line after the items counts what is left out too.)
+        differing = [(u, v) for u, v in zip(lines(a[1])[:-1], lines(b[1])[:-1]) if u != v]
         if differing and len(lines(a[1])) == len(lines(b[1])) and all(
                 "(left out:" in u + v and u.split("  (left out:")[0] == v.split("  (left out:")[0]
                 for u, v in differing):
             raise HostRulesDiffer(differing[0])
         listing = None
-        for args in (["list", archive], ["list", "--json", archive], ["test", archive]):
+        for args in (["list", archive], ["list", "--json", archive], ["list", "--json-lines", archive],
+                     ["test", archive]):
             result, problem = both(args)
             if problem:
                 return problem
-            if args[0] == "list" and args[1] == "--json":
+            if args[0] == "list" and args[1] == "--json-lines":
                 listing = lines(result[0][1])
 
         result, problem = both(["extract", "-C", "out", archive])

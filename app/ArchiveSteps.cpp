@@ -22,6 +22,8 @@ int runArchiveSteps(Console& console, ReadOnlyFile archiveFile, const std::strin
     return ExitCode::CannotOpen;
   }
   Extractor extractor(archive, [&console](const std::string& line) { console.line(line); });
+  // This program has always kept a read-only file it finds, and reported it as not extracted.
+  extractor.setExistingFiles(Extractor::ExistingFiles::ReplaceWritable);
   extractor.extract(kRootPath, outputFolder);
   if (extractor.reportedProblems()) {
     console.line(Message::ExtractedWithErrors);

@@ -24,6 +24,10 @@
 namespace sorvel {
 namespace {
 
+// What a kept file is noted as among the problems of its lane: it travels with them, to be told
+// in listing order, but is none.
+constexpr std::string_view kKept = "kept";
+
 // The system's text for a failed call, or ours where it would mislead.
 std::string failureText(int error) {
   if (error == EISDIR) return std::string(Message::FolderInTheWay);
@@ -89,6 +93,25 @@ bool Extractor::extract(const OutputPlan& plan, const std::string& outputFolder)
   return result;
 }
 
+bool Extractor::extractAtFullPath(std::u16string_view pathInArchive, const std::string& outputFolder) {
+  const std::vector<std::u16string> names = splitPath(pathInArchive);
+  if (!names.empty() && isSafeItemPath(pathInArchive)) {
+    OutputFolders folders;
+    OutputFolders::Failure failure;
+    bool made = folders.openBase(outputFolder, /*create=*/true, failure);
+    std::vector<std::string> above;
+    for (std::size_t i = 0; made && i + 1 < names.size(); ++i) {
+      above.push_back(toUtf8Lossy(names[i]));
+      made = folders.reach(above, /*makeLast=*/true, failure) != nullptr;
+    }
+    if (!made) {
+      report(Problem{Message::CannotExtract, std::u16string(pathInArchive), folderFailureText(failure)});
+      return false;
+    }
+  }
+  return extract(pathInArchive, outputFolder);
+}
+
 bool Extractor::walk(const OutputPlan& plan) {
   if (!plan.isFolder(plan.start())) {
     ContentReader content(archive_.container(), plan.recordOf(plan.start()).firstBlock(),
@@ -111,7 +134,7 @@ bool Extractor::walk(const OutputPlan& plan) {
   ContentPipeline pipeline(archive_.container(), jobs, pipelineOptions_, archive_.directoryBlocks());
   std::vector<Unit> units = unitsOf(items);
   if (!useWriters(items, units) || !walkInParallel(items, pipeline, units)) {
-    for (std::size_t i = 0; i < items.size(); ++i) {
+    for (std::size_t i = 0; i < items.size() && !stopRequested(); ++i) {
       if (items[i].detailFile) continue;
       const JobIndex job = items[i].job;
       const bool readable = job != kNoJob && !jobs[job].claimOnly;
@@ -270,6 +293,8 @@ bool Extractor::walkInParallel(const std::vector<PlannedItem>& items, ContentPip
 
   // A writer failed: once both are gone, what was not written is reported in listing order.
   writers.join();
+  // Stopped on request: what was not written is not told item by item.
+  if (stopRequested() && !walk.failure) return true;
   noteNotWritten(items, units, walk.reported, walk.failedItem, failureText(walk.failure));
   reportFinishedUnits(walk, /*wait=*/false);
   return true;
@@ -320,6 +345,7 @@ void Extractor::writeRun(Lane& lane, Unit& unit, Handout& walk, ContentPipeline&
   lane.item = unit.begin;
   ContentPipeline::Reader reader(pipeline, unit.firstJob, unit.endJob);
   for (std::size_t i = unit.begin; i < unit.end && unit.stoppedAt == SIZE_MAX; ++i) {
+    if (stopRequested() && !walk.stopping) walk.stop();
     if (walk.stopping) {
       unit.stoppedAt = i;
     } else if (!items[i].detailFile) {
@@ -335,6 +361,10 @@ void Extractor::writeRun(Lane& lane, Unit& unit, Handout& walk, ContentPipeline&
 void Extractor::handOutUnits(Handout& walk) {
   std::vector<Unit>& units = walk.units;
   for (std::size_t u = 0; u < units.size() && !walk.stopping; ++u) {
+    if (stopRequested()) {
+      walk.stop();
+      break;
+    }
     Unit& unit = units[u];
     if (unit.folder) {
       main_.item = unit.begin;
@@ -446,13 +476,20 @@ bool Extractor::writeFile(Lane& lane, std::u16string_view pathInArchive, const I
   const std::vector<std::string> folderNames(names.begin(), names.end() - 1);
   const DirectoryHandle* folder = folders.reach(folderNames, /*makeLast=*/false, failure);
   if (folder == nullptr) return fail(folderFailureText(failure));
-  if (std::string refused = existingFileRefusal(*folder, names.back()); !refused.empty()) {
-    return fail(std::move(refused));
+  const bool keep = existingFiles_ == ExistingFiles::Keep;
+  if (keep) {
+    // Nothing is read for a file that stays; the writer keeps one that appears meanwhile.
+    const ExistingEntry standing = existingEntry(*folder, names.back());
+    if (standing == ExistingEntry::Folder) return fail(failureText(EISDIR));
+    if (standing != ExistingEntry::Nothing) {
+      if (content != nullptr) content->abandon();
+      return noteKept(lane, pathInArchive);
+    }
   }
   std::optional<FileWriter> file = FileWriter::createIn(*folder, names.back(), writeCall_);
   if (!file) return fail(failureText(errno));
-  // Replacing a read-only file takes its name from it; the file itself is left as it is.
-  file->setReplaceReadOnly(existingFiles_ == ExistingFiles::ReplaceAll);
+  // Replacing a file takes its name from it; the file itself is left as it is.
+  file->setExistingFiles(existingFiles_);
   if (size > 0) {
     for (ContentSource::Piece piece = content->next(); piece.size > 0; piece = content->next()) {
       if (!file->write(piece.data, piece.size)) return fail(failureText(file->error()));
@@ -467,14 +504,17 @@ bool Extractor::writeFile(Lane& lane, std::u16string_view pathInArchive, const I
   // file.
   if (outcome.damaged && !file->extendTo(outcome.length)) return fail(failureText(file->error()));
   file->setCreationTime(record.created);
-  if (!file->commit(record.accessed, record.modified, fileFlagsOf(record))) return fail(failureText(file->error()));
+  if (!file->commit(record.accessed, record.modified, fileFlagsOf(record))) {
+    if (keep && file->error() == EEXIST) return noteKept(lane, pathInArchive);
+    return fail(failureText(file->error()));
+  }
   if (outcome.damaged) reportItem(lane, Message::DamagedItem, pathInArchive, std::string(outcome.why));
   return true;
 }
 
-std::string Extractor::existingFileRefusal(const DirectoryHandle& folder, const std::string& name) const {
-  if (existingFiles_ != ExistingFiles::Keep || !entryExists(folder, name)) return {};
-  return std::string(Message::ExistsAlready);
+bool Extractor::noteKept(Lane& lane, std::u16string_view pathInArchive) {
+  lane.problems.emplace_back(lane.item, Problem{kKept, std::u16string(pathInArchive), {}});
+  return true;
 }
 
 bool Extractor::reportItem(Lane& lane, std::string_view what, std::u16string_view pathInArchive, std::string reason) {
@@ -483,7 +523,12 @@ bool Extractor::reportItem(Lane& lane, std::string_view what, std::u16string_vie
 }
 
 void Extractor::report(Problem problem) {
-  std::string line = itemLine(problem.what, problem.path, problem.reason, pathStyle_);  // damage is told by the line alone
+  if (problem.what == kKept) {
+    kept_.push_back(std::move(problem.path));
+    return;
+  }
+  std::string line =
+      itemLine(problem.what, problem.path, problem.reason, pathStyle_);  // damage is told by the line alone
   problems_.push_back(std::move(problem));
   report_(line);
 }

@@ -10,6 +10,7 @@
 // Every folder is reached from the output folder one name at a time, never through a symbolic
 // link, and files are created inside their open folder: nothing is written outside the output
 // folder, whatever it already holds.
+#include <atomic>
 #include <functional>
 #include <map>
 #include <optional>
@@ -50,14 +51,23 @@ class Extractor {
   // The same for a plan made beforehand (of this extractor's archive).
   bool extract(const OutputPlan& plan, const std::string& outputFolder);
 
+  // The same for an item that lands at its full path below the output folder: the output folder
+  // and the folders above the item are made first. When they cannot be, the item is reported as
+  // not extracted and nothing is written.
+  bool extractAtFullPath(std::u16string_view pathInArchive, const std::string& outputFolder);
+
   // True once any item was reported as not written or damaged.
   bool reportedProblems() const { return !problems_.empty(); }
   const std::vector<Problem>& problems() const { return problems_; }
 
-  // What happens to a file of the same name already in the output tree: replaced unless it is
-  // read-only (the default), replaced even then, or kept and reported as not extracted.
-  enum class ExistingFiles { ReplaceWritable, ReplaceAll, Keep };
+  // What happens to a file of the same name already in the output tree: replaced, read-only ones
+  // too (the default); replaced unless it is read-only, which is then reported as not extracted;
+  // or kept as it is, which is no problem: the file's path is noted in `kept()`. A folder in the
+  // way is reported under every policy.
+  using ExistingFiles = sorvel::ExistingFiles;
   void setExistingFiles(ExistingFiles policy) { existingFiles_ = policy; }
+  // The files kept as they were, in listing order.
+  const std::vector<std::u16string>& kept() const { return kept_; }
 
   // How the lines show an item's path (by default the archive's own form, "\docs\a.txt").
   void setPathStyle(PathStyle style) { pathStyle_ = style; }
@@ -70,6 +80,11 @@ class Extractor {
   // once the item's lines are reported; tests change the output tree there. With two writers
   // the folders may be made, and files written, ahead of it.
   void setAfterItem(std::function<void(std::u16string_view pathInArchive)> hook) { afterItem_ = std::move(hook); }
+
+  // Looked at before each item of a walk: once it is set, no further item is begun (a file being
+  // written is finished, unless its write call refuses). The walk then ends; the items it did not
+  // write are not reported.
+  void setStopFlag(const std::atomic<bool>* stop) { stop_ = stop; }
 
   // How many threads write the files of a walk (1 or 2), from how many files on, and how many
   // files of one folder a run holds at most (a folder's files are cut into runs of about equal
@@ -152,9 +167,8 @@ class Extractor {
   void reportAll(Lane& lane);
   // Reports the items the tree left out that are told right after item `item` of the plan.
   void reportAbsent(std::size_t item);
-  // Why the policy on existing files keeps what stands at `name` in `folder`, or empty when the
-  // file may be written (a read-only file is judged by the writer, at its commit).
-  std::string existingFileRefusal(const DirectoryHandle& folder, const std::string& name) const;
+  // Notes a file kept as it was, to be told in listing order with the lane's problems.
+  static bool noteKept(Lane& lane, std::u16string_view pathInArchive);
 
   Archive& archive_;
   const OutputPlan* plan_ = nullptr;  // the walk in progress's
@@ -164,11 +178,14 @@ class Extractor {
   Lane main_;  // the calling thread's
   Writers writers_;
   std::vector<Problem> problems_;
+  std::vector<std::u16string> kept_;
   std::function<void(std::u16string_view)> afterItem_;
   StartThread startThread_;
   FileWriter::WriteCall writeCall_;
-  ExistingFiles existingFiles_ = ExistingFiles::ReplaceWritable;
+  ExistingFiles existingFiles_ = ExistingFiles::ReplaceAll;
   bool folderTimes_ = false;  // folders get the archive's times
+  const std::atomic<bool>* stop_ = nullptr;
+  bool stopRequested() const { return stop_ != nullptr && stop_->load(); }
   PathStyle pathStyle_ = PathStyle::Archive;
 };
 

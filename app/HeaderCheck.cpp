@@ -26,21 +26,22 @@ int headerVerdict(const ArchiveHeader& header) {
   return 0;
 }
 
-int judgeHeader(const ArchiveHeader& header, Console& console) {
-  const int verdict = headerVerdict(header);
+std::string_view headerVerdictLine(int verdict) {
   switch (verdict) {
     case ExitCode::FormatError:
-      console.line(Message::FormatError);
-      break;
+      return Message::FormatError;
     case ExitCode::UnknownVersion:
-      console.line(Message::UnknownVersion);
-      break;
+      return Message::UnknownVersion;
     case ExitCode::UnsupportedAuth:
-      console.line(Message::UnsupportedAuth);
-      break;
+      return Message::UnsupportedAuth;
     default:
-      break;
+      return {};
   }
+}
+
+int judgeHeader(const ArchiveHeader& header, Console& console) {
+  const int verdict = headerVerdict(header);
+  if (verdict != 0) console.line(headerVerdictLine(verdict));
   return verdict;
 }
 

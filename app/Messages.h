@@ -57,7 +57,6 @@ inline constexpr std::string_view SymbolicLinkInTheWay = "symbolic link in the w
 inline constexpr std::string_view ReparsePointInTheWay = "reparse point in the way";  // the same on Windows
 inline constexpr std::string_view ContentUnreadable = "content cannot be read";
 inline constexpr std::string_view SameNameAs = "same name as ";              // followed by the other item's path
-inline constexpr std::string_view ExistsAlready = "it exists already";       // when told to keep existing files
 inline constexpr std::string_view ExtractionStopped = "extraction stopped";  // after a writer's failure
 inline constexpr std::string_view DirectoryDamaged = "its directory is damaged";
 inline constexpr std::string_view BlockUnreadable = "a block could not be read";
@@ -70,11 +69,11 @@ inline constexpr std::string_view ChainBroken = "its chain is broken";
 inline constexpr std::string_view ToolPrefix = "sorvel: ";
 inline constexpr std::string_view MountPrefix = "sorvel mount: ";
 // The tool's own words for the extractor's whole-run lines, with the same exit codes.
-inline constexpr std::string_view ToolFormatError = "archive format error";                 // FormatError
-inline constexpr std::string_view ToolUnknownVersion = "unknown archive version";           // UnknownVersion
-inline constexpr std::string_view ToolUnsupportedAuth = "unsupported authentication type";  // UnsupportedAuth
-inline constexpr std::string_view ToolIncorrectPassword = "incorrect password";             // IncorrectPassword
-inline constexpr std::string_view ToolCannotOpen = "archive can not be opened";             // CannotOpen
+inline constexpr std::string_view ToolFormatError = "archive format error";                   // FormatError
+inline constexpr std::string_view ToolUnknownVersion = "unknown archive version";             // UnknownVersion
+inline constexpr std::string_view ToolUnsupportedAuth = "unsupported authentication type";    // UnsupportedAuth
+inline constexpr std::string_view ToolIncorrectPassword = "incorrect password";               // IncorrectPassword
+inline constexpr std::string_view ToolCannotOpen = "archive can not be opened";               // CannotOpen
 inline constexpr std::string_view ToolExtractedWithErrors = "archive extracted with errors";  // ExtractedWithErrors
 inline constexpr std::string_view TryToolHelp = "Try 'sorvel --help' for more information.";
 inline constexpr std::string_view CannotReadArchive = "can not read archive: ";
@@ -85,7 +84,13 @@ inline constexpr std::string_view NotAFile = "not a file: ";
 inline constexpr std::string_view CannotWrite = "can not write ";  // what, then ": " and why
 inline constexpr std::string_view StandardOutput = "standard output";
 inline constexpr std::string_view StandardInput = "standard input";
-inline constexpr std::string_view WriteError = "write error: ";  // then why; WriteError
+inline constexpr std::string_view WriteError = "write error: ";      // then why; WriteError
+inline constexpr std::string_view CannotCreate = "can not create ";  // the output folder, ": " and why
+// sorvel extract --keep: after a kept file's path in the -v list, and the closing count
+// ("<n> files written, <k> existing files kept").
+inline constexpr std::string_view KeptNote = " (kept)";
+inline constexpr std::string_view FilesWritten = " files written, ";
+inline constexpr std::string_view ExistingFilesKept = " existing files kept";
 inline constexpr std::string_view NoTarToTerminal =
     "not writing a tar stream to a terminal; name a file with -o FILE, or '-'";
 // After "sorvel: <output>: ": the export would write over the archive it reads.

@@ -14,6 +14,9 @@ function(sorvel_layer target folder)
   target_include_directories(${target} PUBLIC ${root})
   target_compile_options(${target} PRIVATE ${SORVEL_WARNINGS})
   target_link_libraries(${target} PUBLIC ${LAYER_DEPENDS})
+  # The layers are also linked into the shared library libsorvel (lib/).
+  set_target_properties(${target} PROPERTIES POSITION_INDEPENDENT_CODE ON)
+  target_compile_options(${target} PRIVATE $<$<CXX_COMPILER_ID:GNU,Clang>:-fno-semantic-interposition>)
 endfunction()
 
 # Sets <out> to the include root of the layer in <folder>, making it on first use.

@@ -9,6 +9,7 @@
 
 #include "base/ByteOrder.h"
 #include "base/Bytes.h"
+#include "crypto/AesInstructions.h"
 
 namespace sorvel {
 namespace {
@@ -17,14 +18,6 @@ constexpr std::size_t kUnit = 16;
 constexpr std::size_t kHalfKey = 32;
 // Blocks whose tweaks are prepared at a time: small enough to stay in the first-level cache.
 constexpr std::size_t kBlocksPerRound = 64;
-
-// The next block's tweak: the 128-bit little-endian value times x in GF(2^128), reduced by
-// x^128 + x^7 + x^2 + x + 1.
-void doubleTweak(std::uint64_t& low, std::uint64_t& high) {
-  const std::uint64_t carry = high >> 63;
-  high = (high << 1) | (low >> 63);
-  low = (low << 1) ^ (carry * 0x87);
-}
 
 // The tweak's 16 bytes, little-endian: on a little-endian host just its two words' bytes.
 void storeTweak(std::uint8_t* at, std::uint64_t low, std::uint64_t high) {
@@ -42,7 +35,12 @@ void storeTweak(std::uint8_t* at, std::uint64_t low, std::uint64_t high) {
 bool XtsDecryptor::shareable() { return CryptoPP::HasAESNI(); }
 
 XtsDecryptor::XtsDecryptor(std::span<const std::uint8_t> key)
-    : data_(key.data(), kHalfKey), tweak_(key.data() + kHalfKey, kHalfKey) {}
+    : data_(key.data(), kHalfKey), tweak_(key.data() + kHalfKey, kHalfKey) {
+  singlePass_ = haveAesInstructions();
+  if (singlePass_) aesDecryptionKeys(key.data(), roundKeys_.data());
+}
+
+XtsDecryptor::~XtsDecryptor() { secureWipe(roundKeys_.data(), roundKeys_.size()); }
 
 bool XtsDecryptor::decrypt(const std::uint8_t* in, std::uint8_t* out, std::size_t length,
                            const std::array<std::uint8_t, 16>& tweak) const {
@@ -51,13 +49,18 @@ bool XtsDecryptor::decrypt(const std::uint8_t* in, std::uint8_t* out, std::size_
   tweak_.ProcessBlock(tweak.data(), encryptedTweak.data());
   std::uint64_t low = loadU64(encryptedTweak.data());
   std::uint64_t high = loadU64(encryptedTweak.data() + 8);
+  if (singlePass_) {
+    xtsDecryptBlocks(roundKeys_.data(), in, out, length, low, high);
+    secureWipe(encryptedTweak.data(), encryptedTweak.size());
+    return true;
+  }
 
   alignas(16) std::array<std::uint8_t, kBlocksPerRound * kUnit> tweaks;
   for (std::size_t at = 0; at < length; at += tweaks.size()) {
     const std::size_t bytes = std::min(tweaks.size(), length - at);
     for (std::size_t b = 0; b < bytes; b += kUnit) {
       storeTweak(tweaks.data() + b, low, high);
-      doubleTweak(low, high);
+      doubleXtsTweak(low, high);
     }
     // P = D(C xor T) xor T: the first xor here, the second by the block call.
     CryptoPP::xorbuf(out + at, in + at, tweaks.data(), bytes);

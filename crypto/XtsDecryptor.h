@@ -20,6 +20,9 @@ class XtsDecryptor {
 
   // `key`: the 64-byte XTS key (data key, then tweak key).
   explicit XtsDecryptor(std::span<const std::uint8_t> key);
+  ~XtsDecryptor();
+  XtsDecryptor(const XtsDecryptor&) = delete;
+  XtsDecryptor& operator=(const XtsDecryptor&) = delete;
 
   // Decrypts one data unit of `length` bytes, a non-zero multiple of 16, into `out` (which may be
   // `in`). False, with nothing written, for any other length.
@@ -29,6 +32,10 @@ class XtsDecryptor {
  private:
   CryptoPP::AES::Decryption data_;
   CryptoPP::AES::Encryption tweak_;
+  // Where the processor has AES instructions: the data key's 15 decryption round keys, with which
+  // each 16-byte block is tweaked, decrypted and tweaked again in one pass over the unit.
+  bool singlePass_ = false;
+  alignas(16) std::array<std::uint8_t, 15 * 16> roundKeys_{};
 };
 
 }  // namespace sorvel

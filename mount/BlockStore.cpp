@@ -10,8 +10,8 @@ namespace {
 
 // Runs waiting for the read-ahead thread; more are dropped.
 constexpr std::size_t kQueueLimit = 64;
-// The most blocks the read-ahead thread reads with one call.
-constexpr std::uint32_t kPrefetchBatch = 16;
+// The most blocks read with one call.
+constexpr std::uint32_t kBatchBlocks = 16;
 
 }  // namespace
 
@@ -25,14 +25,32 @@ BlockStore::~BlockStore() {
   }
   queued_.notify_all();
   if (prefetcher_.joinable()) prefetcher_.join();
+  index_.clear();
+  order_.clear();
+  for (Block* block : spare_) delete block;
 }
 
 BlockStore::BlockRef BlockStore::makeBlock() {
-  // A decrypted block is wiped before its memory goes back.
-  return BlockRef(new Block, [](const Block* block) {
-    secureWipe(const_cast<Block*>(block)->data(), kBlockSize);
-    delete block;
-  });
+  Block* block = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(spareLock_);
+    if (!spare_.empty()) {
+      block = spare_.back();
+      spare_.pop_back();
+    }
+  }
+  if (block == nullptr) block = new Block;
+  return BlockRef(block, [this](const Block* used) { giveBack(const_cast<Block*>(used)); });
+}
+
+void BlockStore::giveBack(Block* block) {
+  // A decrypted block is wiped before its memory is reused or goes back.
+  secureWipe(block->data(), kBlockSize);
+  {
+    std::lock_guard<std::mutex> guard(spareLock_);
+    if (spare_.size() < capacity_) return spare_.push_back(block);
+  }
+  delete block;
 }
 
 BlockStore::Order::iterator BlockStore::touch(std::uint32_t block) {
@@ -104,52 +122,63 @@ void BlockStore::startPrefetch() {
   if (!prefetcher_.joinable()) prefetcher_ = std::thread([this] { prefetchLoop(); });
 }
 
+void BlockStore::fetch(const Run* runs, std::size_t count) {
+  thread_local std::vector<std::uint8_t> staging(kBatchBlocks * kBlockSize);
+  std::unique_lock<std::mutex> guard(lock_);
+  for (std::size_t i = 0; i < count; ++i) loadLocked(runs[i], guard, staging.data());
+}
+
+void BlockStore::loadLocked(Run run, std::unique_lock<std::mutex>& guard, std::uint8_t* staging) {
+  // Never more at once than half the cache, so that what is loaded is not evicted before use.
+  const auto batch = static_cast<std::uint32_t>(std::min<std::size_t>(kBatchBlocks, std::max<std::size_t>(capacity_ / 2, 1)));
+  while (run.count > 0 && !stopping_) {
+    // Skip what is cached or being loaded; read the next stretch of missing blocks at once.
+    if (index_.contains(run.first)) {
+      ++run.first;
+      --run.count;
+      continue;
+    }
+    std::uint32_t n = 1;
+    while (n < std::min(run.count, batch) && !index_.contains(run.first + n)) ++n;
+    for (std::uint32_t i = 0; i < n; ++i) insertLocked(run.first + i, nullptr);
+    guard.unlock();
+    // One read for the stretch, each block decrypted straight into its cache slot.
+    std::array<BlockRef, kBatchBlocks> blocks;
+    bool ok = container_.archiveFile().readStoredBlocks(run.first, std::uint64_t{n} * kBlockSize, staging);
+    for (std::uint32_t i = 0; ok && i < n; ++i) {
+      blocks[i] = makeBlock();
+      ok = container_.decryptor().decryptStoredBlock(staging + std::uint64_t{i} * kBlockSize,
+                                                     const_cast<Block&>(*blocks[i]).data(), kBlockSize, run.first + i);
+    }
+    guard.lock();
+    // The whole stretch handed over under one lock, and one wake-up for whoever waits on it.
+    for (std::uint32_t i = 0; i < n; ++i) {
+      auto found = index_.find(run.first + i);
+      if (found == index_.end() || found->second->data != nullptr) continue;
+      if (ok) {
+        found->second->data = std::move(blocks[i]);
+      } else {
+        order_.erase(found->second);
+        index_.erase(found);
+      }
+    }
+    loaded_.notify_all();
+    if (!ok) return;
+    run.first += n;
+    run.count -= n;
+  }
+}
+
 void BlockStore::prefetchLoop() {
-  std::vector<std::uint8_t> buffer(kPrefetchBatch * kBlockSize);
+  std::vector<std::uint8_t> staging(kBatchBlocks * kBlockSize);
   std::unique_lock<std::mutex> guard(lock_);
   for (;;) {
     queued_.wait(guard, [this] { return stopping_ || !queue_.empty(); });
     if (stopping_) break;
-    Run run = queue_.front();
+    const Run run = queue_.front();
     queue_.pop_front();
-    while (run.count > 0 && !stopping_) {
-      // Skip what is cached or being loaded; read the next stretch of missing blocks at once.
-      if (index_.contains(run.first)) {
-        ++run.first;
-        --run.count;
-        continue;
-      }
-      std::uint32_t n = 1;
-      while (n < std::min(run.count, kPrefetchBatch) && !index_.contains(run.first + n)) ++n;
-      for (std::uint32_t i = 0; i < n; ++i) insertLocked(run.first + i, nullptr);
-      guard.unlock();
-      // One read for the run, each block decrypted straight into its cache slot.
-      std::vector<BlockRef> blocks;
-      bool ok = container_.archiveFile().readStoredBlocks(run.first, std::uint64_t{n} * kBlockSize, buffer.data());
-      for (std::uint32_t i = 0; ok && i < n; ++i) {
-        BlockRef block = makeBlock();
-        ok = container_.decryptor().decryptStoredBlock(buffer.data() + std::uint64_t{i} * kBlockSize,
-                                                       const_cast<Block&>(*block).data(), kBlockSize, run.first + i);
-        blocks.push_back(std::move(block));
-      }
-      guard.lock();
-      for (std::uint32_t i = 0; i < n; ++i) {
-        auto found = index_.find(run.first + i);
-        if (found == index_.end() || found->second->data != nullptr) continue;
-        if (ok) {
-          found->second->data = std::move(blocks[i]);
-        } else {
-          order_.erase(found->second);
-          index_.erase(found);
-        }
-      }
-      loaded_.notify_all();
-      if (!ok) break;
-      run.first += n;
-      run.count -= n;
-    }
+    loadLocked(run, guard, staging.data());
   }
-  secureWipe(buffer.data(), buffer.size());
 }
 
 }  // namespace sorvel::mount

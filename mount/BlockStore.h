@@ -12,6 +12,7 @@
 #include <mutex>
 #include <thread>
 #include <unordered_map>
+#include <vector>
 
 #include "archive/ContainerFile.h"
 
@@ -40,6 +41,9 @@ class BlockStore {
     std::uint32_t count;
   };
   void prefetch(const Run* runs, std::size_t count);
+  // Brings the blocks of `runs` that are neither cached nor being loaded into the cache on the
+  // calling thread, each run of missing blocks read with one call, before they are asked for.
+  void fetch(const Run* runs, std::size_t count);
   // Starts the read-ahead thread (not before the process has detached: a fork keeps no threads).
   void startPrefetch();
 
@@ -55,12 +59,20 @@ class BlockStore {
   // Called with the lock held: the entry, now the most recently used, or end().
   Order::iterator touch(std::uint32_t block);
   void insertLocked(std::uint32_t block, BlockRef data);
-  static BlockRef makeBlock();
+  // A block buffer, taken from the spare ones when there are any; given back to them, wiped,
+  // when the last reference goes.
+  BlockRef makeBlock();
+  void giveBack(Block* block);
   bool decrypt(std::uint32_t first, std::uint32_t count, std::uint8_t* out) const;
+  // Called with the lock held: loads the missing blocks of `run` through `staging` (room for
+  // kBatchBlocks stored blocks), unlocking while it reads and decrypts.
+  void loadLocked(Run run, std::unique_lock<std::mutex>& guard, std::uint8_t* staging);
   void prefetchLoop();
 
   const ContainerFile& container_;
   std::size_t capacity_;
+  std::mutex spareLock_;
+  std::vector<Block*> spare_;  // wiped buffers of evicted blocks, reused before new ones
   mutable std::mutex lock_;
   std::condition_variable loaded_;
   Order order_;

@@ -11,10 +11,12 @@
 #include <cerrno>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <vector>
 
 #include "app/Messages.h"
 #include "platform/ArchiveTime.h"
+#include "platform/SystemLog.h"
 #include "platform/TerminalText.h"
 
 namespace sorvel::mount {
@@ -23,7 +25,9 @@ namespace {
 // The tree never changes while mounted: the kernel may keep names and attributes for long.
 constexpr double kCacheSeconds = 86400.0;
 // How far sequential readers are read ahead, in blocks (bounded by a quarter of the cache).
-constexpr std::uint64_t kReadAheadBlocks = 64;
+constexpr std::uint64_t kReadAheadBlocks = 256;
+// The largest read the kernel is asked to send.
+constexpr unsigned kLargestRead = 1u << 20;
 
 using OpenFile = MountFileSystem::OpenFile;
 
@@ -41,13 +45,14 @@ struct stat attributesOf(const MountFileSystem& fileSystem, NodeId id) {
   st.st_mtim = archiveTimeToTimespec(node.modified);
   // Linux's stat carries no creation time; the change time is the modification time.
   st.st_ctim = st.st_mtim;
+  // The modes extraction gives (with a umask of 022), less the umask option.
   if (node.folder) {
-    st.st_mode = S_IFDIR | (0555 & ~owner.umask);
+    st.st_mode = S_IFDIR | (0755 & ~owner.umask);
     st.st_nlink = 2 + node.subfolders;
     st.st_size = 0;
     st.st_blocks = 0;
   } else {
-    st.st_mode = S_IFREG | (0444 & ~owner.umask);
+    st.st_mode = S_IFREG | ((node.readOnly ? 0444 : 0644) & ~owner.umask);
     st.st_nlink = 1;
     st.st_size = static_cast<off_t>(node.size);
     // The archive blocks the readable content occupies, in 512-byte units.
@@ -89,7 +94,23 @@ void opGetattr(fuse_req_t req, fuse_ino_t ino, fuse_file_info*) {
   fuse_reply_attr(req, &st, kCacheSeconds);
 }
 
+// The kernel opens folders without asking (set once, by init, before any other request).
+std::atomic<bool> foldersNeedNoOpen{false};
+
+void opInit(void*, fuse_conn_info* conn) {
+  // Reads as large as the kernel takes, so that a sequential reader needs few round trips; the
+  // kernel keeps the smaller of this and its own read-ahead.
+  conn->max_readahead = kLargestRead;
+  // A folder's listing is the tree's and needs no open: told so by the first opendir's answer,
+  // the kernel sends no more opendir and releasedir, two of the five requests a folder costs a walk.
+  if ((conn->capable & FUSE_CAP_NO_OPENDIR_SUPPORT) != 0) {
+    conn->want |= FUSE_CAP_NO_OPENDIR_SUPPORT;
+    foldersNeedNoOpen = true;
+  }
+}
+
 void opOpendir(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
+  if (foldersNeedNoOpen) return void(fuse_reply_err(req, ENOSYS));
   const MountTree& tree = fileSystemOf(req).tree();
   if (!tree.contains(ino)) return void(fuse_reply_err(req, ENOENT));
   if (!tree.node(ino).folder) return void(fuse_reply_err(req, ENOTDIR));
@@ -102,7 +123,8 @@ void opReaddir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, fuse_f
   const MountTree& tree = fileSystemOf(req).tree();
   if (!tree.contains(ino) || !tree.node(ino).folder) return void(fuse_reply_err(req, ENOTDIR));
   const MountNode& folder = tree.node(ino);
-  std::vector<char> buffer(size);
+  // Written entry by entry: not cleared first (the kernel asks for up to a megabyte at a time).
+  const std::unique_ptr<char[]> buffer(new char[size]);
   std::size_t used = 0;
   // Offsets: 0 ".", 1 "..", 2 + i the i-th child.
   for (auto at = static_cast<std::uint64_t>(std::max<off_t>(offset, 0)); at < folder.childCount + 2; ++at) {
@@ -119,11 +141,11 @@ void opReaddir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, fuse_f
       name = tree.node(child).name.c_str();
     }
     const std::size_t need =
-        fuse_add_direntry(req, buffer.data() + used, size - used, name, &st, static_cast<off_t>(at + 1));
+        fuse_add_direntry(req, buffer.get() + used, size - used, name, &st, static_cast<off_t>(at + 1));
     if (need > size - used) break;
     used += need;
   }
-  fuse_reply_buf(req, buffer.data(), used);
+  fuse_reply_buf(req, buffer.get(), used);
 }
 
 void opOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
@@ -152,18 +174,19 @@ void opRead(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, fuse_file
   auto* file = reinterpret_cast<OpenFile*>(fi->fh);
   if (offset < 0) return void(fuse_reply_err(req, EINVAL));
   const auto at = static_cast<std::uint64_t>(offset);
-  std::vector<MountFileSystem::Piece> pieces;
-  const long got = fs.readPieces(ino, at, size, pieces);
-  if (got < 0) return void(fuse_reply_err(req, static_cast<int>(-got)));
-  // A read that starts where the last one ended is a sequential reader's: read ahead for it.
-  const std::uint64_t end = at + static_cast<std::uint64_t>(got);
-  if (file != nullptr && file->nextOffset.exchange(end) == at && got > 0) {
+  // A read that starts where the last one ended is a sequential reader's: the blocks after it are
+  // asked for first, so that the read-ahead thread decrypts them while this one serves the read.
+  const std::uint64_t end = at + size;
+  if (file != nullptr && file->nextOffset.exchange(end) == at && size > 0) {
     const std::uint64_t window = std::min<std::uint64_t>(kReadAheadBlocks, fs.store().capacity() / 4) * kBlockSize;
     if (file->aheadTo.load() < end + window / 2) {
       fs.readAhead(ino, std::max(file->aheadTo.load(), end));
       file->aheadTo.store(end + window);
     }
   }
+  std::vector<MountFileSystem::Piece> pieces;
+  const long got = fs.readPieces(ino, at, size, pieces);
+  if (got < 0) return void(fuse_reply_err(req, static_cast<int>(-got)));
   // Straight from the cached blocks to the kernel, no copy in between.
   std::vector<iovec> pieceVector(pieces.size());
   for (std::size_t i = 0; i < pieces.size(); ++i) {
@@ -204,6 +227,7 @@ void refuseFallocate(fuse_req_t req, fuse_ino_t, int, off_t, off_t, fuse_file_in
 
 fuse_lowlevel_ops makeOperations() {
   fuse_lowlevel_ops ops{};
+  ops.init = opInit;
   ops.lookup = opLookup;
   ops.getattr = opGetattr;
   ops.opendir = opOpendir;
@@ -256,7 +280,13 @@ void MountFileSystem::releaseFile(OpenFile* file) {
 
 void MountFileSystem::reportDamage(NodeId id) {
   if (reported_[id].exchange(true)) return;
-  std::cerr << Message::DamagedItem << terminalSafe(tree_.archivePath(id)) << "\n" << std::flush;
+  const std::string line = std::string(Message::DamagedItem) + terminalSafe(tree_.archivePath(id));
+  // Once detached, standard error leads nowhere: the system's log has the line instead.
+  if (detached_) {
+    logSystemError(line);
+  } else {
+    std::cerr << line << "\n" << std::flush;
+  }
 }
 
 long MountFileSystem::readPieces(NodeId id, std::uint64_t offset, std::size_t length, std::vector<Piece>& pieces) {
@@ -270,6 +300,9 @@ long MountFileSystem::readPieces(NodeId id, std::uint64_t offset, std::size_t le
     return -EIO;
   }
   const std::uint64_t limit = std::min(end, node.readable);
+  // The blocks the read spans that nobody has loaded yet are read together, not one by one.
+  const std::vector<BlockStore::Run> runs = blockRuns(node, offset, limit);
+  store_.fetch(runs.data(), runs.size());
   std::uint64_t at = offset;
   while (at < limit) {
     BlockStore::BlockRef block = store_.get(tree_.blockAt(node, at));
@@ -296,13 +329,10 @@ long MountFileSystem::readFile(NodeId id, std::uint64_t offset, std::size_t leng
   return got;
 }
 
-void MountFileSystem::readAhead(NodeId id, std::uint64_t offset) {
-  if (!tree_.contains(id)) return;
-  const MountNode& node = tree_.node(id);
-  const std::uint64_t blocks = std::min<std::uint64_t>(kReadAheadBlocks, store_.capacity() / 4);
-  const std::uint64_t end = std::min(node.readable, offset + blocks * kBlockSize);
+std::vector<BlockStore::Run> MountFileSystem::blockRuns(const MountNode& node, std::uint64_t from,
+                                                       std::uint64_t to) const {
   std::vector<BlockStore::Run> runs;
-  for (std::uint64_t at = offset / kBlockSize * kBlockSize; at < end; at += kBlockSize) {
+  for (std::uint64_t at = from / kBlockSize * kBlockSize; at < to; at += kBlockSize) {
     const std::uint32_t block = tree_.blockAt(node, at);
     if (!runs.empty() && runs.back().first + runs.back().count == block) {
       ++runs.back().count;
@@ -310,6 +340,15 @@ void MountFileSystem::readAhead(NodeId id, std::uint64_t offset) {
       runs.push_back({block, 1});
     }
   }
+  return runs;
+}
+
+void MountFileSystem::readAhead(NodeId id, std::uint64_t offset) {
+  if (!tree_.contains(id)) return;
+  const MountNode& node = tree_.node(id);
+  const std::uint64_t blocks = std::min<std::uint64_t>(kReadAheadBlocks, store_.capacity() / 4);
+  const std::vector<BlockStore::Run> runs =
+      blockRuns(node, offset, std::min(node.readable, offset + blocks * kBlockSize));
   if (!runs.empty()) store_.prefetch(runs.data(), runs.size());
 }
 
@@ -330,6 +369,7 @@ int MountFileSystem::run(const MountSettings& settings) {
     if (fuse_session_mount(session, settings.mountPoint.c_str()) == 0) {
       // Without -f the parent returns here once the mount is in place; the child serves it.
       if (fuse_daemonize(settings.foreground ? 1 : 0) == 0) {
+        detached_ = !settings.foreground;
         store_.startPrefetch();
         fuse_loop_config* config = fuse_loop_cfg_create();
         code = fuse_session_loop_mt(session, config) < 0 ? 1 : 0;  // a signal that ended it is no failure

@@ -1,10 +1,11 @@
 #pragma once
 // The archive as a read-only file system (FUSE, low-level interface): folders and files of the
-// mount tree with their sizes and times, mode 0555 and 0444 (less the umask option), owned by
-// whoever mounted (or the uid and gid options), inode numbers that are the tree's node numbers.
-// Reads decrypt only the blocks they touch, through the block store; a damaged file reads up to
-// its last readable byte and then fails with EIO (reported once on standard error). Every call
-// that would change anything fails with EROFS.
+// mount tree with their sizes and times, the modes extraction gives them (folders 0755, files
+// 0644, read-only files 0444, less the umask option), owned by whoever mounted (or the uid and
+// gid options), inode numbers that are the tree's node numbers. Reads decrypt only the blocks
+// they touch, through the block store; a damaged file reads up to its last readable byte and then
+// fails with EIO (reported once: on standard error in the foreground, to the system's log once
+// detached). Every call that would change anything fails with EROFS.
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -73,11 +74,14 @@ class MountFileSystem {
 
  private:
   void reportDamage(NodeId id);
+  // The archive blocks that hold the file's bytes [from, to), as runs of consecutive blocks.
+  std::vector<BlockStore::Run> blockRuns(const MountNode& node, std::uint64_t from, std::uint64_t to) const;
 
   MountTree tree_;
   Ownership ownership_;
   BlockStore store_;
   std::unique_ptr<std::atomic<bool>[]> reported_;  // per node: its damage was reported
+  bool detached_ = false;                          // serving without a terminal (no -f)
   std::mutex openLock_;
   std::unordered_map<OpenFile*, std::unique_ptr<OpenFile>> open_;
 };

@@ -14,7 +14,7 @@ struct MountOptions {
   bool allowOther = false;
   std::optional<std::uint32_t> uid;  // the owner shown; default: whoever mounted
   std::optional<std::uint32_t> gid;
-  std::uint32_t umask = 0;            // taken from the modes 0555 (folders) and 0444 (files)
+  std::uint32_t umask = 0;            // taken from the modes 0755 (folders), 0644 and 0444 (files)
   std::optional<std::string> fsname;  // the name `mount` and `df` show; default: the archive's path
 };
 

@@ -35,7 +35,8 @@ MountTree MountTree::build(Archive& archive, const RootTimes& rootTimes) {
   shownAs[kTreeRoot] = kRootNode;
   std::vector<std::vector<NodeId>> childrenOf(1);  // per node; only folders fill theirs
   auto tellAbsent = [&](std::size_t index) {
-    for (const OutputPlan::Absent& absent : plan.absentAfter(index, PathStyle::Slash)) tree.leaveOut(absent.path, absent.reason);
+    for (const OutputPlan::Absent& absent : plan.absentAfter(index, PathStyle::Slash))
+      tree.leaveOut(absent.path, absent.reason);
   };
   tellAbsent(OutputPlan::kAfterStart);
   for (std::size_t i = 0; i < plan.items().size(); ++i) {
@@ -68,6 +69,7 @@ void MountTree::place(const OutputPlan& plan, const PlannedItem& item, const Cha
   node.modified = child.record.modified;
   node.accessed = child.record.accessed;
   node.damagedFolder = plan.isDamagedFolder(item);
+  node.readOnly = child.record.isReadOnly();
   if (chain != nullptr) {
     const ContentOutcome outcome =
         contentOutcome(child.record.size(), chain->bytes, chain->bytes, chain->end, archiveSize);

@@ -23,6 +23,7 @@ struct MountNode {
   std::string name;  // UTF-8, as extraction writes it; empty for the root
   bool folder = false;
   bool damagedFolder = false;
+  bool readOnly = false;       // the item's read-only attribute
   std::uint64_t size = 0;      // what extraction writes: the recorded size, or for a damaged
                                // file its readable bytes and zero tail (never past the archive)
   std::uint64_t readable = 0;  // bytes the content chain delivers; reads past them fail

@@ -7,7 +7,8 @@
 
 namespace sorvel {
 
-// True when anything (a file, folder or link) stands at `name` in `folder`.
-bool entryExists(const DirectoryHandle& folder, const std::string& name);
+enum class ExistingEntry { Nothing, Folder, Other };  // Other: a file, a link or anything else
+
+ExistingEntry existingEntry(const DirectoryHandle& folder, const std::string& name);
 
 }  // namespace sorvel

@@ -27,7 +27,7 @@ FileWriter::FileWriter(FileWriter&& other) noexcept
       error_(std::exchange(other.error_, 0)),
       created_(other.created_),
       targetMissing_(other.targetMissing_),
-      replaceReadOnly_(other.replaceReadOnly_) {}
+      existing_(other.existing_) {}
 
 FileWriter& FileWriter::operator=(FileWriter&& other) noexcept {
   if (this != &other) {
@@ -42,7 +42,7 @@ FileWriter& FileWriter::operator=(FileWriter&& other) noexcept {
     error_ = std::exchange(other.error_, 0);
     created_ = other.created_;
     targetMissing_ = other.targetMissing_;
-    replaceReadOnly_ = other.replaceReadOnly_;
+    existing_ = other.existing_;
   }
   return *this;
 }

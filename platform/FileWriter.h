@@ -26,6 +26,14 @@ struct FileFlags {
   bool archive = false;
 };
 
+// What a writer's commit does with a file that stands at the target's name (a folder there is
+// never replaced: EISDIR). Replacing takes the name from the old file and leaves the file itself
+// as it was, to its other links too; a read-only file is one without owner write permission (on
+// Windows, one with the read-only attribute). Keeping makes the name with a call that never
+// replaces, so a file that appears at the name at any time before is kept all the same, and
+// commit fails with EEXIST.
+enum class ExistingFiles { ReplaceAll, ReplaceWritable, Keep };
+
 class FileWriter {
  public:
   // The host's write call used for the content: bytes written, or -1 with errno set. Tests
@@ -62,18 +70,16 @@ class FileWriter {
   // Where the host stores a creation time (Windows), commit sets it to `created`; elsewhere this
   // does nothing.
   void setCreationTime(std::int64_t created) { created_ = created; }
-  // Lets commit replace a read-only file too (one without owner write permission; on Windows
-  // one with the read-only attribute), for a writer of `createIn`, which looks only then. The old
-  // file is never changed through its name: on POSIX hosts the rename takes the name and leaves
-  // the file as it was, to its other links too; on Windows the file is moved aside through a
-  // handle to the very file that stands there (a link of that name is not followed), and its
-  // read-only attribute, taken off to remove it, is given back for its other names.
-  void setReplaceReadOnly(bool replace) { replaceReadOnly_ = replace; }
+  // What commit does with a file at the target's name (by default: ReplaceWritable). A read-only
+  // file is replaced only by a writer of `createIn`, which looks only then. On Windows a read-only
+  // file is moved aside through a handle to the very file that stands there (a link of that name
+  // is not followed), and its read-only attribute, taken off to remove it, is given back for its
+  // other names.
+  void setExistingFiles(ExistingFiles policy) { existing_ = policy; }
   // Sets the last-access and last-write times (whole seconds), removes every write permission
   // bit when `flags.readOnly` (on Windows: sets the read-only, hidden, system and archive
   // attributes as flagged), closes the file and renames it over the target. The target is
-  // checked again first, as at `create` (a read-only file is replaced where `setReplaceReadOnly`
-  // says so).
+  // checked again first, as at `create`, by the policy on existing files.
   bool commit(std::int64_t accessed, std::int64_t modified, FileFlags flags);
   // Closes and removes the temporary file; nothing of it remains.
   void abandon();
@@ -104,7 +110,7 @@ class FileWriter {
   int error_ = 0;
   std::int64_t created_ = 0;
   bool targetMissing_ = false;  // not seen at `create`: the rename must not replace anything
-  bool replaceReadOnly_ = false;
+  ExistingFiles existing_ = ExistingFiles::ReplaceWritable;
 };
 
 }  // namespace sorvel

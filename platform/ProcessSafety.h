@@ -19,6 +19,9 @@ bool disableCoreDumps();
 // the thread's last. A name is noted before the file is created (and forgotten if it cannot be),
 // so that no signal finds a temporary file that is not noted.
 void noteTemporaryFile(NativeHandle folder, const std::string& name);
+// For code that runs in another program's process (libsorvel): the signals keep the handlers
+// that program set, and noteTemporaryFile installs none. Called before the first file is written.
+void leaveSignalsToTheProcess();
 void forgetTemporaryFile();
 
 }  // namespace sorvel

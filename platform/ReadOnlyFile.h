@@ -23,6 +23,9 @@ class ReadOnlyFile {
   // False when the file cannot be opened for reading; errno tells why. Only a regular file is
   // kept open (anything else: EINVAL), and opening never waits, whatever the path names.
   bool open(const std::string& path);
+  // The same on a file the caller opened: a duplicate of `handle` is kept, the caller's stays its
+  // own to close. False (errno) when it cannot be duplicated or is not a regular file.
+  bool openDuplicate(NativeHandle handle);
   // Reads standard input to its end into an unnamed temporary file (in $TMPDIR, else /tmp, or in
   // memory where the host has no such file), which stays open for reading and goes when it is
   // closed: an archive read from a pipe, whose reads need to go back and forth. False when
@@ -37,6 +40,9 @@ class ReadOnlyFile {
   std::optional<std::uint64_t> size() const;
 
  private:
+#if defined(_WIN32)
+  bool keepIfDisk(void* handle);  // keeps a file handle of a disk file, else closes it (EINVAL)
+#endif
   NativeHandle handle_ = kNoHandle;
 };
 

@@ -15,6 +15,7 @@
 #include "app/OutputPlan.h"
 #include "platform/Console.h"
 #include "platform/OutputFolders.h"
+#include "platform/SystemError.h"
 #include "platform/TerminalText.h"
 #include "platform/Utf16.h"
 #include "sorvel/ItemWalk.h"
@@ -170,13 +171,24 @@ int extractItems(CommandContext& context) {
   const Options& options = context.options;
   const ItemSelection::Totals totals = totalsOf(context);
   Progress progress(!options.quiet, totals.items, totals.bytes);
+  // The output folder is made first (its parent must exist): without it nothing can be written.
+  {
+    OutputFolders base;
+    OutputFolders::Failure failure;
+    if (!base.openBase(options.outputFolder, /*create=*/true, failure)) {
+      reportProblem(std::string(Message::CannotCreate) + options.outputFolder + ": " + systemErrorText(failure.error));
+      return ExitCode::NotFound;
+    }
+  }
   Extractor extractor(context.archive, Reporter{&progress});
   extractor.giveFoldersTheirTimes(true);  // as tar does
   extractor.setPathStyle(PathStyle::Slash);
-  if (options.overwrite) extractor.setExistingFiles(Extractor::ExistingFiles::ReplaceAll);
+  // Existing files are replaced, read-only ones too (--overwrite says so), unless kept.
   if (options.keep) extractor.setExistingFiles(Extractor::ExistingFiles::Keep);
 
   std::size_t problemsSeen = 0;
+  std::size_t keptSeen = 0;
+  std::uint64_t filesWritten = 0;
   auto afterItem = [&](std::u16string_view path) {
     const auto& problems = extractor.problems();
     bool written = true;
@@ -184,13 +196,20 @@ int extractItems(CommandContext& context) {
       if (problems[i].path == path && problems[i].what.starts_with(Message::CannotExtract)) written = false;
     }
     problemsSeen = problems.size();
+    const bool kept = extractor.kept().size() > keptSeen && extractor.kept().back() == path;
+    keptSeen = extractor.kept().size();
     if (isRoot(path)) return;
     ItemRecord record;
     context.archive.findItem(path, record);
     progress.advance(1, record.isFolder() ? 0 : record.size());
+    if (written && !kept && !record.isFolder()) ++filesWritten;
     if (written && options.verbose && !options.quiet) {
       progress.interrupt();
-      writeOut(terminalSafe(shownPath(path, PathStyle::Slash)) + (record.isFolder() ? "/\n" : "\n"));
+      writeOut(terminalSafe(shownPath(path, PathStyle::Slash)) +
+               (record.isFolder() ? "/"
+                : kept            ? std::string(Message::KeptNote)
+                                  : std::string()) +
+               "\n");
       flushOut();
     }
   };
@@ -221,6 +240,10 @@ int extractItems(CommandContext& context) {
     if (!plan.isFolder(plan.start())) afterItem(start);  // a walk calls it for folders only
   }
   progress.finish();
+  if (options.keep && !options.quiet) {
+    writeOut(std::to_string(filesWritten) + std::string(Message::FilesWritten) +
+             std::to_string(extractor.kept().size()) + std::string(Message::ExistingFilesKept) + "\n");
+  }
   if (failed || extractor.reportedProblems()) {
     reportProblem(std::string(Message::ToolExtractedWithErrors));
     return ExitCode::ExtractedWithErrors;

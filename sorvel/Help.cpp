@@ -82,13 +82,16 @@ constexpr CommandHelp kCommandHelp[] = {
      "extraction does. Ends with \"N files, M folders, B bytes: OK\", or the number of errors\n"
      "(exit code 11).\n"},
     {"extract",
-     "Usage: sorvel extract [-C DIR] [--overwrite|--keep] [-v] ARCHIVE [PATH...]\n"
+     "Usage: sorvel extract [-C DIR] [-k] [-v] ARCHIVE [PATH...]\n"
      "Extracts everything, or the named items (a folder with everything below it), each at its\n"
-     "full path below DIR, its folders made as needed.\n"
-     "  -C, --directory DIR  the output folder (default: the current folder)\n"
-     "      --overwrite      replace existing files, read-only ones too\n"
-     "      --keep           never replace an existing file: report it instead\n"
-     "  -v, --verbose        list each item as it is written\n"},
+     "full path below DIR, its folders made as needed. An existing file is replaced, a read-only\n"
+     "one too, by a new file under its name; a folder in the way is an error.\n"
+     "  -C, --directory DIR  the output folder, made if missing (its parent must exist;\n"
+     "                       default: the current folder)\n"
+     "  -k, --keep           leave existing files as they are; ends with the count of files\n"
+     "                       written and kept\n"
+     "      --overwrite      replace existing files (the default)\n"
+     "  -v, --verbose        list each item as it is written, a kept file marked \"(kept)\"\n"},
     {"cat",
      "Usage: sorvel cat ARCHIVE PATH...\n"
      "Writes the content of the named files, one after another in the order named, to standard\n"

@@ -16,9 +16,17 @@ void ContentWalk::run(const OutputPlan& plan, const Visits& visits) {
   const ItemRecord& start = plan.recordOf(first);
   const std::u16string startPath = plan.pathOf(first);
   if (!start.isFolder()) {
-    ContentReader content(archive_.container(), start.firstBlock(), start.size(), archive_.directoryBlocks());
     const bool read = first.written() && start.size() > 0;
-    visits.item(Item{startPath, first, start, read ? &content : nullptr});
+    // A file of more than one batch is decrypted ahead on the pipeline's threads while the caller
+    // writes; a smaller one on the calling thread, which costs no thread start.
+    if (read && start.size() > std::uint64_t{pipeline_.blocksPerBatch} * kBlockSize) {
+      const ContentPipeline::Job job{.firstBlock = start.firstBlock(), .wanted = start.size()};
+      ContentPipeline pipeline(archive_.container(), {job}, pipeline_, archive_.directoryBlocks());
+      visits.item(Item{startPath, first, start, &pipeline.job(0)});
+    } else {
+      ContentReader content(archive_.container(), start.firstBlock(), start.size(), archive_.directoryBlocks());
+      visits.item(Item{startPath, first, start, read ? &content : nullptr});
+    }
     tellAbsent(OutputPlan::kAfterStart);
     return;
   }

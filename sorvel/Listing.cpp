@@ -34,7 +34,8 @@ constexpr NamedAttribute kAttributes[] = {
 // The attribute letters: read-only, hidden, system, archive; '-' where the bit is clear.
 std::string attributeLetters(std::uint8_t attributes) {
   std::string letters;
-  for (const NamedAttribute& attribute : kAttributes) letters += (attributes & attribute.bit) != 0 ? attribute.letter : '-';
+  for (const NamedAttribute& attribute : kAttributes)
+    letters += (attributes & attribute.bit) != 0 ? attribute.letter : '-';
   return letters;
 }
 

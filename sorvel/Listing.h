@@ -20,10 +20,10 @@ namespace sorvel::tool {
 
 // What the listing tells of one item.
 struct ListedItem {
-  std::u16string_view path;              // in the archive ("\docs\a.txt")
-  const ItemRecord* record = nullptr;    // null for an item the tree left out: it has no record
-  bool damaged = false;                  // a file whose content stops short, a folder whose directory is damaged
-  std::string_view leftOut;              // why extraction leaves it out; empty when it is written
+  std::u16string_view path;            // in the archive ("\docs\a.txt")
+  const ItemRecord* record = nullptr;  // null for an item the tree left out: it has no record
+  bool damaged = false;                // a file whose content stops short, a folder whose directory is damaged
+  std::string_view leftOut;            // why extraction leaves it out; empty when it is written
 };
 
 struct ListingTotals {

@@ -14,22 +14,13 @@
 namespace sorvel::tool {
 namespace {
 
-enum LongOnly : int {
-  kJson = 256,
-  kOverwrite,
-  kKeep,
-  kPasswordFile,
-  kPasswordFd,
-  kJsonLines,
-  kExclude,
-  kWildcardsMatchSlash
-};
+enum LongOnly : int { kJson = 256, kOverwrite, kPasswordFile, kPasswordFd, kJsonLines, kExclude, kWildcardsMatchSlash };
 
 const option kLongOptions[] = {
     {"json", no_argument, nullptr, kJson},
     {"json-lines", no_argument, nullptr, kJsonLines},
     {"overwrite", no_argument, nullptr, kOverwrite},
-    {"keep", no_argument, nullptr, kKeep},
+    {"keep", no_argument, nullptr, 'k'},
     {"password-file", required_argument, nullptr, kPasswordFile},
     {"password-fd", required_argument, nullptr, kPasswordFd},
     {"exclude", required_argument, nullptr, kExclude},
@@ -64,8 +55,6 @@ char optionLetter(int code) {
       return 'J';
     case kOverwrite:
       return 'O';
-    case kKeep:
-      return 'k';
     default:
       return static_cast<char>(code);
   }
@@ -102,7 +91,7 @@ bool readCommandOptions(int argc, char** args, const CommandName& command, Optio
   opterr = 0;
   int code;
   bool help = false;
-  while ((code = getopt_long(argc, args, ":C:o:qvh", kLongOptions, nullptr)) != -1) {
+  while ((code = getopt_long(argc, args, ":C:o:kqvh", kLongOptions, nullptr)) != -1) {
     if (code == '?') {
       return usage(std::string(Message::UnknownOptionFor) + std::string(name) + ": " +
                    (optopt != 0 ? "-" + std::string(1, static_cast<char>(optopt)) : std::string(args[optind - 1])));
@@ -122,7 +111,7 @@ bool readCommandOptions(int argc, char** args, const CommandName& command, Optio
       case kOverwrite:
         options.overwrite = true;
         break;
-      case kKeep:
+      case 'k':
         options.keep = true;
         break;
       case kPasswordFile:

@@ -166,6 +166,24 @@ TEST(CipherContextCfb, KeyBlockSizedInputGivesOneZeroPaddedChunk) {
   EXPECT_EQ(prefix(*back, 256), keyBlock);
 }
 
+// Decryption runs eight blocks side by side, then single blocks, then a partial one, each chunk
+// from the IV: lengths around each of those edges decrypt what encryption made, in place or not.
+TEST(CipherContextCfb, DecryptionUndoesEncryptionAtEveryEdge) {
+  CipherContext context;
+  configure(context, kAesCfb, kPassword40, kSalt);
+  for (const std::size_t length : {1, 15, 16, 17, 127, 128, 129, 143, 4095, 4096, 4097, 4096 + 130, 16384}) {
+    const Bytes plain = pattern(length, 3);
+    const auto encrypted = context.encrypt(plain.data(), plain.size(), 5);
+    ASSERT_TRUE(encrypted) << length;
+    const auto decrypted = context.decrypt(encrypted->data(), length, 5);
+    ASSERT_TRUE(decrypted) << length;
+    EXPECT_EQ(prefix(*decrypted, length), plain) << length;
+    Bytes inPlace(encrypted->begin(), encrypted->begin() + static_cast<std::ptrdiff_t>(length));
+    ASSERT_TRUE(context.decryptInto(inPlace.data(), inPlace.data(), length, 5)) << length;
+    EXPECT_EQ(inPlace, plain) << length;
+  }
+}
+
 // --- Blowfish through the context ---
 
 TEST(CipherContextBlowfish, UsesTheSignedEightByteScheduleOnLittleEndianHalves) {

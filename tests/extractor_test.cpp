@@ -208,6 +208,33 @@ TEST(ExtractorTwoWriters, ReportLikeOneWriterWithFailuresSpreadOverBoth) {
   }
 }
 
+// Kept files are no problems: on two writers as on one, every planted file stays as it was, is
+// noted as kept in listing order and reported by no line, and every other file is written.
+TEST(ExtractorTwoWriters, KeptFilesAreNotedInListingOrderAndReportNothing) {
+  ShapedArchive data(1, 150);
+  for (const Extractor::Writers writers : {kOneWriter, kTwoWriters}) {
+    SCOPED_TRACE(writers.count);
+    const std::string out = data.dir.file("keep" + std::to_string(writers.count));
+    std::vector<std::u16string> planted;
+    for (std::size_t i = 0; i < data.files.size(); i += 5) {
+      data.dir.writeFile(fs::path(out).filename().string() + "/" + data.files[i], "planted");
+      planted.push_back(u"\\" + toUtf16(data.files[i]));
+      std::replace(planted.back().begin(), planted.back().end(), u'/', u'\\');
+    }
+    std::vector<std::string> reports;
+    Extractor extractor(data.archive, [&reports](const std::string& line) { reports.push_back(line); });
+    extractor.setWriters(writers);
+    extractor.setExistingFiles(Extractor::ExistingFiles::Keep);
+    extractor.extract(u"\\", out);
+    EXPECT_EQ(reports, std::vector<std::string>{});
+    EXPECT_FALSE(extractor.reportedProblems());
+    EXPECT_EQ(extractor.kept(), planted);
+    for (std::size_t i = 0; i < data.files.size(); ++i) {
+      EXPECT_EQ(readText(out + "/" + data.files[i]), i % 5 == 0 ? "planted" : data.files[i]);
+    }
+  }
+}
+
 // Links planted before the walk, one to a folder outside and one dangling, are refused with
 // everything below them on two writers as on one, and nothing outside changes.
 TEST(ExtractorTwoWriters, LinksInTheOutputTreeAreRefused) {

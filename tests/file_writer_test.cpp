@@ -285,20 +285,28 @@ TEST_F(FileWriterTest, TargetThatAppearsReplaceableBeforeCommitIsReplaced) {
   }
 }
 
-// Inside an open folder the target is judged only at commit: what may be replaced is, what may
-// not stays as it was, and either way no temporary file is left.
+// Inside an open folder the target is judged only at commit, by the policy on existing files:
+// what may be replaced is, what may not stays as it was, and either way no temporary file is left.
 TEST_F(FileWriterTest, InAnOpenFolderTheTargetIsJudgedAtCommit) {
+  using enum ExistingFiles;
   struct Case {
     const char* name;
+    ExistingFiles policy;
     std::function<void(const std::string& target)> setUp;
     int expectedErrno;  // 0: committed
   };
+  auto nothing = [](const std::string&) {};
+  auto writable = [](const std::string& t) { writeFile(t, "old"); };
+  auto readOnly = [](const std::string& t) { writeFile(t, "old", 0444); };
+  auto link = [](const std::string& t) { ASSERT_EQ(::symlink("elsewhere", t.c_str()), 0); };
+  auto directory = [](const std::string& t) { ASSERT_EQ(::mkdir(t.c_str(), 0755), 0); };
   const std::vector<Case> cases = {
-      {"missing", [](const std::string&) {}, 0},
-      {"writable_file", [](const std::string& t) { writeFile(t, "old"); }, 0},
-      {"symbolic_link", [](const std::string& t) { ASSERT_EQ(::symlink("elsewhere", t.c_str()), 0); }, 0},
-      {"read_only_file", [](const std::string& t) { writeFile(t, "old", 0444); }, EACCES},
-      {"directory", [](const std::string& t) { ASSERT_EQ(::mkdir(t.c_str(), 0755), 0); }, EISDIR},
+      {"missing", ReplaceWritable, nothing, 0},          {"writable_file", ReplaceWritable, writable, 0},
+      {"symbolic_link", ReplaceWritable, link, 0},       {"read_only_file", ReplaceWritable, readOnly, EACCES},
+      {"directory", ReplaceWritable, directory, EISDIR}, {"all_read_only_file", ReplaceAll, readOnly, 0},
+      {"all_directory", ReplaceAll, directory, EISDIR},  {"keep_missing", Keep, nothing, 0},
+      {"keep_writable_file", Keep, writable, EEXIST},    {"keep_read_only_file", Keep, readOnly, EEXIST},
+      {"keep_symbolic_link", Keep, link, EEXIST},        {"keep_directory", Keep, directory, EISDIR},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -308,6 +316,7 @@ TEST_F(FileWriterTest, InAnOpenFolderTheTargetIsJudgedAtCommit) {
     ASSERT_TRUE(handle.open(folder));
     auto writer = FileWriter::createIn(handle, "out");
     ASSERT_TRUE(writer) << std::strerror(errno);
+    writer->setExistingFiles(c.policy);
     ASSERT_TRUE(writeText(*writer, "new"));
     EXPECT_EQ(writer->commit(1000000000, 1000000000, {}), c.expectedErrno == 0);
     EXPECT_EQ(writer->error(), c.expectedErrno);
@@ -319,6 +328,44 @@ TEST_F(FileWriterTest, InAnOpenFolderTheTargetIsJudgedAtCommit) {
       EXPECT_EQ(readFile(folder + "/out"), "new");
       EXPECT_EQ(st.st_mtim.tv_sec, 1000000000);
     } else if (S_ISREG(st.st_mode)) {
+      EXPECT_EQ(readFile(folder + "/out"), "old");
+    } else if (S_ISLNK(st.st_mode)) {
+      EXPECT_EQ(fs::read_symlink(folder + "/out"), "elsewhere");
+    }
+  }
+}
+
+// Kept existing files: whatever appears at the name after the writer started, up to the moment
+// of its commit, stays, whether the content went to an unnamed file or to a named temporary one.
+TEST_F(FileWriterTest, KeepingLeavesWhatAppearsBeforeCommit) {
+  struct Maker {
+    const char* name;
+    std::function<std::optional<FileWriter>(const DirectoryHandle& folder, const std::string& path)> make;
+  };
+  const Maker makers[] = {
+      {"in_folder",
+       [](const DirectoryHandle& folder, const std::string&) { return FileWriter::createIn(folder, "out"); }},
+      {"by_path", [](const DirectoryHandle&, const std::string& path) { return FileWriter::create(path + "/out"); }},
+  };
+  const std::vector<std::pair<const char*, std::function<void(const std::string&)>>> appearing = {
+      {"writable_file", [](const std::string& t) { writeFile(t, "old"); }},
+      {"read_only_file", [](const std::string& t) { writeFile(t, "old", 0444); }},
+  };
+  for (const Maker& maker : makers) {
+    for (const auto& [what, appear] : appearing) {
+      const std::string name = std::string(maker.name) + "_" + what;
+      SCOPED_TRACE(name);
+      const std::string folder = caseFolder(name);
+      DirectoryHandle handle;
+      ASSERT_TRUE(handle.open(folder));
+      auto writer = maker.make(handle, folder);
+      ASSERT_TRUE(writer) << std::strerror(errno);
+      writer->setExistingFiles(ExistingFiles::Keep);
+      ASSERT_TRUE(writeText(*writer, "new"));
+      appear(folder + "/out");
+      EXPECT_FALSE(writer->commit(0, 0, {}));
+      EXPECT_EQ(writer->error(), EEXIST);
+      EXPECT_EQ(entriesOf(folder), std::vector<std::string>{"out"});
       EXPECT_EQ(readFile(folder + "/out"), "old");
     }
   }

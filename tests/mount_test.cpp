@@ -7,8 +7,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sched.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -281,9 +285,10 @@ SampleArchive sampleArchive(std::uint8_t dataCipher) {
   return sample;
 }
 
-// What a tree holds, per relative path: type, size, times and content.
+// What a tree holds, per relative path: type, permission bits, size, times and content.
 struct Entry {
   bool folder;
+  unsigned mode;
   std::uint64_t size;
   std::int64_t modified;
   std::int64_t accessed;
@@ -295,11 +300,9 @@ std::map<std::string, Entry> snapshot(const std::string& root) {
   for (const fs::directory_entry& item : fs::recursive_directory_iterator(root)) {
     struct stat st {};
     EXPECT_EQ(::lstat(item.path().c_str(), &st), 0) << item.path();
-    Entry entry{S_ISDIR(st.st_mode),
-                S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size),
-                st.st_mtim.tv_sec,
-                st.st_atim.tv_sec,
-                {}};
+    Entry entry{
+        S_ISDIR(st.st_mode), st.st_mode & 07777u, S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size),
+        st.st_mtim.tv_sec,   st.st_atim.tv_sec,   {}};
     if (!entry.folder) entry.content = readWhole(item.path());
     out[fs::relative(item.path(), root).generic_string()] = std::move(entry);
   }
@@ -332,7 +335,9 @@ class MountCiphers : public ::testing::TestWithParam<std::uint8_t>, protected Sa
 TEST_P(MountCiphers, TreeMatchesAnExtraction) {
   Mount mount(archive_, dir_.file("mnt"), false);
   MOUNT_OR_SKIP(mount);
+  const mode_t previousMask = ::umask(022);  // the usual one, which the mount's modes assume
   extract(archive_, dir_.file("out"));
+  ::umask(previousMask);
   const auto extracted = snapshot(dir_.file("out"));
   const auto mounted = snapshot(mount.path());
   ASSERT_EQ(extracted.size(), 12u);  // 8 files, 4 folders
@@ -345,18 +350,20 @@ TEST_P(MountCiphers, TreeMatchesAnExtraction) {
     }
     EXPECT_EQ(it->second.folder, entry.folder) << path;
     EXPECT_EQ(it->second.size, entry.size) << path;
+    EXPECT_EQ(it->second.mode, entry.mode) << path;
     // Extraction gives folders no times of their own; the mount shows the archive's.
     EXPECT_EQ(it->second.modified, entry.folder ? 1600000100 : entry.modified) << path;
     EXPECT_EQ(it->second.accessed, entry.folder ? 1600000200 : entry.accessed) << path;
     EXPECT_TRUE(it->second.content == entry.content) << path;
   }
-  // Read-only modes; blocks as stored; inode numbers stay.
+  // The modes extraction gives, the read-only attribute as the lack of write permission.
+  EXPECT_EQ(mounted.at("docs/deep/er/big.bin").mode, 0644u);
+  EXPECT_EQ(mounted.at("docs/read-only.txt").mode, 0444u);
+  EXPECT_EQ(mounted.at("docs").mode, 0755u);
+  // Blocks as stored; inode numbers stay.
   struct stat first {
-  }, again{}, folder{};
+  }, again{};
   ASSERT_EQ(::stat(mount.path("docs/deep/er/big.bin").c_str(), &first), 0);
-  ASSERT_EQ(::stat(mount.path("docs").c_str(), &folder), 0);
-  EXPECT_EQ(first.st_mode & 07777, 0444u);
-  EXPECT_EQ(folder.st_mode & 07777, 0555u);
   EXPECT_EQ(first.st_blocks, (600000 + 16383) / 16384 * 32);
   ASSERT_EQ(::stat(mount.path("docs/deep/er/big.bin").c_str(), &again), 0);
   EXPECT_EQ(first.st_ino, again.st_ino);
@@ -540,14 +547,15 @@ TEST_F(MountBehaviour, TheMountTableNamesTheArchiveAndOptionsSetOwnerAndModes) {
     struct stat file {};
     ASSERT_EQ(::stat(mount.path("one.txt").c_str(), &file), 0);
     EXPECT_EQ(file.st_uid, ::getuid());
-    EXPECT_EQ(file.st_mode & 07777, 0444u);
+    EXPECT_EQ(file.st_mode & 07777, 0644u);
   }
   Mount mount(archive, dir_.file("mnt2"), false, {"-o", "uid=1234,gid=4321", "-o", "umask=027,fsname=my-archive,ro"});
   MOUNT_OR_SKIP(mount);
   const std::optional<MountEntry> entry = mountEntry(mount.path());
   ASSERT_TRUE(entry);
   EXPECT_EQ(entry->source, "my-archive");
-  const std::vector<std::pair<std::string, unsigned>> modes = {{"", 0550}, {"docs", 0550}, {"one.txt", 0440}};
+  const std::vector<std::pair<std::string, unsigned>> modes = {
+      {"", 0750}, {"docs", 0750}, {"one.txt", 0640}, {"docs/read-only.txt", 0440}};
   for (const auto& [path, mode] : modes) {
     struct stat st {};
     ASSERT_EQ(::stat(mount.path(path).c_str(), &st), 0) << path;
@@ -811,6 +819,109 @@ TEST(MountDamage, ADamagedFileReadsItsStoredBytesThenFailsWithEIO) {
   EXPECT_EQ(mount.errorLog(), "Error: damaged item: short.bin\n");
 }
 
+// In a mount namespace of its own, with a /dev of its own whose log socket it reads, the child
+// mounts `archive` detached, reads `file` through the mount twice and unmounts it. What reached the
+// system log goes to `report`, one message a line; a host where this cannot be set up says
+// "skip: why" instead. Only system calls after the fork: the child ends with _exit.
+[[noreturn]] void logDetachedReads(const std::string& archive, const std::string& mountPoint, const std::string& file,
+                                   int report) {
+  auto finish = [&](const std::string& text) {
+    if (!text.empty()) [[maybe_unused]]
+      const ssize_t written = ::write(report, text.data(), text.size());
+    ::_exit(0);
+  };
+  auto skip = [&](const char* what) { finish(std::string("skip: ") + what + ": " + std::strerror(errno)); };
+  if (::unshare(CLONE_NEWNS) != 0) skip("unshare");
+  if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) skip("private mounts");
+  if (::mount("tmpfs", "/dev", "tmpfs", 0, "mode=0755") != 0) skip("a /dev of its own");
+  const std::pair<const char*, dev_t> devices[] = {{"/dev/fuse", ::makedev(10, 229)},
+                                                   {"/dev/null", ::makedev(1, 3)},
+                                                   {"/dev/zero", ::makedev(1, 5)},
+                                                   {"/dev/random", ::makedev(1, 8)},
+                                                   {"/dev/urandom", ::makedev(1, 9)}};
+  for (const auto& [path, device] : devices) {
+    if (::mknod(path, S_IFCHR | 0666, device) != 0) skip("device nodes");
+  }
+  const int log = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strcpy(address.sun_path, "/dev/log");
+  if (log < 0 || ::bind(log, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) skip("log socket");
+
+  const pid_t mounter = ::fork();
+  if (mounter == 0) {
+    const int null = ::open("/dev/null", O_RDWR);
+    ::dup2(null, STDIN_FILENO);
+    ::dup2(null, STDOUT_FILENO);
+    ::dup2(null, STDERR_FILENO);
+    ::setenv("SORVEL_PASSWORD", kPassword, 1);
+    const std::vector<std::string> command = mountCommand({archive, mountPoint});
+    std::vector<char*> argv{const_cast<char*>(SORVEL_MOUNT_EXE)};
+    for (const std::string& arg : command) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  if (mounter < 0 || ::waitpid(mounter, &status, 0) != mounter || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    finish("mount failed: status " + std::to_string(status));
+  }
+  for (int round = 0; round < 2; ++round) {
+    const int fd = ::open((mountPoint + "/" + file).c_str(), O_RDONLY);
+    char buffer[65536];
+    while (fd >= 0 && ::read(fd, buffer, sizeof buffer) > 0) {
+    }
+    if (fd >= 0) ::close(fd);
+  }
+  ::umount2(mountPoint.c_str(), MNT_DETACH);  // the detached program ends with its connection
+  const timeval wait{1, 0};
+  ::setsockopt(log, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  std::string messages;
+  char message[4096];
+  for (ssize_t n; (n = ::recv(log, message, sizeof message, 0)) > 0;) messages.append(message, n).push_back('\n');
+  finish(messages);
+  ::_exit(0);  // finish ends the process already
+}
+
+// A mount started without -f has no standard error left once detached: a damaged item read
+// through it is told to the system log, once, with the line the tool prints for it.
+TEST(MountDamage, ADetachedMountLogsADamagedItemOnce) {
+  if (::access("/dev/fuse", R_OK | W_OK) != 0) GTEST_SKIP() << "no usable /dev/fuse here: mount tests skipped";
+  testing::TempDir dir;
+  ArchiveBuilder builder;
+  builder.settings.password = bytesOf(kPassword);
+  builder.addFile(u"short.bin", testing::generateContent(testing::seededContent(9), 0, 40000)).storedSize = 100000;
+  builder.addFile(u"fine.txt", "fine");
+  const std::string archive = dir.file("d.sva");
+  ASSERT_TRUE(builder.writeTo(archive));
+  const std::string mountPoint = dir.makeDir("mnt");
+
+  int report[2];
+  ASSERT_EQ(::pipe(report), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(report[0]);
+    logDetachedReads(archive, mountPoint, "short.bin", report[1]);
+  }
+  ::close(report[1]);
+  std::string told;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(report[0], buffer, sizeof buffer)) > 0;) told.append(buffer, n);
+  ::close(report[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  if (told.starts_with("skip: ")) GTEST_SKIP() << told;
+  ASSERT_FALSE(told.starts_with("mount failed")) << told;
+  std::vector<std::string> lines;
+  std::istringstream messages(told);
+  for (std::string line; std::getline(messages, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 1u) << told;
+  EXPECT_NE(lines[0].find(" sorvel["), std::string::npos) << lines[0];
+  EXPECT_TRUE(lines[0].ends_with("]: Error: damaged item: short.bin")) << lines[0];
+  EXPECT_TRUE(lines[0].starts_with("<11>")) << lines[0];  // user.err
+}
+
 // The mount shows what extraction writes, under the same names, and tells what extraction
 // leaves out with the same lines before it starts.
 TEST(MountDamage, ShowsWhatExtractionWritesAndTellsWhatItLeavesOut) {
@@ -827,8 +938,8 @@ TEST(MountDamage, ShowsWhatExtractionWritesAndTellsWhatItLeavesOut) {
   const std::string archive = dir.file("names.sva");
   ASSERT_TRUE(builder.writeTo(archive));
   // The mount is part of the tool: its lines are the tool's ("/" between names).
-  const testing::ProcessResult extracted = testing::runTool({"extract", "-C", dir.file("out"), archive},
-                                                            {"SORVEL_PASSWORD=" + std::string(kPassword)});
+  const testing::ProcessResult extracted =
+      testing::runTool({"extract", "-C", dir.file("out"), archive}, {"SORVEL_PASSWORD=" + std::string(kPassword)});
   std::vector<std::string> lines = extracted.stderrLines();
   ASSERT_FALSE(lines.empty());
   lines.pop_back();  // the closing line

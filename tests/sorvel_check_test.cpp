@@ -29,11 +29,7 @@ TEST(ToolTest, CountsOrReportsDamage) {
   const Case cases[] = {
       {"sound archive", {sound}, 0, {"5 files, 3 folders, 100029 bytes: OK"}, {}},
       {"named items only", {sound, "docs/notes", "top.txt"}, 0, {"2 files, 1 folders, 9 bytes: OK"}, {}},
-      {"damaged file",
-       {damaged},
-       11,
-       {"6 files, 3 folders, 116413 bytes: 1 error"},
-       {"Error: damaged item: bad.bin"}},
+      {"damaged file", {damaged}, 11, {"6 files, 3 folders, 116413 bytes: 1 error"}, {"Error: damaged item: bad.bin"}},
       {"damage outside the items named", {damaged, "docs"}, 0, {"3 files, 2 folders, 26 bytes: OK"}, {}},
       {"overlapping operands: each item once",
        {sound, "docs", "docs/readme.txt", "docs/notes"},

@@ -5,9 +5,12 @@
 
 namespace sorvel {
 
-bool entryExists(const DirectoryHandle& folder, const std::string& name) {
+ExistingEntry existingEntry(const DirectoryHandle& folder, const std::string& name) {
   struct stat status {};
-  return ::fstatat(static_cast<int>(folder.handle()), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0;
+  if (::fstatat(static_cast<int>(folder.handle()), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+    return ExistingEntry::Nothing;
+  }
+  return S_ISDIR(status.st_mode) ? ExistingEntry::Folder : ExistingEntry::Other;
 }
 
 }  // namespace sorvel

@@ -38,6 +38,25 @@ int targetRefusal(int folder, const std::string& name, bool readOnlyReplaced, bo
   return 0;
 }
 
+// Why a commit that keeps existing files did not name its file: a folder in the way, or what
+// stands at `name` kept.
+int keptRefusal(int folder, const std::string& name) {
+  struct stat st {};
+  if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode)) return EISDIR;
+  return EEXIST;
+}
+
+// Gives the file `from` the name `to` (both in `folder`) only where that name is free: the
+// rename refuses to replace, and where the file system cannot refuse in a rename, a link (which
+// never replaces) takes the name and the old one goes.
+bool nameWithoutReplacing(int folder, const std::string& from, const std::string& to) {
+  if (::renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  if (::linkat(folder, from.c_str(), folder, to.c_str(), 0) != 0) return false;
+  ::unlinkat(folder, from.c_str(), 0);
+  return true;
+}
+
 std::uint64_t mixBits(std::uint64_t bits) {  // splitmix64's finaliser
   bits = (bits ^ (bits >> 30)) * 0xBF58476D1CE4E5B9ULL;
   bits = (bits ^ (bits >> 27)) * 0x94D049BB133111EBULL;
@@ -169,11 +188,14 @@ std::optional<FileWriter> FileWriter::createIn(const DirectoryHandle& folder, co
     errno = EINVAL;
     return std::nullopt;
   }
-  // A name the file system cannot take is refused now, not after the content is written.
-  const long nameMax = ::fpathconf(static_cast<int>(folder.handle()), _PC_NAME_MAX);
-  if (name.size() > static_cast<std::size_t>(nameMax > 0 ? nameMax : NAME_MAX)) {
-    errno = ENAMETOOLONG;
-    return std::nullopt;
+  // A name the file system cannot take is refused now, not after the content is written. Every
+  // file system takes names of _POSIX_NAME_MAX bytes: only a longer one costs asking the folder's.
+  if (name.size() > _POSIX_NAME_MAX) {
+    const long nameMax = ::fpathconf(static_cast<int>(folder.handle()), _PC_NAME_MAX);
+    if (name.size() > static_cast<std::size_t>(nameMax > 0 ? nameMax : NAME_MAX)) {
+      errno = ENAMETOOLONG;
+      return std::nullopt;
+    }
   }
   return start(folder.handle(), std::string(), name, /*targetMissing=*/true, std::move(writeCall));
 }
@@ -215,10 +237,13 @@ bool FileWriter::extendTo(std::uint64_t size) {
 
 bool FileWriter::commit(std::int64_t accessed, std::int64_t modified, FileFlags flags) {
   if (!ensureOpen()) return false;
+  const bool keep = existing_ == ExistingFiles::Keep;
+  const bool readOnlyReplaced = existing_ == ExistingFiles::ReplaceAll;
   // The target may have turned into something that must not be replaced since `create`. When it
-  // was missing then, a rename that refuses to replace anything settles that without a look.
-  if (!targetMissing_) {
-    if (const int refusal = targetRefusal(fdOf(folder_), targetPath_, replaceReadOnly_)) return fail(refusal);
+  // was missing then, or nothing is to be replaced, a call that never replaces settles that
+  // without a look.
+  if (!targetMissing_ && !keep) {
+    if (const int refusal = targetRefusal(fdOf(folder_), targetPath_, readOnlyReplaced)) return fail(refusal);
   }
 
   const timespec times[2] = {archiveTimeToTimespec(accessed), archiveTimeToTimespec(modified)};
@@ -233,14 +258,18 @@ bool FileWriter::commit(std::int64_t accessed, std::int64_t modified, FileFlags 
   // Closed before the rename, so a late write error reported by close still keeps the target.
   // On Linux an interrupted close has released the descriptor all the same.
   if (::close(fdOf(std::exchange(handle_, kNoHandle))) != 0 && errno != EINTR) return fail(errno);
-  if (targetMissing_) {
-    if (::renameat2(fdOf(folder_), temporaryPath_.c_str(), fdOf(folder_), targetPath_.c_str(), RENAME_NOREPLACE) == 0) {
+  if (targetMissing_ || keep) {
+    if (nameWithoutReplacing(fdOf(folder_), temporaryPath_, targetPath_)) {
       clearTemporary();
       return true;
     }
-    // Something took the name meanwhile (or the file system cannot refuse): judge it as above.
-    if (errno != EEXIST && errno != EINVAL && errno != ENOSYS) return fail(errno);
-    if (const int refusal = targetRefusal(fdOf(folder_), targetPath_, replaceReadOnly_)) return fail(refusal);
+    if (keep) return fail(errno == EEXIST ? keptRefusal(fdOf(folder_), targetPath_) : errno);
+    // Something took the name meanwhile (or the file system can neither refuse nor link): judge
+    // it as above.
+    if (errno != EEXIST && errno != EINVAL && errno != ENOSYS && errno != EPERM && errno != EOPNOTSUPP) {
+      return fail(errno);
+    }
+    if (const int refusal = targetRefusal(fdOf(folder_), targetPath_, readOnlyReplaced)) return fail(refusal);
   }
   if (::renameat(fdOf(folder_), temporaryPath_.c_str(), fdOf(folder_), targetPath_.c_str()) != 0) return fail(errno);
   clearTemporary();
@@ -258,8 +287,11 @@ bool FileWriter::commitUnnamed() {
     return true;
   }
   if (errno != EEXIST) return fail(errno);
+  if (existing_ == ExistingFiles::Keep) return fail(keptRefusal(fdOf(folder_), targetPath_));
   // Something holds the name: judged as at `create`, then replaced by a rename as usual.
-  if (const int refusal = targetRefusal(fdOf(folder_), targetPath_, replaceReadOnly_)) return fail(refusal);
+  if (const int refusal = targetRefusal(fdOf(folder_), targetPath_, existing_ == ExistingFiles::ReplaceAll)) {
+    return fail(refusal);
+  }
   temporaryPath_ = linkUnderTemporaryName(fdOf(handle_), fdOf(folder_));
   if (temporaryPath_.empty()) return fail(errno);
   if (::close(fdOf(std::exchange(handle_, kNoHandle))) != 0 && errno != EINTR) return fail(errno);

@@ -15,6 +15,9 @@
 namespace sorvel {
 namespace {
 
+// Whether the first temporary file noted installs the handlers that remove it.
+std::atomic<bool> handlersWanted{true};
+
 // Two places for a name, so one can be filled while the handler may still read the other.
 struct TemporaryName {
   std::atomic<int> folder{AT_FDCWD};
@@ -86,9 +89,11 @@ bool disableCoreDumps() {
   return ::setrlimit(RLIMIT_CORE, &none) == 0 && undumpable;
 }
 
+void leaveSignalsToTheProcess() { handlersWanted.store(false); }
+
 void noteTemporaryFile(NativeHandle folder, const std::string& name) {
   static std::once_flag installed;
-  std::call_once(installed, installHandlers);
+  if (handlersWanted.load()) std::call_once(installed, installHandlers);
   if (name.empty() || name.size() >= PATH_MAX) {
     forgetTemporaryFile();
     return;

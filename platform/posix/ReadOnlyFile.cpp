@@ -11,6 +11,21 @@
 #include <utility>
 
 namespace sorvel {
+namespace {
+
+// `fd` when it is a regular file; else it is closed, and errno says why.
+int regularOrClosed(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const int error = S_ISREG(st.st_mode) ? errno : EINVAL;
+    ::close(fd);
+    errno = error;
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
 
 bool ReadOnlyFile::open(const std::string& path) {
   close();
@@ -19,15 +34,16 @@ bool ReadOnlyFile::open(const std::string& path) {
     // Without O_NONBLOCK a FIFO put in the archive's place would hold the run until a writer came.
     fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return false;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    const int error = S_ISREG(st.st_mode) ? errno : EINVAL;
-    ::close(fd);
-    errno = error;
-    return false;
-  }
+  if (fd < 0 || (fd = regularOrClosed(fd)) < 0) return false;
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  handle_ = fd;
+  return true;
+}
+
+bool ReadOnlyFile::openDuplicate(NativeHandle handle) {
+  close();
+  int fd = ::fcntl(static_cast<int>(handle), F_DUPFD_CLOEXEC, 0);
+  if (fd < 0 || (fd = regularOrClosed(fd)) < 0) return false;
   handle_ = fd;
   return true;
 }

@@ -225,7 +225,10 @@ bool FileWriter::extendTo(std::uint64_t size) {
 bool FileWriter::commit(std::int64_t accessed, std::int64_t modified, FileFlags flags) {
   if (!ensureOpen()) return false;
   const std::wstring target = win32::wide(targetPath_);
-  if (const int refusal = targetRefusal(target, replaceReadOnly_)) return fail(refusal);
+  const bool keep = existing_ == ExistingFiles::Keep;
+  if (!keep) {
+    if (const int refusal = targetRefusal(target, existing_ == ExistingFiles::ReplaceAll)) return fail(refusal);
+  }
 
   const FILETIME created = win32::toFileTime(created_);
   const FILETIME lastAccess = win32::toFileTime(accessed);
@@ -240,8 +243,19 @@ bool FileWriter::commit(std::int64_t accessed, std::int64_t modified, FileFlags 
                (flags.system ? FILE_ATTRIBUTE_SYSTEM : 0) | (flags.archive ? FILE_ATTRIBUTE_ARCHIVE : 0);
   if (kept == 0) kept = FILE_ATTRIBUTE_NORMAL;
   if (!SetFileAttributesW(temporary.c_str(), kept)) return fail(win32::setErrnoFromLastError());
+  if (keep) {
+    // Without MOVEFILE_REPLACE_EXISTING the move never replaces: whatever stands there by now stays.
+    if (MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) {
+      clearTemporary();
+      return true;
+    }
+    const int moveError = win32::setErrnoFromLastError();
+    const DWORD standing = GetFileAttributesW(target.c_str());
+    if (standing == INVALID_FILE_ATTRIBUTES) return fail(moveError);
+    return fail((standing & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EISDIR : EEXIST);
+  }
   std::optional<ReadOnlyTarget> readOnly;
-  if (replaceReadOnly_) {
+  if (existing_ == ExistingFiles::ReplaceAll) {
     readOnly.emplace(target);
     if (readOnly->error() != 0) return fail(readOnly->error());
   }

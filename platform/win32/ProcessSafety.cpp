@@ -8,6 +8,9 @@
 namespace sorvel {
 namespace {
 
+// Whether the first temporary file noted installs the handlers that remove it.
+std::atomic<bool> handlersWanted{true};
+
 // Two places for a name, so one can be filled while the handler may still read the other.
 constexpr std::size_t kMaxPath = 32768;
 wchar_t temporaries[2][kMaxPath] = {};
@@ -30,9 +33,11 @@ bool disableCoreDumps() {
   return true;
 }
 
+void leaveSignalsToTheProcess() { handlersWanted.store(false); }
+
 void noteTemporaryFile(NativeHandle, const std::string& name) {
   static std::once_flag installed;
-  std::call_once(installed, [] { SetConsoleCtrlHandler(removeTemporary, TRUE); });
+  if (handlersWanted.load()) std::call_once(installed, [] { SetConsoleCtrlHandler(removeTemporary, TRUE); });
   const std::wstring path = win32::wide(name);
   if (path.empty() || path.size() >= kMaxPath) {
     forgetTemporaryFile();

@@ -21,6 +21,22 @@ bool ReadOnlyFile::open(const std::string& path) {
     errno = folder ? EINVAL : win32::errnoFromWin32(error);
     return false;
   }
+  return keepIfDisk(file);
+}
+
+bool ReadOnlyFile::openDuplicate(NativeHandle handle) {
+  close();
+  HANDLE process = GetCurrentProcess();
+  HANDLE file = nullptr;
+  if (!DuplicateHandle(process, win32::toHandle(handle), process, &file, GENERIC_READ, FALSE, 0)) {
+    win32::setErrnoFromLastError();
+    return false;
+  }
+  return keepIfDisk(file);
+}
+
+bool ReadOnlyFile::keepIfDisk(void* handle) {
+  HANDLE file = handle;
   if (GetFileType(file) != FILE_TYPE_DISK) {
     CloseHandle(file);
     errno = EINVAL;

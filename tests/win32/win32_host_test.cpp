@@ -239,7 +239,7 @@ TEST_F(Win32Folder, ReplacingAReadOnlyFileLeavesItsOtherNamesAsTheyWere) {
   auto replace = [&](const std::string& name, const char* text) {
     std::optional<FileWriter> file = FileWriter::createIn(folder, name);
     if (!file || !file->write(reinterpret_cast<const std::uint8_t*>(text), std::strlen(text))) return -1;
-    file->setReplaceReadOnly(true);
+    file->setExistingFiles(ExistingFiles::ReplaceAll);
     return file->commit(0, 0, {}) ? 0 : file->error();
   };
   auto writeReadOnly = [&](const std::wstring& relative, const char* text) {

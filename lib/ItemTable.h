@@ -1,0 +1,53 @@
+#pragma once
+// The items of an opened archive as the library shows them: their facts, read from the output
+// plan every program reads, and for each file the blocks its content is read from.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "archive/Archive.h"
+#include "archive/Extent.h"
+#include "sorvel/sorvel.h"
+#include "tree/NameRules.h"
+
+namespace sorvel::lib {
+
+class ItemTable {
+ public:
+  // Where a file item's content lies: its runs of blocks and, per run, the index in the file of
+  // its first block.
+  struct Content {
+    ExtentList extents;
+    std::vector<std::uint64_t> starts;
+  };
+
+  // Plans the whole archive (open, its tree built).
+  void build(Archive& archive);
+
+  const std::vector<api::ItemInfo>& items() const { return items_; }
+  const Content& contentOf(std::size_t index) const { return contents_[index]; }
+  const std::u16string& storedPathOf(std::size_t index) const { return archivePaths_[index]; }
+  // The index of the item at a path as ItemInfo gives it ("docs/a.txt"), or nothing.
+  std::optional<std::size_t> find(std::string_view path) const;
+
+  // The archive block holding byte `offset` of the file's content, and how many blocks from it
+  // on follow in the same run.
+  struct BlockRun {
+    std::uint32_t block = 0;
+    std::uint64_t count = 0;
+  };
+  static BlockRun runAt(const Content& content, std::uint64_t offset);
+
+ private:
+  std::vector<api::ItemInfo> items_;
+  std::vector<Content> contents_;
+  std::vector<std::u16string> archivePaths_;
+  NameMap<std::size_t> byPath_;
+};
+
+// The in-archive path of a path as the library shows it; "\" also separates.
+std::u16string archivePathOf(std::string_view shown);
+
+}  // namespace sorvel::lib

@@ -16,8 +16,8 @@ namespace sorvel {
 
 NativeHandle openInput(const std::string& path, int& error) {
   // The name as UTF-16, so that any name the file system holds can be given.
-  const HANDLE file = CreateFileW(win32::wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file = CreateFileW(win32::wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   error = file == INVALID_HANDLE_VALUE ? win32::errnoFromWin32(GetLastError()) : 0;
   return win32::fromHandle(file);
 }
@@ -58,8 +58,8 @@ std::optional<std::string> takeEnvironmentVariable(const char* name) {
 ControllingTerminal::ControllingTerminal() {
   // The process's console, wherever standard input and output go. Reading key events shows
   // nothing, so the console's mode needs no change.
-  const HANDLE input = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                   nullptr, OPEN_EXISTING, 0, nullptr);
+  const HANDLE input = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr);
   DWORD mode = 0;
   if (input == INVALID_HANDLE_VALUE) return;
   if (!GetConsoleMode(input, &mode)) {

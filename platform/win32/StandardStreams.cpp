@@ -36,8 +36,8 @@ void eraseLineEnd(HANDLE console) {
   const SHORT width = info.dwSize.X;
   if (info.dwCursorPosition.X >= width) return;
   DWORD filled = 0;
-  FillConsoleOutputCharacterW(console, L' ', static_cast<DWORD>(width - info.dwCursorPosition.X),
-                              info.dwCursorPosition, &filled);
+  FillConsoleOutputCharacterW(console, L' ', static_cast<DWORD>(width - info.dwCursorPosition.X), info.dwCursorPosition,
+                              &filled);
 }
 
 }  // namespace

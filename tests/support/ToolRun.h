@@ -38,6 +38,6 @@ ProcessResult runTool(const std::vector<std::string>& args,
 // Skips the rest of a case that tests a POSIX host's behaviour when the tool under test is the
 // Windows program.
 #define SORVEL_SKIP_FOR_WINDOWS_TOOL()                                                \
-  do {                                                                               \
+  do {                                                                                \
     if (::sorvel::testing::toolIsWindowsProgram()) GTEST_SKIP() << "POSIX behaviour"; \
   } while (false)

@@ -93,21 +93,25 @@ bool Extractor::extract(const OutputPlan& plan, const std::string& outputFolder)
   return result;
 }
 
-bool Extractor::extractAtFullPath(std::u16string_view pathInArchive, const std::string& outputFolder) {
+bool Extractor::makeFoldersAbove(std::u16string_view pathInArchive, const std::string& outputFolder,
+                                 OutputFolders::Failure& failure) {
   const std::vector<std::u16string> names = splitPath(pathInArchive);
-  if (!names.empty() && isSafeItemPath(pathInArchive)) {
-    OutputFolders folders;
-    OutputFolders::Failure failure;
-    bool made = folders.openBase(outputFolder, /*create=*/true, failure);
-    std::vector<std::string> above;
-    for (std::size_t i = 0; made && i + 1 < names.size(); ++i) {
-      above.push_back(toUtf8Lossy(names[i]));
-      made = folders.reach(above, /*makeLast=*/true, failure) != nullptr;
-    }
-    if (!made) {
-      report(Problem{Message::CannotExtract, std::u16string(pathInArchive), folderFailureText(failure)});
-      return false;
-    }
+  if (names.empty() || !isSafeItemPath(pathInArchive)) return true;
+  OutputFolders folders;
+  bool made = folders.openBase(outputFolder, /*create=*/true, failure);
+  std::vector<std::string> above;
+  for (std::size_t i = 0; made && i + 1 < names.size(); ++i) {
+    above.push_back(toUtf8Lossy(names[i]));
+    made = folders.reach(above, /*makeLast=*/true, failure) != nullptr;
+  }
+  return made;
+}
+
+bool Extractor::extractAtFullPath(std::u16string_view pathInArchive, const std::string& outputFolder) {
+  OutputFolders::Failure failure;
+  if (!makeFoldersAbove(pathInArchive, outputFolder, failure)) {
+    report(Problem{Message::CannotExtract, std::u16string(pathInArchive), folderFailureText(failure)});
+    return false;
   }
   return extract(pathInArchive, outputFolder);
 }

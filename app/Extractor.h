@@ -56,6 +56,11 @@ class Extractor {
   // not extracted and nothing is written.
   bool extractAtFullPath(std::u16string_view pathInArchive, const std::string& outputFolder);
 
+  // Makes the output folder and the folders above an item that lands at its full path below it.
+  // False, with why, when one cannot be made; an empty or unsafe path makes nothing.
+  static bool makeFoldersAbove(std::u16string_view pathInArchive, const std::string& outputFolder,
+                               OutputFolders::Failure& failure);
+
   // True once any item was reported as not written or damaged.
   bool reportedProblems() const { return !problems_.empty(); }
   const std::vector<Problem>& problems() const { return problems_; }

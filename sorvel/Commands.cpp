@@ -219,21 +219,11 @@ int extractItems(CommandContext& context) {
   for (std::size_t index = 0; index < context.selection.starts().size(); ++index) {
     const std::u16string& start = context.selection.starts()[index];
     // A named item lands at its full path: the output folder and those above it are made first.
-    const std::vector<std::u16string> names = splitPath(start);
-    if (!names.empty() && isSafeItemPath(start)) {
-      OutputFolders folders;
-      OutputFolders::Failure failure;
-      bool made = folders.openBase(options.outputFolder, /*create=*/true, failure);
-      std::vector<std::string> above;
-      for (std::size_t i = 0; made && i + 1 < names.size(); ++i) {
-        above.push_back(toUtf8Lossy(names[i]));
-        made = folders.reach(above, /*makeLast=*/true, failure) != nullptr;
-      }
-      if (!made) {
-        Reporter{&progress}(std::string(Message::CannotExtract) + shownPath(start, PathStyle::Slash));
-        failed = true;
-        continue;
-      }
+    OutputFolders::Failure failure;
+    if (!Extractor::makeFoldersAbove(start, options.outputFolder, failure)) {
+      Reporter{&progress}(std::string(Message::CannotExtract) + shownPath(start, PathStyle::Slash));
+      failed = true;
+      continue;
     }
     const OutputPlan plan = context.selection.plan(index);
     extractor.extract(plan, options.outputFolder);

@@ -94,6 +94,14 @@ bool Extractor::extract(const OutputPlan& plan, const std::string& outputFolder)
 }
 
 bool Extractor::extractAtFullPath(std::u16string_view pathInArchive, const std::string& outputFolder) {
+  return madeFoldersAbove(pathInArchive, outputFolder) && extract(pathInArchive, outputFolder);
+}
+
+bool Extractor::extractAtFullPath(const OutputPlan& plan, const std::string& outputFolder) {
+  return madeFoldersAbove(plan.pathOf(plan.start()), outputFolder) && extract(plan, outputFolder);
+}
+
+bool Extractor::madeFoldersAbove(std::u16string_view pathInArchive, const std::string& outputFolder) {
   const std::vector<std::u16string> names = splitPath(pathInArchive);
   if (!names.empty() && isSafeItemPath(pathInArchive)) {
     OutputFolders folders;
@@ -109,7 +117,7 @@ bool Extractor::extractAtFullPath(std::u16string_view pathInArchive, const std::
       return false;
     }
   }
-  return extract(pathInArchive, outputFolder);
+  return true;
 }
 
 bool Extractor::walk(const OutputPlan& plan) {

@@ -55,6 +55,7 @@ class Extractor {
   // and the folders above the item are made first. When they cannot be, the item is reported as
   // not extracted and nothing is written.
   bool extractAtFullPath(std::u16string_view pathInArchive, const std::string& outputFolder);
+  bool extractAtFullPath(const OutputPlan& plan, const std::string& outputFolder);
 
   // True once any item was reported as not written or damaged.
   bool reportedProblems() const { return !problems_.empty(); }
@@ -128,6 +129,9 @@ class Extractor {
   };
 
   bool walk(const OutputPlan& plan);
+  // Makes the output folder and the folders above the item at `pathInArchive` below it; false
+  // (and the item reported as not extracted) when they cannot be made.
+  bool madeFoldersAbove(std::u16string_view pathInArchive, const std::string& outputFolder);
   // Gives the walk's folders their times from the archive; those that were not made are passed.
   void setTimesOfFolders(const OutputPlan& plan);
   bool writeItem(Lane& lane, const PlannedItem& item, ContentSource* content);

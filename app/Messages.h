@@ -115,5 +115,9 @@ inline constexpr std::string_view PasswordAndArchiveOnInput =
     "standard input holds the archive; give the password with --password-file, --password-fd, "
     "SORVEL_PASSWORD or at the terminal";
 inline constexpr std::string_view MountArguments = "an archive and a mount point are needed";
+// `sorvel mount` where the tool is built without it (Windows); ends with Usage.
+inline constexpr std::string_view MountOnLinuxOnly = "mounting an archive as a file system is available on Linux only";
+// A program started from Explorer, in a console window of its own, before that window closes.
+inline constexpr std::string_view PressAKeyToClose = "Press any key to close this window.";
 
 }  // namespace sorvel::Message

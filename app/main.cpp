@@ -1,21 +1,26 @@
 #include <memory>
-#include <string>
-#include <vector>
 
 #include "app/FrontEnd.h"
+#include "app/Messages.h"
 #include "platform/Console.h"
+#include "platform/OwnConsole.h"
 #include "platform/ProcessSafety.h"
 #include "platform/StandardPasswordInput.h"
-#include "platform/Utf16.h"
+#ifdef _WIN32
+#include "platform/Utf8Arguments.h"
+#endif
 
 namespace {
 
-int run(int argc, const char* const* argv) {
+int run(int argc, char** argv) {
   // The process is about to hold a password and keys: they must never end up in a core file.
   sorvel::disableCoreDumps();
   auto password = std::make_unique<sorvel::StandardPasswordInput>();
   try {
-    return sorvel::runFrontEnd(argc, argv, sorvel::Console::standard(), password->keys(), password->echo());
+    const int code = sorvel::runFrontEnd(argc, argv, sorvel::Console::standard(), password->keys(), password->echo());
+    // Started from Explorer without an archive: the help stays on the screen until it is read.
+    if (argc < 2 && sorvel::consoleMadeForThisProcess()) sorvel::waitForKey(sorvel::Message::PressAKeyToClose);
+    return code;
   } catch (...) {
     // Only exhausted memory gets here. Give the terminal its mode back before the process ends.
     password.reset();
@@ -27,17 +32,7 @@ int run(int argc, const char* const* argv) {
 
 #ifdef _WIN32
 // Windows hands the arguments over as UTF-16; the program works in UTF-8.
-int wmain(int argc, wchar_t** argv) {
-  std::vector<std::string> arguments;
-  for (int i = 0; i < argc; ++i) {
-    const std::wstring_view argument(argv[i]);
-    arguments.push_back(sorvel::toUtf8Lossy(std::u16string(argument.begin(), argument.end())));
-  }
-  std::vector<const char*> pointers;
-  for (const std::string& argument : arguments) pointers.push_back(argument.c_str());
-  pointers.push_back(nullptr);
-  return run(argc, pointers.data());
-}
+int wmain(int argc, wchar_t** argv) { return sorvel::runWithUtf8Arguments(argc, argv, run); }
 #else
 int main(int argc, char** argv) { return run(argc, argv); }
 #endif

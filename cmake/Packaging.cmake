@@ -85,16 +85,19 @@ foreach(page sorvel.1 sorvelExtractorWin.1)
   install(FILES ${SORVEL_PACKAGE_FILES}/man/${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT sorvel)
 endforeach()
 install(FILES completion/sorvel DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions COMPONENT sorvel)
-install(FILES cmake/debian/sorvel.lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
-        RENAME sorvel COMPONENT sorvel)
-
-# The Debian changelog, and the copyright file: the project's licence is the text of LICENSE,
-# under the short name SORVEL_LICENSE. Without them the package has no copyright file, which
-# lintian (scripts/test) reports.
-sorvel_gzip(${PROJECT_SOURCE_DIR}/cmake/debian/changelog ${SORVEL_PACKAGE_FILES}/doc/changelog.Debian.gz)
-list(APPEND sorvel_files ${SORVEL_PACKAGE_FILES}/doc/changelog.Debian.gz)
-set(sorvel_doc ${CMAKE_INSTALL_DATADIR}/doc/sorvel)
-install(FILES ${SORVEL_PACKAGE_FILES}/doc/changelog.Debian.gz DESTINATION ${sorvel_doc} COMPONENT sorvel)
+# What every Debian package of the project holds besides its own files, made here once: the
+# maintainer, the Debian changelog, the copyright file and the lintian overrides. The tool's
+# package installs them below; scripts/library-packages reads the maintainer and the version
+# from CPackConfig.cmake and copies the files from package-files/debian into its packages.
+set(SORVEL_MAINTAINER "Sorvel Extractor developers <sorvel@users.noreply.example.org>")
+set(SORVEL_DEBIAN_FILES ${SORVEL_PACKAGE_FILES}/debian)
+configure_file(cmake/debian/changelog.in ${SORVEL_DEBIAN_FILES}/changelog.Debian @ONLY)
+execute_process(COMMAND sh -c "gzip -9n -c changelog.Debian > changelog.Debian.gz" WORKING_DIRECTORY ${SORVEL_DEBIAN_FILES}
+                COMMAND_ERROR_IS_FATAL ANY)
+configure_file(cmake/debian/lintian-overrides ${SORVEL_DEBIAN_FILES}/lintian-overrides COPYONLY)
+set(debian_files ${SORVEL_DEBIAN_FILES}/changelog.Debian.gz)
+# The copyright file: the project's licence is the text of LICENSE, under the short name
+# SORVEL_LICENSE. Without it a package has no copyright file, which lintian (scripts/test) reports.
 set(SORVEL_LICENSE "LicenseRef-Sorvel-All-rights-reserved")  # the licence's short name; its text is LICENSE
 if(SORVEL_LICENSE AND EXISTS ${PROJECT_SOURCE_DIR}/LICENSE)
   file(READ ${PROJECT_SOURCE_DIR}/LICENSE text)
@@ -105,11 +108,15 @@ if(SORVEL_LICENSE AND EXISTS ${PROJECT_SOURCE_DIR}/LICENSE)
     string(REPLACE "\n\n" "\n .\n" text "${text}")
   endwhile()
   set(SORVEL_LICENSE_TEXT " ${text}")
-  configure_file(cmake/debian/copyright.in ${SORVEL_PACKAGE_FILES}/doc/copyright @ONLY)
-  install(FILES ${SORVEL_PACKAGE_FILES}/doc/copyright DESTINATION ${sorvel_doc} COMPONENT sorvel)
+  configure_file(cmake/debian/copyright.in ${SORVEL_DEBIAN_FILES}/copyright @ONLY)
+  list(APPEND debian_files ${SORVEL_DEBIAN_FILES}/copyright)
 else()
-  message(STATUS "No LICENSE file or SORVEL_LICENSE: the Debian package gets no copyright file")
+  file(REMOVE ${SORVEL_DEBIAN_FILES}/copyright)
+  message(STATUS "No LICENSE file or SORVEL_LICENSE: the Debian packages get no copyright file")
 endif()
+install(FILES ${debian_files} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/sorvel COMPONENT sorvel)
+install(FILES ${SORVEL_DEBIAN_FILES}/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+        RENAME sorvel COMPONENT sorvel)
 add_custom_target(sorvel_deb ALL DEPENDS ${programs} ${sorvel_files})
 
 # Control fields. The shared libraries the programs link are found by dpkg-shlibdeps; ICU, which
@@ -144,7 +151,7 @@ set(CPACK_COMPONENTS_ALL sorvel)
 set(CPACK_PACKAGE_NAME sorvel)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)  # the first Debian revision of each version: sorvel_1.0.0-1
-set(CPACK_PACKAGE_CONTACT "Sorvel Extractor developers <sorvel@users.noreply.example.org>")
+set(CPACK_PACKAGE_CONTACT "${SORVEL_MAINTAINER}")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # <package>_<version>-<revision>_<architecture>.deb
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES TRUE)  # the debug information stays in the build

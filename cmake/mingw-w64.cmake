@@ -1,7 +1,10 @@
 # Cross build for 64-bit Windows with MinGW-w64 (Debian's g++-mingw-w64-x86-64), run under wine64.
 #   cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake [-DSORVEL_CRYPTOPP_PREFIX=DIR]
+#         [-DSORVEL_LIBARCHIVE_PREFIX=DIR]
 # SORVEL_CRYPTOPP_PREFIX is where scripts/build-cryptopp-mingw installed Crypto++ (default
-# build-win/cryptopp/prefix); pkg-config finds libcrypto++ there and nowhere else.
+# build-win/cryptopp/prefix), SORVEL_LIBARCHIVE_PREFIX where scripts/build-libarchive-mingw
+# installed libarchive (default build-win/libarchive/prefix); pkg-config finds libcrypto++ and
+# libarchive there and nowhere else.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -21,12 +24,15 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
 set(SORVEL_CRYPTOPP_PREFIX "${CMAKE_CURRENT_LIST_DIR}/../build-win/cryptopp/prefix"
     CACHE PATH "Crypto++ built for MinGW-w64 (scripts/build-cryptopp-mingw)")
 get_filename_component(SORVEL_CRYPTOPP_PREFIX "${SORVEL_CRYPTOPP_PREFIX}" ABSOLUTE)
-set(CMAKE_FIND_ROOT_PATH /usr/${SORVEL_MINGW_TRIPLE} "${SORVEL_CRYPTOPP_PREFIX}")
+set(SORVEL_LIBARCHIVE_PREFIX "${CMAKE_CURRENT_LIST_DIR}/../build-win/libarchive/prefix"
+    CACHE PATH "libarchive built for MinGW-w64 (scripts/build-libarchive-mingw)")
+get_filename_component(SORVEL_LIBARCHIVE_PREFIX "${SORVEL_LIBARCHIVE_PREFIX}" ABSOLUTE)
+set(CMAKE_FIND_ROOT_PATH /usr/${SORVEL_MINGW_TRIPLE} "${SORVEL_CRYPTOPP_PREFIX}" "${SORVEL_LIBARCHIVE_PREFIX}")
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-set(ENV{PKG_CONFIG_LIBDIR} "${SORVEL_CRYPTOPP_PREFIX}/lib/pkgconfig")
+set(ENV{PKG_CONFIG_LIBDIR} "${SORVEL_CRYPTOPP_PREFIX}/lib/pkgconfig:${SORVEL_LIBARCHIVE_PREFIX}/lib/pkgconfig")
 set(ENV{PKG_CONFIG_PATH} "")
 set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
 

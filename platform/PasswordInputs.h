@@ -1,7 +1,7 @@
 #pragma once
 // The places besides standard input (see StandardPasswordInput) that a password is read from:
-// a file or a descriptor the user names, the environment, and the controlling terminal. Hosts
-// whose programs take a password only at the console (Windows) have none of them.
+// a file or a descriptor the user names, the environment, and the controlling terminal (on
+// Windows, the process's console).
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -13,11 +13,12 @@
 
 namespace sorvel {
 
-// Opens `path` for reading, whatever it names (a pipe or a device too); kNoHandle, with the
-// errno value in `error`, when it cannot be opened.
+// Opens `path` (UTF-8) for reading, whatever it names (a pipe or a device too); kNoHandle, with
+// the errno value in `error`, when it cannot be opened.
 NativeHandle openInput(const std::string& path, int& error);
 void closeInput(NativeHandle input);
-// The descriptor number `fd` as a handle to read from (whether it can be read shows at the read).
+// The descriptor number `fd` (on Windows, the C runtime's) as a handle to read from (whether it
+// can be read shows at the read).
 NativeHandle inputDescriptor(int fd);
 NativeHandle standardInput();
 
@@ -41,6 +42,7 @@ class ControllingTerminal {
 
  private:
   NativeHandle terminal_ = kNoHandle;
+  NativeHandle output_ = kNoHandle;  // where the host keeps the terminal's output apart (Windows)
   std::unique_ptr<KeySource> keys_;
   std::unique_ptr<std::ostream> echo_;
   std::unique_ptr<Console> console_;

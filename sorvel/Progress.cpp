@@ -1,8 +1,8 @@
 #include "sorvel/Progress.h"
 
-#include <unistd.h>
-
 #include <cstdio>
+
+#include "platform/StandardStreams.h"
 
 namespace sorvel::tool {
 namespace {
@@ -22,19 +22,10 @@ std::string size(double bytes) {
   return text;
 }
 
-void writeAll(const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(STDERR_FILENO, text.data() + done, text.size() - done);
-    if (n <= 0) return;
-    done += static_cast<std::size_t>(n);
-  }
-}
-
 }  // namespace
 
 Progress::Progress(bool enabled, std::uint64_t totalItems, std::uint64_t totalBytes)
-    : enabled_(enabled && ::isatty(STDERR_FILENO) == 1), totalItems_(totalItems), totalBytes_(totalBytes) {}
+    : enabled_(enabled && standardErrorIsTerminal()), totalItems_(totalItems), totalBytes_(totalBytes) {}
 
 void Progress::advance(std::uint64_t items, std::uint64_t bytes) {
   items_ += items;
@@ -64,12 +55,12 @@ std::string Progress::format(std::uint64_t items, std::uint64_t totalItems, std:
 void Progress::draw() {
   const double elapsed = std::chrono::duration<double>(Clock::now() - start_).count();
   // Carriage return, the line, then erase whatever an earlier, longer line left behind.
-  writeAll("\r" + format(items_, totalItems_, bytes_, totalBytes_, elapsed) + "\x1b[K");
+  writeStatus("\r" + format(items_, totalItems_, bytes_, totalBytes_, elapsed) + std::string(kEraseLineEnd));
   shown_ = true;
 }
 
 void Progress::interrupt() {
-  if (shown_) writeAll("\r\x1b[K");
+  if (shown_) writeStatus("\r" + std::string(kEraseLineEnd));
   shown_ = false;
 }
 

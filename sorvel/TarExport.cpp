@@ -17,6 +17,7 @@
 #include "platform/FileIdentity.h"
 #include "platform/FileStatus.h"
 #include "platform/FileWriter.h"
+#include "platform/StandardStreams.h"
 #include "platform/SystemError.h"
 #include "platform/TerminalText.h"
 #include "platform/Utf16.h"
@@ -39,7 +40,7 @@ std::string outputName(const Options& options) {
 }  // namespace
 
 int checkExportOutput(const Options& options) {
-  if (options.outputFile.empty() && ::isatty(STDOUT_FILENO) == 1) {
+  if (options.outputFile.empty() && standardOutputIsTerminal()) {
     reportUsageError(std::string(Message::NoTarToTerminal));
     return ExitCode::Usage;
   }

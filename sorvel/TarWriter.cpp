@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "platform/SystemError.h"
+#include "platform/Utf16.h"
 #include "sorvel/StandardOutput.h"
 
 namespace sorvel::tool {
@@ -37,6 +38,10 @@ void TarWriter::Free::operator()(struct archive* writer) const { archive_write_f
 
 TarWriter::TarWriter() : writer_(archive_write_new()) {
   archive_write_set_format_pax(writer_.get());
+#ifdef _WIN32
+  // Names as given, UTF-8, converted through no code page (the header then says so).
+  archive_write_set_format_option(writer_.get(), "pax", "hdrcharset", "BINARY");
+#endif
   archive_write_set_bytes_in_last_block(writer_.get(), 1);
 }
 
@@ -45,7 +50,13 @@ bool TarWriter::openStandardOutput() {
 }
 
 bool TarWriter::openPath(const std::string& path) {
+#ifdef _WIN32
+  // A narrow name would be read in the system's code page, not as UTF-8.
+  const std::u16string units = toUtf16(path);
+  return check(archive_write_open_filename_w(writer_.get(), std::wstring(units.begin(), units.end()).c_str()));
+#else
   return check(archive_write_open_filename(writer_.get(), path.c_str()));
+#endif
 }
 
 bool TarWriter::openWriter(FileWriter& file) {
@@ -62,7 +73,13 @@ std::string TarWriter::error() const {
 bool TarWriter::header(const std::string& path, const ItemRecord& record, std::uint64_t size, std::uint64_t stored) {
   std::unique_ptr<archive_entry, EntryDeleter> entry(archive_entry_new());
   const bool folder = record.isFolder();
+#ifdef _WIN32
+  // On Windows libarchive takes every name through the C runtime's code page, which holds few of
+  // the names an archive may have: the UTF-8 bytes are written as they are (see the constructor).
+  archive_entry_copy_pathname(entry.get(), path.c_str());
+#else
   archive_entry_set_pathname_utf8(entry.get(), path.c_str());
+#endif
   archive_entry_set_filetype(entry.get(), folder ? AE_IFDIR : AE_IFREG);
   unsigned mode = folder ? 0755 : 0644;
   if ((record.attributes() & kReadOnlyAttribute) != 0) mode &= ~0222u;

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# libsorvel, libsorvel-dev and python3-sorvel as scripts/library-packages makes them, unpacked
+# libsorvel1, libsorvel-dev and python3-sorvel as scripts/library-packages makes them, unpacked
 # into a scratch root: `import sorvel` works from there and lists the example archive, a program
 # builds against the -dev package with pkg-config.
 #   tests/library_package_test.sh BUILD_DIR SOURCE_DIR
@@ -13,12 +13,12 @@ source "$source/scripts/library-packages"
 make_library_packages "$build" "$scratch/out"
 
 root=$scratch/root
-for package in libsorvel libsorvel-dev python3-sorvel; do
+for package in libsorvel1 libsorvel-dev python3-sorvel; do
   deb=$(compgen -G "$scratch/out/${package}_*.deb") || fail "no $package package"
   dpkg-deb -f "$deb" Depends
   dpkg -x "$deb" "$root"
 done
-grep -q libsorvel <<<"$(dpkg-deb -f "$scratch"/out/python3-sorvel_*.deb Depends)" || fail "python3-sorvel needs libsorvel"
+grep -q "libsorvel1 (= " <<<"$(dpkg-deb -f "$scratch"/out/python3-sorvel_*.deb Depends)" || fail "python3-sorvel needs libsorvel1"
 libdir=$(dirname "$(find "$root" -name 'libsorvel.so.1' | head -1)")
 site=$(dirname "$(find "$root" -name '__init__.py' -path '*/sorvel/*' | head -1)")
 names=$(cd / && env -i PATH=/usr/bin:/bin PYTHONPATH="$(dirname "$site")" LD_LIBRARY_PATH="$libdir" /usr/bin/python3 -c '
@@ -33,6 +33,6 @@ headers=$(objdump -p "$site"/_sorvel*.so)
 grep -q 'NEEDED *libsorvel\.so\.1' <<<"$headers" || fail "_sorvel does not link libsorvel.so.1"
 grep -Eq 'R(UN)?PATH' <<<"$headers" && fail "_sorvel carries a run path"
 c++ -std=c++20 "$source/tests/library_consumer/consumer.cpp" \
-  $(PKG_CONFIG_PATH="$libdir/pkgconfig" pkg-config --define-prefix --cflags --libs sorvel) -o "$scratch/consumer"
+  $(PKG_CONFIG_PATH="$libdir/pkgconfig" pkg-config --cflags --libs sorvel) -o "$scratch/consumer"
 grep -q '^hello.txt ' <<<"$(LD_LIBRARY_PATH=$libdir "$scratch/consumer" "$source/examples/sample.sva" sorvel-example)"
-echo "libsorvel, libsorvel-dev and python3-sorvel unpacked and used"
+echo "libsorvel1, libsorvel-dev and python3-sorvel unpacked and used"

@@ -213,6 +213,7 @@ TEST_F(ToolExport, NamesOutsideAsciiAndOutputChoices) {
 // Written over while it is read, the archive would be lost: an output that is the archive itself,
 // by any name or as standard output, is refused before anything is written.
 TEST_F(ToolExport, AnOutputThatIsTheArchiveIsRefused) {
+  SORVEL_SKIP_FOR_WINDOWS_TOOL();  // links, shell limits and signals
   ASSERT_TRUE(testing::sampleArchive().writeTo(archive_));
   const std::string original = readText(archive_);
   ASSERT_EQ(::symlink("a.sva", dir_.file("link.sva").c_str()), 0);
@@ -244,6 +245,7 @@ TEST_F(ToolExport, AnOutputThatIsTheArchiveIsRefused) {
 // A named file is written to a temporary file beside it and takes its place only when the tar is
 // complete: an export that fails halfway leaves the file as it was, and nothing beside it.
 TEST_F(ToolExport, AFailedExportLeavesTheExistingFileAsItWas) {
+  SORVEL_SKIP_FOR_WINDOWS_TOOL();  // links, shell limits and signals
   ASSERT_TRUE(testing::sampleArchive().writeTo(archive_));
   const std::string tarFile = dir_.writeFile("out.tar", "old tar");
   // Writes past 32 KiB (bash counts KiB) fail with EFBIG, as on a full disk; big.bin alone is
@@ -259,6 +261,7 @@ TEST_F(ToolExport, AFailedExportLeavesTheExistingFileAsItWas) {
 // SIGINT or SIGTERM in the middle of an export removes the temporary file and ends the run by
 // that signal; the existing file stays as it was.
 TEST_F(ToolExport, AnInterruptedExportLeavesTheExistingFileAsItWas) {
+  SORVEL_SKIP_FOR_WINDOWS_TOOL();  // links, shell limits and signals
   testing::ArchiveBuilder builder;
   builder.settings.password = testing::bytesOf(testing::kToolPassword);
   builder.addGeneratedFile(u"huge.bin", std::uint64_t{64} << 20, testing::seededContent(3));

@@ -155,6 +155,7 @@ class ToolListOddNames : public ::testing::Test {
 };
 
 TEST_F(ToolListOddNames, JsonIsOneDocumentThatReadsBackEveryName) {
+  SORVEL_SKIP_FOR_WINDOWS_TOOL();  // Windows holds none of these names: they are left out
   if (!std::filesystem::exists("/usr/bin/python3")) GTEST_SKIP() << "no /usr/bin/python3";
   const testing::ProcessResult listed = runTool({"list", "--json", archive_});
   ASSERT_EQ(listed.exitCode, 0) << listed.stderrText;
@@ -188,6 +189,7 @@ TEST_F(ToolListOddNames, JsonLinesGiveOneObjectPerItem) {
 }
 
 TEST_F(ToolListOddNames, ANameThatHoldsASlashIsShownEscapedInEveryLine) {
+  SORVEL_SKIP_FOR_WINDOWS_TOOL();  // Windows holds none of these names: they are left out
   struct Case {
     const char* name;
     std::vector<std::string> args;
@@ -243,6 +245,7 @@ TEST(ToolOutput, AFullDeviceIsAWriteErrorNamed) {
 }
 
 TEST_F(ToolList, NamesThatNeedEscapingStayOneLine) {
+  SORVEL_SKIP_FOR_WINDOWS_TOOL();  // Windows holds no name with a control character
   testing::ArchiveBuilder builder;
   builder.settings.password = testing::bytesOf(testing::kToolPassword);
   builder.addFile(u"say \"hi\"\x1b[2J.txt", "x");

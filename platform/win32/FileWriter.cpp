@@ -105,6 +105,8 @@ class ReadOnlyTarget {
     attributes_ = info.dwFileAttributes;
     if ((attributes_ & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
         (attributes_ & FILE_ATTRIBUTE_READONLY) == 0) {
+      // Nothing to set aside; the handle goes, as a file still open cannot be replaced.
+      CloseHandle(std::exchange(file_, INVALID_HANDLE_VALUE));
       return;
     }
     const std::wstring folder = target.substr(0, target.find_last_of(L"\\/"));

@@ -14,7 +14,11 @@ bool ReadOnlyFile::open(const std::string& path) {
   HANDLE file = CreateFileW(win32::wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    win32::setErrnoFromLastError();
+    const DWORD error = GetLastError();
+    // A folder cannot be opened as a file; it is refused as what it is, not as access denied.
+    const DWORD attributes = GetFileAttributesW(win32::wide(path).c_str());
+    const bool folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    errno = folder ? EINVAL : win32::errnoFromWin32(error);
     return false;
   }
   return keepIfDisk(file);

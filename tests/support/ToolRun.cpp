@@ -1,5 +1,6 @@
 #include "support/ToolRun.h"
 
+#include <cstdlib>
 #include <utility>
 
 namespace sorvel::testing {
@@ -27,11 +28,25 @@ ArchiveBuilder damagedArchive() {
 
 Bytes sampleBigContent() { return generateContent(seededContent(14), 0, 100000); }
 
+namespace {
+
+std::string environmentValue(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
+}  // namespace
+
+bool toolIsWindowsProgram() { return environmentValue("SORVEL_TOOL_UNDER_TEST").ends_with(".exe"); }
+
 ProcessResult runTool(const std::vector<std::string>& args, std::vector<std::string> environment,
                       const std::string& stdinBytes, const std::string& workingDirectory) {
   ProcessRequest request;
-  request.program = SORVEL_TOOL_EXE;
-  request.args = args;
+  const std::string other = environmentValue("SORVEL_TOOL_UNDER_TEST");
+  const std::string runner = environmentValue("SORVEL_TOOL_RUNNER");
+  request.program = other.empty() ? SORVEL_TOOL_EXE : runner.empty() ? other : runner;
+  if (!other.empty() && !runner.empty()) request.args.push_back(other);
+  request.args.insert(request.args.end(), args.begin(), args.end());
   request.stdinBytes = stdinBytes;
   request.workingDirectory = workingDirectory;
   request.environment = std::move(environment);

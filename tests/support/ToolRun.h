@@ -20,6 +20,13 @@ ArchiveBuilder damagedArchive();
 // Its content of big.bin.
 Bytes sampleBigContent();
 
+// The tool under test: the Linux build's, or another program named by SORVEL_TOOL_UNDER_TEST and
+// started through SORVEL_TOOL_RUNNER when that is set (the Windows build's sorvel.exe through
+// scripts/wine), so that the same cases check both.
+// True when it is a Windows program: cases of POSIX behaviour (modes, signals, descriptors past
+// standard input) do not apply to it.
+bool toolIsWindowsProgram();
+
 // The tool with these arguments; `environment` replaces the default SORVEL_PASSWORD entry. The
 // time zone is UTC, so listed times are the same everywhere.
 ProcessResult runTool(const std::vector<std::string>& args,
@@ -27,3 +34,10 @@ ProcessResult runTool(const std::vector<std::string>& args,
                       const std::string& stdinBytes = {}, const std::string& workingDirectory = {});
 
 }  // namespace sorvel::testing
+
+// Skips the rest of a case that tests a POSIX host's behaviour when the tool under test is the
+// Windows program.
+#define SORVEL_SKIP_FOR_WINDOWS_TOOL()                                                \
+  do {                                                                                \
+    if (::sorvel::testing::toolIsWindowsProgram()) GTEST_SKIP() << "POSIX behaviour"; \
+  } while (false)

@@ -108,12 +108,18 @@ bool Extractor::makeFoldersAbove(std::u16string_view pathInArchive, const std::s
 }
 
 bool Extractor::extractAtFullPath(std::u16string_view pathInArchive, const std::string& outputFolder) {
+  return makeFoldersAboveOrReport(pathInArchive, outputFolder) && extract(pathInArchive, outputFolder);
+}
+
+bool Extractor::extractAtFullPath(const OutputPlan& plan, const std::string& outputFolder) {
+  return makeFoldersAboveOrReport(plan.pathOf(plan.start()), outputFolder) && extract(plan, outputFolder);
+}
+
+bool Extractor::makeFoldersAboveOrReport(std::u16string_view pathInArchive, const std::string& outputFolder) {
   OutputFolders::Failure failure;
-  if (!makeFoldersAbove(pathInArchive, outputFolder, failure)) {
-    report(Problem{Message::CannotExtract, std::u16string(pathInArchive), folderFailureText(failure)});
-    return false;
-  }
-  return extract(pathInArchive, outputFolder);
+  if (makeFoldersAbove(pathInArchive, outputFolder, failure)) return true;
+  report(Problem{Message::CannotExtract, std::u16string(pathInArchive), folderFailureText(failure)});
+  return false;
 }
 
 bool Extractor::walk(const OutputPlan& plan) {

@@ -55,6 +55,7 @@ class Extractor {
   // and the folders above the item are made first. When they cannot be, the item is reported as
   // not extracted and nothing is written.
   bool extractAtFullPath(std::u16string_view pathInArchive, const std::string& outputFolder);
+  bool extractAtFullPath(const OutputPlan& plan, const std::string& outputFolder);
 
   // Makes the output folder and the folders above an item that lands at its full path below it.
   // False, with why, when one cannot be made; an empty or unsafe path makes nothing.
@@ -133,6 +134,8 @@ class Extractor {
   };
 
   bool walk(const OutputPlan& plan);
+  // makeFoldersAbove, the item reported as not extracted when they cannot be made.
+  bool makeFoldersAboveOrReport(std::u16string_view pathInArchive, const std::string& outputFolder);
   // Gives the walk's folders their times from the archive; those that were not made are passed.
   void setTimesOfFolders(const OutputPlan& plan);
   bool writeItem(Lane& lane, const PlannedItem& item, ContentSource* content);

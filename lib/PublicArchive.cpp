@@ -2,6 +2,7 @@
 // the layers the programs use.
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <mutex>
@@ -10,6 +11,7 @@
 #include "app/ExitCode.h"
 #include "app/Extractor.h"
 #include "app/HeaderCheck.h"
+#include "app/ItemSelection.h"
 #include "app/Messages.h"
 #include "app/ShownPath.h"
 #include "crypto/CipherType.h"
@@ -101,10 +103,51 @@ Status cannotRead(const std::string& what, int error) {
                          (error == EINVAL ? std::string(Message::NotARegularFile) : systemErrorText(error)));
 }
 
-// Whether the item at `path` is `start` or lies below it (paths as ItemInfo gives them).
-bool within(std::string_view path, std::string_view start) {
-  return start.empty() || path == start ||
-         (path.starts_with(start) && path.size() > start.size() && path[start.size()] == '/');
+// Whether the item at the in-archive `path` is `start` or lies below it.
+bool within(std::u16string_view path, std::u16string_view start) {
+  return start == kRootPath || path == start ||
+         (path.starts_with(start) && path.size() > start.size() && path[start.size()] == u'\\');
+}
+
+// `path` as a pattern that matches only itself: each wildcard character inside brackets.
+std::string literalPattern(std::string_view path) {
+  std::string pattern;
+  for (const char c : path) {
+    if (c == '*' || c == '?' || c == '[') {
+      pattern += '[';
+      pattern += c;
+      pattern += ']';
+    } else {
+      pattern += c;
+    }
+  }
+  return pattern;
+}
+
+// The request that chooses the items `options` name, as the tool chooses its operands.
+SelectionRequest selectionRequest(const ExtractOptions& options) {
+  SelectionRequest request;
+  request.excludes = options.exclude;
+  request.separators = options.wildcardsMatchSlash ? Separators::CrossedByWildcards : Separators::Kept;
+  std::transform(options.items.begin(), options.items.end(), std::back_inserter(request.operands), literalPattern);
+  request.operands.insert(request.operands.end(), options.patterns.begin(), options.patterns.end());
+  return request;
+}
+
+// The tool's line for each operand that chose nothing, an item shown as it was given.
+std::string unmatchedLines(const ExtractOptions& options, const SelectionRequest& request,
+                           const std::vector<std::string>& unmatched) {
+  std::string lines;
+  std::size_t operand = 0;
+  for (const std::string& pattern : unmatched) {
+    while (request.operands[operand] != pattern) ++operand;
+    const std::string& shown =
+        operand < options.items.size() ? options.items[operand] : options.patterns[operand - options.items.size()];
+    if (!lines.empty()) lines += '\n';
+    lines += std::string(Message::NoSuchItem) + shown;
+    ++operand;
+  }
+  return lines;
 }
 
 }  // namespace
@@ -157,27 +200,25 @@ Status Archive::extract(const std::string& folder, const ExtractOptions& options
   // The calling program's signal handlers stay; a stopped walk removes its temporary files itself.
   leaveSignalsToTheProcess();
   const lib::ItemTable& table = impl_->table;
-  std::vector<std::u16string> starts;
-  std::vector<std::string> shownStarts;
-  for (const std::string& path : options.items) {
-    const std::optional<std::size_t> index = table.find(path);
-    if (!index || table.items()[*index].kind == ItemKind::Unknown) {
-      return lib::failed(ExitCode::NotFound, std::string(Message::NoSuchItem) + path);
-    }
-    starts.push_back(table.storedPathOf(*index));
-    shownStarts.push_back(table.items()[*index].path);
-  }
-  if (starts.empty()) {
-    starts.emplace_back(kRootPath);
-    shownStarts.emplace_back();
+  const SelectionRequest request = selectionRequest(options);
+  const ItemSelection selection(impl_->archive, request);
+  if (!selection.unmatched().empty()) {
+    return lib::failed(ExitCode::NotFound, unmatchedLines(options, request, selection.unmatched()));
   }
 
   Progress progress;
-  for (const ItemInfo& item : table.items()) {
-    for (const std::string& start : shownStarts) {
-      if (!within(item.path, start)) continue;
+  std::u16string_view excludedFolder;  // items below it are left out with it
+  for (std::size_t i = 0; i < table.items().size(); ++i) {
+    const std::u16string& path = table.storedPathOf(i);
+    if (!excludedFolder.empty() && within(path, excludedFolder)) continue;
+    if (selection.excludes(path)) {
+      excludedFolder = path;
+      continue;
+    }
+    for (const std::u16string& start : selection.starts()) {
+      if (!within(path, start)) continue;
       ++progress.itemsTotal;
-      progress.bytesTotal += item.outputSize;
+      progress.bytesTotal += table.items()[i].outputSize;
       break;
     }
   }
@@ -227,13 +268,11 @@ Status Archive::extract(const std::string& folder, const ExtractOptions& options
     return written;
   });
 
-  for (const std::u16string& start : starts) {
-    if (stop) break;
-    ItemRecord record;
-    impl_->archive.findItem(start, record);
-    const bool named = start != kRootPath;
-    named ? extractor.extractAtFullPath(start, folder) : extractor.extract(start, folder);
-    if (!record.isFolder() && named) {
+  for (std::size_t index = 0; index < selection.starts().size() && !stop; ++index) {
+    const OutputPlan plan = selection.plan(index);
+    const bool named = selection.starts()[index] != kRootPath;
+    named ? extractor.extractAtFullPath(plan, folder) : extractor.extract(plan, folder);
+    if (!plan.isFolder(plan.start()) && named) {
       std::lock_guard<std::mutex> hold(progressLock);
       ++progress.itemsDone;
       tell();

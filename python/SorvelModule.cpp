@@ -165,9 +165,13 @@ class PyArchive {
 
   // Returns the lines on items not written.
   py::list extract(const std::string& folder, const std::optional<std::vector<std::string>>& members,
-                   const std::string& existing, const py::object& progress) {
+                   const std::string& existing, const py::object& progress, std::vector<std::string> patterns,
+                   std::vector<std::string> exclude, bool wildcardsMatchSlash) {
     ExtractOptions options;
     if (members) options.items = *members;
+    options.patterns = std::move(patterns);
+    options.exclude = std::move(exclude);
+    options.wildcardsMatchSlash = wildcardsMatchSlash;
     if (existing == "replace")
       options.existing = ExistingFiles::ReplaceAll;
     else if (existing == "keep")
@@ -296,7 +300,9 @@ PYBIND11_MODULE(_sorvel, m) {
       .def("info", &PyArchive::info, py::return_value_policy::copy)
       .def("open", &PyArchive::open)
       .def("extract", &PyArchive::extract, py::arg("folder"), py::arg("members") = py::none(),
-           py::arg("existing") = "replace-writable", py::arg("progress") = py::none())
+           py::arg("existing") = "replace-writable", py::arg("progress") = py::none(),
+           py::arg("patterns") = std::vector<std::string>(), py::arg("exclude") = std::vector<std::string>(),
+           py::arg("wildcards_match_slash") = false)
       .def("test", &PyArchive::test, py::arg("progress") = py::none())
       .def("facts", [](PyArchive& a) {
         const ArchiveFacts& f = a.archive().facts();

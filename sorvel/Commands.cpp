@@ -215,26 +215,18 @@ int extractItems(CommandContext& context) {
   };
   extractor.setAfterItem(afterItem);
 
-  bool failed = false;
   for (std::size_t index = 0; index < context.selection.starts().size(); ++index) {
-    const std::u16string& start = context.selection.starts()[index];
     // A named item lands at its full path: the output folder and those above it are made first.
-    OutputFolders::Failure failure;
-    if (!Extractor::makeFoldersAbove(start, options.outputFolder, failure)) {
-      Reporter{&progress}(std::string(Message::CannotExtract) + shownPath(start, PathStyle::Slash));
-      failed = true;
-      continue;
-    }
     const OutputPlan plan = context.selection.plan(index);
-    extractor.extract(plan, options.outputFolder);
-    if (!plan.isFolder(plan.start())) afterItem(start);  // a walk calls it for folders only
+    extractor.extractAtFullPath(plan, options.outputFolder);
+    if (!plan.isFolder(plan.start())) afterItem(context.selection.starts()[index]);  // a walk calls it for folders only
   }
   progress.finish();
   if (options.keep && !options.quiet) {
     writeOut(std::to_string(filesWritten) + std::string(Message::FilesWritten) +
              std::to_string(extractor.kept().size()) + std::string(Message::ExistingFilesKept) + "\n");
   }
-  if (failed || extractor.reportedProblems()) {
+  if (extractor.reportedProblems()) {
     reportProblem(std::string(Message::ToolExtractedWithErrors));
     return ExitCode::ExtractedWithErrors;
   }

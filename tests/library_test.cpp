@@ -269,6 +269,85 @@ TEST_F(LibraryTest, ExtractsChosenItemsAtTheirPaths) {
   EXPECT_EQ(fs::file_size(dir_.file("all/cut.bin")), 3 * kBlock);
 }
 
+// The files below `folder`, "/" between names, in name order.
+std::vector<std::string> filesBelow(const std::string& folder) {
+  std::vector<std::string> files;
+  if (!fs::exists(folder)) return files;
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder)) {
+    if (entry.is_regular_file()) files.push_back(fs::relative(entry.path(), folder).generic_string());
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+TEST_F(LibraryTest, ExtractChoosesItemsAsTheToolChoosesItsOperands) {
+  api::Archive archive = open();
+  struct Case {
+    std::vector<std::string> items;
+    std::vector<std::string> patterns;
+    std::vector<std::string> exclude;
+    bool slash;
+    ErrorCode code;
+    std::string message;
+    std::vector<std::string> files;
+  };
+  const std::vector<std::string> docs = {"docs/empty.txt", "docs/readme.txt"};
+  const Case cases[] = {
+      {{}, {"docs/*.txt"}, {}, false, ErrorCode::Success, "", docs},
+      {{}, {"D?CS/[r]*"}, {}, false, ErrorCode::Success, "", {"docs/readme.txt"}},
+      // Named twice, by item and by pattern: written once, no problem.
+      {{"docs"}, {"docs/*", "*/readme.txt"}, {}, false, ErrorCode::Success, "", docs},
+      {{}, {"*"}, {"docs", "cut.bin"}, false, ErrorCode::Success, "", {"data/big.bin"}},
+      {{}, {"*/*.txt"}, {"empty.txt"}, false, ErrorCode::Success, "", {"docs/readme.txt"}},
+      {{"docs"}, {}, {"/readme.txt"}, false, ErrorCode::Success, "", docs},
+      {{"docs"}, {}, {"/docs/readme.txt"}, false, ErrorCode::Success, "", {"docs/empty.txt"}},
+      {{}, {"*.txt"}, {}, true, ErrorCode::Success, "", docs},
+      {{}, {"*.txt", "d*/b*"}, {}, false, ErrorCode::NotFound, "no such item in archive: *.txt", {}},
+      {{"no/such", "docs"},
+       {"x*"},
+       {},
+       false,
+       ErrorCode::NotFound,
+       "no such item in archive: no/such\nno such item in archive: x*",
+       {}},
+  };
+  int run = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(run);
+    api::ExtractOptions options;
+    options.items = c.items;
+    options.patterns = c.patterns;
+    options.exclude = c.exclude;
+    options.wildcardsMatchSlash = c.slash;
+    const std::string out = dir_.file("out" + std::to_string(run++));
+    const api::Status status = archive.extract(out, options);
+    EXPECT_EQ(status.code, c.code) << status.message;
+    EXPECT_EQ(status.message, c.message);
+    EXPECT_EQ(filesBelow(out), c.files);
+  }
+}
+
+TEST(LibraryExtract, ItemsAreTakenAsTheyAreNotAsPatterns) {
+  testing::TempDir dir;
+  testing::ArchiveBuilder builder;
+  builder.addFile(u"[ab]", "brackets");
+  builder.addFile(u"a", "a");
+  builder.addFile(u"x*", "star");
+  builder.addFile(u"xy", "xy");
+  const std::string path = dir.file("literal.sva");
+  ASSERT_TRUE(builder.writeTo(path));
+  api::Result<api::Archive> archive = api::Archive::open(path, api::Password());
+  ASSERT_TRUE(archive.ok()) << archive.status().message;
+  api::ExtractOptions options;
+  options.items = {"[ab]", "x*"};
+  ASSERT_TRUE(archive->extract(dir.file("items"), options));
+  EXPECT_EQ(filesBelow(dir.file("items")), (std::vector<std::string>{"[ab]", "x*"}));
+  options.items.clear();
+  options.patterns = {"[ab]", "x*"};
+  ASSERT_TRUE(archive->extract(dir.file("patterns"), options));
+  EXPECT_EQ(filesBelow(dir.file("patterns")), (std::vector<std::string>{"[ab]", "a", "x*", "xy"}));
+}
+
 TEST_F(LibraryTest, AProgressCallbackThatStopsLeavesNoPartFile) {
   api::Archive archive = open();
   for (const std::uint64_t stopAfter : {std::uint64_t{0}, std::uint64_t{100} << 10}) {

@@ -207,7 +207,16 @@ struct ExtractOptions {
   // The items to extract, each with everything below it, by path as ItemInfo gives it; empty:
   // the whole archive. Each lands at its full path below the output folder.
   std::vector<std::string> items;
-  // (Items chosen by pattern join `items` here.)
+  // Items chosen as `sorvel extract` chooses its operands, joining `items`: a path holding '*'
+  // (any run of characters), '?' (one character) or "[...]" (one of a set; "[*]" is '*' itself)
+  // chooses every item whose whole path it matches, with everything below it. A pattern (or an
+  // item) that chooses nothing fails the call with NotFound before anything is written.
+  std::vector<std::string> patterns;
+  // Items left out with everything below them (`sorvel extract --exclude`): a pattern matches the
+  // end of a path, as many names as it holds, or the whole path when it begins with "/".
+  std::vector<std::string> exclude;
+  // Whether '*', '?' and sets match "/" too (`--wildcards-match-slash`), in patterns and excludes.
+  bool wildcardsMatchSlash = false;
   ExistingFiles existing = ExistingFiles::ReplaceWritable;
   bool folderTimes = true;  // folders get the archive's times
   ProgressCallback progress;
@@ -249,9 +258,11 @@ class SORVEL_API Archive {
   // DamagedItems for an item that is left out or whose content cannot be read.
   Result<Stream> openFile(std::string_view path) const;
 
-  // Extracts into `folder` (made when missing), as `sorvel extract` does: DamagedItems when an
-  // item was not written or is damaged (each told to options.problem), and when the progress
-  // callback stopped the work (`cancelled`); no partly written file is left behind then.
+  // Extracts into `folder` (made when missing), as `sorvel extract` does, each chosen item once,
+  // in listing order. NotFound when an item or pattern chooses nothing (a line for each in the
+  // message, as the tool prints them). DamagedItems when an item was not written or is damaged
+  // (each told to options.problem), and when the progress callback stopped the work
+  // (`cancelled`); no partly written file is left behind then.
   Status extract(const std::string& folder, const ExtractOptions& options = {});
   // Reads every file's content as extraction would, writing nothing: the report's problems are
   // the lines `sorvel test` prints. Fails (DamagedItems, `cancelled`) only when the progress

@@ -212,9 +212,22 @@ class Archive:
         with self.open(name) as f:
             return f.readall()
 
-    def extractall(self, path=None, members=None, existing="replace-writable", progress=None):
+    def extractall(self, path=None, members=None, existing="replace-writable", progress=None, *,
+                   patterns=None, exclude=None, wildcards_match_slash=False):
         """Extracts every item, or `members` (names or ArchiveInfo, each with what lies below it)
-        into `path` (default: the current folder), as `sorvel extract` does.
+        into `path` (default: the current folder), as `sorvel extract` does. A member's name is
+        taken as it is: '*', '?' and '[' in it are no wildcards.
+
+        patterns   shell-style patterns ('*', '?', "[...]") choosing, beside `members`, the items
+                   whose whole path they match, each with what lies below it, as the operands
+                   of `sorvel extract` do
+        exclude    patterns of items left out with what lies below them, as `--exclude`: one
+                   matches the end of a path, or the whole path when it begins with "/"
+        wildcards_match_slash
+                   wildcards in patterns and excludes match "/" too
+        Each item is extracted once, in listing order. A member or pattern that names nothing
+        raises Error with code 2 and a line "no such item in archive: ..." for each, before
+        anything is written.
 
         existing   "replace-writable" (the default: a read-only file is kept and reported),
                    "replace" (as --overwrite) or "keep" (as --keep)
@@ -228,7 +241,8 @@ class Archive:
         if members is not None:
             members = [m.filename if isinstance(m, ArchiveInfo) else m for m in members]
         folder = os.fsdecode(os.fspath(path)) if path is not None else os.getcwd()
-        return self._archive.extract(folder, members, existing, progress)
+        return self._archive.extract(folder, members, existing, progress, list(patterns or []), list(exclude or []),
+                                     wildcards_match_slash)
 
     def extract(self, member, path=None, **options):
         """Extracts one item (and what lies below it) at its full path below `path`."""

@@ -308,3 +308,51 @@ def test_help_and_stubs():
     assert "password_file" in sorvel.Archive.__doc__
     stubs = os.path.join(os.path.dirname(sorvel.__file__), "__init__.pyi")
     assert os.path.isfile(stubs)
+
+
+def chosen_case():
+    """A case with a folder holding files, nothing damaged or left out: (name, folder, its files)."""
+    for name in TREE_CASES:
+        with sorvel.Archive(archive_path(name), password=typed_password(name)) as archive:
+            infos = archive.infolist()
+            if any(i.left_out or i.damaged for i in infos):
+                continue
+            for folder in (i.filename for i in infos if i.is_dir()):
+                files = [i.filename for i in infos if not i.is_dir() and i.filename.startswith(folder + "/")]
+                if len(files) >= 2 and len(files) < len([i for i in infos if not i.is_dir()]):
+                    return name, folder, files
+    pytest.skip("no case with a folder of files beside other files")
+
+
+def files_below(folder):
+    return sorted(p for p, entry in tree_of(folder).items() if entry["type"] == "file")
+
+
+@pytest.mark.parametrize("choice", ["folder-pattern", "all-but-folder", "member-and-pattern", "excluded-file",
+                                    "slash", "no-match"])
+def test_extractall_chooses_items_by_pattern(choice, tmp_path):
+    name, folder, files = chosen_case()
+    with sorvel.Archive(archive_path(name), password=typed_password(name)) as archive:
+        every = sorted(i.filename for i in archive.infolist() if not i.is_dir())
+        first = files[0].rsplit("/", 1)[1]
+        kwargs, members, expected = {
+            "folder-pattern": ({"patterns": [folder + "/*"]}, None, files),
+            "all-but-folder": ({"patterns": ["*"], "exclude": ["/" + folder]}, None,
+                               [f for f in every if not f.startswith(folder + "/")]),
+            "member-and-pattern": ({"patterns": [folder + "/*"]}, [folder], files),
+            "excluded-file": ({"exclude": [first]}, [folder], [f for f in files if f.rsplit("/", 1)[1] != first]),
+            "slash": ({"patterns": ["*"], "exclude": ["/" + folder + "*" + first],
+                       "wildcards_match_slash": True}, None,
+                      [f for f in every if not (f.startswith(folder + "/") and f.endswith(first))]),
+            "no-match": ({"patterns": ["no*such*"]}, ["no/such"], None),
+        }[choice]
+        out = tmp_path / "out"
+        if expected is None:
+            with pytest.raises(sorvel.Error) as raised:
+                archive.extractall(out, members, **kwargs)
+            assert raised.value.code == 2
+            assert str(raised.value) == "no such item in archive: no/such\nno such item in archive: no*such*"
+            assert not out.exists()
+        else:
+            assert archive.extractall(out, members, **kwargs) == []
+            assert files_below(out) == sorted(expected)

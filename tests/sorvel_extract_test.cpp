@@ -151,6 +151,21 @@ TEST_F(ToolExtract, AFolderInTheWayIsReported) {
   }
 }
 
+// A file where a folder above a named item should be: the item is reported with why, and the
+// file stays as it was.
+TEST_F(ToolExtract, AFileInTheWayOfTheFoldersAboveIsReportedWithWhy) {
+  const std::string base = dir_.makeDir("file-above");
+  dir_.writeFile("file-above/docs", "plain");
+  const testing::ProcessResult result = runTool({"extract", "-C", base, archive_, "docs/readme.txt"});
+  EXPECT_EQ(result.exitCode, 11);
+  const std::string line = "Error: can not extract: docs/readme.txt: ";
+  EXPECT_NE(result.stderrText.find(line), std::string::npos) << result.stderrText;
+  if (!testing::toolIsWindowsProgram()) {
+    EXPECT_NE(result.stderrText.find(line + "Not a directory\n"), std::string::npos) << result.stderrText;
+  }
+  EXPECT_EQ(readText(base + "/docs"), "plain");
+}
+
 // An output folder that cannot be made is named, and nothing is written.
 TEST_F(ToolExtract, AnOutputFolderThatCanNotBeMadeIsNamed) {
   const std::string file = dir_.writeFile("plain", "plain");

@@ -30,16 +30,18 @@ std::string unescapeMountPath(const std::string& field) {
   return out;
 }
 
-// Whether the process's mount table has a mount at `path` (without links, as the table has it).
-// A bind mount of a folder of the same file system shows only here, not in the device number.
-bool listedAsMountPoint(const std::string& path) {
+// The device ("major:minor") of the newest mount at `path` (without links, as the process's mount
+// table has it); nothing when none is there. A bind mount of a folder of the same file system
+// shows only here, not in the device number.
+std::optional<std::string> deviceMountedAt(const std::string& path) {
+  std::optional<std::string> found;
   std::ifstream table("/proc/self/mountinfo");
   for (std::string line; std::getline(table, line);) {
     std::istringstream fields(line);
     std::string id, parent, device, root, point;
-    if (fields >> id >> parent >> device >> root >> point && unescapeMountPath(point) == path) return true;
+    if (fields >> id >> parent >> device >> root >> point && unescapeMountPath(point) == path) found = device;
   }
-  return false;
+  return found;
 }
 
 }  // namespace
@@ -58,8 +60,16 @@ std::optional<std::string> mountPointProblem(const std::string& path) {
     return std::string(Message::AlreadyAMountPoint);
   }
   const std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
-  if (real != nullptr && listedAsMountPoint(real.get())) return std::string(Message::AlreadyAMountPoint);
+  if (real != nullptr && deviceMountedAt(real.get())) return std::string(Message::AlreadyAMountPoint);
   return std::nullopt;
+}
+
+bool setMountReadAhead(const std::string& realPath, unsigned kibibytes) {
+  const std::optional<std::string> device = deviceMountedAt(realPath);
+  if (!device) return false;
+  std::ofstream setting("/sys/class/bdi/" + *device + "/read_ahead_kb");
+  setting << kibibytes << "\n" << std::flush;
+  return static_cast<bool>(setting);
 }
 
 }  // namespace sorvel::mount

@@ -11,4 +11,9 @@ namespace sorvel::mount {
 // cannot be looked at, "not a folder" or "already a mount point".
 std::optional<std::string> mountPointProblem(const std::string& path);
 
+// Sets how far the kernel reads ahead of sequential readers of the mount at `realPath` (as
+// realpath gives it), which also bounds the size of each read it sends the file system. Only the
+// superuser may; false when it was not set.
+bool setMountReadAhead(const std::string& realPath, unsigned kibibytes);
+
 }  // namespace sorvel::mount

@@ -1,6 +1,9 @@
 #include "mount/BlockStore.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <new>
 #include <vector>
 
 #include "base/Bytes.h"
@@ -12,11 +15,25 @@ namespace {
 constexpr std::size_t kQueueLimit = 64;
 // The most blocks read with one call.
 constexpr std::uint32_t kBatchBlocks = 16;
+// The size of a huge page, to which the slab is aligned.
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
 }  // namespace
 
 BlockStore::BlockStore(const ContainerFile& container, std::size_t capacity)
-    : container_(container), capacity_(std::max<std::size_t>(capacity, 2)) {}
+    : container_(container), capacity_(std::max<std::size_t>(capacity, 2)) {
+  // Reserved, not touched: the pages count only once a block uses them.
+  const std::size_t bytes = capacity_ * kBlockSize;
+  void* mapped = ::mmap(nullptr, bytes + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapped == MAP_FAILED) return;  // the heap serves every block instead
+  slab_ = static_cast<std::uint8_t*>(mapped);
+  slabBytes_ = bytes + kHugePage;
+  const std::size_t skip = (kHugePage - reinterpret_cast<std::uintptr_t>(slab_) % kHugePage) % kHugePage;
+  ::madvise(slab_ + skip, bytes, MADV_HUGEPAGE);
+  spare_.reserve(capacity_);
+  // Taken from the back: the first blocks used are the slab's first.
+  for (std::size_t i = capacity_; i-- > 0;) spare_.push_back(new (slab_ + skip + i * kBlockSize) Block);
+}
 
 BlockStore::~BlockStore() {
   {
@@ -27,7 +44,8 @@ BlockStore::~BlockStore() {
   if (prefetcher_.joinable()) prefetcher_.join();
   index_.clear();
   order_.clear();
-  for (Block* block : spare_) delete block;
+  // Every block is back and wiped once the cache lets go of it (the store outlives its readers).
+  if (slab_ != nullptr) ::munmap(slab_, slabBytes_);
 }
 
 BlockStore::BlockRef BlockStore::makeBlock() {
@@ -46,9 +64,10 @@ BlockStore::BlockRef BlockStore::makeBlock() {
 void BlockStore::giveBack(Block* block) {
   // A decrypted block is wiped before its memory is reused or goes back.
   secureWipe(block->data(), kBlockSize);
-  {
+  const auto* at = reinterpret_cast<const std::uint8_t*>(block);
+  if (slab_ != nullptr && at >= slab_ && at < slab_ + slabBytes_) {
     std::lock_guard<std::mutex> guard(spareLock_);
-    if (spare_.size() < capacity_) return spare_.push_back(block);
+    return spare_.push_back(block);
   }
   delete block;
 }

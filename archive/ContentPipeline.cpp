@@ -4,6 +4,8 @@
 #include <exception>
 #include <utility>
 
+#include "platform/PrefaultMemory.h"
+
 namespace sorvel {
 namespace {
 
@@ -182,8 +184,10 @@ void ContentPipeline::fill(std::size_t batchIndex, std::vector<Segment>& plan) {
     if (segment.blockCount > 0) needed = std::max(needed, writtenEnd(segment));
   }
   const std::size_t fullBatch = std::size_t{blocksPerBatch_} * kBlockSize;
+  const std::size_t oldCapacity = slot.data.capacity();
   std::uint8_t* const base = slot.data.reserve((needed + kBlockSize - 1) / kBlockSize * kBlockSize,
-                                               std::min(2 * slot.data.capacity(), fullBatch));
+                                               std::min(2 * oldCapacity, fullBatch));
+  if (slot.data.capacity() != oldCapacity) prefaultForWriting(base, slot.data.capacity());
   for (std::size_t s = 0; s < segments.size(); ++s) {
     if (segments[s].blockCount == 0) continue;
     if (!readable(s)) {

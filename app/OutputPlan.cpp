@@ -183,11 +183,16 @@ std::vector<OutputPlan::Absent> OutputPlan::absentAfter(std::size_t index, PathS
                                       [](const auto& entry, std::size_t wanted) { return entry.first < wanted; });
   for (auto it = first; it != absent_.end() && it->first == key; ++it) {
     const LeftOutItem& item = *it->second;
-    found.push_back(Absent{item.path, item.why == LeftOutItem::Why::SameName
-                                          ? std::string(Message::SameNameAs) + shownPath(item.namesake, style)
-                                          : std::string(Message::UnsafeName)});
+    const bool sameName = item.why == LeftOutItem::Why::SameName;
+    found.push_back(Absent{item.path,
+                           sameName ? sameNameReason(item.namesake, style) : std::string(Message::UnsafeName),
+                           sameName ? item.namesake : std::u16string()});
   }
   return found;
+}
+
+std::string OutputPlan::sameNameReason(std::u16string_view namesake, PathStyle style) {
+  return std::string(Message::SameNameAs) + shownPath(namesake, style);
 }
 
 void OutputPlan::planChains(

@@ -99,7 +99,10 @@ class OutputPlan {
   struct Absent {
     std::u16string path;
     std::string reason;
+    std::u16string namesake;  // the item it shares its name with, if that is why
   };
+  // The reason of an item left out for sharing its name with `namesake`, shown in `style`.
+  static std::string sameNameReason(std::u16string_view namesake, PathStyle style);
   // Those told right after the start item (kAfterStart) or after items()[index]; a path in a
   // reason is in `style`.
   static constexpr std::size_t kAfterStart = SIZE_MAX;

@@ -32,8 +32,10 @@ void ItemTable::build(Archive& archive) {
     contents_.push_back(std::move(content));
     archivePaths_.push_back(std::move(path));
   };
+  rootDamaged_ = plan.isDamagedFolder(plan.start());
   auto addAbsent = [&](std::size_t after) {
     for (OutputPlan::Absent& absent : plan.absentAfter(after, PathStyle::Archive)) {
+      if (!absent.namesake.empty()) namesakes_.emplace_back(items_.size(), std::move(absent.namesake));
       api::ItemInfo info;
       info.kind = api::ItemKind::Unknown;
       info.leftOut = true;
@@ -78,6 +80,13 @@ void ItemTable::build(Archive& archive) {
     }
     addAbsent(i);
   }
+}
+
+std::string ItemTable::leftOutReason(std::size_t index, PathStyle style) const {
+  const auto it = std::lower_bound(namesakes_.begin(), namesakes_.end(), index,
+                                   [](const auto& entry, std::size_t wanted) { return entry.first < wanted; });
+  if (it != namesakes_.end() && it->first == index) return OutputPlan::sameNameReason(it->second, style);
+  return items_[index].leftOutReason;
 }
 
 std::optional<std::size_t> ItemTable::find(std::string_view path) const {

@@ -5,8 +5,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "app/ShownPath.h"
 #include "archive/Archive.h"
 #include "archive/Extent.h"
 #include "sorvel/sorvel.h"
@@ -29,6 +31,10 @@ class ItemTable {
   const std::vector<api::ItemInfo>& items() const { return items_; }
   const Content& contentOf(std::size_t index) const { return contents_[index]; }
   const std::u16string& storedPathOf(std::size_t index) const { return archivePaths_[index]; }
+  // Why the item is left out, a path in the reason shown in `style` (items() show PathStyle::Archive).
+  std::string leftOutReason(std::size_t index, PathStyle style) const;
+  // Whether the root folder's directory is damaged (the root is no item).
+  bool rootDamaged() const { return rootDamaged_; }
   // The index of the item at a path as ItemInfo gives it ("docs/a.txt"), or nothing.
   std::optional<std::size_t> find(std::string_view path) const;
 
@@ -45,6 +51,8 @@ class ItemTable {
   std::vector<Content> contents_;
   std::vector<std::u16string> archivePaths_;
   NameMap<std::size_t> byPath_;
+  std::vector<std::pair<std::size_t, std::u16string>> namesakes_;  // by index: items left out for a name
+  bool rootDamaged_ = false;
 };
 
 // The in-archive path of a path as the library shows it; "\" also separates.

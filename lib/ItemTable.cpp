@@ -20,10 +20,10 @@ std::u16string archivePathOf(std::string_view shown) {
 void ItemTable::build(Archive& archive) {
   const OutputPlan plan(archive, kRootPath);
   std::vector<ChainTable::ContentChain> chains(plan.jobs().size());
-  plan.planChains(archive.container(), [&](JobIndex job, const ChainTable::ContentChain& chain) {
-    if (!plan.jobs()[job].claimOnly) chains[job] = chain;
-  });
-  const std::uint64_t archiveSize = archive.container().archiveFile().fileSize();
+  const std::vector<ContentOutcome> outcomes =
+      plan.plannedOutcomes(archive.container(), [&](JobIndex job, const ChainTable::ContentChain& chain) {
+        if (!plan.jobs()[job].claimOnly) chains[job] = chain;
+      });
 
   auto add = [&](std::u16string path, api::ItemInfo info, Content content) {
     info.path = shownPath(path, PathStyle::Slash);
@@ -55,18 +55,16 @@ void ItemTable::build(Archive& archive) {
       info.modified = record.modified;
       info.accessed = record.accessed;
       info.attributes = record.attributes();
-      info.leftOutReason = plan.reasonOf(item);
+      const OutputPlan::ItemOutcome outcome = plan.outcomeOf(item, outcomes);
+      info.leftOutReason = outcome.leftOut;
+      info.leftOut = !outcome.leftOut.empty();
+      info.damaged = outcome.damaged;
       Content content;
-      if (record.isFolder()) {
-        info.damaged = plan.isDamagedFolder(item);
-      } else if (item.job != kNoJob && info.leftOutReason.empty()) {
+      if (outcome.content != nullptr) {
         const ChainTable::ContentChain& chain = chains[item.job];
-        const ContentOutcome outcome = contentOutcome(info.size, chain.bytes, chain.bytes, chain.end, archiveSize);
-        if (outcome.unreadable) info.leftOutReason = Message::ContentUnreadable;
-        info.damaged = outcome.damaged;
-        info.damage = outcome.why;
-        info.outputSize = outcome.length;
-        info.readableSize = std::min(chain.bytes, outcome.length);
+        info.damage = outcome.content->why;
+        info.outputSize = outcome.content->length;
+        info.readableSize = std::min(chain.bytes, outcome.content->length);
         std::uint64_t start = 0;
         for (const Extent& extent : chain.extents) {
           content.extents.push_back(extent);
@@ -74,8 +72,6 @@ void ItemTable::build(Archive& archive) {
           start += extent.blockCount();
         }
       }
-      info.leftOut = !info.leftOutReason.empty();
-      if (info.leftOut) info.damaged = false;
       add(plan.pathOf(item), std::move(info), std::move(content));
     }
     addAbsent(i);

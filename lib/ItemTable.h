@@ -19,17 +19,21 @@ namespace sorvel::lib {
 class ItemTable {
  public:
   // Where a file item's content lies: its runs of blocks and, per run, the index in the file of
-  // its first block.
+  // its first block (held by the table).
   struct Content {
-    ExtentList extents;
-    std::vector<std::uint64_t> starts;
+    const Extent* extents = nullptr;
+    const std::uint64_t* starts = nullptr;
+    std::size_t runs = 0;
   };
 
   // Plans the whole archive (open, its tree built).
   void build(Archive& archive);
 
   const std::vector<api::ItemInfo>& items() const { return items_; }
-  const Content& contentOf(std::size_t index) const { return contents_[index]; }
+  Content contentOf(std::size_t index) const {
+    const std::size_t first = firstRun_[index];
+    return {extents_.data() + first, starts_.data() + first, firstRun_[index + 1] - first};
+  }
   const std::u16string& storedPathOf(std::size_t index) const { return archivePaths_[index]; }
   // Why the item is left out, a path in the reason shown in `style` (items() show PathStyle::Archive).
   std::string leftOutReason(std::size_t index, PathStyle style) const;
@@ -48,9 +52,12 @@ class ItemTable {
 
  private:
   std::vector<api::ItemInfo> items_;
-  std::vector<Content> contents_;
+  // Every file's runs, one after the other: item i's are [firstRun_[i], firstRun_[i + 1]).
+  std::vector<Extent> extents_;
+  std::vector<std::uint64_t> starts_;
+  std::vector<std::size_t> firstRun_;
   std::vector<std::u16string> archivePaths_;
-  NameMap<std::size_t> byPath_;
+  std::vector<std::size_t> byPath_;  // the items' indices in order of their paths (compareNames)
   std::vector<std::pair<std::size_t, std::u16string>> namesakes_;  // by index: items left out for a name
   bool rootDamaged_ = false;
 };

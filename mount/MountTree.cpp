@@ -22,6 +22,7 @@ MountTree MountTree::build(std::shared_ptr<api::Archive::Impl> archive, const Ro
   root.created = rootTimes.created;
   root.modified = rootTimes.modified;
   root.accessed = rootTimes.accessed;
+  tree.nodes_.reserve(table.items().size() + 1);
   tree.nodes_.push_back(std::move(root));
 
   // Each shown folder's node, by its path in the archive (the root's: empty).

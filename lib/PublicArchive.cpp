@@ -81,7 +81,8 @@ namespace sorvel::lib {
 
 api::Result<std::shared_ptr<api::Archive::Impl>> openArchive(ReadOnlyFile file, const api::Password& password) {
   const ArchiveHeader header = preReadHeader(file);
-  if (const int verdict = headerVerdict(header); verdict != 0) return failed(verdict, std::string(headerVerdictLine(verdict)));
+  if (const int verdict = headerVerdict(header); verdict != 0)
+    return failed(verdict, std::string(headerVerdictLine(verdict)));
   Bytes key;
   if (header.noPassword == 0) {
     api::Status failure;

@@ -183,22 +183,48 @@ std::vector<OutputPlan::Absent> OutputPlan::absentAfter(std::size_t index, PathS
                                       [](const auto& entry, std::size_t wanted) { return entry.first < wanted; });
   for (auto it = first; it != absent_.end() && it->first == key; ++it) {
     const LeftOutItem& item = *it->second;
-    found.push_back(Absent{item.path, item.why == LeftOutItem::Why::SameName
-                                          ? std::string(Message::SameNameAs) + shownPath(item.namesake, style)
-                                          : std::string(Message::UnsafeName)});
+    const bool sameName = item.why == LeftOutItem::Why::SameName;
+    found.push_back(Absent{item.path,
+                           sameName ? sameNameReason(item.namesake, style) : std::string(Message::UnsafeName),
+                           sameName ? item.namesake : std::u16string()});
   }
   return found;
 }
 
-void OutputPlan::planChains(
-    ContainerFile& container,
-    const std::function<void(JobIndex job, const ChainTable::ContentChain& chain)>& visit) const {
+std::string OutputPlan::sameNameReason(std::u16string_view namesake, PathStyle style) {
+  return std::string(Message::SameNameAs) + shownPath(namesake, style);
+}
+
+void OutputPlan::planChains(ContainerFile& container, const ChainVisit& visit) const {
   std::vector<bool> claimed = archive_.directoryBlocks();
   for (std::size_t job = 0; job < jobs_.size(); ++job) {
     const ChainTable::ContentChain chain =
         container.chainTable().planContent(jobs_[job].firstBlock, jobs_[job].wanted, claimed);
     visit(static_cast<JobIndex>(job), chain);
   }
+}
+
+std::vector<ContentOutcome> OutputPlan::plannedOutcomes(ContainerFile& container, const ChainVisit& visit) const {
+  std::vector<ContentOutcome> outcomes(jobs_.size());
+  const std::uint64_t archiveSize = container.archiveFile().fileSize();
+  planChains(container, [&](JobIndex job, const ChainTable::ContentChain& chain) {
+    outcomes[job] = contentOutcome(jobs_[job].wanted, chain.bytes, chain.bytes, chain.end, archiveSize);
+    if (visit) visit(job, chain);
+  });
+  return outcomes;
+}
+
+OutputPlan::ItemOutcome OutputPlan::outcomeOf(const PlannedItem& item,
+                                              const std::vector<ContentOutcome>& outcomes) const {
+  ItemOutcome outcome{reasonOf(item)};
+  if (isFolder(item)) {
+    outcome.damaged = outcome.leftOut.empty() && isDamagedFolder(item);
+  } else if (item.job != kNoJob && outcome.leftOut.empty()) {
+    outcome.content = &outcomes[item.job];
+    if (outcome.content->unreadable) outcome.leftOut = Message::ContentUnreadable;
+    outcome.damaged = !outcome.content->unreadable && outcome.content->damaged;
+  }
+  return outcome;
 }
 
 }  // namespace sorvel

@@ -99,15 +99,31 @@ class OutputPlan {
   struct Absent {
     std::u16string path;
     std::string reason;
+    std::u16string namesake;  // the item it shares its name with, if that is why
   };
+  // The reason of an item left out for sharing its name with `namesake`, shown in `style`.
+  static std::string sameNameReason(std::u16string_view namesake, PathStyle style);
   // Those told right after the start item (kAfterStart) or after items()[index]; a path in a
   // reason is in `style`.
   static constexpr std::size_t kAfterStart = SIZE_MAX;
   std::vector<Absent> absentAfter(std::size_t index, PathStyle style) const;
 
   // Plans every job's chain in order and calls visit(job, chain) for each.
-  void planChains(ContainerFile& container,
-                  const std::function<void(JobIndex job, const ChainTable::ContentChain& chain)>& visit) const;
+  using ChainVisit = std::function<void(JobIndex job, const ChainTable::ContentChain& chain)>;
+  void planChains(ContainerFile& container, const ChainVisit& visit) const;
+  // What extraction makes of each job's content, by job, from its planned chain (no content is
+  // read); `visit`, when given, sees each chain as well.
+  std::vector<ContentOutcome> plannedOutcomes(ContainerFile& container, const ChainVisit& visit = {}) const;
+
+  // What extraction makes of a planned item whose content, if it has any, comes to
+  // `outcomes[item.job]` (plannedOutcomes): why it is left out (empty when it is written), and
+  // whether it is damaged: a file whose content ends early, a folder whose directory is damaged.
+  struct ItemOutcome {
+    std::string leftOut;
+    bool damaged = false;
+    const ContentOutcome* content = nullptr;  // a file's not left out for its name or place
+  };
+  ItemOutcome outcomeOf(const PlannedItem& item, const std::vector<ContentOutcome>& outcomes) const;
 
  private:
   // Whether an item is left out, and why; its folder's verdict goes to everything below it.

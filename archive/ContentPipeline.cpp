@@ -4,6 +4,8 @@
 #include <exception>
 #include <utility>
 
+#include "platform/PrefaultMemory.h"
+
 namespace sorvel {
 namespace {
 
@@ -96,7 +98,8 @@ ContentPipeline::~ContentPipeline() {
 bool ContentPipeline::planBatch(std::vector<Segment>& out) {
   out.clear();
   PlanState& p = plan_;
-  std::uint32_t used = 0;  // blocks of the batch
+  std::uint32_t used = 0;      // blocks of the batch
+  std::uint32_t usedBytes = 0;  // of the slot: a block of which only a head is wanted takes only that head
   auto finishJob = [&p] {
     p.started = false;
     p.chain = {};
@@ -123,7 +126,7 @@ bool ContentPipeline::planBatch(std::vector<Segment>& out) {
     }
     // A job with nothing to read, or one its reader gave up, ends with a segment of no blocks.
     if (p.chain.bytes == 0 || abandoned(p.job)) {
-      out.push_back(endSegment(static_cast<std::uint32_t>(used * kBlockSize)));
+      out.push_back(endSegment(usedBytes));
       finishJob();
       continue;
     }
@@ -134,9 +137,9 @@ bool ContentPipeline::planBatch(std::vector<Segment>& out) {
     const auto blocks = static_cast<std::uint32_t>((bytes + kBlockSize - 1) / kBlockSize);  // only wanted ones
     const bool last = p.planned + bytes == p.chain.bytes;
     out.push_back(Segment{p.job, static_cast<std::uint32_t>(e.first + p.blockInExtent), blocks,
-                          static_cast<std::uint32_t>(bytes), static_cast<std::uint32_t>(used * kBlockSize), last,
-                          p.chain.end, p.chain.bytes});
+                          static_cast<std::uint32_t>(bytes), usedBytes, last, p.chain.end, p.chain.bytes});
     used += blocks;
+    usedBytes = static_cast<std::uint32_t>(writtenEnd(out.back()));
     p.planned += bytes;
     p.blockInExtent += blocks;
     if (p.blockInExtent == e.blockCount()) {
@@ -174,9 +177,6 @@ void ContentPipeline::fill(std::size_t batchIndex, std::vector<Segment>& plan) {
   slot.pending.store(jobsInBatch, std::memory_order_relaxed);
   // Blocks of a job its reader gave up are neither read nor decrypted.
   auto readable = [&](std::size_t s) { return segments[s].blockCount > 0 && !abandoned(segments[s].job); };
-  auto writtenEnd = [](const Segment& segment) {
-    return segment.offset + lastBlockStart(segment) + BlockDecryptor::decryptedLength(lastBlockBytes(segment));
-  };
   // Room for what this batch writes, in whole blocks; a slot that must grow takes twice its
   // room at once (up to a full batch), so that growing stays rare.
   std::uint64_t needed = 0;
@@ -184,8 +184,10 @@ void ContentPipeline::fill(std::size_t batchIndex, std::vector<Segment>& plan) {
     if (segment.blockCount > 0) needed = std::max(needed, writtenEnd(segment));
   }
   const std::size_t fullBatch = std::size_t{blocksPerBatch_} * kBlockSize;
+  const std::size_t oldCapacity = slot.data.capacity();
   std::uint8_t* const base = slot.data.reserve((needed + kBlockSize - 1) / kBlockSize * kBlockSize,
-                                               std::min(2 * slot.data.capacity(), fullBatch));
+                                               std::min(2 * oldCapacity, fullBatch));
+  if (slot.data.capacity() != oldCapacity) prefaultForWriting(base, slot.data.capacity());
   for (std::size_t s = 0; s < segments.size(); ++s) {
     if (segments[s].blockCount == 0) continue;
     if (!readable(s)) {
@@ -194,13 +196,15 @@ void ContentPipeline::fill(std::size_t batchIndex, std::vector<Segment>& plan) {
     }
     // Segments that carry on each other's blocks (small files stored one after the other) are
     // read as one run, straight into the slot, and decrypted there segment by segment; the
-    // empty segments of jobs without content in between take no room.
+    // empty segments of jobs without content in between take no room. A run ends after a block
+    // of which only a head is wanted: the rest of it is neither read nor given room.
     std::size_t last = s;
     std::size_t end = s + 1;
     for (std::size_t k = s + 1; k < segments.size(); ++k) {
       if (segments[k].blockCount == 0) continue;
       if (!readable(k) ||
-          segments[k].firstBlock != std::uint64_t{segments[last].firstBlock} + segments[last].blockCount) {
+          segments[k].firstBlock != std::uint64_t{segments[last].firstBlock} + segments[last].blockCount ||
+          segments[k].offset != segments[last].offset + std::uint64_t{segments[last].blockCount} * kBlockSize) {
         break;
       }
       last = k;

@@ -115,6 +115,10 @@ class ContentPipeline {
   static std::size_t lastBlockBytes(const Segment& segment) {
     return static_cast<std::size_t>(segment.bytes - lastBlockStart(segment));
   }
+  // Where the segment's decrypted bytes end in the slot.
+  static std::uint64_t writtenEnd(const Segment& segment) {
+    return segment.offset + lastBlockStart(segment) + BlockDecryptor::decryptedLength(lastBlockBytes(segment));
+  }
 
   bool planBatch(std::vector<Segment>& out);
   bool abandoned(std::size_t job) const { return abandoned_[job].load(std::memory_order_relaxed); }

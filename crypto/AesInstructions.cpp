@@ -1,10 +1,13 @@
 #include "crypto/AesInstructions.h"
 
 #include "base/Bytes.h"
+#include "crypto/WideAes.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <crypto++/cpu.h>
 #include <immintrin.h>
+
+#include <cstring>
 
 namespace sorvel {
 namespace {
@@ -79,14 +82,15 @@ __attribute__((target("aes,sse2"))) __m128i encryptBlock(const __m128i* keys, __
 __attribute__((target("aes,sse2"))) void xtsDecryptBlocks(const std::uint8_t* roundKeys, const std::uint8_t* in,
                                                           std::uint8_t* out, std::size_t length, std::uint64_t low,
                                                           std::uint64_t high) {
-  // kLanes blocks at a time, then one at a time.
+  // Groups of blocks on the wide instructions where there are, then kLanes blocks at a time, then
+  // one at a time.
   const auto* keys = reinterpret_cast<const __m128i*>(roundKeys);
+  std::size_t at = haveWideAes() ? wideXtsDecrypt(roundKeys, in, out, length, low, high) : 0;
   auto nextTweak = [&] {
     const __m128i tweak = _mm_set_epi64x(static_cast<long long>(high), static_cast<long long>(low));
     doubleXtsTweak(low, high);
     return tweak;
   };
-  std::size_t at = 0;
   for (; at + kLanes * kUnit <= length; at += kLanes * kUnit) {
     __m128i tweaks[kLanes];
     __m128i blocks[kLanes];
@@ -114,8 +118,11 @@ __attribute__((target("aes,sse2"))) void cfbDecryptBlocks(const std::uint8_t* ro
   const auto* keys = reinterpret_cast<const __m128i*>(roundKeys);
   // Every block's keystream is the encrypted block before it, so kLanes blocks go side by side;
   // all of a group's ciphertext is read before any of it is overwritten.
-  __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(iv));
-  std::size_t at = 0;
+  alignas(16) std::uint8_t feedback[kUnit];
+  std::memcpy(feedback, iv, kUnit);
+  std::size_t at = haveWideAes() ? wideCfbDecrypt(roundKeys, feedback, in, out, length) : 0;
+  __m128i before = _mm_load_si128(reinterpret_cast<const __m128i*>(feedback));
+  secureWipe(feedback, sizeof feedback);
   for (; at + kLanes * kUnit <= length; at += kLanes * kUnit) {
     __m128i stored[kLanes];
     __m128i blocks[kLanes];

@@ -5,8 +5,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "app/ShownPath.h"
 #include "archive/Archive.h"
 #include "archive/Extent.h"
 #include "sorvel/sorvel.h"
@@ -17,18 +19,26 @@ namespace sorvel::lib {
 class ItemTable {
  public:
   // Where a file item's content lies: its runs of blocks and, per run, the index in the file of
-  // its first block.
+  // its first block (held by the table).
   struct Content {
-    ExtentList extents;
-    std::vector<std::uint64_t> starts;
+    const Extent* extents = nullptr;
+    const std::uint64_t* starts = nullptr;
+    std::size_t runs = 0;
   };
 
   // Plans the whole archive (open, its tree built).
   void build(Archive& archive);
 
   const std::vector<api::ItemInfo>& items() const { return items_; }
-  const Content& contentOf(std::size_t index) const { return contents_[index]; }
+  Content contentOf(std::size_t index) const {
+    const std::size_t first = firstRun_[index];
+    return {extents_.data() + first, starts_.data() + first, firstRun_[index + 1] - first};
+  }
   const std::u16string& storedPathOf(std::size_t index) const { return archivePaths_[index]; }
+  // Why the item is left out, a path in the reason shown in `style` (items() show PathStyle::Archive).
+  std::string leftOutReason(std::size_t index, PathStyle style) const;
+  // Whether the root folder's directory is damaged (the root is no item).
+  bool rootDamaged() const { return rootDamaged_; }
   // The index of the item at a path as ItemInfo gives it ("docs/a.txt"), or nothing.
   std::optional<std::size_t> find(std::string_view path) const;
 
@@ -42,9 +52,14 @@ class ItemTable {
 
  private:
   std::vector<api::ItemInfo> items_;
-  std::vector<Content> contents_;
+  // Every file's runs, one after the other: item i's are [firstRun_[i], firstRun_[i + 1]).
+  std::vector<Extent> extents_;
+  std::vector<std::uint64_t> starts_;
+  std::vector<std::size_t> firstRun_;
   std::vector<std::u16string> archivePaths_;
-  NameMap<std::size_t> byPath_;
+  std::vector<std::size_t> byPath_;  // the items' indices in order of their paths (compareNames)
+  std::vector<std::pair<std::size_t, std::u16string>> namesakes_;  // by index: items left out for a name
+  bool rootDamaged_ = false;
 };
 
 // The in-archive path of a path as the library shows it; "\" also separates.

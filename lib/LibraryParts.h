@@ -11,12 +11,13 @@
 #include "archive/Archive.h"
 #include "archive/Extent.h"
 #include "base/Bytes.h"
+#include "platform/ReadOnlyFile.h"
 #include "lib/ItemTable.h"
 #include "sorvel/sorvel.h"
 
 namespace sorvel::api {
 
-struct Password::Impl {
+struct SORVEL_INTERNAL Password::Impl {
   enum class Kind { None, Text, Bytes, File, Ask };
   ~Impl();
   Kind kind = Kind::None;
@@ -26,7 +27,7 @@ struct Password::Impl {
 };
 
 // The opened archive and its items, shared by the Archive and every Stream opened from it.
-struct Archive::Impl {
+struct SORVEL_INTERNAL Archive::Impl {
   sorvel::Archive archive;
   ArchiveFacts facts;
   lib::ItemTable table;
@@ -39,6 +40,10 @@ namespace sorvel::lib {
 inline api::Status failed(int exitCode, std::string message) {
   return api::Status{static_cast<api::ErrorCode>(exitCode), std::move(message), false};
 }
+
+// Checks the header, the password and the tables of the archive in `file`, and plans its items:
+// Archive::open's work, for a program that opens the file itself and keeps to the parts.
+api::Result<std::shared_ptr<api::Archive::Impl>> openArchive(ReadOnlyFile file, const api::Password& password);
 
 // The key material of a password (empty for none), or nothing after `failure` says why.
 std::optional<Bytes> keyMaterial(const api::Password::Impl& password, api::Status& failure);

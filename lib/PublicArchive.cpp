@@ -74,28 +74,37 @@ ArchiveFacts factsOf(sorvel::Archive& archive, const ArchiveHeader& header, cons
   return facts;
 }
 
-// Checks the header, the password and the tables of the archive in `file`, and plans its items.
-Status openArchive(ReadOnlyFile file, const Password& password, Archive::Impl& impl) {
+}  // namespace
+}  // namespace sorvel::api
+
+namespace sorvel::lib {
+
+api::Result<std::shared_ptr<api::Archive::Impl>> openArchive(ReadOnlyFile file, const api::Password& password) {
   const ArchiveHeader header = preReadHeader(file);
-  if (const int verdict = headerVerdict(header); verdict != 0) {
-    return lib::failed(verdict, std::string(headerVerdictLine(verdict)));
-  }
+  if (const int verdict = headerVerdict(header); verdict != 0)
+    return failed(verdict, std::string(headerVerdictLine(verdict)));
   Bytes key;
   if (header.noPassword == 0) {
-    Status failure;
-    std::optional<Bytes> material = lib::keyMaterial(password.impl(), failure);
+    api::Status failure;
+    std::optional<Bytes> material = keyMaterial(password.impl(), failure);
     if (!material) return failure;
     key = std::move(*material);
   }
-  impl.archive.attach(std::move(file));
-  const bool accepted = impl.archive.checkPassword(key);
+  auto impl = std::make_shared<api::Archive::Impl>();
+  impl->archive.attach(std::move(file));
+  const bool accepted = impl->archive.checkPassword(key);
   secureWipe(key);
-  if (!accepted) return lib::failed(ExitCode::IncorrectPassword, std::string(Message::IncorrectPassword));
-  if (!impl.archive.open()) return lib::failed(ExitCode::CannotOpen, std::string(Message::CannotOpen));
-  impl.table.build(impl.archive);
-  impl.facts = factsOf(impl.archive, header, impl.table);
-  return {};
+  if (!accepted) return failed(ExitCode::IncorrectPassword, std::string(Message::IncorrectPassword));
+  if (!impl->archive.open()) return failed(ExitCode::CannotOpen, std::string(Message::CannotOpen));
+  impl->table.build(impl->archive);
+  impl->facts = api::factsOf(impl->archive, header, impl->table);
+  return impl;
 }
+
+}  // namespace sorvel::lib
+
+namespace sorvel::api {
+namespace {
 
 Status cannotRead(const std::string& what, int error) {
   return lib::failed(ExitCode::ArchiveMissing,
@@ -162,17 +171,17 @@ Archive& Archive::operator=(Archive&& other) noexcept = default;
 Result<Archive> Archive::open(const std::string& path, const Password& password) {
   ReadOnlyFile file;
   if (!file.open(path)) return cannotRead(path, errno);
-  auto impl = std::make_shared<Impl>();
-  if (Status opened = openArchive(std::move(file), password, *impl); !opened) return opened;
-  return Archive(std::move(impl));
+  Result<std::shared_ptr<Impl>> opened = lib::openArchive(std::move(file), password);
+  if (!opened) return opened.status();
+  return Archive(std::move(opened.value()));
 }
 
 Result<Archive> Archive::openDescriptor(int fd, const Password& password) {
   ReadOnlyFile file;
   if (!file.openDuplicate(static_cast<NativeHandle>(fd))) return cannotRead("descriptor " + std::to_string(fd), errno);
-  auto impl = std::make_shared<Impl>();
-  if (Status opened = openArchive(std::move(file), password, *impl); !opened) return opened;
-  return Archive(std::move(impl));
+  Result<std::shared_ptr<Impl>> opened = lib::openArchive(std::move(file), password);
+  if (!opened) return opened.status();
+  return Archive(std::move(opened.value()));
 }
 
 const ArchiveFacts& Archive::facts() const { return impl_->facts; }

@@ -61,7 +61,7 @@ Result<std::size_t> Stream::Impl::read(std::uint64_t offset, std::uint8_t* out, 
     return lib::failed(ExitCode::ExtractedWithErrors, std::string(Message::DamagedItem) + item.path);
   }
   const std::uint64_t limit = std::min(end, item.readableSize);
-  const lib::ItemTable::Content& content = archive_->table.contentOf(index_);
+  const lib::ItemTable::Content content = archive_->table.contentOf(index_);
   const BlockDecryptor& decryptor = archive_->archive.container().decryptor();
   std::uint64_t at = offset;
   Bytes buffer;

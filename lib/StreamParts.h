@@ -9,7 +9,7 @@
 
 namespace sorvel::api {
 
-struct Stream::Impl {
+struct SORVEL_INTERNAL Stream::Impl {
   Impl(std::shared_ptr<Archive::Impl> archive, std::size_t index);
   ~Impl();
   const ItemInfo& info() const;

@@ -19,8 +19,8 @@
 #include "app/HeaderCheck.h"
 #include "app/Messages.h"
 #include "app/PasswordSource.h"
-#include "archive/Archive.h"
 #include "archive/ArchiveHeader.h"
+#include "lib/LibraryParts.h"
 #include "mount/MountFileSystem.h"
 #include "mount/MountOptions.h"
 #include "mount/MountPoint.h"
@@ -166,22 +166,19 @@ int runMountCommand(int argc, char** argv) {
     }
     password = std::move(*obtained);
   }
-  Archive archive;
-  archive.attach(std::move(file));
-  const bool accepted = archive.checkPassword(password);
+  // The library opens it (password, tables) and lists its items, from which the tree is made.
+  api::Result<std::shared_ptr<api::Archive::Impl>> opened =
+      lib::openArchive(std::move(file), api::Password::bytes(password.data(), password.size()));
   secureWipe(password);
-  if (!accepted) {
-    Console::standard().line(Message::IncorrectPassword);
-    return ExitCode::IncorrectPassword;
+  if (!opened) {
+    Console::standard().line(opened.status().message);
+    return static_cast<int>(opened.status().code);
   }
-  if (!archive.open()) {
-    Console::standard().line(Message::CannotOpen);
-    return ExitCode::CannotOpen;
-  }
-  MountTree tree = MountTree::build(archive, archiveFileTimes(*archivePath));
+  MountTree tree = MountTree::build(std::move(opened.value()), archiveFileTimes(*archivePath));
   // Told as extraction tells them, before the file system starts; the mount goes on without them.
   for (const std::string& line : tree.leftOut()) Console::standard().line(line);
-  MountFileSystem fileSystem(archive.container(), std::move(tree), command->settings.cacheBytes);
+  const ContainerFile& container = tree.container();
+  MountFileSystem fileSystem(container, std::move(tree), command->settings.cacheBytes);
   return fileSystem.run(command->settings) == 0 ? ExitCode::Success : ExitCode::MountFailed;
 }
 

@@ -5,94 +5,67 @@
 
 #include "app/Messages.h"
 #include "app/OutputPlan.h"
+#include "app/ShownPath.h"
 #include "platform/Utf16.h"
-#include "tree/FolderTree.h"
 
 namespace sorvel::mount {
 
-MountTree MountTree::build(Archive& archive, const RootTimes& rootTimes) {
+MountTree MountTree::build(std::shared_ptr<api::Archive::Impl> archive, const RootTimes& rootTimes) {
   MountTree tree;
-  const OutputPlan plan(archive, kRootPath);
-  const FolderTree& items = archive.tree();
+  tree.archive_ = std::move(archive);
+  const lib::ItemTable& table = tree.archive_->table;
 
   MountNode root;
   root.parent = kRootNode;
   root.folder = true;
-  root.damagedFolder = plan.isDamagedFolder(plan.start());
+  root.damagedFolder = table.rootDamaged();
   root.created = rootTimes.created;
   root.modified = rootTimes.modified;
   root.accessed = rootTimes.accessed;
+  tree.nodes_.reserve(table.items().size() + 1);
   tree.nodes_.push_back(std::move(root));
 
-  // Every job's chain, planned as extraction plans it; kept only for the files shown.
-  std::vector<ChainTable::ContentChain> chains(plan.jobs().size());
-  plan.planChains(archive.container(), [&](JobIndex job, const ChainTable::ContentChain& chain) {
-    if (!plan.jobs()[job].claimOnly) chains[job] = chain;
-  });
-  const std::uint64_t archiveSize = archive.container().archiveFile().fileSize();
-
-  std::vector<NodeId> shownAs(items.nodeCount(), 0);  // the node each folder is shown as, or 0
-  shownAs[kTreeRoot] = kRootNode;
+  // Each shown folder's node, by its path in the archive (the root's: empty).
+  std::unordered_map<std::u16string_view, NodeId> shownFolders{{std::u16string_view(), kRootNode}};
   std::vector<std::vector<NodeId>> childrenOf(1);  // per node; only folders fill theirs
-  auto tellAbsent = [&](std::size_t index) {
-    for (const OutputPlan::Absent& absent : plan.absentAfter(index, PathStyle::Slash))
-      tree.leaveOut(absent.path, absent.reason);
-  };
-  tellAbsent(OutputPlan::kAfterStart);
-  for (std::size_t i = 0; i < plan.items().size(); ++i) {
-    const PlannedItem& item = plan.items()[i];
-    if (!item.detailFile) {
-      tree.place(plan, item, item.job == kNoJob ? nullptr : &chains[item.job], archiveSize, shownAs, childrenOf);
+  for (std::size_t i = 0; i < table.items().size(); ++i) {
+    if (table.items()[i].leftOut) {
+      // Not written by extraction: not shown either, and told with extraction's line.
+      tree.leftOut_.push_back(itemLine(Message::CannotExtract, table.storedPathOf(i),
+                                       table.leftOutReason(i, PathStyle::Slash), PathStyle::Slash));
+    } else {
+      tree.place(table, i, shownFolders, childrenOf);
     }
-    tellAbsent(i);
   }
   tree.indexChildren(childrenOf);
   return tree;
 }
 
-void MountTree::leaveOut(std::u16string_view path, std::string_view reason) {
-  leftOut_.push_back(itemLine(Message::CannotExtract, path, reason, PathStyle::Slash));
-}
-
-void MountTree::place(const OutputPlan& plan, const PlannedItem& item, const ChainTable::ContentChain* chain,
-                      std::uint64_t archiveSize, std::vector<NodeId>& shownAs,
+void MountTree::place(const lib::ItemTable& table, std::size_t index,
+                      std::unordered_map<std::u16string_view, NodeId>& shownFolders,
                       std::vector<std::vector<NodeId>>& childrenOf) {
-  if (!item.written()) return leaveOut(plan.pathOf(item), plan.reasonOf(item));
-  const FolderTree& items = plan.tree();
-  const TreeNode& child = items.node(item.node);
-  const NodeId parent = shownAs[child.parent];
-  if (parent == 0) return;
+  const api::ItemInfo& item = table.items()[index];
+  const std::u16string_view path = table.storedPathOf(index);
+  const std::size_t separator = path.rfind(u'\\');
+  const auto parent = shownFolders.find(path.substr(0, separator == std::u16string_view::npos ? 0 : separator));
+  if (parent == shownFolders.end()) return;
   MountNode node;
-  node.parent = parent;
-  node.folder = child.isFolder();
-  node.created = child.record.created;
-  node.modified = child.record.modified;
-  node.accessed = child.record.accessed;
-  node.damagedFolder = plan.isDamagedFolder(item);
-  node.readOnly = child.record.isReadOnly();
-  if (chain != nullptr) {
-    const ContentOutcome outcome =
-        contentOutcome(child.record.size(), chain->bytes, chain->bytes, chain->end, archiveSize);
-    // Not written by extraction: not shown either.
-    if (outcome.unreadable) return leaveOut(plan.pathOf(item), Message::ContentUnreadable);
-    node.readable = chain->bytes;
-    node.end = chain->end;
-    node.size = outcome.length;
-    node.extentBegin = static_cast<std::uint32_t>(extents_.size());
-    node.extentCount = static_cast<std::uint32_t>(chain->extents.size());
-    std::uint64_t start = 0;
-    for (const Extent& extent : chain->extents) {
-      extents_.push_back(extent);
-      extentStarts_.push_back(start);
-      start += extent.blockCount();
-    }
-  }
-  node.name = toUtf8Lossy(items.nameOf(child));
+  node.parent = parent->second;
+  node.name = toUtf8Lossy(path.substr(separator + 1));
+  node.folder = item.isFolder();
+  node.damagedFolder = item.isFolder() && item.damaged;
+  node.readOnly = item.readOnly();
+  node.created = item.created;
+  node.modified = item.modified;
+  node.accessed = item.accessed;
+  node.size = item.outputSize;
+  node.readable = item.readableSize;
+  node.item = index;
   nodes_.push_back(std::move(node));
   const NodeId id = nodes_.size();
-  childrenOf[parent - 1].push_back(id);
+  childrenOf[parent->second - 1].push_back(id);
   childrenOf.emplace_back();
-  if (child.isFolder()) shownAs[item.node] = id;
+  if (item.isFolder()) shownFolders.emplace(path, id);
 }
 
 void MountTree::indexChildren(std::vector<std::vector<NodeId>>& childrenOf) {
@@ -121,13 +94,7 @@ NodeId MountTree::lookup(NodeId parent, std::string_view name) const {
 }
 
 std::uint32_t MountTree::blockAt(const MountNode& file, std::uint64_t offset) const {
-  const std::uint64_t index = offset / kBlockSize;
-  const auto first = extentStarts_.begin() + file.extentBegin;
-  const auto last = first + file.extentCount;
-  // The last extent that begins at or before the block.
-  const auto it = std::upper_bound(first, last, index) - 1;
-  const Extent& extent = extents_[static_cast<std::size_t>(it - extentStarts_.begin())];
-  return static_cast<std::uint32_t>(extent.first + (index - *it));
+  return lib::ItemTable::runAt(archive_->table.contentOf(file.item), offset).block;
 }
 
 std::string MountTree::archivePath(NodeId id) const {

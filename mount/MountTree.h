@@ -1,17 +1,17 @@
 #pragma once
-// An opened archive's tree as the mount shows it: one node per item that extraction writes (its
-// output plan), numbered from 1 (the root) in listing order, each file with the blocks of its
-// readable content and the length extraction gives it. Built once, before the file system
-// starts; read-only afterwards, so any number of threads may use it.
+// An opened archive's tree as the mount shows it: one node per item the library lists as
+// extracted (not left out), numbered from 1 (the root) in listing order, each file with the
+// length extraction gives it and its readable content, whose blocks the library's item table
+// holds. Built once, before the file system starts; read-only afterwards, so any number of threads
+// may use it.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
-#include "app/OutputPlan.h"
-#include "archive/Archive.h"
-#include "archive/ContainerFile.h"
-#include "archive/Extent.h"
+#include "lib/LibraryParts.h"
 
 namespace sorvel::mount {
 
@@ -27,15 +27,13 @@ struct MountNode {
   std::uint64_t size = 0;      // what extraction writes: the recorded size, or for a damaged
                                // file its readable bytes and zero tail (never past the archive)
   std::uint64_t readable = 0;  // bytes the content chain delivers; reads past them fail
-  ChainTable::ContentEnd end = ChainTable::ContentEnd::Whole;
   std::int64_t created = 0;
   std::int64_t modified = 0;
   std::int64_t accessed = 0;
-  // Files: the content's runs of blocks, [extentBegin, extentBegin + extentCount) of the tree's
-  // extent list. Folders: the children, [childBegin, childBegin + childCount) of the tree's child
-  // list, in byte order of their names.
-  std::uint32_t extentBegin = 0;
-  std::uint32_t extentCount = 0;
+  // Files: the item's index in the library's item table, which holds its runs of blocks.
+  // Folders: the children, [childBegin, childBegin + childCount) of the tree's child list, in
+  // byte order of their names.
+  std::size_t item = 0;
   std::uint64_t childBegin = 0;
   std::uint64_t childCount = 0;
   std::uint32_t subfolders = 0;
@@ -51,8 +49,11 @@ class MountTree {
     std::int64_t modified = 0;
     std::int64_t accessed = 0;
   };
-  // The opened archive's output plan, every file's content planned on its container.
-  static MountTree build(Archive& archive, const RootTimes& rootTimes);
+  // The tree of an archive opened by the library (lib::openArchive), which it keeps open.
+  static MountTree build(std::shared_ptr<api::Archive::Impl> archive, const RootTimes& rootTimes);
+
+  // The archive's container, whose blocks the files' contents are read from.
+  const ContainerFile& container() const { return archive_->archive.container(); }
 
   std::size_t nodeCount() const { return nodes_.size(); }
   bool contains(NodeId id) const { return id >= 1 && id <= nodes_.size(); }
@@ -70,18 +71,16 @@ class MountTree {
   const std::vector<std::string>& leftOut() const { return leftOut_; }
 
  private:
-  void leaveOut(std::u16string_view path, std::string_view reason);
-  // Adds the item as a node, with its content's chain (null for folders and empty files), unless
-  // extraction leaves it out.
-  void place(const OutputPlan& plan, const PlannedItem& item, const ChainTable::ContentChain* chain,
-             std::uint64_t archiveSize, std::vector<NodeId>& shownAs, std::vector<std::vector<NodeId>>& childrenOf);
+  // Adds the table's item `index` as a node below its folder's, when that is shown.
+  void place(const lib::ItemTable& table, std::size_t index,
+             std::unordered_map<std::u16string_view, NodeId>& shownFolders,
+             std::vector<std::vector<NodeId>>& childrenOf);
   // Lays out each folder's children, in byte order of their names.
   void indexChildren(std::vector<std::vector<NodeId>>& childrenOf);
 
+  std::shared_ptr<api::Archive::Impl> archive_;
   std::vector<MountNode> nodes_;
   std::vector<NodeId> children_;
-  std::vector<Extent> extents_;
-  std::vector<std::uint64_t> extentStarts_;  // per extent: the file's block index it begins at
   std::vector<std::string> leftOut_;
 };
 

@@ -54,20 +54,6 @@ ItemSelection::Totals totalsOf(const CommandContext& context) {
 
 }  // namespace
 
-namespace {
-
-// What extraction would make of each file of a plan, from its planned chain: no reading.
-std::vector<ContentOutcome> plannedOutcomes(Archive& archive, const OutputPlan& plan) {
-  std::vector<ContentOutcome> outcomes(plan.jobs().size());
-  const std::uint64_t archiveSize = archive.container().archiveFile().fileSize();
-  plan.planChains(archive.container(), [&](JobIndex job, const ChainTable::ContentChain& chain) {
-    outcomes[job] = contentOutcome(plan.jobs()[job].wanted, chain.bytes, chain.bytes, chain.end, archiveSize);
-  });
-  return outcomes;
-}
-
-}  // namespace
-
 int listItems(CommandContext& context) {
   const Options& options = context.options;
   Listing listing(options.jsonLines ? Listing::Form::JsonLines
@@ -77,16 +63,12 @@ int listItems(CommandContext& context) {
   listing.begin();
   for (std::size_t start = 0; start < context.selection.starts().size(); ++start) {
     const OutputPlan plan = context.selection.plan(start);
-    const std::vector<ContentOutcome> outcomes = plannedOutcomes(context.archive, plan);
+    const std::vector<ContentOutcome> outcomes = plan.plannedOutcomes(context.archive.container());
     auto listItem = [&](const PlannedItem& item) {
       const std::u16string path = plan.pathOf(item);
       if (isRoot(path)) return;
-      const ItemRecord& record = plan.recordOf(item);
-      const ContentOutcome outcome = item.job == kNoJob ? ContentOutcome{} : outcomes[item.job];
-      std::string leftOut = plan.reasonOf(item);
-      if (leftOut.empty() && outcome.unreadable) leftOut = Message::ContentUnreadable;
-      listing.item(
-          ListedItem{path, &record, record.isFolder() ? plan.isDamagedFolder(item) : outcome.damaged, leftOut});
+      const OutputPlan::ItemOutcome outcome = plan.outcomeOf(item, outcomes);
+      listing.item(ListedItem{path, &plan.recordOf(item), outcome.damaged, outcome.leftOut});
     };
     auto listAbsent = [&](std::size_t index) {
       for (const OutputPlan::Absent& absent : plan.absentAfter(index, PathStyle::Slash)) {

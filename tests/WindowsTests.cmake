@@ -22,7 +22,7 @@ target_link_libraries(sorvel_test_support PUBLIC sorvel_app gtest)
 set(SORVEL_WINDOWS_TESTS
   archive_header archive_time blowfish cipher_context console container_file content_pipeline cryptaesxts
   detail_table directory_parser folder_tree key_block name_rules password_digest password_entry utf16
-  xts_decryptor)
+  wide_aes xts_decryptor)
 file(GLOB SORVEL_WIN32_TESTS CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/win32/*_test.cpp)
 foreach(src ${SORVEL_WINDOWS_TESTS} ${SORVEL_WIN32_TESTS})
   get_filename_component(name ${src} NAME_WE)

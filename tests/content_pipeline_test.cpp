@@ -124,6 +124,37 @@ TEST_P(ContentPipelineTest, SmallJobsSharingBatchesStayApartWhenSomeAreSkippedOr
   }
 }
 
+// Files stored one after the other whose last blocks are wanted in part, wholly or barely past
+// a block: every byte of each arrives from its own block, none from a neighbour's.
+TEST_P(ContentPipelineTest, PartlyWantedLastBlocksKeepEveryByteApart) {
+  const std::uint64_t lengths[] = {1,          15,         16,     17,         4096,  kBlockSize - 1, kBlockSize,
+                                   kBlockSize + 1, 100, 2 * kBlockSize - 16, 4000, 3 * kBlockSize, 33};
+  std::map<std::uint32_t, std::uint32_t> table;
+  std::vector<ContentPipeline::Job> jobs;
+  std::uint32_t block = 2;
+  for (const std::uint64_t length : lengths) {
+    const auto blocks = static_cast<std::uint32_t>((length + kBlockSize - 1) / kBlockSize);
+    jobs.push_back({block, length});
+    for (std::uint32_t b = block; b + 1 < block + blocks; ++b) table[b] = b + 1;
+    table[block + blocks - 1] = 1;
+    block += blocks;
+  }
+  testing::RawContainer raw(table, 64, block - 2);
+  ContentPipeline pipeline(raw.container(), jobs, GetParam());
+  for (std::size_t j = 0; j < jobs.size(); ++j) {
+    Bytes expected;
+    for (std::uint64_t at = 0; at < jobs[j].wanted; ++at) {
+      expected.push_back(static_cast<std::uint8_t>(jobs[j].firstBlock + at / kBlockSize));
+    }
+    Bytes delivered;
+    ContentSource& source = pipeline.job(j);
+    for (auto piece = source.next(); piece.size > 0; piece = source.next()) {
+      delivered.insert(delivered.end(), piece.data, piece.data + piece.size);
+    }
+    EXPECT_EQ(delivered, expected) << "job " << j << ", " << jobs[j].wanted << " bytes";
+  }
+}
+
 TEST_P(ContentPipelineTest, AbandonedContentIsNeitherReadNorDecrypted) {
   testing::RawContainer raw(chainTable(2, 401, {402}), 512, 401);
   const std::vector<ContentPipeline::Job> jobs{{2, 400 * kBlockSize}, {402, 100}};

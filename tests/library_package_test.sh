@@ -12,6 +12,14 @@ fail() { echo "library package test: $*" >&2; exit 1; }
 source "$source/scripts/library-packages"
 make_library_packages "$build" "$scratch/out"
 
+# The library exports its API and nothing else: the symbols file lists sorvel::api's calls only,
+# none of the parts behind them.
+lib_deb=$(compgen -G "$scratch/out/libsorvel1_*.deb") || fail "no libsorvel1 package"
+listed=$(dpkg-deb --info "$lib_deb" symbols | sed -n 's/^ \([^@ ]*\)@.*/\1/p' | c++filt)
+[[ -n $listed ]] || fail "the symbols file lists no symbol"
+if grep -v '^sorvel::api::' <<<"$listed"; then fail "symbols outside sorvel::api are exported"; fi
+if grep '::Impl' <<<"$listed"; then fail "the parts behind the API are exported"; fi
+
 root=$scratch/root
 for package in libsorvel1 libsorvel-dev python3-sorvel; do
   deb=$(compgen -G "$scratch/out/${package}_*.deb") || fail "no $package package"

@@ -3,12 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <cerrno>
 #include <random>
 #include <thread>
 #include <vector>
 
-#include "archive/Archive.h"
+#include "lib/LibraryParts.h"
 #include "mount/MountFileSystem.h"
 #include "mount/MountTree.h"
 #include "support/ArchiveBuilder.h"
@@ -22,15 +23,20 @@ using testing::bytesOf;
 
 struct Opened {
   testing::TempDir dir;
-  Archive archive;
+  std::shared_ptr<api::Archive::Impl> archive;
   bool ok = false;
 };
 
 void open(ArchiveBuilder& builder, Opened& opened) {
   const std::string path = opened.dir.file("a.sva");
   ASSERT_TRUE(builder.writeTo(path));
-  ASSERT_TRUE(opened.archive.checkPassword(path, builder.settings.password));
-  ASSERT_TRUE(opened.archive.open(path));
+  ReadOnlyFile file;
+  ASSERT_TRUE(file.open(path));
+  const Bytes& password = builder.settings.password;
+  api::Result<std::shared_ptr<api::Archive::Impl>> result =
+      lib::openArchive(std::move(file), api::Password::bytes(password.data(), password.size()));
+  ASSERT_TRUE(result) << result.status().message;
+  opened.archive = std::move(result.value());
   opened.ok = true;
 }
 
@@ -64,7 +70,6 @@ TEST(MountTree, ShowsWhatExtractionWritesAndPlansContentInListingOrder) {
   ASSERT_NE(b, 0u);
   EXPECT_FALSE(tree.node(a).damaged());
   EXPECT_EQ(tree.node(b).readable, 16384u);
-  EXPECT_EQ(tree.node(b).end, ChainTable::ContentEnd::Claimed);
   EXPECT_EQ(tree.node(b).size, 3 * 16384u);
   EXPECT_EQ(tree.blockAt(tree.node(b), 100), 6u);
   EXPECT_EQ(tree.blockAt(tree.node(a), 2 * 16384), 5u);
@@ -89,7 +94,9 @@ TEST(MountFileSystem, ConcurrentReadsThroughASmallCacheGiveThePlainData) {
   Opened opened;
   open(builder, opened);
   ASSERT_TRUE(opened.ok);
-  MountFileSystem fs(opened.archive.container(), MountTree::build(opened.archive, {}), 4 * 16384);
+  MountTree tree = MountTree::build(opened.archive, {});
+  const ContainerFile& container = tree.container();
+  MountFileSystem fs(container, std::move(tree), 4 * 16384);
   fs.store().startPrefetch();
   const NodeId big = fs.tree().lookup(kRootNode, "big.bin");
   const NodeId damaged = fs.tree().lookup(kRootNode, "short.bin");

@@ -27,8 +27,10 @@
 
 #if defined(_WIN32)
 #define SORVEL_API
+#define SORVEL_INTERNAL
 #else
 #define SORVEL_API __attribute__((visibility("default")))
+#define SORVEL_INTERNAL __attribute__((visibility("hidden")))  // the library's own, not for users
 #endif
 
 namespace sorvel::api {
@@ -177,7 +179,7 @@ class SORVEL_API Stream {
   Result<std::size_t> readAt(std::uint64_t offset, void* out, std::size_t length) const;
 
   struct Impl;
-  explicit Stream(std::unique_ptr<Impl> impl);
+  SORVEL_INTERNAL explicit Stream(std::unique_ptr<Impl> impl);
 
  private:
   std::unique_ptr<Impl> impl_;
@@ -272,7 +274,7 @@ class SORVEL_API Archive {
   struct Impl;
 
  private:
-  explicit Archive(std::shared_ptr<Impl> impl);
+  SORVEL_INTERNAL explicit Archive(std::shared_ptr<Impl> impl);
   std::shared_ptr<Impl> impl_;
 };
 

@@ -98,7 +98,7 @@ ContentPipeline::~ContentPipeline() {
 bool ContentPipeline::planBatch(std::vector<Segment>& out) {
   out.clear();
   PlanState& p = plan_;
-  std::uint32_t used = 0;      // blocks of the batch
+  std::uint32_t used = 0;       // blocks of the batch
   std::uint32_t usedBytes = 0;  // of the slot: a block of which only a head is wanted takes only that head
   auto finishJob = [&p] {
     p.started = false;
@@ -185,8 +185,8 @@ void ContentPipeline::fill(std::size_t batchIndex, std::vector<Segment>& plan) {
   }
   const std::size_t fullBatch = std::size_t{blocksPerBatch_} * kBlockSize;
   const std::size_t oldCapacity = slot.data.capacity();
-  std::uint8_t* const base = slot.data.reserve((needed + kBlockSize - 1) / kBlockSize * kBlockSize,
-                                               std::min(2 * oldCapacity, fullBatch));
+  std::uint8_t* const base =
+      slot.data.reserve((needed + kBlockSize - 1) / kBlockSize * kBlockSize, std::min(2 * oldCapacity, fullBatch));
   if (slot.data.capacity() != oldCapacity) prefaultForWriting(base, slot.data.capacity());
   for (std::size_t s = 0; s < segments.size(); ++s) {
     if (segments[s].blockCount == 0) continue;

@@ -112,6 +112,21 @@ __attribute__((target("aes,sse2"))) void xtsDecryptBlocks(const std::uint8_t* ro
   }
 }
 
+// The round keys stay in the vector registers after the loops, and from there reach memory
+// whenever the thread's registers are saved (a signal's frame on its stack). A CFB key may be a
+// password's own bytes: they are cleared on the way out.
+inline void clearVectorRegisters() {
+#if defined(__x86_64__)
+  asm volatile(
+      "pxor %%xmm0, %%xmm0\n\tpxor %%xmm1, %%xmm1\n\tpxor %%xmm2, %%xmm2\n\tpxor %%xmm3, %%xmm3\n\t"
+      "pxor %%xmm4, %%xmm4\n\tpxor %%xmm5, %%xmm5\n\tpxor %%xmm6, %%xmm6\n\tpxor %%xmm7, %%xmm7\n\t"
+      "pxor %%xmm8, %%xmm8\n\tpxor %%xmm9, %%xmm9\n\tpxor %%xmm10, %%xmm10\n\tpxor %%xmm11, %%xmm11\n\t"
+      "pxor %%xmm12, %%xmm12\n\tpxor %%xmm13, %%xmm13\n\tpxor %%xmm14, %%xmm14\n\tpxor %%xmm15, %%xmm15" ::
+          : "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8", "xmm9", "xmm10", "xmm11", "xmm12",
+            "xmm13", "xmm14", "xmm15");
+#endif
+}
+
 __attribute__((target("aes,sse2"))) void cfbDecryptBlocks(const std::uint8_t* roundKeys, const std::uint8_t* iv,
                                                           const std::uint8_t* in, std::uint8_t* out,
                                                           std::size_t length) {
@@ -145,6 +160,7 @@ __attribute__((target("aes,sse2"))) void cfbDecryptBlocks(const std::uint8_t* ro
     for (std::size_t i = 0; at + i < length; ++i) out[at + i] = static_cast<std::uint8_t>(in[at + i] ^ keystream[i]);
     secureWipe(keystream, sizeof keystream);
   }
+  clearVectorRegisters();
 }
 
 bool haveAesInstructions() { return CryptoPP::HasAESNI(); }

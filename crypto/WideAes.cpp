@@ -35,8 +35,8 @@ SORVEL_WIDE_AES inline void finishLanes(__m256i* blocks, const __m256i* keys, co
   }
 #pragma GCC unroll 8
   for (std::size_t i = 0; i < kLanes; ++i) {
-    const __m256i result =
-        kDecrypt ? _mm256_aesdeclast_epi128(blocks[i], keys[kRounds]) : _mm256_aesenclast_epi128(blocks[i], keys[kRounds]);
+    const __m256i result = kDecrypt ? _mm256_aesdeclast_epi128(blocks[i], keys[kRounds])
+                                    : _mm256_aesenclast_epi128(blocks[i], keys[kRounds]);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i * 2 * kUnit), _mm256_xor_si256(result, masks[i]));
   }
 }
@@ -44,12 +44,16 @@ SORVEL_WIDE_AES inline void finishLanes(__m256i* blocks, const __m256i* keys, co
 // Both XTS tweaks of a register times x^16: each 128-bit half shifted by 16 bits, the 16 bits
 // shifted out of its top folded back in by the reduction polynomial (x^7 + x^2 + x + 1).
 SORVEL_WIDE_AES __m256i timesX16(__m256i tweaks, __m256i polynomial) {
-  const __m256i carries = _mm256_srli_epi64(tweaks, 48);                // top 16 bits of each word
-  const __m256i swapped = _mm256_shuffle_epi32(carries, 0x4e);          // high word's carry low, low word's high
+  const __m256i carries = _mm256_srli_epi64(tweaks, 48);                       // top 16 bits of each word
+  const __m256i swapped = _mm256_shuffle_epi32(carries, 0x4e);                 // high word's carry low, low word's high
   const __m256i folded = _mm256_clmulepi64_epi128(swapped, polynomial, 0x00);  // < 2^23: within the low word
-  const __m256i fix = _mm256_blend_epi32(folded, swapped, 0xcc);        // the low word's carry into the high word
+  const __m256i fix = _mm256_blend_epi32(folded, swapped, 0xcc);  // the low word's carry into the high word
   return _mm256_xor_si256(_mm256_slli_epi64(tweaks, 16), fix);
 }
+
+// The round keys stay in vector registers after the loops, and from there reach memory whenever
+// the thread's registers are saved (a signal's frame on its stack): they are cleared on the way out.
+SORVEL_WIDE_AES inline void clearVectorRegisters() { _mm256_zeroall(); }
 
 }  // namespace
 
@@ -93,6 +97,7 @@ SORVEL_WIDE_AES std::size_t wideXtsDecrypt(const std::uint8_t* decryptionKeys, c
   high = static_cast<std::uint64_t>(_mm_extract_epi64(next, 1));
   secureWipe(keys, sizeof keys);
   secureWipe(tweaks, sizeof tweaks);
+  clearVectorRegisters();
   return done;
 }
 
@@ -121,6 +126,7 @@ SORVEL_WIDE_AES std::size_t wideCfbDecrypt(const std::uint8_t* encryptionKeys, s
   }
   _mm_storeu_si128(reinterpret_cast<__m128i*>(feedback), before);
   secureWipe(keys, sizeof keys);
+  clearVectorRegisters();
   return done;
 }
 

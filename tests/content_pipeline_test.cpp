@@ -127,8 +127,9 @@ TEST_P(ContentPipelineTest, SmallJobsSharingBatchesStayApartWhenSomeAreSkippedOr
 // Files stored one after the other whose last blocks are wanted in part, wholly or barely past
 // a block: every byte of each arrives from its own block, none from a neighbour's.
 TEST_P(ContentPipelineTest, PartlyWantedLastBlocksKeepEveryByteApart) {
-  const std::uint64_t lengths[] = {1,          15,         16,     17,         4096,  kBlockSize - 1, kBlockSize,
-                                   kBlockSize + 1, 100, 2 * kBlockSize - 16, 4000, 3 * kBlockSize, 33};
+  const std::uint64_t lengths[] = {
+      1, 15, 16, 17, 4096, kBlockSize - 1, kBlockSize, kBlockSize + 1, 100, 2 * kBlockSize - 16, 4000, 3 * kBlockSize,
+      33};
   std::map<std::uint32_t, std::uint32_t> table;
   std::vector<ContentPipeline::Job> jobs;
   std::uint32_t block = 2;

@@ -110,8 +110,9 @@ TEST(AesBlockLoops, WideLoopsStopAtTheLastWholeGroup) {
     std::uint8_t feedback[16] = {1, 2, 3};
     const Bytes iv(feedback, feedback + 16);
     EXPECT_EQ(wideCfbDecrypt(keys.encryption, feedback, cipher.data(), out.data(), length), done);
-    const Bytes expectedFeedback = done == 0 ? iv : Bytes(cipher.begin() + static_cast<std::ptrdiff_t>(done) - 16,
-                                                          cipher.begin() + static_cast<std::ptrdiff_t>(done));
+    const Bytes expectedFeedback = done == 0 ? iv
+                                             : Bytes(cipher.begin() + static_cast<std::ptrdiff_t>(done) - 16,
+                                                     cipher.begin() + static_cast<std::ptrdiff_t>(done));
     EXPECT_EQ(Bytes(feedback, feedback + 16), expectedFeedback) << length;
   }
 }

@@ -121,10 +121,7 @@ void opOpendir(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
   fuse_reply_open(req, fi);
 }
 
-// A folder's listing from `offset` on, as much as fits in `size` bytes. With `plus`, each subfolder
-// comes with its entry and attributes, so that a walk into it needs no lookup of its own; files
-// and "." and ".." come without (node 0: the kernel makes no inode for them, and asks when it needs one).
-void replyListing(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, bool plus) {
+void opReaddir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, fuse_file_info*) {
   const MountTree& tree = fileSystemOf(req).tree();
   if (!tree.contains(ino) || !tree.node(ino).folder) return void(fuse_reply_err(req, ENOTDIR));
   const MountNode& folder = tree.node(ino);
@@ -133,42 +130,24 @@ void replyListing(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, boo
   std::size_t used = 0;
   // Offsets: 0 ".", 1 "..", 2 + i the i-th child.
   for (auto at = static_cast<std::uint64_t>(std::max<off_t>(offset, 0)); at < folder.childCount + 2; ++at) {
-    fuse_entry_param entry{};
+    struct stat st {};
     const char* name;
     if (at < 2) {
-      entry.attr.st_ino = at == 0 ? ino : folder.parent;
-      entry.attr.st_mode = S_IFDIR;
+      st.st_ino = at == 0 ? ino : folder.parent;
+      st.st_mode = S_IFDIR;
       name = at == 0 ? "." : "..";
     } else {
       const NodeId child = tree.children(folder)[at - 2];
-      const MountNode& node = tree.node(child);
-      if (plus && node.folder) {
-        entry.ino = child;
-        entry.generation = 1;
-        entry.attr = attributesOf(fileSystemOf(req), child);
-        entry.attr_timeout = kCacheSeconds;
-        entry.entry_timeout = kCacheSeconds;
-      } else {
-        entry.attr.st_ino = child;
-        entry.attr.st_mode = node.folder ? S_IFDIR : S_IFREG;
-      }
-      name = node.name.c_str();
+      st.st_ino = child;
+      st.st_mode = tree.node(child).folder ? S_IFDIR : S_IFREG;
+      name = tree.node(child).name.c_str();
     }
-    const auto next = static_cast<off_t>(at + 1);
-    const std::size_t need = plus ? fuse_add_direntry_plus(req, buffer.get() + used, size - used, name, &entry, next)
-                                  : fuse_add_direntry(req, buffer.get() + used, size - used, name, &entry.attr, next);
+    const std::size_t need =
+        fuse_add_direntry(req, buffer.get() + used, size - used, name, &st, static_cast<off_t>(at + 1));
     if (need > size - used) break;
     used += need;
   }
   fuse_reply_buf(req, buffer.get(), used);
-}
-
-void opReaddir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, fuse_file_info*) {
-  replyListing(req, ino, size, offset, false);
-}
-
-void opReaddirplus(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, fuse_file_info*) {
-  replyListing(req, ino, size, offset, true);
 }
 
 void opOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
@@ -255,7 +234,6 @@ fuse_lowlevel_ops makeOperations() {
   ops.getattr = opGetattr;
   ops.opendir = opOpendir;
   ops.readdir = opReaddir;
-  ops.readdirplus = opReaddirplus;
   ops.open = opOpen;
   ops.read = opRead;
   ops.release = opRelease;

@@ -364,7 +364,7 @@ int MountFileSystem::run(const MountSettings& settings) {
 
   // Resolved before mounting: once mounted, a look at the folder would wait on this very process.
   const std::unique_ptr<char, decltype(&std::free)> realMountPoint(::realpath(settings.mountPoint.c_str(), nullptr),
-                                                                  &std::free);
+                                                                   &std::free);
   const fuse_lowlevel_ops ops = makeOperations();
   fuse_session* session = fuse_session_new(&args, &ops, sizeof ops, this);
   fuse_opt_free_args(&args);

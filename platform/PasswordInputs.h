@@ -42,7 +42,7 @@ class ControllingTerminal {
 
  private:
   NativeHandle terminal_ = kNoHandle;
-  NativeHandle output_ = kNoHandle;  // where the host keeps the terminal's output apart (Windows)
+  [[maybe_unused]] NativeHandle output_ = kNoHandle;  // where the host keeps the terminal's output apart (Windows)
   std::unique_ptr<KeySource> keys_;
   std::unique_ptr<std::ostream> echo_;
   std::unique_ptr<Console> console_;

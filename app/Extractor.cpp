@@ -93,33 +93,27 @@ bool Extractor::extract(const OutputPlan& plan, const std::string& outputFolder)
   return result;
 }
 
-bool Extractor::makeFoldersAbove(std::u16string_view pathInArchive, const std::string& outputFolder,
-                                 OutputFolders::Failure& failure) {
+bool Extractor::extractAtFullPath(std::u16string_view pathInArchive, const std::string& outputFolder) {
+  return makeFoldersAbove(pathInArchive, outputFolder) && extract(pathInArchive, outputFolder);
+}
+
+bool Extractor::extractAtFullPath(const OutputPlan& plan, const std::string& outputFolder) {
+  return makeFoldersAbove(plan.pathOf(plan.start()), outputFolder) && extract(plan, outputFolder);
+}
+
+bool Extractor::makeFoldersAbove(std::u16string_view pathInArchive, const std::string& outputFolder) {
   const std::vector<std::u16string> names = splitPath(pathInArchive);
   if (names.empty() || !isSafeItemPath(pathInArchive)) return true;
   OutputFolders folders;
+  OutputFolders::Failure failure;
   bool made = folders.openBase(outputFolder, /*create=*/true, failure);
   std::vector<std::string> above;
   for (std::size_t i = 0; made && i + 1 < names.size(); ++i) {
     above.push_back(toUtf8Lossy(names[i]));
     made = folders.reach(above, /*makeLast=*/true, failure) != nullptr;
   }
+  if (!made) report(Problem{Message::CannotExtract, std::u16string(pathInArchive), folderFailureText(failure)});
   return made;
-}
-
-bool Extractor::extractAtFullPath(std::u16string_view pathInArchive, const std::string& outputFolder) {
-  return makeFoldersAboveOrReport(pathInArchive, outputFolder) && extract(pathInArchive, outputFolder);
-}
-
-bool Extractor::extractAtFullPath(const OutputPlan& plan, const std::string& outputFolder) {
-  return makeFoldersAboveOrReport(plan.pathOf(plan.start()), outputFolder) && extract(plan, outputFolder);
-}
-
-bool Extractor::makeFoldersAboveOrReport(std::u16string_view pathInArchive, const std::string& outputFolder) {
-  OutputFolders::Failure failure;
-  if (makeFoldersAbove(pathInArchive, outputFolder, failure)) return true;
-  report(Problem{Message::CannotExtract, std::u16string(pathInArchive), folderFailureText(failure)});
-  return false;
 }
 
 bool Extractor::walk(const OutputPlan& plan) {

@@ -57,11 +57,6 @@ class Extractor {
   bool extractAtFullPath(std::u16string_view pathInArchive, const std::string& outputFolder);
   bool extractAtFullPath(const OutputPlan& plan, const std::string& outputFolder);
 
-  // Makes the output folder and the folders above an item that lands at its full path below it.
-  // False, with why, when one cannot be made; an empty or unsafe path makes nothing.
-  static bool makeFoldersAbove(std::u16string_view pathInArchive, const std::string& outputFolder,
-                               OutputFolders::Failure& failure);
-
   // True once any item was reported as not written or damaged.
   bool reportedProblems() const { return !problems_.empty(); }
   const std::vector<Problem>& problems() const { return problems_; }
@@ -134,8 +129,10 @@ class Extractor {
   };
 
   bool walk(const OutputPlan& plan);
-  // makeFoldersAbove, the item reported as not extracted when they cannot be made.
-  bool makeFoldersAboveOrReport(std::u16string_view pathInArchive, const std::string& outputFolder);
+  // Makes the output folder and the folders above an item that lands at its full path below it;
+  // false, the item reported as not extracted with why, when one cannot be made. An empty or
+  // unsafe path makes nothing.
+  bool makeFoldersAbove(std::u16string_view pathInArchive, const std::string& outputFolder);
   // Gives the walk's folders their times from the archive; those that were not made are passed.
   void setTimesOfFolders(const OutputPlan& plan);
   bool writeItem(Lane& lane, const PlannedItem& item, ContentSource* content);

@@ -15,9 +15,12 @@ constexpr std::uint32_t kMaxBlocksPerBatch = 65536;
 // Many empty or tiny objects in a row share a batch up to this many segments.
 constexpr std::size_t kMaxSegmentsPerBatch = 4096;
 
+// One core is left to the readers: they fill batches too whenever they would otherwise wait, so
+// every core stays busy without a thread more than there are cores. On one core, the reader alone
+// does everything.
 unsigned defaultWorkers() {
   const unsigned cores = std::thread::hardware_concurrency();
-  return cores == 0 ? 1 : cores;
+  return cores == 0 ? 1 : cores - 1;
 }
 
 }  // namespace
@@ -269,14 +272,50 @@ void ContentPipeline::fillUntil(const std::function<bool()>& planned) {
   }
 }
 
+bool ContentPipeline::fillNextIfFree() {
+  std::vector<Segment> plan;
+  std::size_t index;
+  {
+    std::lock_guard<std::mutex> lock(planLock_);
+    if (stopping_.load() || !slotFree(nextBatch_) || !planBatch(plan)) return false;
+    index = nextBatch_++;
+  }
+  planned_.notify_all();
+  fill(index, plan);
+  return true;
+}
+
+bool ContentPipeline::slotFree(std::size_t batchIndex) {
+  Slot& slot = slotOf(batchIndex);
+  std::lock_guard<std::mutex> hold(slot.lock);
+  return slot.ticket == freeTicket(batchIndex);
+}
+
+bool ContentPipeline::ready(std::size_t batchIndex) {
+  Slot& slot = slotOf(batchIndex);
+  std::lock_guard<std::mutex> hold(slot.lock);
+  return slot.ticket == freeTicket(batchIndex) + 1;
+}
+
 void ContentPipeline::awaitReady(std::size_t batchIndex) {
-  if (workers_.empty()) fillUntil([&] { return nextBatch_ > batchIndex; });
+  if (workers_.empty()) {
+    fillUntil([&] { return nextBatch_ > batchIndex; });
+  } else {
+    while (!ready(batchIndex) && fillNextIfFree()) {
+    }
+  }
   awaitTicket(slotOf(batchIndex), freeTicket(batchIndex) + 1);
 }
 
 std::size_t ContentPipeline::firstBatchOf(std::size_t job) {
-  if (workers_.empty()) fillUntil([&] { return jobsStarted_.load(std::memory_order_relaxed) > job; });
-  if (jobsStarted_.load(std::memory_order_acquire) <= job) {
+  auto started = [&] { return jobsStarted_.load(std::memory_order_acquire) > job; };
+  if (workers_.empty()) {
+    fillUntil([&] { return jobsStarted_.load(std::memory_order_relaxed) > job; });
+  } else {
+    while (!started() && fillNextIfFree()) {
+    }
+  }
+  if (!started()) {
     std::unique_lock<std::mutex> lock(planLock_);
     planned_.wait(lock, [&] { return jobsStarted_.load(std::memory_order_relaxed) > job; });
   }

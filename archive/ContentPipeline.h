@@ -1,6 +1,8 @@
 #pragma once
 // Reads and decrypts the content of many stored objects ahead of the one consuming it, on
-// worker threads, while the caller writes what is ready. The work is cut into batches of up to
+// worker threads, while the caller writes what is ready. A reader that would wait for a batch
+// fills the next one itself where its slot is free, so the caller's thread is one of the workers
+// whenever it has nothing to write. The work is cut into batches of up to
 // `blocksPerBatch` blocks; each batch lands in one of a fixed number of slots, so memory stays
 // bounded whatever the sizes. A slot's buffer grows to the largest batch it has held, so a
 // small archive allocates only what its content needs. A large object spans many batches, and
@@ -41,7 +43,7 @@ class ContentPipeline {
     bool claimOnly = false;
   };
   struct Options {
-    unsigned workers = 0;  // 0: one per core
+    unsigned workers = 0;  // 0: one per core but one (the readers fill batches too)
     std::size_t slots = 8;
     std::uint32_t blocksPerBatch = 64;
     // How a worker thread is started (empty: as a std::thread); tests substitute it to see a
@@ -135,7 +137,14 @@ class ContentPipeline {
   }
   // Where job `job`'s first segment lies: the batch, once planned, and then ready.
   std::size_t firstBatchOf(std::size_t job);
+  // Waits until the batch is ready; meanwhile, where workers fill batches, fills the next one
+  // itself whenever its slot is free, so that a reader with nothing to take does their work.
   void awaitReady(std::size_t batchIndex);
+  // Plans the next batch and fills it on the calling thread, where its slot is free; false when
+  // the slot is held or nothing is left to plan. Never waits for a slot.
+  bool fillNextIfFree();
+  bool slotFree(std::size_t batchIndex);  // free to fill with this batch
+  bool ready(std::size_t batchIndex);
   // Without workers: plans and fills batches on the calling thread until `planned` holds (checked
   // under planLock_). A batch is only taken once its slot is free, so filling never waits; while
   // the next slot is held, this waits for its reader to leave it.

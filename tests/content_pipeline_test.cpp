@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <future>
 #include <initializer_list>
 #include <map>
 #include <system_error>
@@ -307,17 +309,41 @@ TEST(ContentPipelineBuffers, ASlotGrowsForALargerBatchAndDeliversEveryByte) {
   EXPECT_EQ(delivered, expected);
 }
 
-// A worker that cannot start (the system has no thread left) leaves the work to those that did;
-// with none, the readers fill the batches themselves. Either way every job arrives whole, for one
-// consumer or for two readers at once over few slots.
-TEST(ContentPipelineStarts, AWorkerThatCannotStartLeavesTheWorkToTheOthersOrToTheReaders) {
-  std::map<std::uint32_t, std::uint32_t> table = chainTable(40, 49);
+// Jobs of one block each on blocks 2 to 39, then one chain through 40 to 49 across many batches.
+std::vector<ContentPipeline::Job> smallJobsThenALongOne(std::map<std::uint32_t, std::uint32_t>& table) {
+  table = chainTable(40, 49);
   std::vector<ContentPipeline::Job> jobs;
-  for (std::uint32_t b = 2; b < 40; ++b) {  // one block each, then a chain across many batches
+  for (std::uint32_t b = 2; b < 40; ++b) {
     table[b] = 1;
     jobs.push_back({b, kBlockSize});
   }
   jobs.push_back({40, 10 * kBlockSize});
+  return jobs;
+}
+
+// The bytes each job delivered to two readers at once, on threads of their own: one over the jobs
+// [0, split), one over the rest.
+std::vector<std::uint64_t> readInTwoRuns(ContentPipeline& pipeline, std::size_t jobCount, std::size_t split) {
+  std::vector<std::uint64_t> bytes(jobCount, 0);
+  auto read = [&](std::size_t first, std::size_t end) {
+    ContentPipeline::Reader reader(pipeline, first, end);
+    for (std::size_t j = first; j < end; ++j) {
+      ContentSource& source = reader.job(j);
+      for (auto piece = source.next(); piece.size > 0; piece = source.next()) bytes[j] += piece.size;
+    }
+  };
+  std::thread late(read, split, jobCount);
+  read(0, split);
+  late.join();
+  return bytes;
+}
+
+// A worker that cannot start (the system has no thread left) leaves the work to those that did;
+// with none, the readers fill the batches themselves. Either way every job arrives whole, for one
+// consumer or for two readers at once over few slots.
+TEST(ContentPipelineStarts, AWorkerThatCannotStartLeavesTheWorkToTheOthersOrToTheReaders) {
+  std::map<std::uint32_t, std::uint32_t> table;
+  const std::vector<ContentPipeline::Job> jobs = smallJobsThenALongOne(table);
   testing::RawContainer raw(table, 64, 49);
   for (const int started : {0, 1, 2}) {
     SCOPED_TRACE(started);
@@ -335,18 +361,37 @@ TEST(ContentPipelineStarts, AWorkerThatCannotStartLeavesTheWorkToTheOthersOrToTh
     }
     starts = 0;
     ContentPipeline pipeline(raw.container(), jobs, options);
-    std::vector<std::uint64_t> bytes(jobs.size(), 0);
-    auto read = [&](std::size_t first, std::size_t end) {
-      ContentPipeline::Reader reader(pipeline, first, end);
-      for (std::size_t j = first; j < end; ++j) {
-        ContentSource& source = reader.job(j);
-        for (auto piece = source.next(); piece.size > 0; piece = source.next()) bytes[j] += piece.size;
-      }
-    };
-    std::thread late(read, 20, jobs.size());
-    read(0, 20);
-    late.join();
+    const std::vector<std::uint64_t> bytes = readInTwoRuns(pipeline, jobs.size(), 20);
     for (std::size_t j = 0; j < jobs.size(); ++j) EXPECT_EQ(bytes[j], jobs[j].wanted) << "job " << j;
+  }
+}
+
+// A reader that would wait for a batch fills the next one itself while its slot is free: with
+// the only worker held up (busy elsewhere, or not yet scheduled), every job still arrives, for one
+// reader of all jobs and for two readers at once.
+TEST(ContentPipelineStarts, ReadersFillBatchesThemselvesWhileTheWorkerIsHeldUp) {
+  std::map<std::uint32_t, std::uint32_t> table;
+  const std::vector<ContentPipeline::Job> jobs = smallJobsThenALongOne(table);
+  testing::RawContainer raw(table, 64, 49);
+  for (const std::size_t split : {jobs.size(), std::size_t{20}}) {
+    SCOPED_TRACE(split);
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    ContentPipeline::Options options{1, 2, 3};
+    options.startThread = [&](std::function<void()> body) {
+      return std::thread([released, body = std::move(body)] {
+        released.wait();
+        body();
+      });
+    };
+    ContentPipeline pipeline(raw.container(), jobs, options);
+    std::future<std::vector<std::uint64_t>> bytes =
+        std::async(std::launch::async, [&] { return readInTwoRuns(pipeline, jobs.size(), split); });
+    EXPECT_EQ(bytes.wait_for(std::chrono::seconds(10)), std::future_status::ready)
+        << "the readers waited for the worker";
+    release.set_value();
+    const std::vector<std::uint64_t> delivered = bytes.get();
+    for (std::size_t j = 0; j < jobs.size(); ++j) EXPECT_EQ(delivered[j], jobs[j].wanted) << "job " << j;
   }
 }
 

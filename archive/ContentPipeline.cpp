@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <new>
 #include <utility>
 
 #include "platform/PrefaultMemory.h"
@@ -79,6 +80,7 @@ ContentPipeline::ContentPipeline(ContainerFile& container, std::vector<Job> jobs
       claimed_(std::move(claimed)),
       firstBatch_(jobs_.size(), UINT32_MAX),
       abandoned_(std::make_unique<std::atomic<bool>[]>(jobs_.size())) {
+  for (Slot& slot : slots_) slot.failed.reserve(kMaxSegmentsPerBatch);
   const unsigned workers = options.workers == 0 ? defaultWorkers() : options.workers;
   workers_.reserve(workers);  // a started worker is never dropped by a vector that cannot grow
   try {
@@ -174,10 +176,24 @@ void ContentPipeline::fill(std::size_t batchIndex, std::vector<Segment>& plan) {
   if (stopping_.load() || !awaitTicket(slot, free)) return;
   slot.segments.swap(plan);
   const std::vector<Segment>& segments = slot.segments;
-  slot.failed.assign(segments.size(), 0);
+  slot.failed.assign(segments.size(), 0);  // within the capacity reserved at the start
   std::uint32_t jobsInBatch = 0;
   for (std::size_t s = 0; s < segments.size(); ++s) jobsInBatch += s == 0 || segments[s].job != segments[s - 1].job;
   slot.pending.store(jobsInBatch, std::memory_order_relaxed);
+  try {
+    readAndDecrypt(slot);
+  } catch (...) {
+    // Memory ran out: the batch is handed on with every segment failed, so that no reader waits
+    // for it forever.
+    std::fill(slot.failed.begin(), slot.failed.end(), 1);
+    setTicket(slot, free + 1);
+    throw;
+  }
+  setTicket(slot, free + 1);
+}
+
+void ContentPipeline::readAndDecrypt(Slot& slot) {
+  const std::vector<Segment>& segments = slot.segments;
   // Blocks of a job its reader gave up are neither read nor decrypted.
   auto readable = [&](std::size_t s) { return segments[s].blockCount > 0 && !abandoned(segments[s].job); };
   // Room for what this batch writes, in whole blocks; a slot that must grow takes twice its
@@ -224,7 +240,15 @@ void ContentPipeline::fill(std::size_t batchIndex, std::vector<Segment>& plan) {
     }
     s = end - 1;
   }
-  setTicket(slot, free + 1);
+}
+
+void ContentPipeline::fillOnReader(std::size_t batchIndex, std::vector<Segment>& plan) {
+  try {
+    fill(batchIndex, plan);
+  } catch (const std::bad_alloc&) {
+    // The batch went on as failed: its jobs' content ends there, as at a block that cannot be
+    // read, and the reader goes on.
+  }
 }
 
 void ContentPipeline::setTicket(Slot& slot, std::uint32_t ticket) {
@@ -268,7 +292,7 @@ void ContentPipeline::fillUntil(const std::function<bool()>& planned) {
     if (!planBatch(plan)) return;
     const std::size_t index = nextBatch_++;
     lock.unlock();
-    fill(index, plan);
+    fillOnReader(index, plan);
   }
 }
 
@@ -281,7 +305,7 @@ bool ContentPipeline::fillNextIfFree() {
     index = nextBatch_++;
   }
   planned_.notify_all();
-  fill(index, plan);
+  fillOnReader(index, plan);
   return true;
 }
 

@@ -128,6 +128,10 @@ class ContentPipeline {
   bool decryptSegment(const Segment& segment, std::uint8_t* slotData) const;
   void work();
   void fill(std::size_t batchIndex, std::vector<Segment>& plan);
+  void readAndDecrypt(Slot& slot);
+  // Fills the batch for a reader: where memory runs out, the batch's content fails and the
+  // reader goes on.
+  void fillOnReader(std::size_t batchIndex, std::vector<Segment>& plan);
   static void setTicket(Slot& slot, std::uint32_t ticket);
   // Waits until the slot's ticket is `wanted` (true) or kStopped (false).
   static bool awaitTicket(Slot& slot, std::uint32_t wanted);

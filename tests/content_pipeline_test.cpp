@@ -5,13 +5,33 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <new>
 #include <future>
 #include <initializer_list>
 #include <map>
+#include <memory>
 #include <system_error>
 #include <thread>
 
 #include "support/RawContainer.h"
+
+// Arrays of a block or more (the slots' buffers) fail once on a thread that asks for it, as when
+// memory runs out.
+namespace {
+thread_local bool failNextLargeArray = false;
+}  // namespace
+
+void* operator new[](std::size_t size) {
+  if (failNextLargeArray && size >= sorvel::kBlockSize) {
+    failNextLargeArray = false;
+    throw std::bad_alloc();
+  }
+  if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
+  throw std::bad_alloc();
+}
+void operator delete[](void* memory) noexcept { std::free(memory); }
+void operator delete[](void* memory, std::size_t) noexcept { std::free(memory); }
 
 namespace sorvel {
 namespace {
@@ -393,6 +413,48 @@ TEST(ContentPipelineStarts, ReadersFillBatchesThemselvesWhileTheWorkerIsHeldUp) 
     const std::vector<std::uint64_t> delivered = bytes.get();
     for (std::size_t j = 0; j < jobs.size(); ++j) EXPECT_EQ(delivered[j], jobs[j].wanted) << "job " << j;
   }
+}
+
+// A reader that runs out of memory while it fills a batch hands the batch on as failed: the jobs
+// in it deliver nothing, every later job arrives whole, and no reader waits for the batch
+// forever. (Should it wait, the pipeline and its threads are left behind, so the test still ends.)
+TEST(ContentPipelineStarts, AReaderOutOfMemoryWhileFillingABatchLetsItFailAndGoesOn) {
+  std::map<std::uint32_t, std::uint32_t> table;
+  const std::vector<ContentPipeline::Job> jobs = smallJobsThenALongOne(table);
+  auto raw = std::make_shared<testing::RawContainer>(table, 64, 49);
+  auto released = std::make_shared<std::promise<void>>();
+  ContentPipeline::Options options{1, 2, 2};
+  options.startThread = [wait = released->get_future().share()](std::function<void()> body) {
+    return std::thread([wait, body = std::move(body)] {
+      wait.wait();
+      body();
+    });
+  };
+  auto pipeline = std::make_shared<ContentPipeline>(raw->container(), jobs, options);
+  auto delivered = std::make_shared<std::promise<std::vector<std::uint64_t>>>();
+  std::future<std::vector<std::uint64_t>> bytes = delivered->get_future();
+  std::thread([pipeline, jobs, delivered]() mutable {
+    failNextLargeArray = true;  // the first batch, which this reader fills while the worker is held up
+    std::vector<std::uint64_t> read(jobs.size(), 0);
+    for (std::size_t j = 0; j < jobs.size(); ++j) {
+      ContentSource& source = pipeline->job(j);
+      for (auto piece = source.next(); piece.size > 0; piece = source.next()) read[j] += piece.size;
+    }
+    pipeline.reset();  // the test's own goes last, before the container
+    delivered->set_value(std::move(read));
+  }).detach();
+  if (bytes.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+    ADD_FAILURE() << "a reader waits for the batch that ran out of memory";
+    new std::shared_ptr<testing::RawContainer>(raw);  // left to the waiting reader's pipeline
+    released->set_value();
+    return;
+  }
+  released->set_value();
+  const std::vector<std::uint64_t> read = bytes.get();
+  // The first batch holds the first two jobs' blocks.
+  EXPECT_EQ(read[0], 0u);
+  EXPECT_EQ(read[1], 0u);
+  for (std::size_t j = 2; j < jobs.size(); ++j) EXPECT_EQ(read[j], jobs[j].wanted) << "job " << j;
 }
 
 INSTANTIATE_TEST_SUITE_P(Threads, ContentPipelineTest,

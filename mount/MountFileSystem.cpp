@@ -372,9 +372,12 @@ int MountFileSystem::run(const MountSettings& settings) {
       // Without -f the parent returns here once the mount is in place; the child serves it.
       if (fuse_daemonize(settings.foreground ? 1 : 0) == 0) {
         detached_ = !settings.foreground;
-        fuse_loop_config* config = fuse_loop_cfg_create();
-        code = fuse_session_loop_mt(session, config) < 0 ? 1 : 0;  // a signal that ended it is no failure
-        fuse_loop_cfg_destroy(config);
+        // Requests are answered one at a time, on this thread. With a pool of threads the kernel
+        // hands each request to the thread that has waited longest, so every request wakes another
+        // sleeping thread, whose caches are cold: measured, that cost more CPU than the pool saved
+        // (a sequential 1 GiB read 0.47 -> 0.41 s, 10,000 random reads 0.48 -> 0.21 s, a walk of
+        // 100,000 items 0.12 -> 0.07 s of the mount's CPU).
+        code = fuse_session_loop(session) < 0 ? 1 : 0;  // a signal that ended it is no failure
       }
       fuse_session_unmount(session);
     }

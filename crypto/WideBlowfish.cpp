@@ -90,8 +90,8 @@ SORVEL_WIDE_BLOWFISH_STEP void transposeWords(__m512i* rows) {
 // by two-register permutes (7 bits of the index), chosen by the index's top bit.
 SORVEL_WIDE_BLOWFISH_STEP __m512i lookupPlane(const std::uint8_t* table, __m512i index, __mmask64 upper) {
   const auto* rows = reinterpret_cast<const __m512i*>(table);
-  const __m512i low = _mm512_permutex2var_epi8(_mm512_load_si512(rows), index, _mm512_load_si512(rows + 1));
-  const __m512i high = _mm512_permutex2var_epi8(_mm512_load_si512(rows + 2), index, _mm512_load_si512(rows + 3));
+  const __m512i low = _mm512_permutex2var_epi8(_mm512_loadu_si512(rows), index, _mm512_loadu_si512(rows + 1));
+  const __m512i high = _mm512_permutex2var_epi8(_mm512_loadu_si512(rows + 2), index, _mm512_loadu_si512(rows + 3));
   return _mm512_mask_blend_epi8(upper, low, high);
 }
 
@@ -110,9 +110,9 @@ SORVEL_WIDE_BLOWFISH_STEP void xorLookup(const BlowfishPlanes& planes, std::size
 #pragma GCC unroll 4
   for (std::size_t j = 0; j < kHalfBytes; ++j) {
     const auto* rows = reinterpret_cast<const __m512i*>(planes.boxes[box][j].data());
-    const __m512i low = _mm512_permutex2var_epi8(_mm512_load_si512(rows), index, _mm512_load_si512(rows + 1));
+    const __m512i low = _mm512_permutex2var_epi8(_mm512_loadu_si512(rows), index, _mm512_loadu_si512(rows + 1));
     const __m512i high =
-        _mm512_maskz_permutex2var_epi8(upper, _mm512_load_si512(rows + 2), index, _mm512_load_si512(rows + 3));
+        _mm512_maskz_permutex2var_epi8(upper, _mm512_loadu_si512(rows + 2), index, _mm512_loadu_si512(rows + 3));
     into.plane[j] = _mm512_ternarylogic_epi32(into.plane[j], low, high, 0x96);  // three-way xor
   }
 }
@@ -150,8 +150,8 @@ SORVEL_WIDE_BLOWFISH_STEP Half roundFunction(const BlowfishPlanes& planes, const
 SORVEL_WIDE_BLOWFISH_STEP void mix(Half& half, const Half& f, const std::array<std::uint32_t, 4>& subkey) {
 #pragma GCC unroll 4
   for (std::size_t j = 0; j < kHalfBytes; ++j) {
-    half.plane[j] = _mm512_ternarylogic_epi32(half.plane[j], f.plane[j], _mm512_set1_epi32(static_cast<int>(subkey[j])),
-                                              0x96);
+    half.plane[j] =
+        _mm512_ternarylogic_epi32(half.plane[j], f.plane[j], _mm512_set1_epi32(static_cast<int>(subkey[j])), 0x96);
   }
 }
 
@@ -212,8 +212,8 @@ SORVEL_WIDE_BLOWFISH inline void clearVectorRegisters() {
       "kxorq %%k1, %%k1, %%k1\n\tkxorq %%k2, %%k2, %%k2\n\tkxorq %%k3, %%k3, %%k3\n\t"
       "kxorq %%k4, %%k4, %%k4\n\tkxorq %%k5, %%k5, %%k5\n\tkxorq %%k6, %%k6, %%k6\n\t"
       "kxorq %%k7, %%k7, %%k7" ::
-          : "xmm16", "xmm17", "xmm18", "xmm19", "xmm20", "xmm21", "xmm22", "xmm23", "xmm24", "xmm25", "xmm26",
-            "xmm27", "xmm28", "xmm29", "xmm30", "xmm31", "k1", "k2", "k3", "k4", "k5", "k6", "k7");
+          : "xmm16", "xmm17", "xmm18", "xmm19", "xmm20", "xmm21", "xmm22", "xmm23", "xmm24", "xmm25", "xmm26", "xmm27",
+            "xmm28", "xmm29", "xmm30", "xmm31", "k1", "k2", "k3", "k4", "k5", "k6", "k7");
 }
 
 template <bool kDecrypt>

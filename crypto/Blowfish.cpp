@@ -27,6 +27,7 @@ BlowfishState::~BlowfishState() { wipe(); }
 void BlowfishState::wipe() {
   secureWipe(p_.data(), sizeof p_);
   secureWipe(s_.data(), sizeof s_);
+  secureWipe(&planes_, sizeof planes_);
 }
 
 std::uint32_t BlowfishState::round(std::uint32_t x) const {
@@ -94,6 +95,7 @@ bool BlowfishState::setKey(const Bytes& key) {
       box[i + 1] = r;
     }
   }
+  makeBlowfishPlanes(p_, s_, planes_);
   return true;
 }
 
@@ -135,6 +137,10 @@ template <BlowfishState::Direction kDirection>
 void BlowfishState::transformBlocks(std::uint8_t* buffer, std::size_t length) const {
   constexpr std::size_t kLanes = 8;
   std::size_t at = 0;
+  if (haveWideBlowfish()) {
+    at = kDirection == Direction::Decrypt ? wideBlowfishDecrypt(planes_, buffer, length)
+                                          : wideBlowfishEncrypt(planes_, buffer, length);
+  }
   for (; at + kLanes * kBlockSize <= length; at += kLanes * kBlockSize) transformLanes<kDirection, kLanes>(buffer + at);
   for (; at < length; at += kBlockSize) transformLanes<kDirection, 1>(buffer + at);
 }

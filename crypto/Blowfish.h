@@ -10,6 +10,7 @@
 
 #include "base/Bytes.h"
 #include "crypto/BlowfishTables.h"
+#include "crypto/WideBlowfish.h"
 
 namespace sorvel {
 
@@ -39,7 +40,7 @@ class BlowfishState {
   // result. `out` may be `data`.
   void decryptInto(const std::uint8_t* data, std::uint8_t* out, std::size_t length) const;
 
-  // Zeroes P and S, leaving an unkeyed state.
+  // Zeroes P and S (and their planes), leaving an unkeyed state.
   void wipe();
 
  private:
@@ -60,6 +61,7 @@ class BlowfishState {
 
   std::array<std::uint32_t, kBlowfishPWords> p_{};
   std::array<std::array<std::uint32_t, kBlowfishSBoxWords>, kBlowfishSBoxes> s_{};
+  BlowfishPlanes planes_{};  // P and S for the wide rounds
 };
 
 }  // namespace sorvel

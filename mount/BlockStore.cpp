@@ -11,8 +11,6 @@
 namespace sorvel::mount {
 namespace {
 
-// Runs waiting for the read-ahead thread; more are dropped.
-constexpr std::size_t kQueueLimit = 64;
 // The most blocks read with one call.
 constexpr std::uint32_t kBatchBlocks = 16;
 // The size of a huge page, to which the slab is aligned.
@@ -36,12 +34,6 @@ BlockStore::BlockStore(const ContainerFile& container, std::size_t capacity)
 }
 
 BlockStore::~BlockStore() {
-  {
-    std::lock_guard<std::mutex> guard(lock_);
-    stopping_ = true;
-  }
-  queued_.notify_all();
-  if (prefetcher_.joinable()) prefetcher_.join();
   index_.clear();
   order_.clear();
   // Every block is back and wiped once the cache lets go of it (the store outlives its readers).
@@ -128,17 +120,14 @@ BlockStore::BlockRef BlockStore::get(std::uint32_t block) {
   return ok ? data : nullptr;
 }
 
-void BlockStore::prefetch(const Run* runs, std::size_t count) {
-  {
-    std::lock_guard<std::mutex> guard(lock_);
-    if (!prefetcher_.joinable()) return;
-    for (std::size_t i = 0; i < count && queue_.size() < kQueueLimit; ++i) queue_.push_back(runs[i]);
-  }
-  queued_.notify_one();
-}
-
-void BlockStore::startPrefetch() {
-  if (!prefetcher_.joinable()) prefetcher_ = std::thread([this] { prefetchLoop(); });
+void BlockStore::forget(std::uint32_t block) {
+  BlockRef data;  // let go of after the lock: the last reference wipes the block
+  std::lock_guard<std::mutex> guard(lock_);
+  auto found = index_.find(block);
+  if (found == index_.end() || found->second->data == nullptr) return;
+  data = std::move(found->second->data);
+  order_.erase(found->second);
+  index_.erase(found);
 }
 
 void BlockStore::fetch(const Run* runs, std::size_t count) {
@@ -151,7 +140,7 @@ void BlockStore::loadLocked(Run run, std::unique_lock<std::mutex>& guard, std::u
   // Never more at once than half the cache, so that what is loaded is not evicted before use.
   const auto batch =
       static_cast<std::uint32_t>(std::min<std::size_t>(kBatchBlocks, std::max<std::size_t>(capacity_ / 2, 1)));
-  while (run.count > 0 && !stopping_) {
+  while (run.count > 0) {
     // Skip what is cached or being loaded; read the next stretch of missing blocks at once.
     if (index_.contains(run.first)) {
       ++run.first;
@@ -186,18 +175,6 @@ void BlockStore::loadLocked(Run run, std::unique_lock<std::mutex>& guard, std::u
     if (!ok) return;
     run.first += n;
     run.count -= n;
-  }
-}
-
-void BlockStore::prefetchLoop() {
-  std::vector<std::uint8_t> staging(kBatchBlocks * kBlockSize);
-  std::unique_lock<std::mutex> guard(lock_);
-  for (;;) {
-    queued_.wait(guard, [this] { return stopping_ || !queue_.empty(); });
-    if (stopping_) break;
-    const Run run = queue_.front();
-    queue_.pop_front();
-    loadLocked(run, guard, staging.data());
   }
 }
 

@@ -1,16 +1,13 @@
 #pragma once
 // Decrypted archive blocks for the file system's threads: a bounded cache, least recently used
-// evicted first, shared by every thread that reads, and one thread that reads ahead of
-// sequential readers. A block is decrypted once however many threads want it at the same time;
-// evicted blocks are wiped.
+// evicted first, shared by every thread that reads. A block is decrypted once however many
+// threads want it at the same time; evicted blocks are wiped.
 #include <array>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <list>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -33,19 +30,18 @@ class BlockStore {
   // The decrypted block, from the cache or read now; null when it cannot be read.
   BlockRef get(std::uint32_t block);
 
-  // Asks the read-ahead thread to bring `count` blocks of a chain into the cache, each run of
-  // consecutive blocks `first`.. read at once. Requests beyond what the thread can keep up with
-  // are dropped, never queued without bound.
+  // Consecutive blocks `first`..
   struct Run {
     std::uint32_t first;
     std::uint32_t count;
   };
-  void prefetch(const Run* runs, std::size_t count);
   // Brings the blocks of `runs` that are neither cached nor being loaded into the cache on the
   // calling thread, each run of missing blocks read with one call, before they are asked for.
   void fetch(const Run* runs, std::size_t count);
-  // Starts the read-ahead thread (not before the process has detached: a fork keeps no threads).
-  void startPrefetch();
+  // Drops `block` from the cache when it is loaded: a reader that will not want it again lets its
+  // buffer be wiped and reused at once, while the processor still has it at hand, rather than
+  // after the whole cache has cycled. Readers still holding the block keep it until they let go.
+  void forget(std::uint32_t block);
 
   std::size_t capacity() const { return capacity_; }
 
@@ -68,7 +64,6 @@ class BlockStore {
   // Called with the lock held: loads the missing blocks of `run` through `staging` (room for
   // kBatchBlocks stored blocks), unlocking while it reads and decrypts.
   void loadLocked(Run run, std::unique_lock<std::mutex>& guard, std::uint8_t* staging);
-  void prefetchLoop();
 
   const ContainerFile& container_;
   std::size_t capacity_;
@@ -82,11 +77,6 @@ class BlockStore {
   std::condition_variable loaded_;
   Order order_;
   std::unordered_map<std::uint32_t, Order::iterator> index_;
-
-  std::deque<Run> queue_;
-  std::condition_variable queued_;
-  bool stopping_ = false;
-  std::thread prefetcher_;
 };
 
 }  // namespace sorvel::mount

@@ -59,15 +59,16 @@ class MountFileSystem {
   long readPieces(NodeId id, std::uint64_t offset, std::size_t length, std::vector<Piece>& pieces);
   // The same bytes copied into `out`.
   long readFile(NodeId id, std::uint64_t offset, std::size_t length, std::uint8_t* out);
-  // Sequential reads of an open file bring the blocks after `offset` into the cache ahead.
-  void readAhead(NodeId id, std::uint64_t offset);
+  // After a sequential reader's read at `offset` has been answered with `pieces`: the blocks it
+  // took whole leave the cache (the kernel's page cache keeps their bytes), so that their buffers
+  // are wiped and reused while still at hand.
+  void forgetWholeBlocks(NodeId id, std::uint64_t offset, const std::vector<Piece>& pieces);
 
-  // One open file: where the last read ended, and how far its blocks are asked for ahead. Kept
-  // here until released, so that none is lost when the mount goes with files still open.
+  // One open file: where the last read ended. Kept here until released, so that none is lost when
+  // the mount goes with files still open.
   struct OpenFile {
     NodeId id = 0;
     std::atomic<std::uint64_t> nextOffset{0};
-    std::atomic<std::uint64_t> aheadTo{0};
   };
   OpenFile* openFile(NodeId id);
   void releaseFile(OpenFile* file);

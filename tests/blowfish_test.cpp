@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
+#include <iostream>
 #include <string>
 
 #include "base/ByteOrder.h"
+#include "crypto/WideBlowfish.h"
 #include "support/HexBytes.h"
 
 namespace sorvel {
@@ -194,6 +197,92 @@ TEST(BlowfishBuffer, BlocksAreIndependent) {
   const auto encrypted = state.encryptBuffer(twice.data(), twice.size());
   ASSERT_TRUE(encrypted);
   EXPECT_EQ(Bytes(encrypted->begin(), encrypted->begin() + 8), Bytes(encrypted->begin() + 8, encrypted->end()));
+}
+
+// --- the wide rounds (64 blocks at a time where the processor has them) and the scalar ones ---
+
+Bytes pattern(std::size_t size, unsigned seed) {
+  Bytes bytes(size);
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 131 + (i >> 7) * 29 + seed);
+  return bytes;
+}
+
+// One block at a time through encryptBlock or decryptBlock: the reference for the buffer loops.
+Bytes blockByBlock(const BlowfishState& state, Bytes data, bool decrypt) {
+  data.resize((data.size() + 7) / 8 * 8, 0);
+  for (std::size_t at = 0; at < data.size(); at += 8) {
+    std::uint32_t l = loadU32(&data[at]);
+    std::uint32_t r = loadU32(&data[at + 4]);
+    decrypt ? state.decryptBlock(l, r) : state.encryptBlock(l, r);
+    storeU32(&data[at], l);
+    storeU32(&data[at + 4], r);
+  }
+  return data;
+}
+
+// Restores the wide rounds when a test that turned them off ends.
+struct WideBlowfishSetting {
+  explicit WideBlowfishSetting(bool allowed) { allowWideBlowfish(allowed); }
+  ~WideBlowfishSetting() { allowWideBlowfish(true); }
+};
+
+// Every length across several groups of 64 blocks, each remainder of blocks and of bytes in a
+// partial last block, with the wide rounds and with the scalar ones only: encryptBuffer,
+// decryptBuffer and decryptInto (to another buffer and in place) give the block-by-block result.
+TEST(BlowfishBuffer, WideAndScalarRoundsGiveTheBlockByBlockResultForEveryLength) {
+  BlowfishState state;
+  state.setKey(hexBytes("F0E1D2C3B4A59687"));  // high key bytes: the signed schedule
+  constexpr std::size_t kLongest = 3 * kWideBlowfishGroupBytes + 9 * 8 + 7;
+  for (const bool wide : {true, false}) {
+    const WideBlowfishSetting setting(wide);
+    if (wide && !haveWideBlowfish()) {
+      std::cout << "no 512-bit byte permutes: the scalar rounds only\n";
+      continue;
+    }
+    SCOPED_TRACE(wide ? "wide" : "scalar");
+    for (std::size_t length = 1; length <= kLongest; ++length) {
+      const Bytes data = pattern(length, static_cast<unsigned>(length));
+      const Bytes encrypted = blockByBlock(state, data, false);
+      const Bytes decrypted = blockByBlock(state, data, true);
+      ASSERT_EQ(state.encryptBuffer(data.data(), length), encrypted) << length;
+      ASSERT_EQ(state.decryptBuffer(data.data(), length), decrypted) << length;
+
+      const Bytes expected(decrypted.begin(), decrypted.begin() + static_cast<std::ptrdiff_t>(length));
+      Bytes out(length + 8, 0xAA);
+      state.decryptInto(data.data(), out.data(), length);
+      ASSERT_EQ(Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(length)), expected) << length;
+      ASSERT_EQ(Bytes(out.end() - 8, out.end()), Bytes(8, 0xAA)) << length << ": wrote past the end";
+      Bytes inPlace = data;
+      state.decryptInto(inPlace.data(), inPlace.data(), length);
+      ASSERT_EQ(inPlace, expected) << length << " in place";
+    }
+  }
+}
+
+// The wide rounds take whole groups only and leave the rest of the buffer as it was.
+TEST(BlowfishBuffer, WideRoundsStopAtTheLastWholeGroup) {
+  if (!haveWideBlowfish()) GTEST_SKIP() << "no 512-bit byte permutes";
+  BlowfishPlanes planes;
+  std::array<std::uint32_t, kBlowfishPWords> p{};
+  std::array<std::array<std::uint32_t, kBlowfishSBoxWords>, kBlowfishSBoxes> s{};
+  // Any P and S make a cipher: encrypting undoes decrypting.
+  for (std::size_t i = 0; i < p.size(); ++i) p[i] = 0x9E3779B9u * static_cast<std::uint32_t>(i + 1);
+  for (std::size_t k = 0; k < s.size(); ++k) {
+    for (std::size_t e = 0; e < s[k].size(); ++e) s[k][e] = 0x85EBCA6Bu * static_cast<std::uint32_t>(k * 256 + e + 7);
+  }
+  makeBlowfishPlanes(p, s, planes);
+  for (const std::size_t length :
+       {kWideBlowfishGroupBytes - 8, kWideBlowfishGroupBytes, 2 * kWideBlowfishGroupBytes + 24}) {
+    const Bytes data = pattern(length, 5);
+    Bytes buffer = data;
+    const std::size_t done = wideBlowfishDecrypt(planes, buffer.data(), length);
+    EXPECT_EQ(done, length / kWideBlowfishGroupBytes * kWideBlowfishGroupBytes);
+    EXPECT_EQ(Bytes(buffer.begin() + static_cast<std::ptrdiff_t>(done), buffer.end()),
+              Bytes(data.begin() + static_cast<std::ptrdiff_t>(done), data.end()))
+        << length;
+    EXPECT_EQ(wideBlowfishEncrypt(planes, buffer.data(), length), done);
+    EXPECT_EQ(buffer, data) << length << ": encryption undoes decryption";
+  }
 }
 
 }  // namespace

@@ -2,9 +2,9 @@
 
 #include "base/Bytes.h"
 #include "crypto/AesInstructions.h"
+#include "crypto/ProcessorFeatures.h"
 
 #if defined(__x86_64__) || defined(__i386__)
-#include <cpuid.h>
 #include <immintrin.h>
 
 #define SORVEL_WIDE_AES __attribute__((target("avx2,vaes,pclmul,vpclmulqdq")))
@@ -56,20 +56,13 @@ SORVEL_WIDE_AES __m256i timesX16(__m256i tweaks, __m256i polynomial) {
 // the thread's registers are saved (a signal's frame on its stack): they are cleared on the way out.
 SORVEL_WIDE_AES inline void clearVectorRegisters() { _mm256_zeroall(); }
 
-// The 256-bit AES and carry-less multiply instructions, as the processor reports them (leaf 7,
-// ECX bits 9 and 10); asked directly, as not every compiler's __builtin_cpu_supports knows them.
-bool haveWideInstructions() {
-  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-  if (__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) == 0) return false;
-  return (ecx & (1u << 9)) != 0 && (ecx & (1u << 10)) != 0;
-}
-
 }  // namespace
 
 // AVX2 as the compiler's runtime tells it, which also checks that the system saves the 256-bit
 // registers.
 bool haveWideAes() {
-  static const bool have = __builtin_cpu_supports("avx2") && haveWideInstructions();
+  static const bool have = __builtin_cpu_supports("avx2") && processorHas(ProcessorFeature::VectorAes) &&
+                           processorHas(ProcessorFeature::VectorCarrylessMultiply);
   return have;
 }
 

@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "crypto/ProcessorFeatures.h"
+
 namespace sorvel {
 
 namespace {
@@ -33,7 +35,6 @@ void makeBlowfishPlanes(const std::array<std::uint32_t, kBlowfishPWords>& p,
 }  // namespace sorvel
 
 #if defined(__x86_64__) || defined(__i386__)
-#include <cpuid.h>
 #include <immintrin.h>
 
 #define SORVEL_WIDE_BLOWFISH __attribute__((target("avx512f,avx512bw,avx512vbmi")))
@@ -226,21 +227,13 @@ SORVEL_WIDE_BLOWFISH std::size_t transformGroups(const BlowfishPlanes& planes, s
   return done;
 }
 
-// The byte permutes (leaf 7, ECX bit 1), asked directly, as not every compiler's
-// __builtin_cpu_supports knows them.
-bool haveBytePermutes() {
-  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-  if (__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) == 0) return false;
-  return (ecx & (1u << 1)) != 0;
-}
-
 }  // namespace
 
 // AVX-512F and BW as the compiler's runtime tells them, which also checks that the system saves
 // the 512-bit and mask registers.
 bool haveWideBlowfish() {
-  static const bool have =
-      __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") && haveBytePermutes();
+  static const bool have = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                           processorHas(ProcessorFeature::BytePermutes);
   return have && wideAllowed.load(std::memory_order_relaxed);
 }
 

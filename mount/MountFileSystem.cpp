@@ -188,7 +188,7 @@ void opRead(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, fuse_file
     pieceVector[i].iov_len = pieces[i].size;
   }
   fuse_reply_iov(req, pieceVector.data(), static_cast<int>(pieceVector.size()));
-  if (sequential) fs.forgetWholeBlocks(ino, at, pieces);
+  if (sequential) fs.forgetWholeBlocks(pieces);
 }
 
 void opStatfs(fuse_req_t req, fuse_ino_t) {
@@ -300,7 +300,8 @@ long MountFileSystem::readPieces(NodeId id, std::uint64_t offset, std::size_t le
   store_.fetch(runs.data(), runs.size());
   std::uint64_t at = offset;
   while (at < limit) {
-    BlockStore::BlockRef block = store_.get(tree_.blockAt(node, at));
+    const std::uint32_t index = tree_.blockAt(node, at);
+    BlockStore::BlockRef block = store_.get(index);
     if (block == nullptr) {
       reportDamage(id);
       if (at == offset) return -EIO;
@@ -308,7 +309,7 @@ long MountFileSystem::readPieces(NodeId id, std::uint64_t offset, std::size_t le
     }
     const std::uint64_t within = at % kBlockSize;
     const std::uint64_t n = std::min(kBlockSize - within, limit - at);
-    pieces.push_back(Piece{std::move(block), static_cast<std::size_t>(within), static_cast<std::size_t>(n)});
+    pieces.push_back(Piece{std::move(block), index, static_cast<std::size_t>(within), static_cast<std::size_t>(n)});
     at += n;
   }
   return static_cast<long>(at - offset);
@@ -338,12 +339,9 @@ std::vector<BlockStore::Run> MountFileSystem::blockRuns(const MountNode& node, s
   return runs;
 }
 
-void MountFileSystem::forgetWholeBlocks(NodeId id, std::uint64_t offset, const std::vector<Piece>& pieces) {
-  if (!tree_.contains(id)) return;
-  const MountNode& node = tree_.node(id);
+void MountFileSystem::forgetWholeBlocks(const std::vector<Piece>& pieces) {
   for (const Piece& piece : pieces) {
-    if (piece.offset == 0 && piece.size == kBlockSize) store_.forget(tree_.blockAt(node, offset));
-    offset += piece.size;
+    if (piece.offset == 0 && piece.size == kBlockSize) store_.forget(piece.index);
   }
 }
 

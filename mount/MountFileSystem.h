@@ -53,16 +53,17 @@ class MountFileSystem {
   // content fails; -EIO when nothing could be read at `offset` because the content fails there.
   struct Piece {
     BlockStore::BlockRef block;
+    std::uint32_t index;  // the archive block
     std::size_t offset;
     std::size_t size;
   };
   long readPieces(NodeId id, std::uint64_t offset, std::size_t length, std::vector<Piece>& pieces);
   // The same bytes copied into `out`.
   long readFile(NodeId id, std::uint64_t offset, std::size_t length, std::uint8_t* out);
-  // After a sequential reader's read at `offset` has been answered with `pieces`: the blocks it
+  // After a sequential reader's read has been answered with `pieces`: the blocks it
   // took whole leave the cache (the kernel's page cache keeps their bytes), so that their buffers
   // are wiped and reused while still at hand.
-  void forgetWholeBlocks(NodeId id, std::uint64_t offset, const std::vector<Piece>& pieces);
+  void forgetWholeBlocks(const std::vector<Piece>& pieces);
 
   // One open file: where the last read ended. Kept here until released, so that none is lost when
   // the mount goes with files still open.

@@ -117,7 +117,7 @@ TEST(MountFileSystem, ConcurrentReadsThroughASmallCacheGiveThePlainData) {
           // cache while other threads may be loading or holding them.
           std::vector<MountFileSystem::Piece> pieces;
           got = fs.readPieces(big, offset, length, pieces);
-          fs.forgetWholeBlocks(big, offset, pieces);
+          fs.forgetWholeBlocks(pieces);
           std::uint8_t* out = buffer.data();
           for (const MountFileSystem::Piece& piece : pieces) {
             out = std::copy_n(piece.block->data() + piece.offset, piece.size, out);

@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "crypto/ProcessorFeatures.h"
+#include "crypto/VectorRegisters.h"
 
 namespace sorvel {
 
@@ -196,34 +197,14 @@ SORVEL_WIDE_BLOWFISH_STEP void transformGroup(const BlowfishPlanes& planes, std:
   }
 }
 
-// The tables and the blocks' bytes stay in vector and mask registers after the loop, and from
-// there reach memory whenever the thread's registers are saved (a signal's frame on its stack):
-// they are cleared on the way out. vzeroall clears only the first sixteen vector registers.
-SORVEL_WIDE_BLOWFISH inline void clearVectorRegisters() {
-  _mm256_zeroall();
-  asm volatile(
-      "vpxord %%xmm16, %%xmm16, %%xmm16\n\tvpxord %%xmm17, %%xmm17, %%xmm17\n\t"
-      "vpxord %%xmm18, %%xmm18, %%xmm18\n\tvpxord %%xmm19, %%xmm19, %%xmm19\n\t"
-      "vpxord %%xmm20, %%xmm20, %%xmm20\n\tvpxord %%xmm21, %%xmm21, %%xmm21\n\t"
-      "vpxord %%xmm22, %%xmm22, %%xmm22\n\tvpxord %%xmm23, %%xmm23, %%xmm23\n\t"
-      "vpxord %%xmm24, %%xmm24, %%xmm24\n\tvpxord %%xmm25, %%xmm25, %%xmm25\n\t"
-      "vpxord %%xmm26, %%xmm26, %%xmm26\n\tvpxord %%xmm27, %%xmm27, %%xmm27\n\t"
-      "vpxord %%xmm28, %%xmm28, %%xmm28\n\tvpxord %%xmm29, %%xmm29, %%xmm29\n\t"
-      "vpxord %%xmm30, %%xmm30, %%xmm30\n\tvpxord %%xmm31, %%xmm31, %%xmm31\n\t"
-      "kxorq %%k1, %%k1, %%k1\n\tkxorq %%k2, %%k2, %%k2\n\tkxorq %%k3, %%k3, %%k3\n\t"
-      "kxorq %%k4, %%k4, %%k4\n\tkxorq %%k5, %%k5, %%k5\n\tkxorq %%k6, %%k6, %%k6\n\t"
-      "kxorq %%k7, %%k7, %%k7" ::
-          : "xmm16", "xmm17", "xmm18", "xmm19", "xmm20", "xmm21", "xmm22", "xmm23", "xmm24", "xmm25", "xmm26", "xmm27",
-            "xmm28", "xmm29", "xmm30", "xmm31", "k1", "k2", "k3", "k4", "k5", "k6", "k7");
-}
-
 template <bool kDecrypt>
 SORVEL_WIDE_BLOWFISH std::size_t transformGroups(const BlowfishPlanes& planes, std::uint8_t* buffer,
                                                  std::size_t length) {
   const std::size_t done = length / kWideBlowfishGroupBytes * kWideBlowfishGroupBytes;
   if (done == 0) return 0;
   for (std::size_t at = 0; at < done; at += kWideBlowfishGroupBytes) transformGroup<kDecrypt>(planes, buffer + at);
-  clearVectorRegisters();
+  // The tables and the blocks' bytes are left in the registers.
+  clearAvx512Registers();
   return done;
 }
 

@@ -14,8 +14,17 @@
 namespace sorvel {
 namespace {
 
-// Lengths across several groups of the wide loops, with every remainder the narrower loops take.
-constexpr std::size_t kLongest = 3 * kWideAesGroupBytes + 8 * 16 + 16;
+// Lengths across several groups of the 512-bit and of the 256-bit loops, with every remainder the
+// narrower loops take.
+constexpr std::size_t kLongest = 5 * kWideAesGroupBytes + 8 * 16 + 16;
+
+// Runs the 512-bit loops where the processor has them, or leaves every group to the 256-bit ones.
+struct WiderAesSetting {
+  explicit WiderAesSetting(bool allowed) { allowWiderAes(allowed); }
+  ~WiderAesSetting() { allowWiderAes(true); }
+  WiderAesSetting(const WiderAesSetting&) = delete;
+  WiderAesSetting& operator=(const WiderAesSetting&) = delete;
+};
 
 Bytes pattern(std::size_t size, unsigned seed) {
   Bytes bytes(size);
@@ -57,16 +66,20 @@ TEST(AesBlockLoops, XtsEqualsOneUnitAtATimeForEveryLength) {
   // A tweak whose doubling carries out of both words, so the folding back is exercised.
   const std::uint64_t low = 0xF0E1D2C3B4A59687;
   const std::uint64_t high = 0x8877665544332211;
-  for (std::size_t length = 16; length <= kLongest; length += 16) {
-    const Bytes cipher = pattern(length, static_cast<unsigned>(length));
-    const Bytes expected = referenceXts(keys.key, cipher, low, high);
-    Bytes out(length + 16, 0xAA);
-    xtsDecryptBlocks(keys.decryption, cipher.data(), out.data(), length, low, high);
-    EXPECT_EQ(Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(length)), expected) << length;
-    EXPECT_EQ(Bytes(out.end() - 16, out.end()), Bytes(16, 0xAA)) << length << ": wrote past the end";
-    Bytes inPlace = cipher;
-    xtsDecryptBlocks(keys.decryption, inPlace.data(), inPlace.data(), length, low, high);
-    EXPECT_EQ(inPlace, expected) << length << " in place";
+  for (const bool wider : {true, false}) {
+    const WiderAesSetting setting(wider);
+    SCOPED_TRACE(wider ? "512-bit loops first" : "256-bit loops only");
+    for (std::size_t length = 16; length <= kLongest; length += 16) {
+      const Bytes cipher = pattern(length, static_cast<unsigned>(length));
+      const Bytes expected = referenceXts(keys.key, cipher, low, high);
+      Bytes out(length + 16, 0xAA);
+      xtsDecryptBlocks(keys.decryption, cipher.data(), out.data(), length, low, high);
+      EXPECT_EQ(Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(length)), expected) << length;
+      EXPECT_EQ(Bytes(out.end() - 16, out.end()), Bytes(16, 0xAA)) << length << ": wrote past the end";
+      Bytes inPlace = cipher;
+      xtsDecryptBlocks(keys.decryption, inPlace.data(), inPlace.data(), length, low, high);
+      EXPECT_EQ(inPlace, expected) << length << " in place";
+    }
   }
 }
 
@@ -74,18 +87,22 @@ TEST(AesBlockLoops, CfbEqualsCryptoppForEveryLength) {
   if (!haveAesInstructions()) GTEST_SKIP() << "no AES instructions";
   const Keys keys;
   const Bytes iv = pattern(16, 99);
-  for (std::size_t length = 1; length <= kLongest; ++length) {
-    const Bytes cipher = pattern(length, static_cast<unsigned>(length));
-    Bytes expected(length);
-    CryptoPP::CFB_Mode<CryptoPP::AES>::Decryption cfb(keys.key.data(), keys.key.size(), iv.data());
-    cfb.ProcessData(expected.data(), cipher.data(), length);
-    Bytes out(length + 16, 0xAA);
-    cfbDecryptBlocks(keys.encryption, iv.data(), cipher.data(), out.data(), length);
-    EXPECT_EQ(Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(length)), expected) << length;
-    EXPECT_EQ(Bytes(out.end() - 16, out.end()), Bytes(16, 0xAA)) << length << ": wrote past the end";
-    Bytes inPlace = cipher;
-    cfbDecryptBlocks(keys.encryption, iv.data(), inPlace.data(), inPlace.data(), length);
-    EXPECT_EQ(inPlace, expected) << length << " in place";
+  for (const bool wider : {true, false}) {
+    const WiderAesSetting setting(wider);
+    SCOPED_TRACE(wider ? "512-bit loops first" : "256-bit loops only");
+    for (std::size_t length = 1; length <= kLongest; ++length) {
+      const Bytes cipher = pattern(length, static_cast<unsigned>(length));
+      Bytes expected(length);
+      CryptoPP::CFB_Mode<CryptoPP::AES>::Decryption cfb(keys.key.data(), keys.key.size(), iv.data());
+      cfb.ProcessData(expected.data(), cipher.data(), length);
+      Bytes out(length + 16, 0xAA);
+      cfbDecryptBlocks(keys.encryption, iv.data(), cipher.data(), out.data(), length);
+      EXPECT_EQ(Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(length)), expected) << length;
+      EXPECT_EQ(Bytes(out.end() - 16, out.end()), Bytes(16, 0xAA)) << length << ": wrote past the end";
+      Bytes inPlace = cipher;
+      cfbDecryptBlocks(keys.encryption, iv.data(), inPlace.data(), inPlace.data(), length);
+      EXPECT_EQ(inPlace, expected) << length << " in place";
+    }
   }
 }
 
@@ -93,7 +110,8 @@ TEST(AesBlockLoops, CfbEqualsCryptoppForEveryLength) {
 TEST(AesBlockLoops, WideLoopsStopAtTheLastWholeGroup) {
   if (!haveWideAes()) GTEST_SKIP() << "no 256-bit AES instructions";
   const Keys keys;
-  for (const std::size_t length : {kWideAesGroupBytes - 16, kWideAesGroupBytes, 2 * kWideAesGroupBytes + 48}) {
+  for (const std::size_t length :
+       {kWideAesGroupBytes - 16, kWideAesGroupBytes, 2 * kWideAesGroupBytes + 48, 3 * kWideAesGroupBytes + 48}) {
     const Bytes cipher = pattern(length, 3);
     Bytes out(length, 0xAA);
     std::uint64_t low = 0x8000000000000001;

@@ -21,6 +21,7 @@
 #include "app/PasswordSource.h"
 #include "archive/ArchiveHeader.h"
 #include "lib/LibraryParts.h"
+#include "mount/Detachment.h"
 #include "mount/MountFileSystem.h"
 #include "mount/MountOptions.h"
 #include "mount/MountPoint.h"
@@ -125,6 +126,25 @@ MountTree::RootTimes archiveFileTimes(const std::string& path) {
   return {.created = status.st_ctim.tv_sec, .modified = status.st_mtim.tv_sec, .accessed = status.st_atim.tv_sec};
 }
 
+// Opens the archive (wiping `password`), builds the tree and serves it until unmounted; the exit
+// code. `detachment` is told once the mount is in place (none in the foreground).
+int mountArchive(ReadOnlyFile file, Bytes& password, const MountSettings& settings, Detachment* detachment) {
+  // The library opens it (password, tables) and lists its items, from which the tree is made.
+  api::Result<std::shared_ptr<api::Archive::Impl>> opened =
+      lib::openArchive(std::move(file), api::Password::bytes(password.data(), password.size()));
+  secureWipe(password);
+  if (!opened) {
+    Console::standard().line(opened.status().message);
+    return static_cast<int>(opened.status().code);
+  }
+  MountTree tree = MountTree::build(std::move(opened.value()), archiveFileTimes(settings.archivePath));
+  // Told as extraction tells them, before the file system starts; the mount goes on without them.
+  for (const std::string& line : tree.leftOut()) Console::standard().line(line);
+  const ContainerFile& container = tree.container();
+  MountFileSystem fileSystem(container, std::move(tree), settings.cacheBytes);
+  return fileSystem.run(settings, detachment) == 0 ? ExitCode::Success : ExitCode::MountFailed;
+}
+
 }  // namespace
 
 int runMountCommand(int argc, char** argv) {
@@ -166,20 +186,19 @@ int runMountCommand(int argc, char** argv) {
     }
     password = std::move(*obtained);
   }
-  // The library opens it (password, tables) and lists its items, from which the tree is made.
-  api::Result<std::shared_ptr<api::Archive::Impl>> opened =
-      lib::openArchive(std::move(file), api::Password::bytes(password.data(), password.size()));
-  secureWipe(password);
-  if (!opened) {
-    Console::standard().line(opened.status().message);
-    return static_cast<int>(opened.status().code);
+  // Without -f the process that serves is made now, before the archive is read: the command's
+  // process waits for its word.
+  Detachment detachment;
+  if (!command->settings.foreground) {
+    if (const std::optional<int> commandCode = detachment.fork()) {
+      secureWipe(password);
+      return *commandCode;
+    }
   }
-  MountTree tree = MountTree::build(std::move(opened.value()), archiveFileTimes(*archivePath));
-  // Told as extraction tells them, before the file system starts; the mount goes on without them.
-  for (const std::string& line : tree.leftOut()) Console::standard().line(line);
-  const ContainerFile& container = tree.container();
-  MountFileSystem fileSystem(container, std::move(tree), command->settings.cacheBytes);
-  return fileSystem.run(command->settings) == 0 ? ExitCode::Success : ExitCode::MountFailed;
+  const int served =
+      mountArchive(std::move(file), password, command->settings, command->settings.foreground ? nullptr : &detachment);
+  detachment.finish(served);
+  return served;
 }
 
 }  // namespace sorvel::mount

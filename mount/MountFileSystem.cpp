@@ -345,7 +345,7 @@ void MountFileSystem::forgetWholeBlocks(const std::vector<Piece>& pieces) {
   }
 }
 
-int MountFileSystem::run(const MountSettings& settings) {
+int MountFileSystem::run(const MountSettings& settings, Detachment* detachment) {
   ownership_ = {settings.options.uid.value_or(::getuid()), settings.options.gid.value_or(::getgid()),
                 settings.options.umask};
   std::vector<std::string> arguments = {"sorvel mount", "-o", fuseOptionText(settings.options, settings.archivePath)};
@@ -367,9 +367,10 @@ int MountFileSystem::run(const MountSettings& settings) {
       // largest read, a sequential reader costs a quarter of the requests. Only the superuser may;
       // others keep the default.
       if (realMountPoint != nullptr) setMountReadAhead(realMountPoint.get(), kLargestRead / 1024);
-      // Without -f the parent returns here once the mount is in place; the child serves it.
-      if (fuse_daemonize(settings.foreground ? 1 : 0) == 0) {
-        detached_ = !settings.foreground;
+      // Without -f the command returns once told that the mount is in place; in the foreground
+      // only the working folder is left.
+      if (detachment != nullptr ? detachment->serving() : fuse_daemonize(1) == 0) {
+        detached_ = detachment != nullptr;
         // Requests are answered one at a time, on this thread. With a pool of threads the kernel
         // hands each request to the thread that has waited longest, so every request wakes another
         // sleeping thread, whose caches are cold: measured, that cost more CPU than the pool saved

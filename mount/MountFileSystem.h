@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "mount/BlockStore.h"
+#include "mount/Detachment.h"
 #include "mount/MountOptions.h"
 #include "mount/MountTree.h"
 
@@ -33,10 +34,10 @@ class MountFileSystem {
   MountFileSystem(const ContainerFile& container, MountTree tree, std::size_t cacheBytes);
   ~MountFileSystem();
 
-  // Mounts at the mount point, detaches unless in the foreground (returning in the parent once the
-  // mount is ready), and serves requests until it is unmounted or interrupted. The exit code:
-  // 0 after a clean unmount, 1 when mounting failed (after a message on standard error).
-  int run(const MountSettings& settings);
+  // Mounts at the mount point, tells `detachment` once the mount is in place (none in the
+  // foreground), and serves requests until it is unmounted or interrupted. The exit code: 0 after
+  // a clean unmount, 1 when mounting failed (after a message on standard error).
+  int run(const MountSettings& settings, Detachment* detachment);
 
   const MountTree& tree() const { return tree_; }
   // The owner, group and permission bits every item shows.

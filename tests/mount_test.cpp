@@ -742,8 +742,10 @@ TEST(MountPassword, NoCopyOfThePasswordStaysInMemory) {
   }
 }
 
-// A source that gives no password is refused before anything is mounted, with what went wrong.
-TEST(MountPassword, SourcesThatGiveNoPasswordAreRefusedFirst) {
+// A source that gives no password is refused before anything is mounted, with what went wrong;
+// so is a wrong password, found by the process that would have served (no -f): the command ends
+// with its code and message.
+TEST(MountPassword, SourcesThatGiveNoPasswordOrAWrongOneAreRefused) {
   testing::TempDir dir;
   const std::string archive = dir.file("a.sva");
   ArchiveBuilder builder;
@@ -764,6 +766,7 @@ TEST(MountPassword, SourcesThatGiveNoPasswordAreRefusedFirst) {
        "sorvel mount: --password-file and --password-fd exclude each other\n"},
       {{"--password-file", folder}, 2, "sorvel mount: can not read password file " + folder + ": Is a directory\n"},
       {{"--password-file", empty}, 2, "sorvel mount: no password given\n"},
+      {{"--password-file", dir.writeFile("wrong", "not-the-password\n")}, 9, "Error: incorrect password!\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.error);

@@ -31,18 +31,23 @@ void processChunks(const CfbKeyMaterial& material, const std::uint8_t* in, std::
 
 // Decryption on the processor's AES instructions, each chunk from the IV, in one pass over it.
 void decryptChunks(const CfbKeyMaterial& material, const std::uint8_t* in, std::uint8_t* out, std::size_t length) {
-  alignas(16) std::uint8_t roundKeys[kAesRoundKeyBytes];
-  aesEncryptionKeys(material.key.data(), roundKeys);
   for (std::size_t at = 0; at < length; at += kCfbChunkSize) {
-    cfbDecryptBlocks(roundKeys, material.iv.data(), in + at, out + at, std::min(kCfbChunkSize, length - at));
+    cfbDecryptBlocks(material.roundKeys.data(), material.iv.data(), in + at, out + at,
+                     std::min(kCfbChunkSize, length - at));
   }
-  secureWipe(roundKeys, sizeof roundKeys);
 }
 
 }  // namespace
 
 CfbKeyMaterial makeCfbKeyMaterial(const Bytes& key, const Bytes& salt) {
-  return CfbKeyMaterial{zeroPaddedPrefix(key, kCfbKeySize), zeroPaddedPrefix(salt, kCfbIvSize)};
+  CfbKeyMaterial material;
+  material.key = zeroPaddedPrefix(key, kCfbKeySize);
+  material.iv = zeroPaddedPrefix(salt, kCfbIvSize);
+  if (haveAesInstructions()) {
+    material.roundKeys.CleanNew(kAesRoundKeyBytes);
+    aesEncryptionKeys(material.key.data(), material.roundKeys.data());
+  }
+  return material;
 }
 
 bool cfbTransformInto(CfbDirection direction, const std::uint8_t* data, std::uint8_t* out, std::size_t length,
@@ -50,7 +55,7 @@ bool cfbTransformInto(CfbDirection direction, const std::uint8_t* data, std::uin
   try {
     if (direction == CfbDirection::Encrypt) {
       processChunks<CryptoPP::CFB_Mode<CryptoPP::AES>::Encryption>(material, data, out, length);
-    } else if (haveAesInstructions()) {
+    } else if (!material.roundKeys.empty()) {
       decryptChunks(material, data, out, length);
     } else {
       processChunks<CryptoPP::CFB_Mode<CryptoPP::AES>::Decryption>(material, data, out, length);

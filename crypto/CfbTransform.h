@@ -20,10 +20,12 @@ inline constexpr std::size_t kCfbKeySize = 32;
 inline constexpr std::size_t kCfbIvSize = 16;
 
 // The key and IV as the chunks use them: the password cut or zero-padded to 32 bytes, the first
-// 16 salt bytes zero-padded. Both wipe themselves.
+// 16 salt bytes zero-padded; where the processor has AES instructions, also the key's round keys
+// for them, expanded once rather than for every block. All wipe themselves.
 struct CfbKeyMaterial {
   CryptoPP::SecByteBlock key;
   CryptoPP::SecByteBlock iv;
+  CryptoPP::AlignedSecByteBlock roundKeys;  // empty without AES instructions
 };
 
 CfbKeyMaterial makeCfbKeyMaterial(const Bytes& key, const Bytes& salt);

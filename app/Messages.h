@@ -42,6 +42,7 @@ inline constexpr std::string_view NotAFolder = "not a folder";
 inline constexpr std::string_view AlreadyAMountPoint = "already a mount point";
 inline constexpr std::string_view UnknownMountOption = "unknown mount option: ";  // usage errors
 inline constexpr std::string_view BadMountOptionValue = "bad value for mount option: ";
+inline constexpr std::string_view CannotDetach = "sorvel mount: can not start the serving process: ";  // MountFailed
 
 // Extraction's lines on one item, "<what><path>: <reason>"; the run then ends with
 // ExtractedWithErrors.

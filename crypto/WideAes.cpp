@@ -1,11 +1,11 @@
 #include "crypto/WideAes.h"
 
+#include <atomic>
+
 #include "base/Bytes.h"
 #include "crypto/AesInstructions.h"
 #include "crypto/ProcessorFeatures.h"
 #include "crypto/VectorRegisters.h"
-
-#include <atomic>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>

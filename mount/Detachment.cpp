@@ -5,11 +5,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <iostream>
 
 #include "app/ExitCode.h"
 #include "app/Messages.h"
+#include "platform/SystemError.h"
 
 namespace sorvel::mount {
 
@@ -21,12 +21,14 @@ std::optional<int> Detachment::fork() {
   std::cerr.flush();
   int ends[2];
   if (::pipe2(ends, O_CLOEXEC) != 0) {
-    std::cerr << Message::MountPrefix << std::strerror(errno) << "\n";
+    const int error = errno;
+    std::cerr << Message::CannotDetach << systemErrorText(error) << "\n";
     return ExitCode::MountFailed;
   }
   const pid_t child = ::fork();
   if (child < 0) {
-    std::cerr << Message::MountPrefix << std::strerror(errno) << "\n";
+    const int error = errno;
+    std::cerr << Message::CannotDetach << systemErrorText(error) << "\n";
     ::close(ends[0]);
     ::close(ends[1]);
     return ExitCode::MountFailed;

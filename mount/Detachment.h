@@ -5,8 +5,6 @@
 // mounting took 0.16 s that way, 0.14 s in a process that never forked). The command waits for
 // the serving process's word and ends with its exit code, so that the mount is in place, or its
 // failure told, when the command returns.
-#include <sys/types.h>
-
 #include <optional>
 
 namespace sorvel::mount {

@@ -165,7 +165,6 @@ void ContentPipeline::work() {
       if (stopping_.load() || !planBatch(plan)) return;
       index = nextBatch_++;
     }
-    planned_.notify_all();
     fill(index, plan);
   }
 }
@@ -304,7 +303,6 @@ bool ContentPipeline::fillNextIfFree() {
     if (stopping_.load() || !slotFree(nextBatch_) || !planBatch(plan)) return false;
     index = nextBatch_++;
   }
-  planned_.notify_all();
   fillOnReader(index, plan);
   return true;
 }
@@ -322,9 +320,10 @@ bool ContentPipeline::ready(std::size_t batchIndex) {
 }
 
 void ContentPipeline::awaitReady(std::size_t batchIndex) {
-  if (workers_.empty()) {
-    fillUntil([&] { return nextBatch_ > batchIndex; });
-  } else {
+  // Planned by a worker or here; then, while a worker fills it, this reader fills the batches
+  // after it whose slots are free.
+  fillUntil([&] { return nextBatch_ > batchIndex; });
+  if (!workers_.empty()) {
     while (!ready(batchIndex) && fillNextIfFree()) {
     }
   }
@@ -332,17 +331,7 @@ void ContentPipeline::awaitReady(std::size_t batchIndex) {
 }
 
 std::size_t ContentPipeline::firstBatchOf(std::size_t job) {
-  auto started = [&] { return jobsStarted_.load(std::memory_order_acquire) > job; };
-  if (workers_.empty()) {
-    fillUntil([&] { return jobsStarted_.load(std::memory_order_relaxed) > job; });
-  } else {
-    while (!started() && fillNextIfFree()) {
-    }
-  }
-  if (!started()) {
-    std::unique_lock<std::mutex> lock(planLock_);
-    planned_.wait(lock, [&] { return jobsStarted_.load(std::memory_order_relaxed) > job; });
-  }
+  fillUntil([&] { return jobsStarted_.load(std::memory_order_relaxed) > job; });
   const std::size_t batch = firstBatch_[job];
   awaitReady(batch);  // only the destructor stops the slots, and not while a reader waits
   return batch;

@@ -149,9 +149,11 @@ class ContentPipeline {
   bool fillNextIfFree();
   bool slotFree(std::size_t batchIndex);  // free to fill with this batch
   bool ready(std::size_t batchIndex);
-  // Without workers: plans and fills batches on the calling thread until `planned` holds (checked
-  // under planLock_). A batch is only taken once its slot is free, so filling never waits; while
-  // the next slot is held, this waits for its reader to leave it.
+  // Plans and fills batches on the calling thread until `planned` holds (checked under
+  // planLock_), whether a worker or this thread plans them. A batch is only taken once its slot
+  // is free, so filling never waits; while the next slot is held, this waits for it to change
+  // (its readers leave it, or a worker fills it). Waiting on the planner instead would miss the
+  // slot being freed, and with every worker busy elsewhere nobody would plan the batch.
   void fillUntil(const std::function<bool()>& planned);
   // One job of the batch is done with it; the last one frees the slot for a later batch.
   void leave(std::size_t batchIndex);
@@ -161,8 +163,7 @@ class ContentPipeline {
   std::uint32_t blocksPerBatch_;
   std::vector<Slot> slots_;
 
-  std::mutex planLock_;              // guards the planner: plan_, claimed_, nextBatch_, firstBatch_, jobsStarted_
-  std::condition_variable planned_;  // announces jobsStarted_ growing
+  std::mutex planLock_;  // guards the planner: plan_, claimed_, nextBatch_, firstBatch_, jobsStarted_
   PlanState plan_;
   std::vector<bool> claimed_;
   std::size_t nextBatch_ = 0;

@@ -513,7 +513,8 @@ TEST_F(MountBehaviour, UnmountWhileAReaderIsInside) {
     EXPECT_EQ(wrong.load(), 0);
     // The program ends once the last reader is gone.
     EXPECT_TRUE(waitFor([&] { return mount.finished(); }, 10s));
-    EXPECT_TRUE(WIFEXITED(mount.status()) && WEXITSTATUS(mount.status()) == 0) << mount.status();
+    EXPECT_TRUE(WIFEXITED(mount.status()) && WEXITSTATUS(mount.status()) == 0)
+        << mount.status() << ", standard error: " << mount.errorLog();
   }
 }
 

@@ -123,7 +123,7 @@ bool ContentPipeline::planBatch(std::vector<Segment>& out) {
       if (p.job >= jobs_.size() || used == blocksPerBatch_) break;
       p.chain = container_.chainTable().planContent(jobs_[p.job].firstBlock, jobs_[p.job].wanted, claimed_);
       firstBatch_[p.job] = static_cast<std::uint32_t>(nextBatch_);  // its first segment goes into this batch
-      jobsStarted_.store(p.job + 1, std::memory_order_release);
+      jobsStarted_ = p.job + 1;
       p.extent = 0;
       p.blockInExtent = 0;
       p.planned = 0;
@@ -331,7 +331,7 @@ void ContentPipeline::awaitReady(std::size_t batchIndex) {
 }
 
 std::size_t ContentPipeline::firstBatchOf(std::size_t job) {
-  fillUntil([&] { return jobsStarted_.load(std::memory_order_relaxed) > job; });
+  fillUntil([&] { return jobsStarted_ > job; });
   const std::size_t batch = firstBatch_[job];
   awaitReady(batch);  // only the destructor stops the slots, and not while a reader waits
   return batch;

@@ -168,8 +168,9 @@ class ContentPipeline {
   std::vector<bool> claimed_;
   std::size_t nextBatch_ = 0;
   std::vector<std::uint32_t> firstBatch_;  // per job: the batch of its first segment (tickets count in 32 bits too)
-  // Jobs below have their first segment planned; their firstBatch_ may be read without the lock.
-  std::atomic<std::size_t> jobsStarted_{0};
+  // Jobs below have their first segment planned; once seen under the lock, their firstBatch_ may
+  // be read without it (it is written once).
+  std::size_t jobsStarted_ = 0;
 
   std::unique_ptr<std::atomic<bool>[]> abandoned_;  // per job: its reader gave it up
   std::atomic<bool> stopping_{false};

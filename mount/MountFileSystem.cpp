@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/Messages.h"
+#include "mount/Detachment.h"
 #include "mount/MountPoint.h"
 #include "platform/ArchiveTime.h"
 #include "platform/SystemLog.h"

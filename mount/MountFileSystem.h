@@ -15,11 +15,12 @@
 #include <vector>
 
 #include "mount/BlockStore.h"
-#include "mount/Detachment.h"
 #include "mount/MountOptions.h"
 #include "mount/MountTree.h"
 
 namespace sorvel::mount {
+
+class Detachment;
 
 struct MountSettings {
   std::string mountPoint;
